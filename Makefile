@@ -1,0 +1,68 @@
+# Pakwiz: the two commands of the README, and a few more for developers.
+#   make test    build every preset and run every test tier
+#   make demo    build the sample installer and walk its wizard under Wine
+#   make fuzz    longer fuzzing runs          make bench   benchmarks
+#   make stub    just the release setup program (i686)
+
+SHELL := /bin/bash
+JOBS  ?= $(shell nproc)
+FUZZ_SECONDS ?= 30
+LONG_FUZZ_SECONDS ?= 600
+
+.PHONY: all bootstrap native win64 win32 release fuzz-build test test-native test-wine \
+        test-fuzz demo fuzz bench stub clean
+
+all: native win64 win32
+
+bootstrap:
+	@./scripts/bootstrap.sh
+
+native: bootstrap
+	cmake --preset native >/dev/null
+	cmake --build --preset native -j $(JOBS)
+
+release: bootstrap
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS)
+
+win32: bootstrap
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+
+# The Windows test build uses the native builder to make its test packages
+# and the i686 release stub is copied beside the native builder as its default.
+win64: native win32
+	cmake --preset win64 >/dev/null
+	cmake --build --preset win64 -j $(JOBS)
+
+stub: win32
+	@ls -l build/win32/bin/pakwiz-stub.exe
+
+fuzz-build: bootstrap
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+
+test-native: native
+	cd build/native && ctest -j $(JOBS) --output-on-failure
+
+test-wine: win64
+	cd build/win64 && ctest -L 'wine|e2e' --output-on-failure
+
+test-fuzz: fuzz-build
+	./scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
+
+test: test-native test-wine test-fuzz
+	@echo "release setup program: $$(stat -c %s build/win32/bin/pakwiz-stub.exe) bytes"
+	@echo "make test: all tiers passed"
+
+fuzz: fuzz-build
+	./scripts/run-fuzz.sh build/fuzz $(LONG_FUZZ_SECONDS)
+
+bench: release win32
+	./scripts/run-bench.sh build/release build/win32
+
+demo: win64
+	./scripts/demo.sh
+
+clean:
+	rm -rf build

@@ -1,0 +1,19 @@
+// Entry point of the setup program.
+#include <windows.h>
+
+#include "app/stub_marker.h"
+
+extern "C" {
+// Initialised data: the builder patches `length` in the finished executable.
+__attribute__((used)) volatile StubMarker g_stub_marker = {
+    {0x77, 0x77, 0x67, 0x54, 0x29, 0x48}, {0, 0, 0, 0}};
+}
+
+uint32_t stub_length_from_marker() {
+  return (uint32_t)g_stub_marker.length[0] | ((uint32_t)g_stub_marker.length[1] << 8) |
+         ((uint32_t)g_stub_marker.length[2] << 16) | ((uint32_t)g_stub_marker.length[3] << 24);
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  return stub_length_from_marker() == 0xFFFFFFFFu ? 1 : 0;
+}

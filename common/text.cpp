@@ -1,0 +1,84 @@
+#include "common/text.h"
+
+size_t text_length(const char* s) {
+  size_t n = 0;
+  while (s[n]) n++;
+  return n;
+}
+
+bool text_copy(char* dst, size_t cap, const char* src) {
+  size_t n = text_length(src);
+  if (n >= cap) return false;
+  for (size_t i = 0; i <= n; i++) dst[i] = src[i];
+  return true;
+}
+
+bool text_append(char* dst, size_t cap, const char* src) {
+  size_t have = text_length(dst);
+  if (have >= cap) return false;
+  size_t n = text_length(src);
+  if (n >= cap - have) return false;
+  for (size_t i = 0; i <= n; i++) dst[have + i] = src[i];
+  return true;
+}
+
+void text_copy_cut(char* dst, size_t cap, const char* src) {
+  if (cap == 0) return;
+  size_t i = 0;
+  for (; i + 1 < cap && src[i]; i++) dst[i] = src[i];
+  dst[i] = 0;
+}
+
+const char* last_separator(const char* s) {
+  const char* found = nullptr;
+  for (; *s; s++)
+    if (is_path_separator(*s)) found = s;
+  return found;
+}
+
+bool replace_extension(char* path, size_t cap, const char* ext) {
+  const char* sep = last_separator(path);
+  char* dot = nullptr;
+  for (char* p = sep ? (char*)sep + 1 : path; *p; p++)
+    if (*p == '.') dot = p;  // the '.' that starts the extension (the last one)
+  size_t keep = dot ? (size_t)(dot - path) : text_length(path);
+  size_t n = text_length(ext);
+  if (keep + n >= cap) return false;
+  for (size_t i = 0; i <= n; i++) path[keep + i] = ext[i];
+  return true;
+}
+
+bool append_backslash(char* text, size_t cap) {
+  size_t n = text_length(text);
+  if (n == 0 || text[n - 1] == '\\') return true;
+  if (n + 2 > cap) return false;
+  text[n] = '\\';
+  text[n + 1] = 0;
+  return true;
+}
+
+void remove_trailing_backslash(char* text) {
+  size_t n = text_length(text);
+  if (n >= 4 && text[n - 1] == '\\') text[n - 1] = 0;
+}
+
+unsigned char fold_case(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return (unsigned char)(c + 32);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return (unsigned char)(c + 32);
+  if (c == 0x8A || c == 0x8C || c == 0x8E) return (unsigned char)(c + 16);
+  if (c == 0x9F) return 0xFF;
+  return c;
+}
+
+int compare_nocase_n(const char* a, const char* b, size_t n) {
+  for (size_t i = 0; i < n; i++) {
+    unsigned char x = fold_case((unsigned char)a[i]), y = fold_case((unsigned char)b[i]);
+    if (x != y) return x < y ? -1 : 1;
+    if (!x) return 0;
+  }
+  return 0;
+}
+
+int compare_nocase(const char* a, const char* b) { return compare_nocase_n(a, b, (size_t)-1); }
+
+bool equals_nocase(const char* a, const char* b) { return compare_nocase(a, b) == 0; }

@@ -1,0 +1,62 @@
+// Text helpers shared by the whole setup program. All text is 8-bit ANSI and
+// NUL-terminated. Helpers that write into a caller's buffer take its capacity
+// in bytes (including the NUL) and never write past it: when the result would
+// not fit they leave the buffer unchanged and return false.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+// Path separator test: a backslash; on non-Windows builds (tests, tools) a
+// forward slash counts as well, so that host paths work.
+inline bool is_path_separator(char c) {
+#ifdef _WIN32
+  return c == '\\';
+#else
+  return c == '\\' || c == '/';
+#endif
+}
+
+size_t text_length(const char* s);
+
+// Copies src into dst (capacity cap). False, dst unchanged, if it does not fit.
+bool text_copy(char* dst, size_t cap, const char* src);
+// Appends src to dst (capacity cap). False, dst unchanged, if it does not fit.
+bool text_append(char* dst, size_t cap, const char* src);
+// Copies at most cap - 1 characters and always terminates (for display texts).
+void text_copy_cut(char* dst, size_t cap, const char* src);
+
+// The last path separator in s, or null.
+const char* last_separator(const char* s);
+
+// If the path has a '.' after its last separator, everything from that '.' on
+// is replaced by ext (which starts with its own '.'); otherwise ext is appended.
+bool replace_extension(char* path, size_t cap, const char* ext);
+
+// Appends a backslash when the text is not empty and does not end with one.
+bool append_backslash(char* text, size_t cap);
+// Removes a trailing backslash, only when the text has at least 4 characters
+// (a drive root such as C:\ keeps it).
+void remove_trailing_backslash(char* text);
+
+// ANSI case folding (ASCII and the letters of Windows code page 1252) and
+// comparisons that ignore case. Results are <0, 0, >0 like strcmp.
+unsigned char fold_case(unsigned char c);
+int compare_nocase(const char* a, const char* b);
+int compare_nocase_n(const char* a, const char* b, size_t n);
+bool equals_nocase(const char* a, const char* b);
+
+// Little-endian reads from byte buffers (unaligned).
+inline uint16_t read_u16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
+inline uint32_t read_u32(const uint8_t* p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+inline void write_u16(uint8_t* p, uint16_t v) {
+  p[0] = (uint8_t)v;
+  p[1] = (uint8_t)(v >> 8);
+}
+inline void write_u32(uint8_t* p, uint32_t v) {
+  p[0] = (uint8_t)v;
+  p[1] = (uint8_t)(v >> 8);
+  p[2] = (uint8_t)(v >> 16);
+  p[3] = (uint8_t)(v >> 24);
+}

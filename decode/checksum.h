@@ -1,0 +1,18 @@
+// The file checksum: an unsigned 32-bit rotate-add sum. For each whole
+// little-endian 32-bit word w: c = rotl(c, 1) + w; then for each of the
+// remaining 0-3 bytes b: c = rotl(c, 1) + b. Starting at 0, "abc" gives
+// 0x000002AB and "abcde" 0xC8C6C527.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include "common/file.h"
+
+// Continues a running value c over count bytes. Carrying c across calls equals
+// one call over the whole data only when every call but the last covers a
+// multiple of 4 bytes.
+uint32_t rotate_add(uint32_t c, const uint8_t* data, size_t count);
+
+// Checksum of the file's content from its current position to its end, read
+// in 16,384-byte chunks; 0 when the chunk buffer cannot be had.
+uint32_t file_checksum(FileHandle file);

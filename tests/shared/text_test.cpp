@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "common/text.h"
+
+TEST(ReplaceExtension, ReplacesFromTheLastDotAfterTheLastBackslash) {
+  struct Case {
+    const char* path;
+    const char* ext;
+    const char* expected;
+  } cases[] = {
+      {"A:\\SETUP.EXE", ".D02", "A:\\SETUP.D02"},
+      {"A:\\SETUP", ".D02", "A:\\SETUP.D02"},
+      {"A:\\DIR.X\\SETUP", ".D02", "A:\\DIR.X\\SETUP.D02"},
+      {"C:\\A\\FILE.DLL", ".$$A", "C:\\A\\FILE.$$A"},
+      {"C:\\A\\archive.tar.gz", ".$$A", "C:\\A\\archive.tar.$$A"},
+      {"name", ".x", "name.x"},
+  };
+  for (const Case& c : cases) {
+    char buf[64];
+    strcpy(buf, c.path);
+    EXPECT_TRUE(replace_extension(buf, sizeof buf, c.ext));
+    EXPECT_STREQ(buf, c.expected) << c.path;
+  }
+}
+
+TEST(ReplaceExtension, RefusesToOverflowAndLeavesThePathUnchanged) {
+  char buf[12] = "C:\\abc.exe";
+  EXPECT_FALSE(replace_extension(buf, sizeof buf, ".D1000"));  // 12 characters + NUL
+  EXPECT_STREQ(buf, "C:\\abc.exe");
+  EXPECT_TRUE(replace_extension(buf, sizeof buf, ".D100"));  // 11 characters + NUL fit
+  EXPECT_STREQ(buf, "C:\\abc.D100");
+}
+
+TEST(FolderEnds, BackslashRulesKeepDriveRoots) {
+  char buf[16];
+  struct Case {
+    const char* in;
+    const char* appended;
+    const char* removed;
+  } cases[] = {
+      {"", "", ""},
+      {"C:", "C:\\", "C:"},
+      {"C:\\", "C:\\", "C:\\"},
+      {"C:\\A\\", "C:\\A\\", "C:\\A"},
+      {"C:\\A", "C:\\A\\", "C:\\A"},
+      {"AB\\", "AB\\", "AB\\"},  // 3 characters: kept
+  };
+  for (const Case& c : cases) {
+    strcpy(buf, c.in);
+    EXPECT_TRUE(append_backslash(buf, sizeof buf));
+    EXPECT_STREQ(buf, c.appended) << c.in;
+    strcpy(buf, c.in);
+    remove_trailing_backslash(buf);
+    EXPECT_STREQ(buf, c.removed) << c.in;
+  }
+  char full[4] = "C:A";
+  EXPECT_FALSE(append_backslash(full, sizeof full));
+  EXPECT_STREQ(full, "C:A");
+}
+
+TEST(CompareNoCase, FoldsAsciiAndWesternLetters) {
+  EXPECT_TRUE(equals_nocase("#InstallDir#", "#installdir#"));
+  EXPECT_TRUE(equals_nocase("C:\\PROGRAM FILES", "c:\\program files"));
+  EXPECT_TRUE(equals_nocase("\xC4rger", "\xE4RGER"));  // Ärger / äRGER in code page 1252
+  EXPECT_FALSE(equals_nocase("abc", "abd"));
+  EXPECT_FALSE(equals_nocase("abc", "ab"));
+  EXPECT_LT(compare_nocase("ab", "abc"), 0);
+  EXPECT_EQ(compare_nocase_n("C:\\Apps\\Tool\\x", "c:\\apps\\tool\\y", 13), 0);
+  EXPECT_FALSE(equals_nocase("\xD7", "\xF7"));  // multiplication and division signs differ
+}
+
+TEST(TextCopy, BoundedCopiesNeverOverflow) {
+  char buf[5] = "xyz";
+  EXPECT_FALSE(text_copy(buf, sizeof buf, "hello"));
+  EXPECT_STREQ(buf, "xyz");
+  EXPECT_TRUE(text_copy(buf, sizeof buf, "hell"));
+  EXPECT_FALSE(text_append(buf, sizeof buf, "o"));
+  EXPECT_STREQ(buf, "hell");
+  text_copy_cut(buf, sizeof buf, "hello world");
+  EXPECT_STREQ(buf, "hell");
+}
