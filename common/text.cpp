@@ -82,3 +82,98 @@ int compare_nocase_n(const char* a, const char* b, size_t n) {
 int compare_nocase(const char* a, const char* b) { return compare_nocase_n(a, b, (size_t)-1); }
 
 bool equals_nocase(const char* a, const char* b) { return compare_nocase(a, b) == 0; }
+
+namespace {
+bool strchr_simple(const char* set, char c) {
+  for (; *set; set++)
+    if (*set == c) return true;
+  return false;
+}
+
+struct Out {
+  char* p;
+  size_t cap, n;
+  void put(char c) {
+    if (n + 1 < cap) p[n++] = c;
+  }
+};
+}  // namespace
+
+void format_text(char* out, size_t cap, const char* format, FormatArg arg) {
+  if (cap == 0) return;
+  Out o{out, cap, 0};
+  bool used = false;
+  for (const char* f = format; *f; f++) {
+    if (*f != '%') {
+      o.put(*f);
+      continue;
+    }
+    const char* start = f++;
+    if (*f == '%') {
+      o.put('%');
+      continue;
+    }
+    bool left = false, zero = false;
+    for (; *f == '-' || *f == '0'; f++) (*f == '-' ? left : zero) = true;
+    int width = 0, precision = -1;
+    for (; *f >= '0' && *f <= '9'; f++) width = width < 1000 ? width * 10 + (*f - '0') : width;
+    if (*f == '.') {
+      precision = 0;
+      for (f++; *f >= '0' && *f <= '9'; f++)
+        precision = precision < 1000 ? precision * 10 + (*f - '0') : precision;
+    }
+    if (*f == 'l' || *f == 'h') f++;
+    char conv = *f;
+    if (!conv || !strchr_simple("sdiuxXc", conv)) {
+      // Not a conversion: copied as it stands.
+      for (const char* c = start; c <= f && *c; c++) o.put(*c);
+      if (!*f) break;
+      continue;
+    }
+    if (used) continue;  // only one argument exists
+    used = true;
+    char digits[40];
+    const char* body = digits;
+    size_t len = 0;
+    bool negative = false;
+    if (conv == 's') {
+      body = arg.text ? arg.text : "";
+      len = text_length(body);
+      if (precision >= 0 && (size_t)precision < len) len = (size_t)precision;
+    } else if (conv == 'c') {
+      digits[0] = (char)arg.number;
+      len = 1;
+    } else {
+      unsigned long v;
+      unsigned base = (conv == 'x' || conv == 'X') ? 16 : 10;
+      if ((conv == 'd' || conv == 'i') && arg.number < 0) {
+        negative = true;
+        v = 0UL - (unsigned long)arg.number;
+      } else {
+        v = (conv == 'd' || conv == 'i') ? (unsigned long)arg.number
+                                         : (unsigned long)(uint32_t)arg.number;
+      }
+      const char* set = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+      char rev[40];
+      size_t k = 0;
+      do {
+        rev[k++] = set[v % base];
+        v /= base;
+      } while (v);
+      while ((int)k < precision && k < sizeof rev) rev[k++] = '0';
+      for (size_t i = 0; i < k; i++) digits[i] = rev[k - 1 - i];
+      len = k;
+    }
+    size_t total = len + (negative ? 1 : 0);
+    size_t pad = (size_t)width > total ? (size_t)width - total : 0;
+    if (!left && !zero)
+      for (size_t i = 0; i < pad; i++) o.put(' ');
+    if (negative) o.put('-');
+    if (!left && zero)
+      for (size_t i = 0; i < pad; i++) o.put('0');
+    for (size_t i = 0; i < len; i++) o.put(body[i]);
+    if (left)
+      for (size_t i = 0; i < pad; i++) o.put(' ');
+  }
+  out[o.n] = 0;
+}

@@ -60,3 +60,17 @@ inline void write_u32(uint8_t* p, uint32_t v) {
   p[2] = (uint8_t)(v >> 16);
   p[3] = (uint8_t)(v >> 24);
 }
+
+// Formats a text of the package that takes one argument (a text or a number),
+// as wsprintfA would, into out (capacity cap, always terminated, cut when
+// longer). Conversions: %s, %d, %i, %u, %x, %X, %c and %% with optional
+// '-', '0', width and precision. Package texts are not trusted: every
+// conversion after the first gets nothing instead of reading a missing
+// argument.
+struct FormatArg {
+  const char* text;  // for %s (null = "(null)" is never printed: empty)
+  long number;       // for the numeric conversions
+};
+void format_text(char* out, size_t cap, const char* format, FormatArg arg);
+inline FormatArg text_arg(const char* s) { return FormatArg{s, 0}; }
+inline FormatArg number_arg(long n) { return FormatArg{nullptr, n}; }

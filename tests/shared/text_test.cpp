@@ -81,3 +81,32 @@ TEST(TextCopy, BoundedCopiesNeverOverflow) {
   text_copy_cut(buf, sizeof buf, "hello world");
   EXPECT_STREQ(buf, "hell");
 }
+
+TEST(FormatText, OneArgumentConversionsLikeTheWindowsFormatter) {
+  char out[64];
+  struct Case {
+    const char* format;
+    FormatArg arg;
+    const char* expected;
+  } cases[] = {
+      {"Insert disk %d", number_arg(2), "Insert disk 2"},
+      {".D%2.2d", number_arg(1), ".D01"},
+      {".D%2.2d", number_arg(100), ".D100"},
+      {"%d%%", number_arg(42), "42%"},
+      {"File %s is in use", text_arg("C:\\A\\B.DLL"), "File C:\\A\\B.DLL is in use"},
+      {"%s and %s", text_arg("x"), "x and "},  // no second argument is read
+      {"%5s|%-4d|%04d", text_arg("ab"), "   ab||"},
+      {"%-4d|", number_arg(-7), "-7  |"},
+      {"%04d", number_arg(-7), "-007"},
+      {"%x %X", number_arg(255), "ff "},
+      {"100%", number_arg(0), "100%"},
+      {"%q stays", number_arg(0), "%q stays"},
+      {"%u", number_arg(-1), "4294967295"},
+  };
+  for (const Case& c : cases) {
+    format_text(out, sizeof out, c.format, c.arg);
+    EXPECT_STREQ(out, c.expected) << c.format;
+  }
+  format_text(out, 6, "%s", text_arg("abcdefghij"));
+  EXPECT_STREQ(out, "abcde");  // cut to the buffer
+}

@@ -1,0 +1,3 @@
+#include "package/package.h"
+
+PackageState g_package = {};
