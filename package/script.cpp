@@ -97,8 +97,11 @@ void free_dialog_template(void* copy) {
 
 void select_language_block(int index) {
   if (index < 0 || index >= g_package.block_count) return;
-  LanguageBlock* leaving = &g_package.blocks[g_package.current_block];
-  if (leaving->folder && g_app.install_folder) text_copy(leaving->folder, PATH_SIZE, g_app.install_folder);
+  if (g_package.current_block >= 0 && g_package.current_block < g_package.block_count) {
+    LanguageBlock* leaving = &g_package.blocks[g_package.current_block];
+    if (leaving->folder && g_app.install_folder)
+      text_copy(leaving->folder, PATH_SIZE, g_app.install_folder);
+  }
   g_package.current_block = index;
   LanguageBlock* block = &g_package.blocks[index];
   if (block->file_list.data && block->file_list.size >= 4) {

@@ -1,0 +1,60 @@
+// Hand-assembled setup packages for tests: records byte by byte, so that
+// tests can also make the damaged and unusual packages that the builder
+// refuses to write.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+typedef std::vector<uint8_t> Bytes;
+
+void put_u16(Bytes& b, uint16_t v);
+void put_u32(Bytes& b, uint32_t v);
+void put_text(Bytes& b, const std::string& s);  // with its NUL
+
+// A language record (type 10 payload): fixed part of 84 bytes, texts behind it.
+struct LanguageMaker {
+  uint16_t flags = 0;
+  std::string uninstall_key, name, default_folder, registry_key, registry_value, ini_file,
+      ini_section, ini_key;
+  bool has_uninstall_key = false, has_name = true, has_default_folder = true;
+  uint32_t registry_root = 0;
+  std::vector<std::string> tables[11];
+  bool has_table[11] = {};
+  void table(int t, const std::vector<std::string>& strings) {
+    tables[t] = strings;
+    has_table[t] = true;
+  }
+  Bytes bytes() const;
+};
+
+// A file entry of a file list.
+struct EntryMaker {
+  uint16_t icon = 0;
+  uint32_t position = 0, packed = 0, size = 0, checksum = 0;
+  uint8_t flags = 0, destination = 0, end_action = 0, shared = 0, removal = 1, special = 0,
+          base_block = 0, base_entry = 0;
+  uint32_t version[5] = {};
+  uint32_t times[6] = {};
+  std::string strings[6];
+  Bytes bytes() const;
+};
+Bytes file_list(const std::vector<EntryMaker>& entries);
+
+// A dialog template record holding `count` minimal templates (no controls).
+Bytes minimal_templates(int count = 9);
+
+struct PackageMaker {
+  Bytes stub = Bytes(64, 'S');
+  Bytes script;
+  // Appends a record; compressed records are encoded with the package encoder.
+  void record(int type, const Bytes& payload, bool compressed = false);
+  void raw_record(uint16_t tag, uint16_t flags, const Bytes& payload);
+  // The whole file: stub, script, end marker (payload length 4), archive
+  // size word (+ size_delta) and the archive.
+  Bytes finish(const Bytes& archive = Bytes(), int size_delta = 0) const;
+};
+
+// A one-language package with the given table-6 messages, ready to load.
+PackageMaker simple_package(const std::vector<std::string>& table6 = {"Title"});
