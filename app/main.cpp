@@ -1,7 +1,9 @@
 // Entry point of the setup program.
 #include <windows.h>
 
+#include "app/app.h"
 #include "app/stub_marker.h"
+#include "package/package.h"
 
 extern "C" {
 // Initialised data: the builder patches `length` in the finished executable.
@@ -14,6 +16,7 @@ uint32_t stub_length_from_marker() {
          ((uint32_t)g_stub_marker.length[2] << 16) | ((uint32_t)g_stub_marker.length[3] << 24);
 }
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  return stub_length_from_marker() == 0xFFFFFFFFu ? 1 : 0;
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) {
+  g_package.stub_length = stub_length_from_marker();
+  return setup_main(instance, command_line, show);
 }

@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "decode/archive.h"
 #include "decode/stream_decoder.h"
+#include "package/default_folder.h"
 #include "package/dialog_template.h"
 #include "package/file_entry.h"
 #include "package/script.h"
@@ -234,11 +235,10 @@ int load_language_record(FileHandle file, uint16_t flags, uint32_t length, int i
   if (!check_language_record(rec, &block->language)) return LOAD_DAMAGED;
   block->folder = (char*)heap_alloc(PATH_SIZE, true);
   if (!block->folder) return LOAD_NO_FOLDER;
-  // The default install folder. Until the lookup of an earlier installation's
-  // folder and the expansion of folder macros land, the default text is used
-  // as it stands; a record without one inherits the previous result.
-  if (block->language.default_folder)
-    text_copy(g_app.install_folder, PATH_SIZE, block->language.default_folder);
+  // The default install folder: an earlier installation's folder, or the
+  // default text with its macros expanded; a record without a default text
+  // starts from the previous record's result.
+  compute_default_install_folder(&block->language);
   text_copy(block->folder, PATH_SIZE, g_app.install_folder);
   return LOAD_OK;
 }
@@ -305,6 +305,40 @@ void report_damaged_package() {
   const char* text = get_string(6, 31);
   if (*text) show_message(text, MSG_ICONINFORMATION);
   g_package.current_language = keep;
+}
+
+// A script found damaged before any usable language record still has its
+// message 31 in a later language record: read on to the first one that checks.
+void report_damaged_from_later_record(FileHandle file) {
+  uint8_t header[RECORD_HEADER_SIZE];
+  while (file_read_exact(file, header, sizeof header) == FILE_OK) {
+    uint16_t tag = read_u16(header), flags = read_u16(header + 2);
+    uint32_t length = read_u32(header + 4);
+    if (tag == TAG_END) return;
+    uint32_t here = file_tell(file);
+    if (here == FILE_BAD_POSITION || length > file_size(file) - here) return;
+    if (tag == TAG_BASE + REC_LANGUAGE && length > 0) {
+      Buffer rec;
+      if (read_record_payload(file, flags, length, &rec) != LOAD_OK) return;
+      LanguageRecord lang = {};
+      if (check_language_record(rec, &lang)) {
+        const LanguageRecord* keep = g_package.current_language;
+        g_package.current_language = &lang;
+        const char* text = get_string(6, 31);
+        if (*text) show_message(text, MSG_ICONINFORMATION);
+        g_package.current_language = keep;
+      }
+      heap_free(rec.data);
+      return;
+    }
+    if (file_seek(file, (int32_t)(here + length), FROM_START) != here + length) return;
+  }
+}
+
+bool has_loaded_block() {
+  for (int i = 0; i < g_package.block_count; i++)
+    if (g_package.blocks[i].language.data) return true;
+  return false;
 }
 
 }  // namespace
@@ -394,15 +428,23 @@ bool load_package() {
     default:  // types 4 and 8 and unknown tags are passed over
       break;
     }
-    if (err) break;
+    if (err) {
+      if (err == LOAD_DAMAGED) file_seek(file, (int32_t)record_end, FROM_START);
+      break;
+    }
     if (file_seek(file, (int32_t)record_end, FROM_START) != record_end) {
       err = LOAD_READ_FAILED;
       break;
     }
   }
+  g_package.block_count = index + 1 < MAX_BLOCKS ? index + 1 : MAX_BLOCKS;
+  if (err == LOAD_DAMAGED && !has_loaded_block()) {
+    report_damaged_from_later_record(file);
+    file_close(file);
+    return false;
+  }
   file_close(file);
 
-  g_package.block_count = index + 1 < MAX_BLOCKS ? index + 1 : MAX_BLOCKS;
   if (err == LOAD_OK &&
       (g_package.block_count == 0 || g_package.start_block >= g_package.block_count ||
        !check_base_entries()))

@@ -11,8 +11,12 @@ struct UiState {
   bool face_brush_is_stock;
   HFONT dialog_font;      // normal-weight copy of the main dialog's font
   int center_x, center_y; // screen centre (the frame's)
+  bool read_only_files_found;  // set by the destination page's check, asked about on the ready page
 };
 extern UiState g_ui;
+
+// Window class of the frame; a second start finds the running copy by it.
+#define FRAME_CLASS_NAME "PakwizClass"
 
 enum ButtonFlags {
   BUTTON_BACK = 0x1,
@@ -25,14 +29,31 @@ enum ButtonFlags {
 enum {
   ID_NEXT = 1, ID_CANCEL = 2, ID_BACK = 1007, ID_PAGE_ANCHOR = 1006,
   ID_TEXT0 = 1000, ID_TEXT1 = 1001, ID_TEXT2 = 1002, ID_TEXT3 = 1003,
+  ID_FOLDER = 1004,
   ID_BILLBOARD = 1011, ID_PANEL = 1012,
+  ID_LANGUAGE_FIRST = 1021, ID_LANGUAGE_LAST = 1026,
 };
+
+// True when the package asks for the full-screen frame (setup flags bit 0).
+bool full_screen_mode();
 
 // Frame window (class "PakwizClass").
 ATOM register_frame_class();
 bool create_frame_window();
 void fit_frame_to_main_dialog();
 LRESULT CALLBACK frame_window_proc(HWND, UINT, WPARAM, LPARAM);
+
+// Background gradient: the colour of client line v (0 <= v <= height, height
+// > 0) as a COLORREF, blue 255 at the top darkening quadratically to black.
+COLORREF gradient_color(int v, int height);
+// Fills the 192 pixel bytes (8 rows of 8 BGR pixels, memory row 0 first) of
+// the 8 x 8 pattern of the band whose top line is band_top.
+void fill_gradient_pattern(uint8_t* pixels, int band_top, int height);
+
+// BMP file image held in the package: its information header, or null when
+// the buffer is absent; and where its pixel bits begin.
+const BITMAPINFOHEADER* bitmap_info(const uint8_t* image, uint32_t size);
+const void* bitmap_bits(const BITMAPINFOHEADER* info);
 
 // Main dialog and shared GDI objects.
 void create_face_brush();
@@ -43,6 +64,10 @@ void sunken_frame(HDC dc, const RECT& r, bool fill);
 INT_PTR CALLBACK main_dialog_proc(HWND, UINT, WPARAM, LPARAM);
 // Palette for an 8-bit BMP image (info header), or null.
 HPALETTE palette_for_bitmap(HDC dc, const BITMAPINFOHEADER* info);
+// Where a dialog of size w x h goes so that it is centred on (cx, cy) within
+// a frame of frame_w x frame_h: never past the frame's right or bottom edge
+// when it fits, never at a negative position.
+POINT centred_position(int cx, int cy, int frame_w, int frame_h, int w, int h);
 
 // Common page behaviour.
 void page_start(HWND page, uint32_t button_flags);
@@ -50,6 +75,8 @@ void set_button_label(int button, unsigned string);  // button 1 Back, 2 Next, 4
 INT_PTR handled(HWND page);
 // String table of a page number (page map), or -1.
 int page_string_table(int page);
+// String 1 of table 1 (the information text) of the current block is not empty.
+bool information_text_present();
 
 // Page procedures of the sequencer's page table.
 INT_PTR CALLBACK welcome_page_proc(HWND, UINT, WPARAM, LPARAM);

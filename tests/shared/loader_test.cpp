@@ -27,6 +27,7 @@ class Loader : public ::testing::Test {
  protected:
   void SetUp() override {
     release_package();
+    app_free_buffers();
     g_package = PackageState{};
     ASSERT_TRUE(app_alloc_buffers());
     g_messages.clear();

@@ -1,0 +1,83 @@
+// Relaunch from a removable disk: the setup executable copies its own code
+// (the stub, without the package) into the temporary folder and lets that
+// copy run the wizard, reading the package from the disk, so that the disk
+// may be changed for further volumes during the installation.
+#include "app/app.h"
+#include "common/file.h"
+#include "common/heap.h"
+#include "common/state.h"
+#include "common/text.h"
+#include "package/package.h"
+
+bool temp_copy_name(char* out, size_t cap, const char* folder, int n) {
+  char name[24];
+  wsprintfA(name, "_inst%d.exe", n);
+  return text_copy(out, cap, folder) && text_append(out, cap, name);
+}
+
+namespace {
+
+// Creates the first free "_inst%d.exe" of the temporary folder; its name is
+// left in g_app.temp_path.
+FileHandle create_free_copy_file() {
+  char folder[PATH_SIZE];
+  DWORD n = GetTempPathA(PATH_SIZE, folder);
+  if (n == 0 || n >= PATH_SIZE || !append_backslash(folder, PATH_SIZE)) return INVALID_FILE;
+  for (int i = 0; i <= 998; i++) {
+    if (!temp_copy_name(g_app.temp_path, PATH_SIZE, folder, i)) return INVALID_FILE;
+    FileHandle f = file_open(g_app.temp_path, FILE_READ);
+    if (f != INVALID_FILE) {  // taken: by an earlier copy, or another setup running
+      file_close(f);
+      continue;
+    }
+    f = file_create(g_app.temp_path);
+    if (f != INVALID_FILE) return f;
+  }
+  return INVALID_FILE;
+}
+
+bool copy_stub(FileHandle from, FileHandle to) {
+  uint32_t length = g_package.stub_length;
+  uint8_t* buffer = (uint8_t*)heap_alloc(length);
+  if (!buffer) return false;
+  bool ok = file_read_exact(from, buffer, length) == FILE_OK &&
+            file_write_exact(to, buffer, length) == FILE_OK;
+  heap_free(buffer);
+  return ok;
+}
+
+}  // namespace
+
+bool make_temp_copy() {
+  // A raw stub (length 0) carries no package: there is nothing to hand over.
+  if (g_package.stub_length == 0) return false;
+  FileHandle copy = create_free_copy_file();
+  if (copy == INVALID_FILE) return false;
+  FileHandle package = file_open(g_app.package_path, FILE_READ);
+  bool ok = package != INVALID_FILE && copy_stub(package, copy);
+  if (package != INVALID_FILE) file_close(package);
+  file_close(copy);
+  // A copy that is empty or cut short would start and fail; without it the
+  // run simply goes on from the disk.
+  if (!ok) DeleteFileA(g_app.temp_path);
+  return ok;
+}
+
+bool relaunch_from_removable_disk(int show) {
+  char* own = g_app.destination_path;
+  if (!GetModuleFileNameA(NULL, own, PATH_SIZE)) return false;
+  if (own[0] && own[1] == ':') own[3] = 0;  // drive root, "X:\"
+  if (GetDriveTypeA(own) != DRIVE_REMOVABLE) return false;
+  if (!make_temp_copy()) return false;
+
+  char command[2 * PATH_SIZE + 16];
+  command[0] = 0;
+  text_append(command, sizeof command, g_app.temp_path);
+  text_append(command, sizeof command, " /S\"");
+  text_append(command, sizeof command, g_app.package_path);
+  text_append(command, sizeof command, "\" /DEL");
+  if (WinExec(command, (UINT)show) > 31) return true;
+  // The copy did not start: run from the disk after all.
+  DeleteFileA(g_app.temp_path);
+  return false;
+}

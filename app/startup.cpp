@@ -1,0 +1,132 @@
+// Start-up and the end of the run: one running copy, the process-wide
+// buffers, the command line, the hand-over from a removable disk, loading the
+// package, the frame and the main dialog, the wizard, then the end-of-setup
+// actions and the release of everything.
+#include <ole2.h>
+
+#include "app/app.h"
+#include "common/state.h"
+#include "common/text.h"
+#include "install/install.h"
+#include "install/restart.h"
+#include "package/package.h"
+#include "package/script.h"
+#include "ui/ui.h"
+
+namespace {
+
+// Another copy shows its wizard: bring it (or the message box it shows) to
+// the front and let this copy end.
+bool bring_running_copy_to_front() {
+  HWND other = FindWindowA(FRAME_CLASS_NAME, NULL);
+  if (!other) return false;
+  HWND popup = GetLastActivePopup(other);
+  BringWindowToTop(other);
+  if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
+  if (popup && popup != other) BringWindowToTop(popup);
+  return true;
+}
+
+bool windows_nt() {
+  OSVERSIONINFOA version;
+  version.dwOSVersionInfoSize = sizeof version;  // 148 bytes
+  if (!GetVersionExA(&version)) return true;
+  return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+void release_process() {
+  release_package();
+  OleUninitialize();
+  app_free_buffers();
+  release_shared_gdi();
+}
+
+// Shows the main dialog in its frame and runs the wizard.
+void run_main_dialog() {
+  bool full = full_screen_mode();
+  void* main_template = copy_dialog_template(full ? 1 : 0);
+  if (!main_template) return;
+  g_app.main_dialog = CreateDialogIndirectParamA(g_app.instance, (LPCDLGTEMPLATEA)main_template,
+                                                 g_app.frame_window, main_dialog_proc, 0);
+  if (g_app.main_dialog) {
+    if (!full) fit_frame_to_main_dialog();
+    ShowWindow(g_app.frame_window, SW_SHOWNORMAL);
+    UpdateWindow(g_app.frame_window);
+    run_wizard();
+    DestroyWindow(g_app.main_dialog);
+    g_app.main_dialog = NULL;
+  }
+  free_dialog_template(main_template);
+}
+
+void install_screen_saver() {
+  if (!g_install.screen_saver) return;
+  resolve_destination(g_install.screen_saver);
+  char command[DESTINATION_SIZE];
+  format_text(command, sizeof command, "rundll32 desk.cpl,InstallScreenSaver %s",
+              text_arg(g_app.destination_path));
+  WinExec(command, SW_SHOWNORMAL);
+}
+
+void start_recorded_program() {
+  if (!g_app.start_program || !g_install.program) return;
+  resolve_destination(g_install.program);
+  // Quoted, so that a folder name with a space cannot start another program.
+  char command[DESTINATION_SIZE + 2] = "\"";
+  text_append(command, sizeof command, g_app.destination_path);
+  text_append(command, sizeof command, "\"");
+  WinExec(command, SW_SHOWNORMAL);
+}
+
+void end_of_run() {
+  install_screen_saver();
+  if (g_app.frame_window) {
+    DestroyWindow(g_app.frame_window);  // its WM_DESTROY posts the quit message
+    g_app.frame_window = NULL;
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
+  }
+  start_recorded_program();
+  release_process();
+}
+
+}  // namespace
+
+int setup_main(HINSTANCE instance, const char* command_line, int show) {
+  if (bring_running_copy_to_front()) return 0;
+  g_app.instance = instance;
+  OleInitialize(NULL);
+  create_face_brush();
+  if (!app_alloc_buffers()) {
+    OleUninitialize();
+    release_shared_gdi();
+    return -1;
+  }
+  g_app.start_program = 1;
+  GetModuleFileNameA(NULL, g_app.package_path, PATH_SIZE);
+  g_app.platform_nt = windows_nt();
+  parse_command_line(command_line);
+
+  if (!g_app.temp_copy && relaunch_from_removable_disk(show)) {
+    release_process();
+    return 0;
+  }
+  if (g_app.temp_copy) {
+    // The temporary copy removes itself at the next start of Windows.
+    GetModuleFileNameA(NULL, g_app.destination_path, PATH_SIZE);
+    schedule_replacement(NULL, g_app.destination_path);
+  }
+  if (!register_frame_class()) {
+    release_process();
+    return 0;
+  }
+  g_app.screen_width = GetSystemMetrics(SM_CXSCREEN);
+  g_app.screen_height = GetSystemMetrics(SM_CYSCREEN);
+  if (!load_package() || !create_frame_window()) {
+    release_process();
+    return -1;
+  }
+  run_main_dialog();
+  end_of_run();
+  return 0;
+}

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The demo: builds the sample installer examples/hello with the x86_64 setup
+# program, starts it under Wine on a fresh Xvfb display and walks its wizard
+# like a user (Next on every page, Yes to questions, Enter on the last page),
+# then prints the pages it saw and where their screenshots are.
+#
+# Uses the trees that `make demo` builds: build/native (the pakwiz builder)
+# and build/win64 (the setup program, the e2e driver and the Wine prefix).
+# PAKWIZ_NATIVE_TREE and PAKWIZ_WIN64_TREE point elsewhere.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+native=${PAKWIZ_NATIVE_TREE:-$root/build/native}
+win64=${PAKWIZ_WIN64_TREE:-$root/build/win64}
+builder=$native/bin/pakwiz
+stub=$win64/bin/pakwiz-stub.exe
+driver=$win64/bin/pakwiz-e2e-driver.exe
+prefix=$win64/wineprefix
+out=$win64/demo
+shots=$out/screenshots
+WINE=/usr/lib/wine/wine64
+
+for f in "$builder" "$stub" "$driver"; do
+  [ -f "$f" ] || { echo "demo: $f is missing (run make demo, which builds it)" >&2; exit 1; }
+done
+project=$(ls "$root"/examples/hello/*.toml 2>/dev/null | head -n 1 || true)
+[ -n "$project" ] || { echo "demo: no project file in examples/hello" >&2; exit 1; }
+
+rm -rf "$out"
+mkdir -p "$out" "$shots"
+echo "demo: building $(basename "$project") with the x86_64 setup program"
+"$builder" build "$project" -o "$out/hello-setup.exe" --stub "$stub"
+
+# A display of our own, and the win64 tree's prefix with a server of its own.
+display=
+for n in $(seq 150 199); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
+done
+[ -n "$display" ] || { echo "demo: no free X display number" >&2; exit 1; }
+export WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY=:$display
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+xvfb=$!
+cleanup() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+mkdir -p "$prefix"
+wineserver -p </dev/null >/dev/null 2>&1
+"$WINE" wineboot </dev/null >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
+  </dev/null >/dev/null 2>&1
+
+cat >"$out/walk.steps" <<'STEPS'
+# Walk the wizard from its first page to its end.
+start
+walk 20
+expect-exit 0
+STEPS
+
+winpath() { echo "Z:${1//\//\\}"; }
+echo "demo: walking the wizard on display :$display"
+status=0
+"$WINE" "$driver" --setup "$(winpath "$out/hello-setup.exe")" --work "$(winpath "$out")" \
+  --shots "$(winpath "$shots")" "$(winpath "$out/walk.steps")" </dev/null | tee "$out/walk.log" \
+  || status=$?
+
+for bmp in "$shots"/*.bmp; do
+  [ -e "$bmp" ] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+echo
+echo "Pages seen:"
+grep -o 'walk: page [0-9]*: .*' "$out/walk.log" | sed 's/^walk: /  /' || true
+echo "Screenshots: $shots"
+ls "$shots"
+exit $status

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Runs one end-to-end scenario:
+#   run-scenario.sh SCENARIO.steps BUILD_DIR HOST_BIN WINEPREFIX DISPLAY_NUMBER
+# Builds the scenario's project (its `project` line) with the native builder
+# and the tree's stub, runs the driver under Wine, and turns the screenshots into PNG files under
+# BUILD_DIR/e2e-shots/<scenario>/. Exit 77 (skipped) when the builder or the
+# stub is missing.
+set -u
+scenario=$1 build=$2 host_bin=$3 prefix=$4 display=$5
+name=$(basename "$scenario" .steps)
+here=$(cd "$(dirname "$0")" && pwd)
+work=$build/e2e-work/$name
+shots=$build/e2e-shots/$name
+builder=$host_bin/pakwiz
+stub=$build/bin/pakwiz-stub.exe
+driver=$build/bin/pakwiz-e2e-driver.exe
+
+export WINEPREFIX=$prefix WINEDEBUG=-all DISPLAY=:$display
+export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe=d"
+WINE=/usr/lib/wine/wine64
+
+for tool in "$builder" "$stub" "$driver"; do
+  if [ ! -x "$tool" ] && [ ! -f "$tool" ]; then
+    echo "e2e: $tool is missing; scenario $name skipped"
+    exit 77
+  fi
+done
+
+winpath() { echo "Z:${1//\//\\}"; }
+
+rm -rf "$work" "$shots"
+mkdir -p "$work" "$shots"
+
+project=$(awk '$1 == "project" { print $2; exit }' "$scenario")
+if [ -z "$project" ]; then
+  echo "e2e: $scenario has no project line" >&2
+  exit 1
+fi
+if ! "$builder" build "$here/projects/$project" -o "$work/setup.exe" --stub "$stub" \
+  >"$work/build.log" 2>&1; then
+  echo "e2e: building $project failed:" >&2
+  cat "$work/build.log" >&2
+  exit 1
+fi
+
+export E2E_STUB_SIZE=$(stat -c %s "$stub")
+export E2E_PROJECTS=$(winpath "$here/projects")
+"$WINE" "$driver" --setup "$(winpath "$work/setup.exe")" --work "$(winpath "$work")" \
+  --shots "$(winpath "$shots")" "$(winpath "$scenario")" </dev/null
+status=$?
+
+for bmp in "$shots"/*.bmp; do
+  [ -e "$bmp" ] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+[ $status -eq 0 ] && echo "e2e: screenshots in $shots"
+exit $status

@@ -1,0 +1,81 @@
+// The command line: /S with a quoted or unquoted path, /DEL, '-' or '/',
+// letters in any case, and where parsing stops.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "app/app.h"
+#include "common/state.h"
+
+namespace {
+
+struct CommandLineCase {
+  const char* line;
+  const char* package_path;  // expected package path ("OWN" = unchanged)
+  bool temp_copy;
+};
+
+const CommandLineCase CASES[] = {
+    {"", "OWN", false},
+    {"/S\"C:\\My Setup\\setup.exe\" /DEL", "C:\\My Setup\\setup.exe", true},
+    {"-s C:\\pkg\\setup.exe", "C:\\pkg\\setup.exe", false},
+    // An unquoted path ends at the first space; the rest of the line is not a switch.
+    {"-s C:\\My Setup\\setup.exe /DEL", "C:\\My", false},
+    {"/del", "OWN", true},
+    {"-DEL", "OWN", true},
+    {"/DELETE", "OWN", true},
+    {"/D", "OWN", false},
+    {"/DE", "OWN", false},
+    {"/DX /S x.exe", "x.exe", false},
+    {"   /X /Del", "OWN", true},
+    {"setup /DEL", "OWN", false},                    // stops at the first non-switch
+    {"/S\"C:\\open quote", "C:\\open quote", false},  // no closing quote: to the end
+    {"/S\"C:\\a b\"/DEL", "C:\\a b", true},           // a switch right behind the quote
+    {"/S", "", false},                                // an empty argument empties the path
+    {"/S   \"q.exe\"", "q.exe", false},
+    {"/", "OWN", false},
+    {"-", "OWN", false},
+};
+
+class CommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(app_alloc_buffers());
+    strcpy(g_app.package_path, "OWN");
+    g_app.temp_copy = false;
+  }
+  void TearDown() override {
+    app_free_buffers();
+    g_app.temp_copy = false;
+  }
+};
+
+}  // namespace
+
+TEST_F(CommandLine, ReadsPackagePathAndTemporaryCopyFlag) {
+  for (const CommandLineCase& c : CASES) {
+    strcpy(g_app.package_path, "OWN");
+    g_app.temp_copy = false;
+    parse_command_line(c.line);
+    EXPECT_STREQ(g_app.package_path, c.package_path) << "line: " << c.line;
+    EXPECT_EQ(g_app.temp_copy, c.temp_copy) << "line: " << c.line;
+  }
+}
+
+TEST(CommandLineLimits, NullLineChangesNothingAndLongPathIsCutTo259Characters) {
+  ASSERT_TRUE(app_alloc_buffers());
+  strcpy(g_app.package_path, "OWN");
+  parse_command_line(nullptr);
+  EXPECT_STREQ(g_app.package_path, "OWN");
+
+  std::string long_path(400, 'p');
+  std::string line = "/S\"" + long_path + "\" /DEL";
+  parse_command_line(line.c_str());
+  EXPECT_EQ(strlen(g_app.package_path), 259u);
+  EXPECT_EQ(std::string(g_app.package_path), long_path.substr(0, 259));
+  EXPECT_TRUE(g_app.temp_copy);  // the switch behind the long argument is still read
+  g_app.temp_copy = false;
+  app_free_buffers();
+}

@@ -1,0 +1,48 @@
+// The run's early ends: without its buffers or without a package the
+// program ends with -1, leaving nothing allocated and no window behind.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "app/app.h"
+#include "common/heap.h"
+#include "common/state.h"
+#include "package/package.h"
+#include "ui/ui.h"
+
+namespace {
+
+bool fail_everything(size_t, int) { return true; }
+
+class SetupMain : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_stub = g_package.stub_length;
+    ASSERT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
+  }
+  void TearDown() override {
+    heap_set_failure_hook(nullptr);
+    g_package.stub_length = saved_stub;
+    UnregisterClassA(FRAME_CLASS_NAME, GetModuleHandleA(NULL));
+  }
+  uint32_t saved_stub = 0;
+};
+
+}  // namespace
+
+TEST_F(SetupMain, EndsWithMinusOneWhenTheBuffersCannotBeHad) {
+  heap_set_failure_hook(fail_everything);
+  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "", SW_SHOWNORMAL), -1);
+  heap_set_failure_hook(nullptr);
+  EXPECT_EQ(g_app.package_path, nullptr);
+  EXPECT_EQ(g_app.destination_path, nullptr);
+  EXPECT_EQ(g_ui.face_brush, nullptr);  // released on the way out
+}
+
+TEST_F(SetupMain, EndsWithMinusOneWithoutAPackageAndReleasesEverything) {
+  g_package.stub_length = 0;  // a raw stub: no package behind it
+  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/X", SW_SHOWNORMAL), -1);
+  EXPECT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
+  EXPECT_EQ(g_app.frame_window, nullptr);
+  EXPECT_EQ(g_app.package_path, nullptr);
+  EXPECT_EQ(g_ui.face_brush, nullptr);
+}

@@ -1,0 +1,203 @@
+// The progress page: runs the installation one file entry per timer tick, so
+// that the wizard stays responsive and can be cancelled between entries, and
+// shows a segmented bar, the percentage and the file being installed.
+#include "ui/progress_page.h"
+
+#include "app/app.h"
+#include "common/heap.h"
+#include "common/state.h"
+#include "common/text.h"
+#include "install/install.h"
+#include "package/package.h"
+#include "package/script.h"
+#include "ui/ui.h"
+
+namespace {
+
+enum {
+  STEP_TIMER = 11,
+  FIRST_STEP_DELAY = 100, // ms after the page opens
+  NEXT_STEP_DELAY = 50,   // ms after each step
+  ID_CURRENT_FILE = 1008,
+  ID_BAR = 1009,
+  ID_PERCENT = 1010,
+  FILE_NAME_LIMIT = 30,
+};
+
+struct ProgressState {
+  HWND window;
+  uint32_t percent;
+  bool timer_running;
+  bool question_open; // the cancel question is on screen: no step runs
+};
+ProgressState g_progress = {};
+
+void fill_solid(HDC dc, int x, int y, int w, int h, int color) {
+  RECT r = {x, y, x + w, y + h};
+  SetBkColor(dc, GetSysColor(color));
+  ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &r, NULL, 0, NULL);
+}
+
+// Draws the bar with `dc`, or with a device context of its own when null.
+void draw_bar(HWND page, HDC dc) {
+  char text[16];
+  wsprintfA(text, "%d%%", (int)g_progress.percent);
+  SetDlgItemTextA(page, ID_PERCENT, text);
+  HWND bar = GetDlgItem(page, ID_BAR);
+  if (!bar) return;
+  RECT r;
+  GetWindowRect(bar, &r);
+  MapWindowPoints(NULL, page, (POINT*)&r, 2);
+  int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return;
+
+  HDC own = dc ? NULL : GetDC(page);
+  if (own) dc = own;
+  if (!dc) return;
+  HDC memory = CreateCompatibleDC(dc);
+  HBITMAP bitmap = memory ? CreateCompatibleBitmap(dc, w, h) : NULL;
+  HGDIOBJ old = bitmap ? SelectObject(memory, bitmap) : NULL;
+  if (old) {
+    fill_solid(memory, 0, 0, w, h, COLOR_BTNFACE);
+    fill_solid(memory, 0, 0, w, 1, COLOR_BTNSHADOW);
+    fill_solid(memory, 0, 0, 1, h, COLOR_BTNSHADOW);
+    fill_solid(memory, w - 1, 0, 1, h, COLOR_BTNHIGHLIGHT);
+    fill_solid(memory, 0, h - 1, w, 1, COLOR_BTNHIGHLIGHT);
+    HBRUSH brush = CreateSolidBrush(GetSysColor(COLOR_ACTIVECAPTION));
+    if (brush) {
+      // Segments s wide with 2-pixel gaps; the first is always drawn.
+      int s = h / 2;
+      int filled = (int)((w * g_progress.percent) / 100);
+      int x = 1;
+      do {
+        RECT segment = {x, 2, x + s, h - 2};
+        FillRect(memory, &segment, brush);
+        x += s + 2;
+      } while (x + s < w && x + s < filled);
+      BitBlt(dc, r.left, r.top, w, h, memory, 0, 0, SRCCOPY);
+      DeleteObject(brush);
+    }
+    SelectObject(memory, old);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  if (memory) DeleteDC(memory);
+  if (own) ReleaseDC(page, own);
+}
+
+void start_timer(HWND page, UINT delay) {
+  g_progress.timer_running = SetTimer(page, STEP_TIMER, delay, NULL) != 0;
+}
+
+// Without a timer the remaining steps run at once, then the installation is
+// finished.
+void run_to_end() {
+  while (install_step()) {
+  }
+  finish_installation();
+}
+
+void on_timer(HWND page) {
+  if (!g_install.installing || g_progress.question_open) return;
+  KillTimer(page, STEP_TIMER);
+  g_progress.timer_running = false;
+  if (install_step()) {
+    start_timer(page, NEXT_STEP_DELAY);
+    if (!g_progress.timer_running) run_to_end();
+  } else {
+    finish_installation();
+  }
+}
+
+INT_PTR on_cancel(HWND page) {
+  g_progress.question_open = true;
+  if (show_message(get_string(6, 13), MB_YESNO | MB_ICONQUESTION) == IDYES) {
+    // The question stays marked open, so that no further step runs.
+    show_message(get_string(6, 15), MB_ICONINFORMATION);
+    g_wizard.page_result = PAGE_END;
+    clear_end_actions();
+  } else {
+    g_progress.question_open = false;
+  }
+  return handled(page);
+}
+
+} // namespace
+
+void compact_path(char* s, size_t limit) {
+  size_t n = text_length(s);
+  if (n <= limit) return;
+  char* first = nullptr;
+  for (char* p = s; *p && !first; p++)
+    if (*p == '\\') first = p;
+  char* last = (char*)last_separator(s);
+  if (!first || !last || last - first < 4) return;
+  size_t tail = text_length(last);
+  char* c = first;
+  char* k = first + 1;
+  // Keep the longest run of leading folders that fits before "..." and the
+  // last backslash with the file name.
+  while (last - c >= 4 && (size_t)(c - s) + tail < limit) {
+    k = c + 1;
+    char* next = k;
+    while (*next && *next != '\\') next++;
+    if (!*next) break;
+    c = next;
+  }
+  k[0] = k[1] = k[2] = '.';
+  char* to = k + 3;
+  for (size_t i = 0; i <= tail; i++) to[i] = last[i]; // to <= last: a forward copy is safe
+}
+
+void report_progress(uint32_t percent) {
+  g_progress.percent = percent <= 100 ? percent : 100;
+  if (g_progress.window) draw_bar(g_progress.window, NULL);
+}
+
+void show_current_file(const char* text) {
+  char* shown = (char*)heap_alloc(PATH_SIZE);
+  if (!shown) return;
+  text_copy_cut(shown, PATH_SIZE, text);
+  compact_path(shown, FILE_NAME_LIMIT);
+  if (g_progress.window) SetDlgItemTextA(g_progress.window, ID_CURRENT_FILE, shown);
+  heap_free(shown);
+}
+
+uint32_t progress_percent() {
+  return g_progress.percent;
+}
+
+INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM) {
+  switch (message) {
+  case WM_INITDIALOG:
+    g_progress.window = page;
+    g_progress.percent = 0;
+    g_progress.question_open = false;
+    g_progress.timer_running = false;
+    page_start(page, BUTTON_CANCEL);
+    set_button_label(4, 5);
+    if (!prepare_installation()) return TRUE; // only Cancel is left
+    start_timer(page, FIRST_STEP_DELAY);
+    if (!g_progress.timer_running) run_to_end();
+    return TRUE;
+  case WM_TIMER:
+    on_timer(page);
+    return TRUE;
+  case WM_COMMAND:
+    // In a single-page run the main dialog handles Cancel without asking.
+    if (LOWORD(wparam) == ID_CANCEL && g_package.start_page == WHOLE_WIZARD) return on_cancel(page);
+    break;
+  case WM_PAINT: {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(page, &paint);
+    if (dc) draw_bar(page, dc);
+    EndPaint(page, &paint);
+    return TRUE;
+  }
+  case WM_DESTROY:
+    if (g_progress.timer_running) KillTimer(page, STEP_TIMER);
+    g_progress.timer_running = false;
+    g_progress.window = NULL;
+    break;
+  }
+  return control_colors(message, wparam);
+}
