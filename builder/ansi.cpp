@@ -1,0 +1,91 @@
+#include "builder/ansi.h"
+
+#include <stdint.h>
+
+#include <cstdio>
+
+#include "builder/errors.h"
+
+namespace pakwiz {
+
+// Code points of 0x80..0x9F in Windows-1252; 0 = undefined.
+static const uint16_t HIGH_CONTROLS[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+static std::string code_point_name(uint32_t cp) {
+  char buf[16];
+  snprintf(buf, sizeof buf, "U+%04X", (unsigned)cp);
+  return buf;
+}
+
+std::string to_ansi(const std::string& utf8, const std::string& what) {
+  std::string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    unsigned char c = (unsigned char)utf8[i];
+    uint32_t cp;
+    int extra;
+    if (c < 0x80) {
+      cp = c;
+      extra = 0;
+    } else if ((c & 0xE0) == 0xC0) {
+      cp = c & 0x1F;
+      extra = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+      cp = c & 0x0F;
+      extra = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+      cp = c & 0x07;
+      extra = 3;
+    } else {
+      fail(what + ": the text is not valid UTF-8");
+    }
+    if (i + extra >= utf8.size()) fail(what + ": the text is not valid UTF-8");
+    for (int k = 1; k <= extra; k++) {
+      unsigned char d = (unsigned char)utf8[i + k];
+      if ((d & 0xC0) != 0x80) fail(what + ": the text is not valid UTF-8");
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    static const uint32_t SHORTEST[4] = {0, 0x80, 0x800, 0x10000};
+    if (cp < SHORTEST[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+      fail(what + ": the text is not valid UTF-8");
+    i += 1 + extra;
+    if (cp == 0) fail(what + ": the text holds a NUL character");
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+      out += (char)cp;
+      continue;
+    }
+    int code = -1;
+    for (int k = 0; k < 32; k++)
+      if (HIGH_CONTROLS[k] == cp) code = 0x80 + k;
+    if (code < 0)
+      fail(what + ": the character " + code_point_name(cp) +
+           " cannot be written in the Windows-1252 character set of the setup program");
+    out += (char)code;
+  }
+  return out;
+}
+
+std::string ansi_to_utf8(const std::string& ansi) {
+  std::string out;
+  for (unsigned char c : ansi) {
+    uint32_t cp = c;
+    if (c >= 0x80 && c < 0xA0) cp = HIGH_CONTROLS[c - 0x80] ? HIGH_CONTROLS[c - 0x80] : 0xFFFD;
+    if (cp < 0x80) {
+      out += (char)cp;
+    } else if (cp < 0x800) {
+      out += (char)(0xC0 | (cp >> 6));
+      out += (char)(0x80 | (cp & 0x3F));
+    } else {
+      out += (char)(0xE0 | (cp >> 12));
+      out += (char)(0x80 | ((cp >> 6) & 0x3F));
+      out += (char)(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+} // namespace pakwiz

@@ -1,0 +1,560 @@
+#include "builder/build.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+#include <tuple>
+
+#include "builder/archive_layout.h"
+#include "builder/bitmap.h"
+#include "builder/bytes.h"
+#include "builder/encoder.h"
+#include "builder/errors.h"
+#include "builder/package_format.h"
+#include "builder/package_reader.h"
+#include "builder/pe_version.h"
+#include "builder/progress.h"
+#include "builder/project.h"
+#include "builder/script_writer.h"
+#include "builder/source_files.h"
+#include "builder/templates.h"
+#include "builder/volume_files.h"
+#include "decode/checksum.h"
+
+#ifndef PAKWIZ_DEFAULT_STUB
+#define PAKWIZ_DEFAULT_STUB ""
+#endif
+
+namespace pakwiz {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const uint64_t MAX_U32 = 0xFFFFFFFFull;
+
+// One distinct source file, read and compressed by one task.
+struct Source {
+  std::string path;
+  SourcePos pos;             // its first use in the project
+  bool needs_stream = false; // some entry installs it (not only "not-installed" ones)
+  uint32_t size = 0, checksum = 0;
+  uint64_t hash = 0;
+  bool has_version = false;
+  VersionInfo version;
+  uint64_t mtime = 0;
+  std::vector<uint8_t> stream;
+  int64_t content = NO_CONTENT;
+};
+
+uint64_t fnv1a(const std::vector<uint8_t>& data) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (uint8_t b : data) h = (h ^ b) * 0x100000001b3ull;
+  return h;
+}
+
+void process_source(Source& s, int level) {
+  std::vector<uint8_t> data = read_source_file(s.path, s.pos);
+  s.size = (uint32_t)data.size();
+  s.checksum = rotate_add(0, data.data(), data.size());
+  s.hash = fnv1a(data);
+  s.has_version = read_pe_version(data.data(), data.size(), &s.version);
+  s.mtime = file_modification_filetime(s.path, s.pos);
+  if (s.needs_stream) s.stream = encode_stream(data.data(), data.size(), level);
+}
+
+// Reads and compresses every source, `jobs` at a time. A failure of any task
+// is rethrown after all have ended (the first by project order, so that the
+// message does not depend on timing).
+void process_sources(std::vector<Source>& sources, int level, unsigned jobs, bool progress) {
+  uint64_t total = 0;
+  for (const Source& s : sources) {
+    std::error_code ec;
+    uint64_t n = fs::file_size(fs::u8path(s.path), ec);
+    total += ec ? 0 : n;
+  }
+  ProgressBar bar("compressing " + std::to_string(sources.size()) + " files", total, progress);
+  std::vector<std::exception_ptr> errors(sources.size());
+  std::atomic<size_t> next{0}, finished{0};
+  auto worker = [&] {
+    for (size_t i; (i = next++) < sources.size();) {
+      try {
+        process_source(sources[i], level);
+      } catch (...) {
+        errors[i] = std::current_exception();
+      }
+      bar.advance(sources[i].size);
+      finished++;
+    }
+  };
+  unsigned n = jobs ? jobs : std::max(1u, std::thread::hardware_concurrency());
+  n = (unsigned)std::min<size_t>(n, std::max<size_t>(1, sources.size()));
+  std::vector<std::thread> threads;
+  if (progress) {
+    // The workers run on their own threads while this one draws.
+    for (unsigned t = 0; t < n; t++) threads.emplace_back(worker);
+    while (finished < sources.size()) {
+      bar.draw();
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  } else {
+    for (unsigned t = 1; t < n; t++) threads.emplace_back(worker);
+    worker();
+  }
+  for (std::thread& t : threads) t.join();
+  bar.finish();
+  for (std::exception_ptr& e : errors)
+    if (e) std::rethrow_exception(e);
+}
+
+// Output files written under temporary names and renamed at the end; any
+// that were not committed are removed.
+class Outputs {
+public:
+  ~Outputs() {
+    for (auto& [temp, final_path] : files_) {
+      std::error_code ec;
+      fs::remove(fs::u8path(temp), ec);
+    }
+  }
+  std::ofstream& create(const std::string& final_path) {
+    std::string temp = final_path + ".pakwiz-tmp";
+    files_.emplace_back(temp, final_path);
+    streams_.emplace_back(std::make_unique<std::ofstream>(fs::u8path(temp), std::ios::binary));
+    if (!*streams_.back()) fail("cannot create " + temp);
+    return *streams_.back();
+  }
+  void commit() {
+    for (size_t i = 0; i < streams_.size(); i++) {
+      streams_[i]->close();
+      if (!*streams_[i]) fail("cannot write " + files_[i].first + " (disk full?)");
+    }
+    for (auto& [temp, final_path] : files_) {
+      std::error_code ec;
+      fs::rename(fs::u8path(temp), fs::u8path(final_path), ec);
+      if (ec) { // some systems do not replace an existing file on rename
+        fs::remove(fs::u8path(final_path), ec);
+        fs::rename(fs::u8path(temp), fs::u8path(final_path), ec);
+      }
+      if (ec) fail("cannot rename " + temp + " to " + final_path + ": " + ec.message());
+    }
+    files_.clear();
+  }
+
+private:
+  std::vector<std::pair<std::string, std::string>> files_;
+  std::vector<std::unique_ptr<std::ofstream>> streams_;
+};
+
+LanguageFields language_fields(const LanguageSpec& l) {
+  LanguageFields f;
+  f.flags = (uint16_t)((l.folder_changeable ? 0x2 : 0) |
+                       (l.has_registry && l.store_in_registry ? 0x4 : 0) |
+                       (l.has_ini && l.store_in_ini ? 0x8 : 0));
+  if (!l.uninstall_key.empty()) f.uninstall_key = l.uninstall_key;
+  f.name = l.name;
+  f.folder = l.folder;
+  if (l.has_registry) {
+    f.registry_root = l.registry_root;
+    f.registry_key = l.registry_key;
+    if (!l.registry_value.empty()) f.registry_value = l.registry_value;
+  }
+  if (l.has_ini) {
+    f.ini_file = l.ini_file;
+    f.ini_section = l.ini_section;
+    f.ini_key = l.ini_key;
+  }
+  for (size_t t = 0; t < 11; t++)
+    if (l.table_present[t]) f.tables[t] = l.tables[t];
+  return f;
+}
+
+// File entry fields of one spec, without its archive position.
+FileEntryFields entry_fields(const FileSpec& f, const Source* s, uint32_t prefix_size,
+                             uint32_t reserve_size, uint32_t uninstaller_checksum) {
+  FileEntryFields e;
+  e.icon = f.menu_icon;
+  e.destination = f.destination;
+  e.end_action = f.end_action;
+  e.shared = f.shared ? 1 : 0;
+  e.removal = f.removal;
+  e.special = f.special;
+  e.strings = {f.target,       f.menu_name.empty() ? std::string() : f.menu_folder,
+               f.menu_name,    f.menu_name.empty() ? std::string() : f.menu_args,
+               f.desktop_name, f.desktop_name.empty() ? std::string() : f.desktop_args};
+  if (f.uninstaller) {
+    e.flags = 0x01;
+    e.file_size = prefix_size + reserve_size;
+    e.checksum = uninstaller_checksum;
+    return e;
+  }
+  if (!s) return e; // not installed, no source: nothing is known of the file
+  e.file_size = s->size;
+  e.checksum = s->checksum;
+  if (f.removal == 2) return e; // not installed: no test, no times
+
+  std::array<uint32_t, 5> v{};
+  bool have_version = s->has_version || f.file_version || f.product_version;
+  if (s->has_version)
+    v = {s->version.file_ms, s->version.file_ls, s->version.product_ms, s->version.product_ls,
+         s->version.language};
+  if (f.file_version) {
+    v[0] = (*f.file_version)[0];
+    v[1] = (*f.file_version)[1];
+    if (!s->has_version && !f.product_version) {
+      v[2] = v[0];
+      v[3] = v[1];
+    }
+  }
+  if (f.product_version) {
+    v[2] = (*f.product_version)[0];
+    v[3] = (*f.product_version)[1];
+  }
+  if (f.language_id) v[4] = *f.language_id;
+  bool version_test = f.version_test.value_or(s->has_version);
+  if (version_test && !have_version)
+    fail_at(f.pos, "version_test is set for '" + f.target + "', but " + s->path +
+                       " has no version resource; give its version with version = \"a.b.c.d\"");
+  if (f.language_test && !s->has_version && !f.language_id)
+    fail_at(f.pos, "language_test is set for '" + f.target + "', but " + s->path +
+                       " has no version resource; give its language with language_id = ...");
+  if (version_test) e.flags |= 0x02;
+  if (f.language_test) e.flags |= 0x04;
+  if (e.flags & 0x06) e.version = v;
+  if (f.file_times) {
+    uint64_t t = f.file_time.value_or(s->mtime);
+    e.flags |= 0x08;
+    e.times = {t, t, t};
+  }
+  return e;
+}
+
+// Writes the archive bytes [from, from + count) of the layout to `out`.
+class ArchiveStreamer {
+public:
+  ArchiveStreamer(const ArchiveLayout& layout, const std::vector<const std::vector<uint8_t>*>& data)
+      : layout_(layout), data_(data) {}
+  void write(std::ofstream& out, uint64_t from, uint64_t count) {
+    while (count > 0) {
+      while (piece_ < layout_.pieces.size() &&
+             layout_.pieces[piece_].position +
+                     data_[(size_t)layout_.pieces[piece_].content]->size() <=
+                 from)
+        piece_++;
+      const ArchivePiece& p = layout_.pieces[piece_];
+      const std::vector<uint8_t>& bytes = *data_[(size_t)p.content];
+      uint64_t offset = from - p.position;
+      uint64_t n = std::min<uint64_t>(bytes.size() - offset, count);
+      out.write((const char*)bytes.data() + offset, (std::streamsize)n);
+      from += n;
+      count -= n;
+    }
+  }
+
+private:
+  const ArchiveLayout& layout_;
+  const std::vector<const std::vector<uint8_t>*>& data_;
+  size_t piece_ = 0;
+};
+
+} // namespace
+
+std::string default_stub_path() {
+  std::vector<std::string> tried;
+  std::string beside = own_executable_dir();
+  if (!beside.empty()) {
+    std::string p = (fs::u8path(beside) / "pakwiz-stub.exe").u8string();
+    if (fs::exists(fs::u8path(p))) return p;
+    tried.push_back(p);
+  }
+  std::string built_in = PAKWIZ_DEFAULT_STUB;
+  if (!built_in.empty()) {
+    if (fs::exists(fs::u8path(built_in))) return built_in;
+    tried.push_back(built_in);
+  }
+  std::string list;
+  for (const std::string& t : tried) list += "\n  " + t;
+  fail("no setup program (stub) found; looked for:" + list +
+       "\nbuild it (make stub) or name one with --stub FILE");
+}
+
+std::vector<uint8_t> prepare_stub(const std::vector<uint8_t>& stub, const std::string& name) {
+  std::vector<size_t> markers = find_stub_markers(stub.data(), stub.size());
+  if (markers.empty())
+    fail(name + ": not a setup program stub (its marker bytes 77 77 67 54 29 48 are missing)");
+  if (markers.size() > 1)
+    fail(name + ": the stub marker occurs " + std::to_string(markers.size()) +
+         " times; a stub must hold exactly one");
+  size_t field = markers[0] + sizeof STUB_MARKER;
+  if (field + 4 > stub.size()) fail(name + ": the stub ends inside its length field");
+  if (get_u32(stub.data() + field) != 0)
+    fail(name + ": the stub's length field is not 0: it already carries a package (use the "
+                "bare setup program as the stub)");
+  if (stub.size() > MAX_U32) fail(name + ": the stub is larger than 4 GiB");
+  std::vector<uint8_t> out = stub;
+  for (int i = 0; i < 4; i++) out[field + i] = (uint8_t)(stub.size() >> (8 * i));
+  return out;
+}
+
+BuildSummary build_setup(const BuildOptions& options) {
+  int level = options.level < 0 ? default_compression_level() : options.level;
+  if (level > max_compression_level())
+    fail("--level " + std::to_string(level) + " is above the highest level, " +
+         std::to_string(max_compression_level()));
+  Project project = load_project(options.project);
+
+  std::string output = options.output;
+  if (output.empty()) output = fs::u8path(options.project).stem().u8string() + "-setup.exe";
+  std::string stub_path = options.stub.empty() ? default_stub_path() : options.stub;
+  std::vector<uint8_t> stub = prepare_stub(read_source_file(stub_path, SourcePos{}), stub_path);
+
+  // Global records.
+  std::vector<std::vector<uint8_t>> templates =
+      load_templates(project.templates_res, project.templates_pos);
+  std::vector<uint8_t> billboard, background, prefix;
+  if (!project.billboard.empty())
+    billboard = normalize_bitmap(read_source_file(project.billboard, project.billboard_pos),
+                                 project.billboard_pos.str() + ": " + project.billboard);
+  if (!project.background.empty())
+    background = normalize_bitmap(read_source_file(project.background, project.background_pos),
+                                  project.background_pos.str() + ": " + project.background);
+  bool has_prefix = !project.uninstaller_program.empty();
+  if (has_prefix) {
+    prefix = read_source_file(project.uninstaller_program, project.uninstaller_pos);
+    if (prefix.empty()) fail_at(project.uninstaller_pos, project.uninstaller_program + " is empty");
+  }
+
+  // Distinct sources, in order of first use.
+  std::vector<Source> sources;
+  std::map<std::string, size_t> source_index;
+  std::vector<std::vector<int64_t>> entry_source(project.languages.size());
+  for (size_t b = 0; b < project.languages.size(); b++) {
+    for (const FileSpec& f : project.languages[b].files) {
+      if (f.uninstaller || f.source.empty()) {
+        entry_source[b].push_back(-1);
+        continue;
+      }
+      std::error_code ec;
+      fs::path canonical = fs::weakly_canonical(fs::u8path(f.source), ec);
+      std::string key = ec ? f.source : canonical.u8string();
+      auto [it, fresh] = source_index.emplace(key, sources.size());
+      if (fresh) {
+        Source s;
+        s.path = f.source;
+        s.pos = f.source_pos;
+        sources.push_back(s);
+      }
+      if (f.removal != 2) sources[it->second].needs_stream = true;
+      entry_source[b].push_back((int64_t)it->second);
+    }
+  }
+  process_sources(sources, level, options.jobs, options.progress);
+
+  // Contents: each distinct byte sequence once (equal data gives equal streams).
+  std::vector<const std::vector<uint8_t>*> contents;
+  std::map<std::tuple<uint32_t, uint32_t, uint64_t>, std::vector<int64_t>> by_key;
+  for (Source& s : sources) {
+    if (!s.needs_stream) continue;
+    auto& candidates = by_key[{s.size, s.checksum, s.hash}];
+    for (int64_t c : candidates)
+      if (*contents[(size_t)c] == s.stream) s.content = c;
+    if (s.content == NO_CONTENT) {
+      s.content = (int64_t)contents.size();
+      contents.push_back(&s.stream);
+      candidates.push_back(s.content);
+    }
+  }
+  // The uninstaller entry's own data: the 8 bytes that the uninstall log's
+  // first record header overwrites.
+  std::vector<uint8_t> log_reserve(UNINSTALL_LOG_HEADER, 0);
+  std::vector<uint8_t> log_reserve_stream;
+  int64_t log_reserve_content = NO_CONTENT;
+  uint32_t uninstaller_checksum = 0;
+  bool any_uninstaller = false;
+  for (const LanguageSpec& l : project.languages)
+    for (const FileSpec& f : l.files) any_uninstaller = any_uninstaller || f.uninstaller;
+  if (any_uninstaller) {
+    if (!has_prefix) fail(project.path + ": an uninstaller entry needs the file prefix block");
+    log_reserve_stream = encode_stream(log_reserve.data(), log_reserve.size(), level);
+    log_reserve_content = (int64_t)contents.size();
+    contents.push_back(&log_reserve_stream);
+    std::vector<uint8_t> whole = prefix;
+    whole.insert(whole.end(), log_reserve.begin(), log_reserve.end());
+    uninstaller_checksum = rotate_add(0, whole.data(), whole.size());
+    if (whole.size() > MAX_U32) fail(project.uninstaller_program + " is too large");
+  }
+
+  // Entry fields (without positions) and the content each entry reads.
+  std::vector<std::vector<FileEntryFields>> entries(project.languages.size());
+  std::vector<std::vector<int64_t>> entry_content(project.languages.size());
+  BuildSummary summary;
+  for (size_t b = 0; b < project.languages.size(); b++) {
+    const LanguageSpec& l = project.languages[b];
+    for (size_t i = 0; i < l.files.size(); i++) {
+      const FileSpec& f = l.files[i];
+      const Source* s = entry_source[b][i] >= 0 ? &sources[(size_t)entry_source[b][i]] : nullptr;
+      entries[b].push_back(
+          entry_fields(f, s, (uint32_t)prefix.size(), UNINSTALL_LOG_HEADER, uninstaller_checksum));
+      int64_t content = NO_CONTENT;
+      if (f.uninstaller)
+        content = log_reserve_content;
+      else if (s && f.removal != 2)
+        content = s->content;
+      entry_content[b].push_back(content);
+      summary.source_bytes += entries[b].back().file_size;
+      summary.entries++;
+    }
+  }
+  std::vector<uint64_t> packed;
+  for (const std::vector<uint8_t>* c : contents) packed.push_back(c->size());
+
+  // Script records for a layout.
+  auto build_script = [&](const ArchiveLayout& layout) {
+    std::vector<uint8_t> script;
+    ByteWriter flags;
+    flags.u32(project.setup_flags);
+    append_record(script, RECORD_SETUP_FLAGS, flags.bytes, false, level);
+    if (project.start_page != 0xFFFF || project.start_language != 0) {
+      // Only when needed: with a start record the setup program skips its
+      // check that the package file is complete.
+      ByteWriter start;
+      start.u16(project.start_page);
+      start.u16(project.start_language);
+      append_record(script, RECORD_START, start.bytes, false, level);
+    }
+    append_record(script, RECORD_TEMPLATES, build_template_record(templates), true, level);
+    if (!billboard.empty()) append_record(script, RECORD_BILLBOARD, billboard, true, level);
+    if (!background.empty()) append_record(script, RECORD_BACKGROUND, background, true, level);
+    if (project.has_title) {
+      std::vector<uint8_t> title(project.title.begin(), project.title.end());
+      title.push_back(0);
+      append_record(script, RECORD_TITLE, title, true, level);
+      append_record(script, RECORD_TITLE_FONT, logfont_record(project.title_font), true, level);
+    }
+    if (has_prefix) append_record(script, RECORD_PREFIX, prefix, true, level);
+    for (size_t b = 0; b < project.languages.size(); b++) {
+      const LanguageSpec& l = project.languages[b];
+      append_record(script, RECORD_LANGUAGE, language_payload(language_fields(l)), true, level);
+      std::vector<FileEntryFields> list = entries[b];
+      for (size_t i = 0; i < list.size(); i++) {
+        if (entry_content[b][i] == NO_CONTENT) continue;
+        list[i].position = (uint32_t)layout.positions[b][i];
+        list[i].packed_size = (uint32_t)packed[(size_t)entry_content[b][i]];
+      }
+      append_record(script, RECORD_FILE_LIST, file_list_payload(list), true, level);
+      if (!l.ini.empty()) {
+        std::vector<IniEntryFields> ini;
+        for (const IniSpec& e : l.ini)
+          ini.push_back({(uint8_t)(e.only_if_absent ? 1 : 0), e.file, e.section, e.key, e.value});
+        append_record(script, RECORD_INI_LIST, ini_list_payload(ini), true, level);
+      }
+      if (!l.registry.empty()) {
+        std::vector<RegistryEntryFields> reg;
+        for (const RegistrySpec& e : l.registry)
+          reg.push_back({e.root, (uint8_t)(e.only_if_absent ? 1 : 0), e.key, e.name, e.value});
+        append_record(script, RECORD_REGISTRY_LIST, registry_list_payload(reg), true, level);
+      }
+      if (!l.patches.empty()) {
+        std::vector<PatchEntryFields> patches;
+        for (const PatchSpec& e : l.patches) {
+          PatchEntryFields p;
+          p.position = e.position;
+          p.file = e.file;
+          p.text = e.text;
+          p.pattern = e.pattern;
+          patches.push_back(p);
+        }
+        append_record(script, RECORD_PATCH_LIST, patch_list_payload(patches), true, level);
+      }
+    }
+    return script;
+  };
+
+  // Layout. With volumes the package file's share of the archive depends on
+  // the script's size, which depends on the positions: shrink the share
+  // until stub, script and share fit the volume size.
+  VolumePlan plan;
+  ArchiveLayout layout;
+  std::vector<uint8_t> script;
+  const uint64_t fixed = stub.size() + 12; // stub, end marker, size word
+  if (options.volume_size) {
+    if (options.volume_size < 5 || options.volume_size > MAX_U32)
+      fail("--volume-size must be from 5 bytes to 4 GiB");
+    plan.each = options.volume_size - 4;
+    if (fixed > options.volume_size)
+      fail("--volume-size " + with_commas(options.volume_size) +
+           " is smaller than the setup "
+           "program alone (" +
+           with_commas(stub.size()) + " bytes)");
+    plan.first = options.volume_size - fixed;
+    for (int round = 0;; round++) {
+      layout = lay_out_archive(entry_content, packed, plan);
+      script = build_script(layout);
+      uint64_t header = fixed + script.size();
+      if (header + std::min(plan.first, layout.size) <= options.volume_size) break;
+      if (header > options.volume_size)
+        fail("--volume-size " + with_commas(options.volume_size) +
+             " is smaller than the setup "
+             "program and its script (" +
+             with_commas(header) + " bytes)");
+      uint64_t next = options.volume_size - header;
+      if (round > 8) next = next > 4096 ? next - 4096 : 0; // converge quickly
+      plan.first = std::min(next, plan.first - 1);
+    }
+  } else {
+    layout = lay_out_archive(entry_content, packed, plan);
+    script = build_script(layout);
+  }
+  if (layout.size > MAX_U32)
+    fail("the archive would hold " + with_commas(layout.size) +
+         " bytes; a package addresses at "
+         "most 4,294,967,295 bytes (32-bit positions)");
+  uint32_t volumes = plan.volume_count(layout.size);
+  if (volumes > 1000)
+    fail("--volume-size " + with_commas(options.volume_size) + " would need " +
+         with_commas(volumes - 1) + " volume files; make the volumes larger");
+  uint64_t first_bytes = plan.volume_bytes(0, layout.size);
+  uint64_t package_bytes = stub.size() + script.size() + 12 + first_bytes;
+  if (package_bytes > MAX_U32)
+    fail("the setup file would be " + with_commas(package_bytes) +
+         " bytes; the setup program "
+         "reads at most 4 GiB (use --volume-size)");
+
+  // Write everything under temporary names, then rename.
+  Outputs outputs;
+  ArchiveStreamer streamer(layout, contents);
+  std::ofstream& package = outputs.create(output);
+  summary.script_bytes = script.size();
+  append_end_marker(script, (uint32_t)first_bytes);
+  package.write((const char*)stub.data(), (std::streamsize)stub.size());
+  package.write((const char*)script.data(), (std::streamsize)script.size());
+  streamer.write(package, 0, first_bytes);
+  uint64_t done = first_bytes;
+  for (uint32_t v = 1; v < volumes; v++) {
+    std::string path = volume_file_path(output, v);
+    std::ofstream& out = outputs.create(path);
+    uint64_t n = plan.volume_bytes(v, layout.size);
+    ByteWriter size;
+    size.u32((uint32_t)n);
+    out.write((const char*)size.bytes.data(), 4);
+    streamer.write(out, done, n);
+    done += n;
+    summary.volumes.push_back(path);
+  }
+  outputs.commit();
+
+  summary.output = output;
+  summary.stub_bytes = stub.size();
+  summary.archive_bytes = layout.size;
+  summary.package_bytes = package_bytes;
+  summary.stored = layout.pieces.size();
+  summary.languages = project.languages.size();
+  return summary;
+}
+
+} // namespace pakwiz

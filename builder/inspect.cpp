@@ -1,0 +1,418 @@
+#include "builder/inspect.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <tuple>
+
+#include "builder/ansi.h"
+#include "builder/bitmap.h"
+#include "builder/bytes.h"
+#include "builder/errors.h"
+#include "builder/package_reader.h"
+#include "builder/volume_files.h"
+#include "decode/checksum.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/time.h>
+#else
+#include <windows.h>
+#endif
+
+namespace pakwiz {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const DESTINATIONS[] = {"install folder", "Windows folder", "system folder",
+                                    "fonts folder"};
+const char* const END_ACTIONS[] = {"none", "open", "start"};
+const char* const REMOVALS[] = {"keep", "remove", "not-installed"};
+const char* const SPECIALS[] = {"none", "screensaver", "selfregister"};
+const char* const ROOTS[] = {"HKCR", "HKCU", "HKLM", "HKU"};
+
+template <size_t N> std::string name_of(const char* const (&names)[N], unsigned v) {
+  return v < N ? names[v] : "unknown (" + std::to_string(v) + ")";
+}
+
+std::string hex(uint32_t v, int digits = 8) {
+  char buf[16];
+  snprintf(buf, sizeof buf, "0x%0*X", digits, (unsigned)v);
+  return buf;
+}
+
+std::string quoted(const std::string& ansi) {
+  return "\"" + ansi_to_utf8(ansi) + "\"";
+}
+
+std::string version_text(uint32_t ms, uint32_t ls) {
+  return std::to_string(ms >> 16) + "." + std::to_string(ms & 0xFFFF) + "." +
+         std::to_string(ls >> 16) + "." + std::to_string(ls & 0xFFFF);
+}
+
+std::string root_name(uint32_t root) {
+  if (root >= 16) return "HKCU";
+  return root < 4 ? ROOTS[root] : "root " + std::to_string(root);
+}
+
+std::string filetime_text(uint64_t ft) {
+  int64_t seconds = (int64_t)(ft / 10000000ull) - 11644473600ll;
+  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  int64_t rest = seconds - days * 86400;
+  // civil_from_days
+  int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097, yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t y = yoe + era * 400, doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153, d = doy - (153 * mp + 2) / 5 + 1, m = mp + (mp < 10 ? 3 : -9);
+  char buf[80];
+  snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d UTC", (int)(y + (m <= 2)), (int)m,
+           (int)d, (int)(rest / 3600), (int)(rest / 60 % 60), (int)(rest % 60));
+  return buf;
+}
+
+std::string flags_text(uint8_t flags) {
+  std::string s;
+  auto add = [&](const char* w) { s += (s.empty() ? "" : ", ") + std::string(w); };
+  if (flags & 0x01) add("uninstaller");
+  if (flags & 0x02) add("version test");
+  if (flags & 0x04) add("language test");
+  if (flags & 0x08) add("file times");
+  if (flags & 0x10) add("patch");
+  return s.empty() ? "none" : s;
+}
+
+std::string entry_name(size_t block, size_t index, const FileEntryFields& e) {
+  return "block " + std::to_string(block) + " entry " + std::to_string(index) + " (" +
+         ansi_to_utf8(e.strings[0]) + ")";
+}
+
+// Size of the archive data an entry's decoded data has: the uninstaller's
+// file is the prefix block followed by its data.
+uint32_t data_size(const FileEntryFields& e, const PackageInfo& info) {
+  if (!(e.flags & 0x01)) return e.file_size;
+  uint32_t prefix = info.prefix ? (uint32_t)info.prefix->size() : 0;
+  return e.file_size >= prefix ? e.file_size - prefix : 0;
+}
+
+bool has_data(const FileEntryFields& e) {
+  return e.removal != 2 && !(e.flags & 0x10);
+}
+
+// Decodes and checks one entry; returns its file contents (with the prefix
+// block for the uninstaller) or throws BuildError with the problem.
+std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& info,
+                                    const FileEntryFields& e) {
+  if (e.flags & 0x01) {
+    if (!info.prefix) fail("uninstaller entry, but the package has no file prefix block");
+    if (e.file_size < info.prefix->size() + UNINSTALL_LOG_HEADER)
+      fail("uninstaller entry's data is shorter than the 8 bytes the uninstall log overwrites");
+  }
+  std::vector<uint8_t> packed = archive.read(e.position, e.packed_size);
+  std::vector<uint8_t> data;
+  uint32_t expected = data_size(e, info);
+  if (!decode_stream(packed, expected, &data))
+    fail("its data at archive position " + with_commas(e.position) + " (" +
+         with_commas(e.packed_size) + " bytes) does not decode to its " + with_commas(expected) +
+         " bytes");
+  if (e.flags & 0x01) data.insert(data.begin(), info.prefix->begin(), info.prefix->end());
+  uint32_t sum = rotate_add(0, data.data(), data.size());
+  if (sum != e.checksum)
+    fail("checksum " + hex(sum) + " differs from the entry's " + hex(e.checksum));
+  return data;
+}
+
+void set_modification_time(const std::string& path, uint64_t filetime) {
+#ifdef _WIN32
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  FILETIME ft{(DWORD)filetime, (DWORD)(filetime >> 32)};
+  SetFileTime(h, &ft, &ft, &ft);
+  CloseHandle(h);
+#else
+  int64_t unix100 = (int64_t)filetime - 116444736000000000ll;
+  struct timeval tv[2];
+  tv[0].tv_sec = tv[1].tv_sec = (time_t)(unix100 / 10000000);
+  tv[0].tv_usec = tv[1].tv_usec = (suseconds_t)(unix100 % 10000000 / 10);
+  if (unix100 >= 0) utimes(path.c_str(), tv);
+#endif
+}
+
+} // namespace
+
+std::string safe_extract_path(const std::string& target, uint8_t destination) {
+  std::string t = target;
+  for (char& c : t)
+    if (c == '\\') c = '/';
+  if (t.size() >= 2 && t[1] == ':') t.erase(0, 2);
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= t.size()) {
+    size_t end = t.find('/', start);
+    if (end == std::string::npos) end = t.size();
+    std::string part = t.substr(start, end - start);
+    if (part == "..") return "";
+    if (!part.empty() && part != ".") parts.push_back(part);
+    start = end + 1;
+  }
+  if (parts.empty()) return "";
+  if (destination == 2) parts.erase(parts.begin(), parts.end() - 1); // only the file name counts
+  std::string out = destination == 1   ? "Windows/"
+                    : destination == 2 ? "System/"
+                    : destination == 3 ? "Fonts/"
+                                       : "";
+  for (size_t i = 0; i < parts.size(); i++) out += (i ? "/" : "") + ansi_to_utf8(parts[i]);
+  return out;
+}
+
+void list_package(const std::string& path, std::ostream& out) {
+  PackageInfo info = read_package(path);
+  out << path << "\n";
+  out << "  stub: " << with_commas(info.stub_length) << " bytes (length field at offset "
+      << with_commas(info.marker_offset + 6) << ")\n";
+  uint64_t script_end = info.has_archive ? info.archive_offset - 8 : info.file_length;
+  out << "  script: " << with_commas(script_end - info.stub_length) << " bytes in "
+      << info.records.size() << " records\n";
+  if (info.has_archive)
+    out << "  archive: " << with_commas(info.archive_size) << " bytes in this file\n";
+  else
+    out << "  archive: none (end marker without size word)\n";
+  out << "  setup flags: " << hex(info.setup_flags) << " ("
+      << ((info.setup_flags & 1) ? "full screen" : "windowed")
+      << ((info.setup_flags & 0x10) ? ", remove earlier installations" : "") << ")\n";
+  out << "  start: "
+      << (info.start_page == 0xFFFF ? std::string("whole wizard")
+                                    : "page " + std::to_string(info.start_page) + " only")
+      << ", language block " << info.start_language
+      << (info.has_start ? " (start record)" : " (no start record)") << "\n";
+  if (info.templates) {
+    out << "  dialog templates: " << with_commas(info.templates->size()) << " bytes, offsets";
+    for (uint32_t k = 0; k < 9 && info.templates->size() >= 4 * (k + 1); k++)
+      out << " " << get_u32(info.templates->data() + 4 * k);
+    out << "\n";
+  }
+  for (auto [name, bmp] : {std::make_pair("billboard", &info.billboard),
+                           std::make_pair("background", &info.background)}) {
+    BitmapInfo b;
+    if (*bmp && bitmap_info(**bmp, &b))
+      out << "  " << name << ": " << b.width << " x " << b.height << " x " << b.bit_count
+          << " bits, " << with_commas((*bmp)->size()) << " bytes\n";
+  }
+  if (info.title) {
+    std::string t((const char*)info.title->data(),
+                  strnlen((const char*)info.title->data(), info.title->size()));
+    out << "  background title: " << quoted(t);
+    if (info.title_font && info.title_font->size() >= 60) {
+      const uint8_t* f = info.title_font->data();
+      std::string face((const char*)f + 28, strnlen((const char*)f + 28, 32));
+      out << " in " << quoted(face) << ", height " << -(int32_t)get_u32(f) << ", weight "
+          << get_u32(f + 16) << (f[20] ? ", italic" : "");
+    }
+    out << "\n";
+  }
+  if (info.prefix)
+    out << "  uninstaller prefix block: " << with_commas(info.prefix->size()) << " bytes\n";
+
+  for (size_t b = 0; b < info.blocks.size(); b++) {
+    const BlockInfo& block = info.blocks[b];
+    const LanguageFields& l = block.language;
+    out << "language block " << b << ": " << (l.name ? quoted(*l.name) : "(no name)") << "\n";
+    std::string flags;
+    if (l.flags & 0x2) flags += "folder changeable";
+    if (l.flags & 0x4) flags += std::string(flags.empty() ? "" : ", ") + "store folder in registry";
+    if (l.flags & 0x8) flags += std::string(flags.empty() ? "" : ", ") + "store folder in INI";
+    out << "  flags: " << hex(l.flags, 4) << (flags.empty() ? "" : " (" + flags + ")") << "\n";
+    if (l.folder) out << "  default folder: " << quoted(*l.folder) << "\n";
+    if (l.registry_key)
+      out << "  folder registry value: " << root_name(l.registry_root) << "\\"
+          << ansi_to_utf8(*l.registry_key) << " "
+          << (l.registry_value ? quoted(*l.registry_value) : "(default value)") << "\n";
+    if (l.ini_file)
+      out << "  folder INI entry: " << quoted(*l.ini_file) << " ["
+          << ansi_to_utf8(l.ini_section.value_or("")) << "] "
+          << ansi_to_utf8(l.ini_key.value_or("")) << "\n";
+    if (l.uninstall_key) out << "  uninstall key: " << quoted(*l.uninstall_key) << "\n";
+    std::string tables;
+    for (size_t t = 0; t < 11; t++)
+      if (l.tables[t])
+        tables += (tables.empty() ? "" : ", ") + std::to_string(t) + ":" +
+                  std::to_string(l.tables[t]->size());
+    out << "  string tables (table:strings): " << (tables.empty() ? "none" : tables) << "\n";
+    if (l.tables[6] && !l.tables[6]->empty())
+      out << "  frame title: " << quoted((*l.tables[6])[0]) << "\n";
+
+    const std::vector<FileEntryFields> no_files;
+    const std::vector<FileEntryFields>& files = block.files ? *block.files : no_files;
+    out << "  files: " << files.size() << "\n";
+    for (size_t i = 0; i < files.size(); i++) {
+      const FileEntryFields& e = files[i];
+      out << "    [" << i << "] " << ansi_to_utf8(e.strings[0]) << " -> "
+          << name_of(DESTINATIONS, e.destination) << "\n";
+      out << "        size " << with_commas(e.file_size) << ", packed "
+          << with_commas(e.packed_size) << " at " << with_commas(e.position) << ", checksum "
+          << hex(e.checksum) << "\n";
+      out << "        flags: " << flags_text(e.flags) << "; end action "
+          << name_of(END_ACTIONS, e.end_action) << "; removal " << name_of(REMOVALS, e.removal)
+          << "; special " << name_of(SPECIALS, e.special) << (e.shared ? "; shared count" : "")
+          << "\n";
+      if (e.flags & 0x06)
+        out << "        version " << version_text(e.version[0], e.version[1]) << ", product "
+            << version_text(e.version[2], e.version[3]) << ", language " << hex(e.version[4], 4)
+            << "\n";
+      if (e.flags & 0x08) out << "        modified " << filetime_text(e.times[2]) << "\n";
+      if (e.flags & 0x10)
+        out << "        patch of block " << (int)e.base_block << " entry " << (int)e.base_entry
+            << "\n";
+      if (!e.strings[2].empty())
+        out << "        Start menu: "
+            << quoted(e.strings[1] + (e.strings[1].empty() ? "" : "\\") + e.strings[2])
+            << (e.strings[3].empty() ? "" : " " + quoted(e.strings[3]))
+            << (e.icon ? ", icon " + std::to_string(e.icon) : "") << "\n";
+      if (!e.strings[4].empty())
+        out << "        desktop: " << quoted(e.strings[4])
+            << (e.strings[5].empty() ? "" : " " + quoted(e.strings[5])) << "\n";
+    }
+    if (block.ini) {
+      out << "  INI entries: " << block.ini->size() << "\n";
+      for (const IniEntryFields& e : *block.ini)
+        out << "    " << quoted(e.file) << " [" << ansi_to_utf8(e.section) << "] "
+            << ansi_to_utf8(e.key) << " = " << quoted(e.value)
+            << ((e.flags & 1) ? " (only if absent)" : "") << "\n";
+    }
+    if (block.registry) {
+      out << "  registry entries: " << block.registry->size() << "\n";
+      for (const RegistryEntryFields& e : *block.registry)
+        out << "    " << root_name(e.root) << "\\" << ansi_to_utf8(e.key) << " "
+            << (e.name.empty() ? "(default)" : quoted(e.name)) << " = " << quoted(e.value)
+            << ((e.flags & 1) ? " (only if absent)" : "") << "\n";
+    }
+    if (block.patches) {
+      out << "  file patches: " << block.patches->size() << "\n";
+      for (const PatchEntryFields& e : *block.patches) {
+        out << "    " << quoted(e.file) << " ";
+        if (e.position >= 0)
+          out << "at " << e.position;
+        else
+          out << "behind a " << e.pattern.size() << "-byte pattern";
+        out << ": " << quoted(e.text) << "\n";
+      }
+    }
+  }
+}
+
+bool verify_package(const std::string& path, std::ostream& out) {
+  PackageInfo info;
+  try {
+    info = read_package(path);
+  } catch (const BuildError& e) {
+    out << "damaged: " << e.what() << "\n";
+    return false;
+  }
+  size_t problems = 0, checked = 0, skipped = 0;
+  if (!info.has_archive) {
+    out << "note: " << path << " has no archive size word (script only)\n";
+  } else {
+    std::unique_ptr<ArchiveFiles> files;
+    try {
+      files = std::make_unique<ArchiveFiles>(path, info.archive_offset, info.archive_size);
+    } catch (const BuildError& e) {
+      out << "damaged: " << e.what() << "\n";
+      return false;
+    }
+    ArchiveFiles& archive = *files;
+    std::string length = archive.check_package_length();
+    if (!length.empty()) {
+      out << "damaged: " << path << ": " << length << "\n";
+      problems++;
+    }
+    // Entries sharing one stored copy are decoded once.
+    std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint8_t>, std::string> done;
+    for (size_t b = 0; b < info.blocks.size(); b++) {
+      if (!info.blocks[b].files) continue;
+      const std::vector<FileEntryFields>& files = *info.blocks[b].files;
+      for (size_t i = 0; i < files.size(); i++) {
+        const FileEntryFields& e = files[i];
+        if (!has_data(e)) {
+          skipped++;
+          continue;
+        }
+        auto key = std::make_tuple(e.position, e.packed_size, e.checksum, (uint8_t)(e.flags & 1));
+        auto it = done.find(key);
+        std::string problem;
+        if (it != done.end()) {
+          problem = it->second;
+        } else {
+          try {
+            entry_contents(archive, info, e);
+          } catch (const BuildError& err) {
+            problem = err.what();
+          }
+          done[key] = problem;
+        }
+        checked++;
+        if (!problem.empty()) {
+          out << "damaged: " << entry_name(b, i, e) << ": " << problem << "\n";
+          problems++;
+        }
+      }
+    }
+  }
+  out << path << ": " << checked << " entries checked";
+  if (skipped) out << ", " << skipped << " without data (not installed)";
+  out << ", "
+      << (problems == 0   ? std::string("all good")
+          : problems == 1 ? std::string("1 problem")
+                          : std::to_string(problems) + " problems")
+      << "\n";
+  return problems == 0;
+}
+
+void extract_package(const std::string& path, const std::string& dir, std::optional<int> language,
+                     std::ostream& out) {
+  PackageInfo info = read_package(path);
+  int block = language ? *language : info.start_language;
+  if (block < 0 || (size_t)block >= info.blocks.size())
+    fail(path + ": there is no language block " + std::to_string(block) + " (the package has " +
+         std::to_string(info.blocks.size()) + ")");
+  if (!info.has_archive) fail(path + ": the package has no archive");
+  ArchiveFiles archive(path, info.archive_offset, info.archive_size);
+  const BlockInfo& b = info.blocks[(size_t)block];
+  if (!b.files) {
+    out << "language block " << block << " has no files\n";
+    return;
+  }
+  size_t written = 0;
+  for (size_t i = 0; i < b.files->size(); i++) {
+    const FileEntryFields& e = (*b.files)[i];
+    std::string name = entry_name((size_t)block, i, e);
+    if (!has_data(e)) {
+      out << "skipped " << name << ": not installed (its file lies beside the setup program)\n";
+      continue;
+    }
+    std::string rel = safe_extract_path(e.strings[0], e.destination);
+    if (rel.empty()) fail(path + ": " + name + ": the target name is not safe to extract");
+    std::vector<uint8_t> data;
+    try {
+      data = entry_contents(archive, info, e);
+    } catch (const BuildError& err) {
+      fail(path + ": " + name + ": " + err.what());
+    }
+    fs::path target = fs::u8path(dir) / fs::u8path(rel);
+    std::error_code ec;
+    fs::create_directories(target.parent_path(), ec);
+    std::ofstream f(target, std::ios::binary);
+    f.write((const char*)data.data(), (std::streamsize)data.size());
+    f.close();
+    if (!f) fail("cannot write " + target.u8string());
+    if (e.flags & 0x08) set_modification_time(target.string(), e.times[2]);
+    out << "extracted " << target.u8string() << " (" << with_commas(data.size()) << " bytes)\n";
+    written++;
+  }
+  out << written << " files written to " << dir << "\n";
+}
+
+} // namespace pakwiz

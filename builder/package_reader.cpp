@@ -1,0 +1,395 @@
+#include "builder/package_reader.h"
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "builder/bytes.h"
+#include "builder/errors.h"
+#include "common/file.h"
+#include "decode/stream_decoder.h"
+
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
+namespace pakwiz {
+
+namespace fs = std::filesystem;
+
+std::vector<size_t> find_stub_markers(const uint8_t* data, size_t size) {
+  std::vector<size_t> found;
+  for (size_t i = 0; i + sizeof STUB_MARKER <= size; i++) {
+    const uint8_t* hit = (const uint8_t*)memchr(data + i, STUB_MARKER[0], size - i);
+    if (!hit) break;
+    i = (size_t)(hit - data);
+    if (i + sizeof STUB_MARKER <= size && memcmp(hit, STUB_MARKER, sizeof STUB_MARKER) == 0)
+      found.push_back(i);
+  }
+  return found;
+}
+
+namespace {
+
+// Bounds-checked cursor over a payload.
+struct Cursor {
+  const std::vector<uint8_t>& p;
+  size_t at;
+  const std::string& what;
+  [[noreturn]] void damaged(const std::string& problem) const { fail(what + problem); }
+  void need(size_t n) const {
+    if (at > p.size() || n > p.size() - at)
+      damaged(": ends at byte " + std::to_string(p.size()) + " inside a field at " +
+              std::to_string(at));
+  }
+  uint8_t u8() {
+    need(1);
+    return p[at++];
+  }
+  uint16_t u16() {
+    need(2);
+    at += 2;
+    return get_u16(p.data() + at - 2);
+  }
+  uint32_t u32() {
+    need(4);
+    at += 4;
+    return get_u32(p.data() + at - 4);
+  }
+  uint64_t u64() {
+    need(8);
+    at += 8;
+    return get_u64(p.data() + at - 8);
+  }
+  std::string text() {
+    size_t start = at;
+    while (at < p.size() && p[at]) at++;
+    if (at >= p.size()) damaged(": a text at byte " + std::to_string(start) + " has no end");
+    return std::string((const char*)p.data() + start, (at++) - start);
+  }
+};
+
+std::optional<std::string> text_at(const std::vector<uint8_t>& p, uint32_t offset,
+                                   const std::string& what, const char* field) {
+  if (offset == 0) return std::nullopt;
+  if (offset >= p.size()) fail(what + ": the " + field + " offset lies outside the record");
+  Cursor c{p, offset, what};
+  return c.text();
+}
+
+std::string temp_file_name() {
+  static std::atomic<unsigned> counter{0};
+  fs::path dir = fs::temp_directory_path();
+  return (dir / ("pakwiz-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp"))
+      .string();
+}
+
+} // namespace
+
+LanguageFields parse_language_payload(const std::vector<uint8_t>& p, const std::string& what) {
+  if (p.size() < 84) fail(what + ": the record is shorter than its 84 fixed bytes");
+  LanguageFields l;
+  l.flags = get_u16(p.data());
+  l.uninstall_key = text_at(p, get_u32(&p[4]), what, "uninstall key");
+  l.name = text_at(p, get_u32(&p[8]), what, "name");
+  l.folder = text_at(p, get_u32(&p[12]), what, "default folder");
+  l.registry_root = get_u32(&p[16]);
+  l.registry_key = text_at(p, get_u32(&p[20]), what, "registry key");
+  l.registry_value = text_at(p, get_u32(&p[24]), what, "registry value");
+  l.ini_file = text_at(p, get_u32(&p[28]), what, "INI file");
+  l.ini_section = text_at(p, get_u32(&p[32]), what, "INI section");
+  l.ini_key = text_at(p, get_u32(&p[36]), what, "INI key");
+  for (size_t t = 0; t < 11; t++) {
+    uint32_t offset = get_u32(&p[40 + 4 * t]);
+    if (offset == 0) continue;
+    std::string table_what = what + ", string table " + std::to_string(t);
+    Cursor c{p, offset, table_what};
+    uint16_t count = c.u16();
+    std::vector<std::string> strings;
+    for (uint16_t k = 0; k < count; k++) strings.push_back(c.text());
+    l.tables[t] = strings;
+  }
+  return l;
+}
+
+std::vector<FileEntryFields> parse_file_list(const std::vector<uint8_t>& p,
+                                             const std::string& what) {
+  Cursor list{p, 0, what};
+  uint32_t count = list.u32();
+  std::vector<FileEntryFields> entries;
+  for (uint32_t i = 0; i < count; i++) {
+    std::string entry_what = what + ", entry " + std::to_string(i);
+    Cursor c{p, list.at, entry_what};
+    uint16_t length = c.u16();
+    if (length < 30 || length > p.size() - list.at)
+      fail(entry_what + ": its length " + std::to_string(length) + " does not fit the list");
+    std::vector<uint8_t> bytes(p.begin() + list.at, p.begin() + list.at + length);
+    Cursor e{bytes, 2, entry_what};
+    FileEntryFields f;
+    f.status = e.u16();
+    f.icon = e.u16();
+    f.position = e.u32();
+    f.packed_size = e.u32();
+    f.file_size = e.u32();
+    f.checksum = e.u32();
+    f.flags = e.u8();
+    f.destination = e.u8();
+    f.end_action = e.u8();
+    f.shared = e.u8();
+    f.removal = e.u8();
+    f.special = e.u8();
+    f.base_block = e.u8();
+    f.base_entry = e.u8();
+    if (f.flags & 0x06)
+      for (uint32_t& v : f.version) v = e.u32();
+    if (f.flags & 0x08)
+      for (uint64_t& t : f.times) t = e.u64();
+    for (std::string& s : f.strings) s = e.text();
+    entries.push_back(f);
+    list.at += length;
+  }
+  return entries;
+}
+
+std::vector<IniEntryFields> parse_ini_list(const std::vector<uint8_t>& p, const std::string& what) {
+  Cursor c{p, 0, what};
+  uint16_t count = c.u16();
+  std::vector<IniEntryFields> list;
+  for (uint16_t i = 0; i < count; i++) {
+    IniEntryFields e;
+    e.flags = c.u8();
+    e.file = c.text();
+    e.section = c.text();
+    e.key = c.text();
+    e.value = c.text();
+    list.push_back(e);
+  }
+  return list;
+}
+
+std::vector<RegistryEntryFields> parse_registry_list(const std::vector<uint8_t>& p,
+                                                     const std::string& what) {
+  Cursor c{p, 0, what};
+  uint16_t count = c.u16();
+  std::vector<RegistryEntryFields> list;
+  for (uint16_t i = 0; i < count; i++) {
+    RegistryEntryFields e;
+    e.root = c.u32();
+    e.flags = c.u8();
+    e.key = c.text();
+    e.name = c.text();
+    e.value = c.text();
+    list.push_back(e);
+  }
+  return list;
+}
+
+std::vector<PatchEntryFields> parse_patch_list(const std::vector<uint8_t>& p,
+                                               const std::string& what) {
+  Cursor c{p, 0, what};
+  uint16_t count = c.u16();
+  std::vector<PatchEntryFields> list;
+  for (uint16_t i = 0; i < count; i++) {
+    PatchEntryFields e;
+    e.position = (int32_t)c.u32();
+    uint32_t pattern = c.u32();
+    e.reserved = c.u32();
+    e.reserved_byte = c.u8();
+    e.file = c.text();
+    e.text = c.text();
+    c.need(pattern);
+    e.pattern.assign(p.begin() + c.at, p.begin() + c.at + pattern);
+    c.at += pattern;
+    list.push_back(e);
+  }
+  return list;
+}
+
+bool decode_stream(const std::vector<uint8_t>& packed, uint32_t expected,
+                   std::vector<uint8_t>* out) {
+  std::string temp = temp_file_name();
+  {
+    std::ofstream f(fs::u8path(temp), std::ios::binary);
+    f.write((const char*)packed.data(), (std::streamsize)packed.size());
+    if (!f) {
+      std::error_code ec;
+      fs::remove(temp, ec);
+      fail("cannot write a temporary file in " + fs::temp_directory_path().string());
+    }
+  }
+  FileHandle input = file_open(temp.c_str(), FILE_READ);
+  if (input == INVALID_FILE) fail("cannot open the temporary file " + temp);
+  // One byte more than expected: a stream that decodes to more is caught.
+  uint32_t capacity = expected < 0xFFFFFFFFu ? expected + 1 : expected;
+  out->assign(capacity, 0);
+  uint32_t produced = 0;
+  int ok = DecodeToMemory(out->data(), capacity, input, 0, &produced);
+  file_close(input);
+  std::error_code ec;
+  fs::remove(temp, ec);
+  out->resize(produced <= capacity ? produced : 0);
+  return ok && produced == expected;
+}
+
+PackageInfo read_package(const std::string& path) {
+  PackageInfo info;
+  info.path = path;
+  std::ifstream f(fs::u8path(path), std::ios::binary);
+  if (!f) fail(path + ": cannot open the file");
+  std::error_code ec;
+  info.file_length = fs::file_size(fs::u8path(path), ec);
+  if (ec) fail(path + ": cannot read the file: " + ec.message());
+
+  // The stub's marker is the first one in the file: the stub comes first.
+  {
+    std::vector<uint8_t> chunk(1 << 20);
+    uint64_t base = 0;
+    bool found = false;
+    while (!found) {
+      f.clear();
+      f.seekg((std::streamoff)base);
+      f.read((char*)chunk.data(), (std::streamsize)chunk.size());
+      size_t got = (size_t)f.gcount();
+      if (got < 10) break;
+      std::vector<size_t> hits = find_stub_markers(chunk.data(), got);
+      for (size_t hit : hits) {
+        if (hit + 10 > got) break;
+        info.marker_offset = base + hit;
+        info.stub_length = get_u32(chunk.data() + hit + 6);
+        found = true;
+        break;
+      }
+      if (got < chunk.size()) break;
+      base += got - 9;
+    }
+    if (!found) fail(path + ": not a setup program (no stub marker found)");
+  }
+  if (info.stub_length == 0) fail(path + ": a setup program without a package (stub length 0)");
+  if (info.stub_length > info.file_length)
+    fail(path + ": the stub length " + with_commas(info.stub_length) +
+         " lies beyond the end of the file");
+
+  auto read_at = [&](uint64_t offset, size_t n, const std::string& what) {
+    std::vector<uint8_t> bytes(n);
+    f.clear();
+    f.seekg((std::streamoff)offset);
+    if (offset > info.file_length || n > info.file_length - offset ||
+        !f.read((char*)bytes.data(), (std::streamsize)n))
+      fail(path + ": " + what + " runs past the end of the file (truncated?)");
+    return bytes;
+  };
+
+  uint64_t at = info.stub_length;
+  int block = -1;
+  for (;;) {
+    std::vector<uint8_t> header = read_at(at, 8, "the record header at offset " + with_commas(at));
+    RecordInfo r;
+    r.tag = get_u16(header.data());
+    r.flags = get_u16(header.data() + 2);
+    r.length = get_u32(header.data() + 4);
+    r.offset = at;
+    r.unpacked = r.length;
+    at += 8;
+    std::string what = path + ": record at offset " + with_commas(r.offset);
+    if (r.tag == RECORD_TAG_END) {
+      info.records.push_back(r);
+      if (r.length != 0) {
+        info.archive_offset = at;
+        info.archive_size = get_u32(read_at(at, 4, "the archive size word").data());
+        info.has_archive = true;
+      }
+      break;
+    }
+    if (r.length == 0) {
+      info.records.push_back(r);
+      continue;
+    }
+    int type =
+        r.tag >= RECORD_TAG_BASE && r.tag <= RECORD_TAG_BASE + 14 ? r.tag - RECORD_TAG_BASE : -1;
+    std::vector<uint8_t> payload =
+        read_at(at, r.length, "the record at offset " + with_commas(r.offset));
+    at += r.length;
+    if (type == RECORD_SETUP_FLAGS) {
+      if (payload.size() < 4) fail(what + ": setup flags shorter than 4 bytes");
+      info.setup_flags = get_u32(payload.data());
+      info.records.push_back(r);
+      continue;
+    }
+    if (type == RECORD_START) {
+      if (payload.size() < 4) fail(what + ": start record shorter than 4 bytes");
+      info.has_start = true;
+      info.start_page = get_u16(payload.data());
+      info.start_language = get_u16(payload.data() + 2);
+      info.records.push_back(r);
+      continue;
+    }
+    if (type < 0 || type == 4 || type == 8) {
+      info.records.push_back(r);
+      continue;
+    }
+    if (r.flags & RECORD_FLAG_COMPRESSED) {
+      if (payload.size() < 4) fail(what + ": compressed payload shorter than its size word");
+      uint32_t size = get_u32(payload.data());
+      std::vector<uint8_t> stream(payload.begin() + 4, payload.end());
+      std::vector<uint8_t> unpacked;
+      if (!decode_stream(stream, size, &unpacked))
+        fail(what + " (type " + std::to_string(type) +
+             "): the compressed payload does not decode to "
+             "its stated " +
+             with_commas(size) + " bytes");
+      payload.swap(unpacked);
+      r.unpacked = size;
+    }
+    info.records.push_back(r);
+    std::string block_what = what + " (language block " + std::to_string(block) + ")";
+    switch (type) {
+    case RECORD_BILLBOARD:
+      info.billboard = payload;
+      break;
+    case RECORD_BACKGROUND:
+      info.background = payload;
+      break;
+    case RECORD_TITLE:
+      info.title = payload;
+      break;
+    case RECORD_TEMPLATES:
+      info.templates = payload;
+      break;
+    case RECORD_TITLE_FONT:
+      info.title_font = payload;
+      break;
+    case RECORD_PREFIX:
+      info.prefix = payload;
+      break;
+    case RECORD_LANGUAGE:
+      if (++block >= 6) fail(what + ": more than six language records");
+      info.blocks.emplace_back();
+      info.blocks.back().language =
+          parse_language_payload(payload, what + " (language block " + std::to_string(block) + ")");
+      break;
+    default:
+      if (block < 0)
+        fail(what + ": a per-block record (type " + std::to_string(type) +
+             ") before any language record");
+      BlockInfo& b = info.blocks.back();
+      if (type == RECORD_FILE_LIST) b.files = parse_file_list(payload, block_what + ", file list");
+      if (type == RECORD_INI_LIST) b.ini = parse_ini_list(payload, block_what + ", INI list");
+      if (type == RECORD_REGISTRY_LIST)
+        b.registry = parse_registry_list(payload, block_what + ", registry list");
+      if (type == RECORD_PATCH_LIST)
+        b.patches = parse_patch_list(payload, block_what + ", file patch list");
+      break;
+    }
+  }
+  if (info.blocks.empty()) fail(path + ": the package has no language record");
+  if (info.start_language >= info.blocks.size())
+    fail(path + ": the start language block " + std::to_string(info.start_language) +
+         " does not exist");
+  return info;
+}
+
+} // namespace pakwiz

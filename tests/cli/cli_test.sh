@@ -1,0 +1,272 @@
+#!/bin/bash
+# Tests of the pakwiz command line: cli_test.sh CASE PAKWIZ WORKDIR SOURCE_DIR
+# Each case builds small projects with a stand-in stub (any file holding the
+# stub marker with a zero length field) and checks what the commands write,
+# print and return.
+set -u
+case_name=$1
+pakwiz=$2
+work=$3
+source_dir=$4
+
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# The marker bytes 77 77 67 54 29 48 and a zero length field, inside some bytes.
+make_stub() { printf 'MZ stand-in stub \x77\x77\x67\x54\x29\x48\0\0\0\0 end of stub' > "$1"; }
+
+# run EXPECTED_RC DESCRIPTION COMMAND...: runs, keeps stdout/stderr in out.txt/err.txt
+run() {
+  local expected=$1 what=$2
+  shift 2
+  "$@" > out.txt 2> err.txt
+  local rc=$?
+  if [ "$rc" != "$expected" ]; then
+    fail "$what: exit code $rc, expected $expected"
+    sed 's/^/    stdout: /' out.txt >&2
+    sed 's/^/    stderr: /' err.txt >&2
+  fi
+}
+
+contains() {  # contains FILE TEXT DESCRIPTION
+  grep -qF -- "$2" "$1" || { fail "$3: '$2' not in $1:"; sed 's/^/    /' "$1" >&2; }
+}
+
+flip_byte() {  # flip_byte FILE OFFSET
+  local b
+  b=$(od -An -tu1 -j"$2" -N1 "$1" | tr -d ' ')
+  printf "$(printf '\\%03o' $((b ^ 0xFF)))" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+write_sample() {
+  make_stub stub.bin
+  mkdir -p src/docs
+  printf 'Read me first.\n' > src/readme.txt
+  printf 'Lies mich zuerst.\n' > src/liesmich.txt
+  head -c 70000 /dev/urandom > src/data.bin
+  printf 'key=value\nPATH=unset\n' > src/docs/config.cfg
+  printf 'UNINSTALLER PROGRAM' > src/uninst.exe
+  cat > sample.toml <<'TOML'
+product = "Sample"
+remove_previous = true
+
+[uninstaller]
+program = "src/uninst.exe"
+menu = { name = "Uninstall {product}" }
+
+[[files]]
+source = "src/data.bin"
+target = "bin/data.bin"
+
+[[files]]
+source = "src/docs/config.cfg"
+target = "config.cfg"
+
+[[patches]]
+file = "config.cfg"
+pattern = "PATH="
+text = "#InstallDir#"
+
+[[languages]]
+language = "en"
+[[languages.files]]
+source = "src/readme.txt"
+end_action = "open"
+menu = { folder = "Sample Apps", name = "Read Me", args = "/fast", icon = 2 }
+desktop = { name = "Sample Readme", args = "-x" }
+[[languages.ini]]
+file = "#InstallDir#\\sample.ini"
+section = "Main"
+key = "Dir"
+value = "#InstallDir#"
+[[languages.registry]]
+root = "HKLM"
+key = "Software\\Sample"
+value = "#InstallDir#"
+only_if_absent = true
+
+[[languages]]
+language = "de"
+[[languages.files]]
+source = "src/liesmich.txt"
+desktop = "Liesmich"
+TOML
+}
+
+case "$case_name" in
+
+roundtrip)
+  write_sample
+  run 0 "build" "$pakwiz" build sample.toml --stub stub.bin -o setup.exe
+  contains out.txt "wrote setup.exe" "build summary"
+  [ -f setup.exe ] || fail "no setup.exe"
+  run 0 "list" "$pakwiz" list setup.exe
+  for text in 'setup flags: 0x00000010' 'language block 1: "Deutsch"' '[0] Uninstall.exe' \
+      'flags: uninstaller' 'bin\data.bin' 'Start menu: "Sample Apps\Read Me" "/fast", icon 2' \
+      'desktop: "Sample Readme" "-x"' 'end action open' 'uninstall key: "Sample"' \
+      'INI entries: 1' 'HKLM\Software\Sample (default) = "#InstallDir#" (only if absent)' \
+      'behind a 5-byte pattern: "#InstallDir#"' 'uninstaller prefix block: 19 bytes'; do
+    contains out.txt "$text" "list"
+  done
+  run 0 "verify" "$pakwiz" verify setup.exe
+  contains out.txt "8 entries checked, all good" "verify"
+  run 0 "extract en" "$pakwiz" extract setup.exe -d en
+  cmp -s en/bin/data.bin src/data.bin || fail "extracted data.bin differs"
+  cmp -s en/config.cfg src/docs/config.cfg || fail "extracted config.cfg differs"
+  cmp -s en/readme.txt src/readme.txt || fail "extracted readme.txt differs"
+  { cat src/uninst.exe; printf '\0\0\0\0\0\0\0\0'; } > expected-uninstaller
+  cmp -s en/Uninstall.exe expected-uninstaller || fail "the uninstaller is not prefix + 8 bytes"
+  [ -e en/liesmich.txt ] && fail "block 0 extract wrote block 1's file"
+  run 0 "extract de" "$pakwiz" extract setup.exe -d de --language 1
+  cmp -s de/liesmich.txt src/liesmich.txt || fail "extracted liesmich.txt differs"
+  run 1 "extract block 2" "$pakwiz" extract setup.exe -d none --language 2
+  contains err.txt "there is no language block 2" "extract of a missing block"
+  ;;
+
+volumes)
+  write_sample
+  run 0 "build with volumes" "$pakwiz" build sample.toml --stub stub.bin -o setup.exe --volume-size 20K
+  for f in setup.exe setup.D01 setup.D02 setup.D03; do
+    [ -f "$f" ] || fail "$f missing"
+    [ -f "$f" ] && [ "$(stat -c %s "$f")" -le 20480 ] || fail "$f is larger than the volume size"
+  done
+  # Each volume begins with the count of archive bytes it holds.
+  size_word=$(od -An -tu4 -N4 setup.D01 | tr -d ' ')
+  [ "$size_word" = $(( $(stat -c %s setup.D01) - 4 )) ] || fail "setup.D01 size word $size_word"
+  run 0 "verify volumes" "$pakwiz" verify setup.exe
+  run 0 "extract volumes" "$pakwiz" extract setup.exe -d en
+  cmp -s en/bin/data.bin src/data.bin || fail "data.bin read across volumes differs"
+  cp setup.D02 saved.D02
+  truncate -s -100 setup.D02
+  run 1 "verify a truncated volume" "$pakwiz" verify setup.exe
+  contains out.txt "setup.D02" "truncated volume named"
+  contains out.txt "(truncated)" "truncated volume"
+  mv saved.D02 setup.D02
+  rm setup.D01
+  run 1 "verify a missing volume" "$pakwiz" verify setup.exe
+  contains out.txt "setup.D01: volume 1 is missing" "missing volume"
+  ;;
+
+damaged)
+  write_sample
+  run 0 "build" "$pakwiz" build sample.toml --stub stub.bin -o setup.exe --level 0
+  size=$(stat -c %s setup.exe)
+  cp setup.exe good.exe
+  # Stored data: the last archive bytes are the German readme's text.
+  flip_byte setup.exe $((size - 3))
+  run 1 "verify a flipped byte" "$pakwiz" verify setup.exe
+  contains out.txt "damaged: block 1 entry 3 (liesmich.txt)" "damaged entry named"
+  run 1 "extract the damaged block" "$pakwiz" extract setup.exe -d de --language 1
+  contains err.txt "liesmich.txt" "extract names the damaged entry"
+  cp good.exe setup.exe
+  truncate -s -1 setup.exe
+  run 1 "verify a truncated package" "$pakwiz" verify setup.exe
+  contains out.txt "shorter than its archive size word says" "truncated package"
+  cp good.exe setup.exe
+  printf 'x' >> setup.exe
+  run 1 "verify a package with extra bytes" "$pakwiz" verify setup.exe
+  ;;
+
+bad_inputs)
+  write_sample
+  # bad_project NAME EXPECTED-MESSAGE: the project text on stdin must fail to
+  # build with that message and leave nothing behind.
+  bad_project() {
+    cat > bad.toml
+    run 1 "$1" "$pakwiz" build bad.toml --stub stub.bin -o bad.exe
+    contains err.txt "$2" "$1"
+    ls bad.exe bad.exe.pakwiz-tmp bad.D01 2> /dev/null && fail "$1 left output behind"
+  }
+  printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "a\n' |
+    bad_project "syntax error" "bad.toml:4:"
+  printf 'product = "X"\n[[files]]\nsorce = "src/readme.txt"\n' |
+    bad_project "unknown key" "bad.toml:3:1: unknown key 'sorce' in [[files]]; the nearest valid key is 'source'"
+  printf 'product = "X"\n[[files]]\nsource = "src/missing.txt"\n' |
+    bad_project "missing source" "bad.toml:3:10: cannot read src/missing.txt"
+  { echo 'product = "X"'; for i in 1 2 3 4 5 6 7; do echo '[[languages]]'; done; } |
+    bad_project "seven languages" "more than six languages (7 given)"
+  printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "C:\\\\x.txt"\n' |
+    bad_project "absolute target" "is absolute"
+  printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "a/../../x.txt"\n' |
+    bad_project "dot-dot target" "leaves its destination folder"
+  { printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "'; head -c 300 /dev/zero | tr '\0' a; printf '"\n'; } |
+    bad_project "long target" "300 characters long; the setup program holds at most 259"
+  printf 'product = "X"\n[[languages]]\nuninstaller = true\n' |
+    bad_project "uninstaller without prefix" "no file prefix block"
+  printf 'product = "X"\n[[languages]]\n[languages.texts]\n6.28 = "Insert disk %%s"\n' |
+    bad_project "wrong conversion" "string 28 of table 6: the program formats it with a number (%%d)"
+  # A failure found after the files were compressed leaves nothing either.
+  printf 'product = "X"\n[[files]]\nsource = "src/data.bin"\nversion_test = true\n' |
+    bad_project "version test without version" "has no version resource"
+  ;;
+
+usage)
+  for c in build list verify extract; do
+    run 0 "$c --help" "$pakwiz" "$c" --help
+    contains out.txt "usage: pakwiz $c" "$c --help"
+  done
+  run 0 "--help" "$pakwiz" --help
+  contains out.txt "commands:" "--help"
+  run 2 "no command" "$pakwiz"
+  run 2 "unknown command" "$pakwiz" frobnicate
+  contains err.txt "unknown command 'frobnicate'" "unknown command"
+  run 2 "build without project" "$pakwiz" build
+  run 2 "unknown option" "$pakwiz" build x.toml --fast
+  contains err.txt "unknown option '--fast'" "unknown option"
+  run 2 "bad volume size" "$pakwiz" build x.toml --volume-size lots
+  run 2 "extract without folder" "$pakwiz" extract setup.exe
+  run 1 "list of a file that is not a package" "$pakwiz" list "$source_dir/README.md"
+  contains err.txt "not a setup program" "list of a non-package"
+  ;;
+
+determinism)
+  write_sample
+  run 0 "build 1" "$pakwiz" build sample.toml --stub stub.bin -o one.exe -j 1
+  run 0 "build 2" "$pakwiz" build sample.toml --stub stub.bin -o two.exe -j 4
+  cmp -s one.exe two.exe || fail "two builds of the same input differ"
+  ;;
+
+stub)
+  write_sample
+  printf 'no marker here' > nomarker.bin
+  run 1 "stub without marker" "$pakwiz" build sample.toml --stub nomarker.bin -o out.exe
+  contains err.txt "marker bytes 77 77 67 54 29 48 are missing" "stub without marker"
+  { cat stub.bin; cat stub.bin; } > twice.bin
+  run 1 "stub with two markers" "$pakwiz" build sample.toml --stub twice.bin -o out.exe
+  contains err.txt "occurs 2 times" "stub with two markers"
+  run 0 "build" "$pakwiz" build sample.toml --stub stub.bin -o setup.exe
+  run 1 "a setup program as the stub" "$pakwiz" build sample.toml --stub setup.exe -o out.exe
+  contains err.txt "already carries a package" "used stub"
+  [ -e out.exe ] && fail "a stub error left out.exe"
+  # The length field holds the stub's size.
+  field=$(od -An -tu4 -j23 -N4 setup.exe | tr -d ' ')
+  [ "$field" = "$(stat -c %s stub.bin)" ] || fail "stub length field $field"
+  ;;
+
+example)
+  make_stub stub.bin
+  run 0 "build hello" "$pakwiz" build "$source_dir/examples/hello/hello.toml" --stub stub.bin -o hello-setup.exe
+  run 0 "verify hello" "$pakwiz" verify hello-setup.exe
+  run 0 "extract hello de" "$pakwiz" extract hello-setup.exe -d de --language 1
+  cmp -s de/liesmich.txt "$source_dir/examples/hello/liesmich.txt" || fail "hello: liesmich.txt"
+  cmp -s de/hello.bmp "$source_dir/examples/hello/hello.bmp" || fail "hello: hello.bmp"
+  ;;
+
+*)
+  echo "unknown case $case_name" >&2
+  exit 2
+  ;;
+esac
+
+if [ "$failures" -ne 0 ]; then
+  echo "$case_name: $failures failures" >&2
+  exit 1
+fi
+echo "$case_name: passed"
