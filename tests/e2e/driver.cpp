@@ -459,6 +459,21 @@ class Driver {
     return ansi;
   }
 
+  // "HKLM\\Some\\Key" -> the root key and "Some\\Key".
+  HKEY registry_root(const std::string& key, std::string* path) {
+    size_t slash = key.find('\\');
+    std::string root_name = key.substr(0, slash);
+    HKEY root = root_name == "HKLM"   ? HKEY_LOCAL_MACHINE
+                : root_name == "HKCU" ? HKEY_CURRENT_USER
+                : root_name == "HKCR" ? HKEY_CLASSES_ROOT
+                : root_name == "HKU"  ? HKEY_USERS
+                                      : NULL;
+    if (!root || slash == std::string::npos)
+      fail("registry key must start with HKLM\\, HKCU\\, HKCR\\ or HKU\\");
+    *path = key.substr(slash + 1);
+    return root;
+  }
+
   static std::vector<uint8_t> read_bytes(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     if (!f) fail("cannot read " + path);
@@ -958,31 +973,27 @@ void Driver::exec(const Step& s) {
     std::vector<uint8_t> b = read_bytes(a[0]);
     if (std::string(b.begin(), b.end()) != a[1]) fail(a[0] + " does not hold " + quote(a[1]));
   } else if (c == "expect-same-bytes") {
-    // expect-same-bytes A B N: A holds exactly the first N bytes of B.
-    arity(s, 3, 3);
+    // expect-same-bytes A B [N]: A holds exactly the first N bytes of B, or
+    // without N exactly the bytes of B.
+    arity(s, 2, 3);
     std::vector<uint8_t> x = read_bytes(a[0]), y = read_bytes(a[1]);
-    size_t n = (size_t)number(a[2]);
-    if (x.size() != n) fail(a[0] + " holds " + std::to_string(x.size()) + " bytes, expected " + a[2]);
+    if (a.size() == 2 && !file_exists(a[1])) fail("no file " + a[1]);
+    size_t n = a.size() == 3 ? (size_t)number(a[2]) : y.size();
+    if (x.size() != n)
+      fail(a[0] + " holds " + std::to_string(x.size()) + " bytes, expected " + std::to_string(n));
     if (y.size() < n || !std::equal(x.begin(), x.end(), y.begin()))
-      fail(a[0] + " is not the first " + a[2] + " bytes of " + a[1]);
+      fail(a[0] + " is not the first " + std::to_string(n) + " bytes of " + a[1]);
   } else if (c == "expect-registry" || c == "expect-registry-contains") {
     // expect-registry HKLM\Key\Path NAME VALUE (NAME "" = the default value);
     // -contains: VALUE is a part of it (multi-strings are joined by newlines).
     arity(s, 3, 3);
-    std::string key = a[0];
-    size_t slash = key.find('\\');
-    std::string root_name = key.substr(0, slash);
-    HKEY root = root_name == "HKLM"   ? HKEY_LOCAL_MACHINE
-                : root_name == "HKCU" ? HKEY_CURRENT_USER
-                : root_name == "HKCR" ? HKEY_CLASSES_ROOT
-                : root_name == "HKU"  ? HKEY_USERS
-                                      : NULL;
-    if (!root || slash == std::string::npos)
-      fail("registry key must start with HKLM\\, HKCU\\, HKCR\\ or HKU\\");
+    const std::string& key = a[0];
+    std::string path;
+    HKEY root = registry_root(key, &path);
     std::vector<char> data(65536, 0);
     DWORD size = (DWORD)data.size() - 2, type = 0;
     HKEY h;
-    if (RegOpenKeyExA(root, key.c_str() + slash + 1, 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS)
       fail("no registry key " + key);
     LONG r = RegQueryValueExA(h, a[1].empty() ? NULL : a[1].c_str(), NULL, &type,
                               (BYTE*)data.data(), &size);
@@ -1014,6 +1025,29 @@ void Driver::exec(const Step& s) {
   } else if (c == "copy") {
     arity(s, 2, 2);
     if (!CopyFileA(a[0].c_str(), a[1].c_str(), FALSE)) fail("cannot copy " + a[0] + " to " + a[1]);
+  } else if (c == "create-key") {
+    // create-key ROOT\Key\Path: make sure a registry key exists.
+    arity(s, 1, 1);
+    std::string path;
+    HKEY root = registry_root(a[0], &path), h;
+    if (RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &h, NULL) != ERROR_SUCCESS)
+      fail("cannot create registry key " + a[0]);
+    RegCloseKey(h);
+  } else if (c == "delete-value") {
+    // delete-value ROOT\Key\Path NAME: remove a registry value if it is there.
+    arity(s, 2, 2);
+    std::string path;
+    HKEY root = registry_root(a[0], &path), h;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &h) == ERROR_SUCCESS) {
+      RegDeleteValueA(h, a[1].c_str());
+      RegCloseKey(h);
+    }
+  } else if (c == "expect-complete-or-absent") {
+    // expect-complete-or-absent A B: A does not exist, or holds exactly B's
+    // bytes (for installations cut short between files).
+    arity(s, 2, 2);
+    if (file_exists(a[0]) && read_bytes(a[0]) != read_bytes(a[1]))
+      fail(a[0] + " exists but differs from " + a[1]);
   } else if (c == "delete") {
     arity(s, 1, 1);
     DeleteFileA(a[0].c_str());
@@ -1144,7 +1178,8 @@ std::vector<Step> read_scenario(const std::string& path,
     s.line = line;
     s.command = text.substr(0, space);
     // Lines for the test script that prepares the scenario, not for the driver.
-    if (s.command == "project") continue;
+    if (s.command == "project" || s.command == "build-options" || s.command == "generate")
+      continue;
     if (space != std::string::npos) {
       std::string rest = text.substr(space);
       rest = rest.substr(std::min(rest.size(), rest.find_first_not_of(" \t")));

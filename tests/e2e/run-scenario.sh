@@ -32,12 +32,25 @@ rm -rf "$work" "$shots"
 mkdir -p "$work" "$shots"
 
 project=$(awk '$1 == "project" { print $2; exit }' "$scenario")
+# Generated sources: the project is built from a copy of projects/ that holds them.
+project_dir=$here/projects
+generated=$(awk '$1 == "generate" { print $2, $3 }' "$scenario")
+if [ -n "$generated" ]; then
+  cp -r "$here/projects" "$work/projects"
+  project_dir=$work/projects
+  while read -r path size; do
+    mkdir -p "$(dirname "$project_dir/$path")"
+    head -c "$size" /dev/urandom >"$project_dir/$path"
+  done <<<"$generated"
+fi
 if [ -z "$project" ]; then
   echo "e2e: $scenario has no project line" >&2
   exit 1
 fi
-if ! "$builder" build "$here/projects/$project" -o "$work/setup.exe" --stub "$stub" \
-  >"$work/build.log" 2>&1; then
+# shellcheck disable=SC2207 # the options are words of the scenario line
+options=($(awk '$1 == "build-options" { $1 = ""; print; exit }' "$scenario"))
+if ! "$builder" build "$project_dir/$project" -o "$work/setup.exe" --stub "$stub" \
+  "${options[@]}" >"$work/build.log" 2>&1; then
   echo "e2e: building $project failed:" >&2
   cat "$work/build.log" >&2
   exit 1
