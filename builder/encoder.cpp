@@ -40,9 +40,9 @@ const int MAX_LEVEL = 12;
 const size_t STORED_MAX = 65535;
 
 class BitWriter {
- public:
+public:
   explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
-  void put(uint32_t value, unsigned count) {  // count <= 32
+  void put(uint32_t value, unsigned count) { // count <= 32
     acc_ |= (uint64_t)(value & (count == 32 ? 0xFFFFFFFFu : ((1u << count) - 1))) << used_;
     used_ += count;
     while (used_ >= 8) {
@@ -54,22 +54,22 @@ class BitWriter {
   void align() {
     if (used_) put(0, 8 - used_);
   }
-  void bytes(const uint8_t* p, size_t n) {  // only when aligned
+  void bytes(const uint8_t* p, size_t n) { // only when aligned
     out_.insert(out_.end(), p, p + n);
   }
 
- private:
+private:
   std::vector<uint8_t>& out_;
   uint64_t acc_ = 0;
   unsigned used_ = 0;
 };
 
 class BitReader {
- public:
+public:
   BitReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   bool failed() const { return failed_; }
   size_t position() const { return pos_; }
-  uint32_t get(unsigned count) {  // count <= 32
+  uint32_t get(unsigned count) { // count <= 32
     uint32_t v = peek_at(pos_, count);
     pos_ += count;
     return v;
@@ -86,7 +86,7 @@ class BitReader {
     return v;
   }
   void align() { pos_ = (pos_ + 7) & ~(size_t)7; }
-  const uint8_t* bytes(size_t n) {  // only when aligned
+  const uint8_t* bytes(size_t n) { // only when aligned
     if (pos_ / 8 + n > size_) {
       failed_ = true;
       return nullptr;
@@ -96,7 +96,7 @@ class BitReader {
     return p;
   }
 
- private:
+private:
   const uint8_t* data_;
   size_t size_;
   size_t pos_ = 0;
@@ -173,7 +173,7 @@ bool transcode(const uint8_t* raw, size_t size, std::vector<uint8_t>& result) {
       out.put(7 | (last << 3), 4);
       in.align();
       uint32_t len = in.get(16);
-      in.get(16);  // NLEN, which this format does not have
+      in.get(16); // NLEN, which this format does not have
       const uint8_t* p = in.bytes(len);
       if (!p) return false;
       out.align();
@@ -253,7 +253,7 @@ void append_stored(std::vector<uint8_t>& out, const uint8_t* data, size_t size) 
   do {
     size_t n = size < STORED_MAX ? size : STORED_MAX;
     bool last = n == size;
-    out.push_back(last ? 0x0F : 0x07);  // header in the low 4 bits, then padding
+    out.push_back(last ? 0x0F : 0x07); // header in the low 4 bits, then padding
     out.push_back((uint8_t)n);
     out.push_back((uint8_t)(n >> 8));
     out.insert(out.end(), data, data + n);
@@ -312,10 +312,14 @@ bool compress_raw(const uint8_t* data, size_t size, int level, std::vector<uint8
 }
 #endif
 
-}  // namespace
+} // namespace
 
-int max_compression_level() { return MAX_LEVEL; }
-int default_compression_level() { return MAX_LEVEL; }
+int max_compression_level() {
+  return MAX_LEVEL;
+}
+int default_compression_level() {
+  return MAX_LEVEL;
+}
 
 std::vector<uint8_t> encode_stream(const uint8_t* data, size_t size, int level) {
   std::vector<uint8_t> out;
@@ -331,4 +335,4 @@ std::vector<uint8_t> encode_stream(const uint8_t* data, size_t size, int level) 
   return out;
 }
 
-}  // namespace pakwiz
+} // namespace pakwiz

@@ -4,64 +4,141 @@
 // the order 18, 17, 16, 0, 1, ..., 15.
 //
 // Input comes from an open file handle positioned at the stream's first byte.
-// With a budget of 0 the handle is read directly; with a non-zero budget the
-// bytes are fetched through the archive reader (ReadArchive, decode/archive.h),
-// which may continue in the next volume file. After a decode the handle's
-// position is just behind the last byte the decoder took from it.
+// With a budget of 0 the handle is read directly up to the end of the file;
+// with a non-zero budget exactly `budget` bytes are fetched through the
+// archive reader (ReadArchive, decode/archive.h), which may continue in the
+// next volume file, and nothing behind them is read.
 //
-// Output goes to an OutputSink in writes of at most 32,768 bytes.
+// Input position: after a decode (successful or not) the handle's position
+// is just behind the last byte holding a bit that the decoder consumed; bytes
+// that were read ahead but not consumed are given back with a relative seek
+// (through the archive reader in budgeted mode, which keeps its byte count
+// right). Bits that were only looked at for a table lookup do not count. So a
+// second stream, or other data, can be read directly behind a stream.
+//
+// End of input: bits beyond the end of the input (the end of the file, or of
+// the budget) read as zero for table lookups, but consuming any of them stops
+// the decode with DECODE_BAD_DATA. A budgeted read that the archive reader
+// reports as failed (a volume could not be had) also stops it at once with
+// DECODE_BAD_DATA; g_archive.error tells why.
+//
+// Output goes to an OutputSink in writes of exactly 32,768 bytes, one each
+// time another 32,768 bytes have been produced, and on success one final
+// write of the rest (0 to 32,767 bytes; a count of 0 is written too). On a
+// failure the complete 32,768-byte runs produced before it have been written
+// and the rest is dropped. A copy from before the start of the output reads
+// zero bytes.
 #pragma once
 #include <stdint.h>
 
 #include "common/file.h"
 
-// Results of a decode (DecodeBlocks and the block decoders).
+// Results of a decode.
 enum DecodeStatus {
   DECODE_OK = 0,
-  DECODE_BAD_DATA = 1,      // invalid code, bad header values, input exhausted, sink full
-  DECODE_BAD_BLOCK = 2,     // unknown block type, over-subscribed code lengths
-  DECODE_NO_MEMORY = 3,     // window or lookup tables could not be allocated
+  DECODE_BAD_DATA = 1,  // invalid code or header values, missing table, input
+                        // exhausted or failed, sink refused or full
+  DECODE_BAD_BLOCK = 2, // unknown block type, over-subscribed code lengths
+  DECODE_NO_MEMORY = 3, // window, tables or input buffer could not be allocated
 };
 
 class OutputSink {
- public:
+public:
   virtual ~OutputSink() {}
   virtual int IsReady() = 0;
   // Takes the next count decoded bytes; false stops the decode (status 1).
   virtual bool Write(const uint8_t* data, uint16_t count) = 0;
 };
 
-// Copies into a caller's buffer, never past its capacity.
+// Copies into a caller's buffer, never past its capacity: a write that does
+// not fit is refused whole (nothing is copied) and the decode fails.
 class MemorySink : public OutputSink {
- public:
+public:
   MemorySink(uint8_t* destination, uint32_t capacity)
       : start_(destination), cursor_(destination), capacity_(capacity) {}
   int IsReady() override { return cursor_ != nullptr; }
   bool Write(const uint8_t* data, uint16_t count) override;
   uint32_t written() const { return (uint32_t)(cursor_ - start_); }
 
- private:
+private:
   uint8_t* start_;
   uint8_t* cursor_;
   uint32_t capacity_;
 };
 
 // Writes to an open file; write failures are not reported here (the caller
-// judges the file by its checksum).
+// judges the file by its checksum). Write always returns true.
 class FileSink : public OutputSink {
- public:
+public:
   explicit FileSink(FileHandle output) : output_(output) {}
   int IsReady() override { return 1; }
   bool Write(const uint8_t* data, uint16_t count) override;
 
- private:
+private:
   FileHandle output_;
 };
 
+struct DecoderWork; // tables and window of one decode (stream_decoder.cpp)
+
+// One decoder, made on the caller's stack and used for one or more decodes.
+// The bulky state (window, tables, input buffer) lives for one decode only.
+class StreamDecoder {
+public:
+  StreamDecoder();
+  ~StreamDecoder();
+
+  // Decodes one stream from `input` (budget as above) into `sink`. Returns a
+  // DecodeStatus; an invalid input handle gives DECODE_BAD_DATA, an input
+  // buffer that cannot be had DECODE_NO_MEMORY, a sink that is not ready
+  // DECODE_BAD_DATA (nothing is read then).
+  int Decode(OutputSink* sink, FileHandle input, uint32_t budget);
+
+  // Decodes one stream straight into dest (capacity bytes), as a MemorySink
+  // would receive it but without the intermediate window. *produced gets the
+  // bytes decoded into dest (on failure: those before the failing symbol).
+  // A stream that decodes to more than capacity bytes fails (status 1)
+  // without writing past dest + capacity.
+  int DecodeInto(uint8_t* dest, uint32_t capacity, FileHandle input, uint32_t budget,
+                 uint32_t* produced);
+
+private:
+  StreamDecoder(const StreamDecoder&) = delete;
+  StreamDecoder& operator=(const StreamDecoder&) = delete;
+
+  bool OpenInput(FileHandle input, uint32_t budget);
+  void CloseInput();
+  bool Refill();
+  int Run(DecoderWork* w);
+  int DecodeStored(DecoderWork* w);
+  int DecodeDynamicHeader(DecoderWork* w);
+  int DecodeHuffman(DecoderWork* w, const uint32_t* litlen, const uint32_t* dist);
+  int MakeRoom(DecoderWork* w);
+  int Finish(DecoderWork* w, int status);
+  bool Overrun() const { return bits_ < 8 * virtual_bytes_; }
+  void Ensure(uint32_t n);
+
+  // Input adapter.
+  uint8_t* in_buffer_; // owned for one decode
+  const uint8_t* in_;  // next byte not yet in the bit buffer
+  const uint8_t* in_end_;
+  FileHandle input_;  // INVALID_FILE when no input is open
+  uint32_t budget_;   // bytes still to fetch through the archive reader
+  bool budgeted_;     // this decode reads through the archive reader
+  bool input_ended_;  // end of file, end of budget, or a failed read
+  bool input_failed_; // the archive reader reported a failure
+
+  // Bit buffer: the next bit in bit 0. bits_ counts the valid bits, of which
+  // the top 8 * virtual_bytes_ are zero bits standing in for missing input.
+  uint64_t bitbuf_;
+  uint32_t bits_;
+  uint32_t virtual_bytes_;
+};
+
 // Decode one stream from `input` into `destination` (capacity bytes). Returns
-// 1 on success, 0 on failure. `produced` (optional) receives the byte count
-// written to the destination.
+// 1 on success, 0 on failure (including a stream that decodes to more than
+// capacity bytes). `produced` (optional) receives the byte count decoded.
 int DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle input, uint32_t budget,
                    uint32_t* produced = nullptr);
-// Decode one stream from `input` into the open file `output`. 1 on success.
+// Decode one stream from `input` into the open file `output` (which the
+// caller closes). 1 on success, 0 on failure.
 int DecodeToFile(FileHandle output, FileHandle input, uint32_t budget);

@@ -18,3 +18,43 @@ extern InstallState g_install;
 
 // Forgets the three end-of-setup actions (after a cancel or a failure).
 void clear_end_actions();
+
+// Resets the install state and the archive reader, opens the package file at
+// its archive and sets `installing`. 0 when the package file cannot be opened
+// (error 16 naming it).
+int prepare_installation();
+// Installs the next file entry: resolves its destination, places the file,
+// runs the entry's follow-up actions and reports the progress. 1 when an
+// entry was processed, 0 when none was left or the entry failed (error code
+// set; a temporary file left by the failure is deleted).
+int install_step();
+// Closes the archive and, when no error occurred, writes the uninstall log,
+// the shortcuts, the install-folder registration and the INI, registry and
+// file patch lists; then moves a normal run to the finish page.
+void finish_installation();
+
+// The full path of a file entry, left in g_app.destination_path; returns the
+// in-use flag (a shared system file that Windows reports as in use). A path of
+// 260 characters or more, which no ANSI file call can take, is not produced:
+// the destination path is then left empty.
+bool resolve_destination(const uint8_t* entry);
+
+// Creates every missing folder of `path` (a file path, or a folder path with a
+// trailing backslash), entering each; the process's current folder is left at
+// the last one. 0 all exist, 1 a folder could not be made, -1 no memory.
+int create_folders_of_path(const char* path);
+
+// Adds one to the file's usage count under HKLM SharedDLLs (a missing value
+// becomes REG_DWORD 1; a missing key is not created).
+void count_shared_use(const char* path);
+
+// Install actions around the file list that later changes provide; the
+// driver calls them at their place in the installation (install/deferred.cpp).
+void remove_previous_installations();
+void write_uninstall_log(const char* uninstaller_path);
+void create_start_menu_shortcuts();
+void create_desktop_shortcut(const char* target, const char* name, const char* arguments);
+void register_install_folder();
+void apply_ini_list();
+void apply_registry_list();
+void apply_patch_list();

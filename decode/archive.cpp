@@ -1,0 +1,191 @@
+#include "decode/archive.h"
+
+#include "common/state.h"
+#include "common/text.h"
+#include "install/install.h"
+#include "package/script.h"
+
+ArchiveState g_archive = {INVALID_FILE, 0, 0, 0, 0, 0, false, 0};
+
+namespace {
+
+// A volume whose size word cannot be read is opened again this many times
+// before it counts as missing.
+const int SIZE_WORD_ATTEMPTS = 3;
+
+void set_error_file_name() {
+  if (g_app.error_file_name && g_app.archive_path)
+    text_copy_cut(g_app.error_file_name, PATH_SIZE, g_app.archive_path);
+}
+
+// Puts the path of the current volume into g_app.archive_path: the package
+// file for volume 0, else the package file's name with ".D%2.2d". False when
+// it does not fit.
+bool name_volume() {
+  if (!g_app.archive_path || !g_app.package_path) return false;
+  if (g_archive.volume == 0) return text_copy(g_app.archive_path, PATH_SIZE, g_app.package_path);
+  char ext[16];
+  format_text(ext, sizeof ext, ".D%2.2d", number_arg((long)g_archive.volume));
+  return replace_extension(g_app.archive_path, PATH_SIZE, ext);
+}
+
+// File position of the current volume's size word.
+uint32_t size_word_position() {
+  return g_archive.volume == 0 ? g_archive.archive_offset : 0;
+}
+
+// The disk prompt. True: try again; false: the user gave up.
+bool ask_for_disk() {
+  char text[1024];
+  format_text(text, sizeof text, get_string(6, 28), number_arg((long)g_archive.volume + 1));
+  if (show_message(text, MSG_OKCANCEL | MSG_ICONINFORMATION) == ANSWER_OK) return true;
+  if (show_message(get_string(6, 13), MSG_YESNO | MSG_ICONQUESTION) != ANSWER_YES) return true;
+  show_message(get_string(6, 15), MSG_ICONINFORMATION);
+  g_wizard.page_result = PAGE_END;
+  clear_end_actions();
+  return false;
+}
+
+FileHandle fail_volume(int error) {
+  g_archive.volume_size = 0;
+  g_archive.bytes_left = 0;
+  g_archive.volume_pending = true;
+  g_archive.error = error;
+  if (error == 18) set_error_file_name();
+  return INVALID_FILE;
+}
+
+} // namespace
+
+int open_archive() {
+  close_archive();
+  g_archive.volume = 0;
+  g_archive.bytes_done = 0;
+  g_archive.volume_size = 0;
+  g_archive.bytes_left = 0;
+  g_archive.volume_pending = false;
+  g_archive.error = 0;
+  if (!name_volume()) return 16;
+  FileHandle h = file_open(g_app.archive_path, FILE_READ);
+  uint8_t word[4];
+  uint32_t at = g_archive.archive_offset;
+  if (h == INVALID_FILE || file_seek(h, (int32_t)at, FROM_START) != at ||
+      file_read_exact(h, word, 4) != FILE_OK) {
+    file_close(h);
+    set_error_file_name();
+    return 16;
+  }
+  g_archive.handle = h;
+  g_archive.volume_size = read_u32(word);
+  g_archive.bytes_left = (int32_t)g_archive.volume_size;
+  return 0;
+}
+
+void close_archive() {
+  file_close(g_archive.handle);
+  g_archive.handle = INVALID_FILE;
+}
+
+FileHandle NextVolume() {
+  close_archive();
+  bool resuming = false;
+  uint32_t resume = 0;
+  if (g_archive.volume_pending) {
+    // The last change to this volume failed: open it again from its start.
+  } else if (g_archive.bytes_left != 0) {
+    // Cut short (a read error, a removed disk): reopen at the read position.
+    resuming = true;
+    resume = g_archive.volume_size - (uint32_t)g_archive.bytes_left;
+  } else {
+    g_archive.volume++;
+    g_archive.bytes_done += g_archive.volume_size;
+  }
+  g_archive.volume_size = 0;
+  g_archive.bytes_left = 0;
+  g_archive.volume_pending = true;
+
+  int size_failures = 0;
+  for (;;) {
+    bool named = name_volume();
+    FileHandle h = named ? file_open(g_app.archive_path, FILE_READ) : INVALID_FILE;
+    if (h != INVALID_FILE) {
+      uint32_t at = size_word_position();
+      uint8_t word[4];
+      if (file_seek(h, (int32_t)at, FROM_START) == at && file_read_exact(h, word, 4) == FILE_OK) {
+        uint32_t size = read_u32(word);
+        if (resuming) {
+          uint32_t target = at + 4 + resume;
+          if (resume > size || target < resume ||
+              file_seek(h, (int32_t)resume, FROM_CURRENT) != target) {
+            file_close(h);
+            return fail_volume(18);
+          }
+        }
+        g_archive.handle = h;
+        g_archive.volume_size = size;
+        g_archive.bytes_left = (int32_t)(size - resume);
+        g_archive.volume_pending = false;
+        g_archive.error = 0;
+        return h;
+      }
+      file_close(h);
+      if (++size_failures < SIZE_WORD_ATTEMPTS) continue;
+    }
+    // Missing (or unreadable) volume.
+    if (!named || !g_app.temp_copy) return fail_volume(18);
+    if (!ask_for_disk()) return fail_volume(15);
+    size_failures = 0;
+  }
+}
+
+int SeekArchive(uint32_t position) {
+  while ((uint64_t)position >= (uint64_t)g_archive.bytes_done + g_archive.volume_size) {
+    g_archive.bytes_left = 0;
+    if (NextVolume() == INVALID_FILE) return g_archive.error;
+  }
+  if (position < g_archive.bytes_done || g_archive.handle == INVALID_FILE) {
+    // Behind the current volume (the archive is read forward) or not open.
+    set_error_file_name();
+    return g_archive.error = 18;
+  }
+  uint32_t offset = position - g_archive.bytes_done;
+  uint64_t target = (uint64_t)size_word_position() + 4 + offset;
+  if (target > 0x7FFFFFFFu || file_seek(g_archive.handle, (int32_t)target, FROM_START) != target) {
+    set_error_file_name();
+    return g_archive.error = 18;
+  }
+  g_archive.bytes_left = (int32_t)(g_archive.volume_size - offset);
+  return 0;
+}
+
+int ReadArchive(FileHandle handle, void* buffer, uint32_t count, uint32_t* got) {
+  // The archive handle yields no more than its volume's data, so that reads
+  // and seeks agree on where each volume ends.
+  uint32_t want = count;
+  if (handle == g_archive.handle && g_archive.bytes_left >= 0 &&
+      want > (uint32_t)g_archive.bytes_left)
+    want = (uint32_t)g_archive.bytes_left;
+  uint32_t n = want ? file_read_some(handle, buffer, want) : 0;
+  g_archive.bytes_left -= (int32_t)n;
+  *got = n;
+  if (n == count) return 0;
+  FileHandle next = NextVolume();
+  if (next == INVALID_FILE) return 1;
+  want = count - n;
+  if (g_archive.bytes_left >= 0 && want > (uint32_t)g_archive.bytes_left)
+    want = (uint32_t)g_archive.bytes_left;
+  uint32_t m = want ? file_read_some(next, (uint8_t*)buffer + n, want) : 0;
+  g_archive.bytes_left -= (int32_t)m;
+  *got = n + m;
+  return 0;
+}
+
+void UnreadArchive(FileHandle handle, uint32_t count) {
+  if (handle == g_archive.handle && g_archive.bytes_left >= 0) {
+    uint32_t taken = g_archive.volume_size - (uint32_t)g_archive.bytes_left;
+    if (count > taken) count = taken;
+  }
+  if (count && count <= 0x7FFFFFFFu &&
+      file_seek(handle, -(int32_t)count, FROM_CURRENT) != FILE_BAD_POSITION)
+    g_archive.bytes_left += (int32_t)count;
+}

@@ -1,0 +1,39 @@
+#include "decode/checksum.h"
+
+#include "common/heap.h"
+
+namespace {
+const uint32_t CHUNK = 16384; // a multiple of 4, so chunks carry the sum exactly
+
+inline uint32_t rotl1(uint32_t c) {
+  return (c << 1) | (c >> 31);
+}
+} // namespace
+
+uint32_t rotate_add(uint32_t c, const uint8_t* data, size_t count) {
+  const uint8_t* p = data;
+  for (size_t words = count / 4; words; words--, p += 4)
+    c = rotl1(c) +
+        ((uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24));
+  for (size_t rest = count % 4; rest; rest--) c = rotl1(c) + *p++;
+  return c;
+}
+
+uint32_t file_checksum(FileHandle file) {
+  uint8_t* buffer = (uint8_t*)heap_alloc(CHUNK);
+  if (!buffer) return 0;
+  uint32_t size = file_size(file), at = file_tell(file);
+  uint32_t c = 0;
+  if (size != FILE_BAD_POSITION && at != FILE_BAD_POSITION && at < size) {
+    uint32_t left = size - at;
+    while (left) {
+      uint32_t want = left < CHUNK ? left : CHUNK;
+      uint32_t got = file_read_some(file, buffer, want);
+      c = rotate_add(c, buffer, got);
+      if (got != want) break; // the file shrank or a read failed: sum what was read
+      left -= got;
+    }
+  }
+  heap_free(buffer);
+  return c;
+}

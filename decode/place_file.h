@@ -1,0 +1,79 @@
+// Putting one file entry in place: decide whether the file is needed at all,
+// produce its content in a temporary file beside the destination (decoded
+// from the archive, or the uninstaller's prefix block plus its archive data),
+// prove it by its checksum and swap it into place under the read-only and
+// in-use rules. The outcome is the entry status (0, 23, 25 or 27; see
+// package/file_entry.h), which the uninstall log and the finish page read.
+//
+// Errors are message numbers of string table 6, left in g_install.error_code
+// with the path they name in g_app.error_file_name:
+//   16 the temporary file cannot be opened again for its checksum (temporary path)
+//   17 the temporary file cannot be created (temporary path; the destination when
+//      no free temporary name fits the path buffer)
+//   18 the archive cannot be read (archive path), or a patched entry: patches
+//      are not applied by this program yet (destination path)
+//   19 / 20 writing the uninstaller's prefix block failed / was short
+//   21 the written data does not match the entry's checksum (destination path)
+//   22 the destination could not be replaced (destination path)
+//   31 an uninstaller entry in a package without a prefix block (package path)
+// Codes 15 and 18 may also come from the archive reader.
+#pragma once
+#include <stdint.h>
+
+#include "common/file.h"
+
+enum PlaceError {
+  PLACE_ERR_REOPEN = 16,
+  PLACE_ERR_CREATE = 17,
+  PLACE_ERR_READ = 18,
+  PLACE_ERR_WRITE = 19,
+  PLACE_ERR_DISK_FULL = 20,
+  PLACE_ERR_CHECKSUM = 21,
+  PLACE_ERR_REPLACE = 22,
+  PLACE_ERR_DAMAGED_PACKAGE = 31,
+};
+
+// Answers of handle_file_in_use.
+enum InUseAnswer { IN_USE_ABORT = 3, IN_USE_RETRY = 4, IN_USE_IGNORE = 5 };
+
+// Places `entry` at `destination` (a full path of fewer than 260 characters).
+// `in_use` (set by resolve_destination for shared system files) makes an
+// identical file count as not needed and a new file be scheduled for
+// replacement at restart instead of swapped. Returns 1 when placed or not
+// needed, 0 on failure with the error code set. g_app.temp_path is left naming
+// the temporary file, or empty when none was made; on failure the caller
+// deletes it. The percents are for progress within an entry (patches only).
+int place_file(uint8_t* entry, const char* destination, bool in_use, uint32_t start_percent,
+               uint32_t end_percent);
+
+// 1 install, 0 keep the file on disk: asks questions 29 (the file on disk is
+// newer) and 30 (its language differs) of table 6 when the entry asks for
+// the comparisons and the file on disk has a version resource.
+int check_versions(const uint8_t* entry, const char* destination);
+
+// Replaces `destination` by `temp`; sets the entry status (23 replaced, 25
+// created, 27 not replaced). A read-only destination is replaced and the new
+// file made read-only again.
+void swap_into_place(uint8_t* entry, const char* destination, const char* temp);
+
+// The destination cannot be replaced: schedules the replacement at restart
+// (Windows folder and shared system files), keeps a font, or asks question 22
+// (Abort/Retry/Ignore) unless the file in place is identical. Deletes `temp`
+// unless the answer is Retry; Ignore sets status 23.
+int handle_file_in_use(uint8_t* entry, const char* destination, const char* temp);
+
+// The temporary name beside `destination`: its extension replaced by ".$$A",
+// the last letter raised while a file of that name exists (up to ".$$Z").
+// False when no name is free or it does not fit `cap`.
+bool make_temp_name(char* temp, uint32_t cap, const char* destination);
+
+// Platform layer of file placement (place_file_win.cpp, place_file_posix.cpp).
+enum ReplaceResult { REPLACE_OK = 0, REPLACE_IN_USE = 1, REPLACE_FAILED = 2 };
+// Moves `temp` over `destination` in one step (replacing it when present).
+int replace_file(const char* temp, const char* destination);
+bool path_exists(const char* path);
+bool is_read_only(const char* path);
+void set_read_only(const char* path, bool read_only);
+bool delete_file(const char* path);
+// Sets creation, last access and last write time (three FILETIME values).
+void set_file_times(FileHandle file, const uint8_t* times);

@@ -1,0 +1,98 @@
+// File placement on Windows: the atomic move, file attributes, file times and
+// the version comparison with the file on disk.
+#include <windows.h>
+
+#include "common/heap.h"
+#include "common/state.h"
+#include "common/text.h"
+#include "decode/place_file.h"
+#include "package/file_entry.h"
+#include "package/script.h"
+
+int replace_file(const char* temp, const char* destination) {
+  if (MoveFileExA(temp, destination, MOVEFILE_REPLACE_EXISTING)) return REPLACE_OK;
+  DWORD err = GetLastError();
+  // What a delete of a locked or protected file reports: the file is in use.
+  if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION)
+    return REPLACE_IN_USE;
+  return REPLACE_FAILED;
+}
+
+bool path_exists(const char* path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool is_read_only(const char* path) {
+  DWORD a = GetFileAttributesA(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
+}
+
+void set_read_only(const char* path, bool read_only) {
+  DWORD a = GetFileAttributesA(path);
+  if (a == INVALID_FILE_ATTRIBUTES) return;
+  DWORD b = read_only ? (a | FILE_ATTRIBUTE_READONLY) : (a & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+  if (b != a) SetFileAttributesA(path, b);
+}
+
+bool delete_file(const char* path) {
+  return DeleteFileA(path) != 0;
+}
+
+void set_file_times(FileHandle file, const uint8_t* times) {
+  FILETIME t[3];
+  for (int i = 0; i < 3; i++) {
+    t[i].dwLowDateTime = read_u32(times + 8 * i);
+    t[i].dwHighDateTime = read_u32(times + 8 * i + 4);
+  }
+  SetFileTime(file, &t[0], &t[1], &t[2]);
+}
+
+namespace {
+
+// Asks question `number` of table 6 about `destination`; true for Yes.
+bool ask_replace(unsigned number, const char* destination, char* message) {
+  format_text(message, 2048, get_string(6, number), text_arg(destination));
+  return show_message(message, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+// True when the version on disk is newer: the product version decides, the
+// file version breaks a tie.
+bool disk_is_newer(const VS_FIXEDFILEINFO* disk, const uint8_t* block) {
+  uint32_t file_ms = read_u32(block), file_ls = read_u32(block + 4);
+  uint32_t product_ms = read_u32(block + 8), product_ls = read_u32(block + 12);
+  if (disk->dwProductVersionMS != product_ms) return disk->dwProductVersionMS > product_ms;
+  if (disk->dwProductVersionLS != product_ls) return disk->dwProductVersionLS > product_ls;
+  if (disk->dwFileVersionMS != file_ms) return disk->dwFileVersionMS > file_ms;
+  return disk->dwFileVersionLS > file_ls;
+}
+
+} // namespace
+
+int check_versions(const uint8_t* entry, const char* destination) {
+  const uint8_t* block = entry_version_block(entry);
+  if (!block) return 1;
+  char* message = (char*)heap_alloc(2048);
+  if (!message) return 1;
+  int result = 1;
+  DWORD ignored = 0;
+  DWORD n = GetFileVersionInfoSizeA(destination, &ignored);
+  void* info = n ? heap_alloc(n) : nullptr;
+  if (info && GetFileVersionInfoA(destination, 0, n, info)) {
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if ((entry_flags(entry) & ENTRY_VERSION_TEST) &&
+        VerQueryValueA(info, "\\", (void**)&fixed, &length) && fixed &&
+        length >= sizeof(VS_FIXEDFILEINFO) && disk_is_newer(fixed, block) &&
+        !ask_replace(29, destination, message))
+      result = 0;
+    WORD* translation = nullptr;
+    if (result && (entry_flags(entry) & ENTRY_LANGUAGE_TEST) &&
+        VerQueryValueA(info, "\\VarFileInfo\\Translation", (void**)&translation, &length) &&
+        translation && length >= 2 && (uint32_t)translation[0] != read_u32(block + 16) &&
+        !ask_replace(30, destination, message))
+      result = 0;
+  }
+  if (info) heap_free(info);
+  heap_free(message);
+  return result;
+}

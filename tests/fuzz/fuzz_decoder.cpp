@@ -1,0 +1,80 @@
+// Arbitrary bytes into the stream decoder.
+// Input: u32 capacity (little-endian, taken modulo 256 KB), a flag byte (bit 0:
+// budgeted read, bits 1-2: budget beyond the stream), then the stream.
+// Checks beyond the sanitizers: the memory path never goes past its
+// capacity; the sink path writes runs of 32,768 bytes and a final rest; both
+// paths agree on the result, the bytes and the input position.
+#include <string.h>
+
+#include <vector>
+
+#include "decode/archive.h"
+#include "decode/stream_decoder.h"
+#include "fuzz/fuzz_input.h"
+
+namespace {
+
+const size_t MAX_SINK_BYTES = 64u << 20;
+
+class CheckingSink : public OutputSink {
+public:
+  int IsReady() override { return 1; }
+  bool Write(const uint8_t* data, uint16_t count) override {
+    FUZZ_CHECK(count <= 32768);
+    FUZZ_CHECK(!short_seen); // only the final write may be short
+    if (count < 32768) short_seen = true;
+    if (bytes.size() + count > MAX_SINK_BYTES) return false;
+    bytes.insert(bytes.end(), data, data + count);
+    return true;
+  }
+  std::vector<uint8_t> bytes;
+  bool short_seen = false;
+};
+
+MemoryFile input;
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 5) return 0;
+  uint32_t capacity =
+      (data[0] | (data[1] << 8) | (data[2] << 16) | ((uint32_t)data[3] << 24)) % (1u << 18);
+  uint8_t flags = data[4];
+  const uint8_t* stream = data + 5;
+  size_t length = size - 5;
+  uint32_t budget = (flags & 1) ? (uint32_t)length + ((flags >> 1) & 3) : 0;
+  if ((flags & 1) && budget == 0) return 0; // an empty stream cannot be budgeted
+
+  // The decoder's handle is not the archive's, so a budget beyond the data
+  // makes the archive reader look for a next volume, which does not exist.
+  g_archive = ArchiveState{INVALID_FILE, 0, 0, 0, 0, 0, false, 0};
+
+  std::vector<uint8_t> buffer(capacity + 32, 0xEE);
+  FileHandle f = input.put(stream, length);
+  uint32_t produced = 0;
+  StreamDecoder memory_decoder;
+  int memory_status = memory_decoder.DecodeInto(buffer.data(), capacity, f, budget, &produced);
+  uint32_t memory_position = file_tell(f);
+  FUZZ_CHECK(produced <= capacity);
+  for (size_t i = capacity; i < buffer.size(); i++) FUZZ_CHECK(buffer[i] == 0xEE);
+  FUZZ_CHECK(memory_position <= length);
+
+  f = input.put(stream, length);
+  CheckingSink sink;
+  StreamDecoder sink_decoder;
+  int sink_status = sink_decoder.Decode(&sink, f, budget);
+  uint32_t sink_position = file_tell(f);
+  FUZZ_CHECK(sink_status >= DECODE_OK && sink_status <= DECODE_NO_MEMORY);
+  FUZZ_CHECK(sink_status != DECODE_OK || sink.short_seen); // the final write happened
+
+  if (sink_status == DECODE_OK && sink.bytes.size() <= capacity) {
+    FUZZ_CHECK(memory_status == DECODE_OK);
+    FUZZ_CHECK(produced == sink.bytes.size());
+    FUZZ_CHECK(produced == 0 || memcmp(buffer.data(), sink.bytes.data(), produced) == 0);
+    FUZZ_CHECK(memory_position == sink_position);
+  }
+  if (memory_status == DECODE_OK) {
+    FUZZ_CHECK(sink_status == DECODE_OK && sink.bytes.size() == produced);
+  }
+  return 0;
+}

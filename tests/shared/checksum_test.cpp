@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "common/file.h"
+#include "common/heap.h"
+#include "decode/checksum.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+uint32_t sum_of(const std::string& s) {
+  return rotate_add(0, (const uint8_t*)s.data(), s.size());
+}
+
+TEST(Checksum, RotateAddOfKnownTexts) {
+  EXPECT_EQ(sum_of(""), 0u);
+  EXPECT_EQ(sum_of("abc"), 0x000002ABu);
+  EXPECT_EQ(sum_of("abcde"), 0xC8C6C527u);
+  // Words are little-endian and the value rotates before each add.
+  EXPECT_EQ(sum_of(std::string("\x01\x00\x00\x80", 4)), 0x80000001u);
+  EXPECT_EQ(sum_of(std::string("\x01\x00\x00\x80\x00\x00\x00\x00", 8)), 0x00000003u);
+  // Carrying the value over pieces that are multiples of 4 equals one pass.
+  std::string s = "The quick brown fox jumps over the lazy dog.";
+  uint32_t c = rotate_add(0, (const uint8_t*)s.data(), 20);
+  c = rotate_add(c, (const uint8_t*)s.data() + 20, s.size() - 20);
+  EXPECT_EQ(c, sum_of(s));
+}
+
+static bool fail_all(size_t, int) {
+  return true;
+}
+
+TEST(Checksum, FileChecksumCoversTheRestOfTheFile) {
+  TempDir dir;
+  std::mt19937 rng(1);
+  std::vector<uint8_t> data(16384 * 3 + 7); // chunks of 16,384 and a ragged end
+  for (auto& b : data) b = (uint8_t)rng();
+  std::string path = dir.write("f", data);
+  FileHandle f = file_open(path.c_str(), FILE_READ);
+  ASSERT_NE(f, INVALID_FILE);
+  EXPECT_EQ(file_checksum(f), rotate_add(0, data.data(), data.size()));
+  file_seek(f, 100, FROM_START);
+  EXPECT_EQ(file_checksum(f), rotate_add(0, data.data() + 100, data.size() - 100));
+  file_seek(f, 0, FROM_START);
+  heap_set_failure_hook(fail_all);
+  EXPECT_EQ(file_checksum(f), 0u); // no chunk buffer
+  heap_set_failure_hook(nullptr);
+  file_close(f);
+
+  f = file_open(dir.write("empty", std::string()).c_str(), FILE_READ);
+  EXPECT_EQ(file_checksum(f), 0u);
+  file_close(f);
+}
+
+} // namespace

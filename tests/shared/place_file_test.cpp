@@ -1,0 +1,154 @@
+// Placing one file: the content decoded from the archive through a temporary
+// file beside the destination, proved by its checksum and swapped into place.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+
+#include "common/state.h"
+#include "decode/archive.h"
+#include "decode/place_file.h"
+#include "install/install.h"
+#include "package/file_entry.h"
+#include "support/install_package.h"
+
+namespace {
+
+#ifdef _WIN32
+const char SEP[] = "\\";
+#else
+const char SEP[] = "/";
+#endif
+
+class PlaceFile : public InstallTest {
+protected:
+  // Loads the files and opens the archive.
+  void start(std::vector<PackedFile> files, const Bytes& prefix = Bytes()) {
+    load(files, prefix);
+    ASSERT_EQ(open_archive(), 0);
+  }
+  std::string dest(const std::string& relative) { return install_folder + relative; }
+  int place(uint32_t i, const std::string& path) {
+    strcpy(g_app.destination_path, path.c_str());
+    return place_file(entry(i), g_app.destination_path, false, 0, 100);
+  }
+};
+
+PackedFile file(const std::string& target, const std::string& content) {
+  PackedFile f;
+  f.entry.strings[0] = target;
+  f.content = text_bytes(content);
+  return f;
+}
+
+} // namespace
+
+TEST_F(PlaceFile, CreatesMissingFoldersAndTellsANewFileFromAReplacedOne) {
+  start({file("a.txt", "first"), file("a.txt", "second version")});
+  std::string path = dest(std::string("sub") + SEP + "deeper" + SEP + "a.txt");
+
+  ASSERT_EQ(place(0, path), 1);
+  EXPECT_EQ(entry_status(entry(0)), STATUS_CREATED);
+  EXPECT_EQ(read_file_bytes(path), text_bytes("first"));
+
+  ASSERT_EQ(place(1, path), 1);
+  EXPECT_EQ(entry_status(entry(1)), STATUS_REPLACED);
+  EXPECT_EQ(read_file_bytes(path), text_bytes("second version"));
+  EXPECT_FALSE(file_exists(dest(std::string("sub") + SEP + "deeper" + SEP + "a.$$A")));
+  EXPECT_EQ(g_install.error_code, 0u);
+}
+
+TEST_F(PlaceFile, TemporaryNameSkipsNamesInUseBesideTheDestination) {
+  start({file("FILE.DLL", "new content")});
+  dir.write(std::string("app") + SEP + "FILE.$$A", "keep a");
+  dir.write(std::string("app") + SEP + "FILE.$$B", "keep b");
+
+  char name[PATH_SIZE];
+  ASSERT_TRUE(make_temp_name(name, sizeof name, dest("FILE.DLL").c_str()));
+  EXPECT_EQ(std::string(name), dest("FILE.$$C"));
+
+  ASSERT_EQ(place(0, dest("FILE.DLL")), 1);
+  EXPECT_EQ(std::string(g_app.temp_path), dest("FILE.$$C"));
+  EXPECT_EQ(read_file_bytes(dest("FILE.DLL")), text_bytes("new content"));
+  EXPECT_EQ(read_file_bytes(dest("FILE.$$A")), text_bytes("keep a"));
+  EXPECT_EQ(read_file_bytes(dest("FILE.$$B")), text_bytes("keep b"));
+}
+
+TEST_F(PlaceFile, TemporaryNameWithoutExtensionAndWhenAllAreTaken) {
+  char name[PATH_SIZE];
+  ASSERT_TRUE(make_temp_name(name, sizeof name, dir.file("README").c_str()));
+  EXPECT_EQ(std::string(name), dir.file("README.$$A"));
+  for (char c = 'A'; c <= 'Z'; c++) dir.write(std::string("x.$$") + c, "");
+  EXPECT_FALSE(make_temp_name(name, sizeof name, dir.file("x.txt").c_str()));
+}
+
+TEST_F(PlaceFile, ReadOnlyDestinationIsReplacedAndMadeReadOnlyAgain) {
+  start({file("ro.txt", "new")});
+  std::string path = dir.write(std::string("app") + SEP + "ro.txt", "old");
+  make_read_only(path, true);
+
+  ASSERT_EQ(place(0, path), 1);
+  EXPECT_EQ(entry_status(entry(0)), STATUS_REPLACED);
+  EXPECT_EQ(read_file_bytes(path), text_bytes("new"));
+  EXPECT_TRUE(file_is_read_only(path));
+}
+
+TEST_F(PlaceFile, ChecksumMismatchLeavesTheDestinationUntouched) {
+  PackedFile f = file("data.bin", "what the archive holds");
+  f.wrong_checksum = true;
+  start({f});
+  std::string path = dir.write(std::string("app") + SEP + "data.bin", "old data");
+
+  EXPECT_EQ(place(0, path), 0);
+  EXPECT_EQ(g_install.error_code, (uint32_t)PLACE_ERR_CHECKSUM);
+  EXPECT_EQ(std::string(g_app.error_file_name), path);
+  EXPECT_EQ(read_file_bytes(path), text_bytes("old data"));
+  // The temporary file is left for the driver to delete.
+  EXPECT_EQ(std::string(g_app.temp_path), dest("data.$$A"));
+  EXPECT_TRUE(file_exists(g_app.temp_path));
+}
+
+TEST_F(PlaceFile, UninstallerIsThePrefixBlockFollowedByItsArchiveData) {
+  PackedFile f = file("uninst.exe", "entry data");
+  f.entry.flags = ENTRY_UNINSTALLER;
+  start({f}, text_bytes("PREFIX-BLOCK"));
+  ASSERT_EQ(place(0, dest("uninst.exe")), 1);
+  EXPECT_EQ(read_file_bytes(dest("uninst.exe")), text_bytes("PREFIX-BLOCKentry data"));
+}
+
+TEST_F(PlaceFile, UninstallerWithoutPrefixBlockFailsInsteadOfPlacingAnEmptyFile) {
+  PackedFile f = file("uninst.exe", "entry data");
+  f.entry.flags = ENTRY_UNINSTALLER;
+  start({f});
+  EXPECT_EQ(place(0, dest("uninst.exe")), 0);
+  EXPECT_EQ(g_install.error_code, (uint32_t)PLACE_ERR_DAMAGED_PACKAGE);
+  EXPECT_FALSE(file_exists(dest("uninst.exe")));
+  EXPECT_FALSE(file_exists(dest("uninst.$$A")));
+}
+
+TEST_F(PlaceFile, PatchedEntryFailsWithoutTouchingTheDestination) {
+  PackedFile base = file("tool.exe", "base");
+  PackedFile patch = file("tool.exe", "patch stream");
+  patch.entry.flags = ENTRY_PATCH;
+  patch.entry.base_block = 0;
+  patch.entry.base_entry = 0;
+  start({base, patch});
+  std::string path = dir.write(std::string("app") + SEP + "tool.exe", "installed");
+  EXPECT_EQ(place(1, path), 0);
+  EXPECT_EQ(g_install.error_code, (uint32_t)PLACE_ERR_READ);
+  EXPECT_EQ(std::string(g_app.error_file_name), path);
+  EXPECT_EQ(read_file_bytes(path), text_bytes("installed"));
+  EXPECT_EQ(g_app.temp_path[0], 0);
+}
+
+TEST_F(PlaceFile, InUseFlagSkipsAnIdenticalFile) {
+  start({file("shared.dll", "same bytes")});
+  std::string path = dir.write(std::string("app") + SEP + "shared.dll", "same bytes");
+  make_read_only(path, true); // would be changed by any swap
+  strcpy(g_app.destination_path, path.c_str());
+  EXPECT_EQ(place_file(entry(0), g_app.destination_path, true, 0, 100), 1);
+  EXPECT_EQ(entry_status(entry(0)), STATUS_NONE);
+  EXPECT_FALSE(g_install.restart_needed);
+  EXPECT_EQ(g_app.temp_path[0], 0);
+}
