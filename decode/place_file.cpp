@@ -65,7 +65,13 @@ int decode_entry(const uint8_t* entry, FileHandle out) {
     g_install.error_code = (uint32_t)err;
     return 0;
   }
-  return DecodeToFile(out, g_archive.handle, entry_packed_size(entry));
+  g_archive.error = 0;
+  if (DecodeToFile(out, g_archive.handle, entry_packed_size(entry))) return 1;
+  // An archive that failed under the decoder (a volume missing, or the user
+  // gave up at the disk prompt) is the error to report; a damaged stream is
+  // left to the checksum.
+  if (g_archive.error) g_install.error_code = (uint32_t)g_archive.error;
+  return 0;
 }
 
 // The uninstaller: the package's prefix block followed by the entry's own

@@ -152,3 +152,22 @@ TEST_F(PlaceFile, InUseFlagSkipsAnIdenticalFile) {
   EXPECT_FALSE(g_install.restart_needed);
   EXPECT_EQ(g_app.temp_path[0], 0);
 }
+
+TEST_F(PlaceFile, ArchiveFailingUnderTheDecoderIsReportedAsTheArchiveError) {
+  PackedFile f;
+  f.entry.strings[0] = "big.bin";
+  uint32_t x = 12345;
+  for (int i = 0; i < 40000; i++) f.content.push_back((uint8_t)((x = x * 1103515245 + 12345) >> 16));
+  start({f});
+  // The package file's share of the archive ends inside the entry's stream;
+  // the rest would be in setup.D01, which is missing.
+  uint32_t cut = entry_archive_position(entry(0)) + entry_packed_size(entry(0)) / 2;
+  g_archive.volume_size = cut;
+  g_archive.bytes_left = (int32_t)cut;
+  std::string path = dest("big.bin");
+  EXPECT_EQ(place(0, path), 0);
+  EXPECT_EQ(g_install.error_code, 18u);
+  std::string named = g_app.error_file_name;
+  EXPECT_EQ(named.substr(named.size() - 9), "setup.D01");
+  EXPECT_FALSE(file_exists(path));
+}
