@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The demo: builds the sample installer examples/hello with the x86_64 setup
-# program, starts it under Wine on a fresh Xvfb display and walks its wizard
-# like a user (Next on every page, Yes to questions, Enter on the last page),
-# then prints the pages it saw and where their screenshots are.
+# program, starts it under Wine on a fresh Xvfb display in a fresh Wine prefix
+# (build/win64/demo/wineprefix), walks its wizard like a user (Next on every
+# page, Yes to questions, Enter on the last page), then prints the pages it
+# saw, the files it installed, the registry values it wrote, and where the
+# screenshots are.
 #
 # Uses the trees that `make demo` builds: build/native (the pakwiz builder)
-# and build/win64 (the setup program, the e2e driver and the Wine prefix).
+# and build/win64 (the setup program and the e2e driver).
 # PAKWIZ_NATIVE_TREE and PAKWIZ_WIN64_TREE point elsewhere.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,8 +16,8 @@ win64=${PAKWIZ_WIN64_TREE:-$root/build/win64}
 builder=$native/bin/pakwiz
 stub=$win64/bin/pakwiz-stub.exe
 driver=$win64/bin/pakwiz-e2e-driver.exe
-prefix=$win64/wineprefix
 out=$win64/demo
+prefix=$out/wineprefix
 shots=$out/screenshots
 WINE=/usr/lib/wine/wine64
 
@@ -52,6 +54,26 @@ wineserver -p </dev/null >/dev/null 2>&1
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
   </dev/null >/dev/null 2>&1
 
+# The registry as Wine keeps it on disk (the server writes it out when it
+# stops), one "key value" line per value, to compare before and after.
+registry_values() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  python3 - "$prefix" <<'PY'
+import sys
+for hive in ("system.reg", "user.reg"):
+    key = None
+    for line in open(f"{sys.argv[1]}/{hive}", encoding="utf-8", errors="replace"):
+        line = line.rstrip("\n")
+        if line.startswith("["):
+            key = line.split("]")[0][1:]
+        elif key and (line.startswith('"') or line.startswith("@=")):
+            print(f"{hive[:-4]}\\{key}  {line}")
+PY
+  wineserver -p </dev/null >/dev/null 2>&1
+}
+registry_values | sort >"$out/registry-before.txt"
+find "$prefix/drive_c" -type f | sort >"$out/files-before.txt"
+
 cat >"$out/walk.steps" <<'STEPS'
 # Walk the wizard from its first page to its end.
 start
@@ -70,9 +92,22 @@ for bmp in "$shots"/*.bmp; do
   [ -e "$bmp" ] || continue
   convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
+registry_values | sort >"$out/registry-after.txt"
+find "$prefix/drive_c" -type f | sort >"$out/files-after.txt"
+
 echo
 echo "Pages seen:"
 grep -o 'walk: page [0-9]*: .*' "$out/walk.log" | sed 's/^walk: /  /' || true
-echo "Screenshots: $shots"
-ls "$shots"
+echo
+echo "Files installed (under $prefix/drive_c):"
+comm -13 "$out/files-before.txt" "$out/files-after.txt" | grep -v -i -E '/(temp|windows)/|\.reg$' |
+  while read -r f; do printf '  %8d  %s\n' "$(stat -c %s "$f")" "${f#"$prefix/drive_c/"}"; done
+echo
+echo "Registry values written:"
+comm -13 "$out/registry-before.txt" "$out/registry-after.txt" |
+  grep -v -i -E 'Wine|Control\\\\Class\\\\|\\Explorer\\|MountMgr|\\Volatile|Session Manager\\Environment' |
+  sed 's/^/  /' || echo "  (none)"
+echo
+echo "Screenshots ($shots):"
+ls "$shots" | sed 's/^/  /'
 exit $status
