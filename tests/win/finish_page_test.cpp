@@ -33,22 +33,9 @@ struct Texts {
               program = "Start the program";
 };
 
-class FinishPage : public InstallTest {
+class FinishPage : public PageHostTest {
 protected:
-  void SetUp() override {
-    InstallTest::SetUp();
-    host = create_host_dialog();
-    ASSERT_TRUE(host);
-    g_app.main_dialog = host;
-    g_wizard = WizardState{7, 0};
-  }
-  void TearDown() override {
-    if (page) DestroyWindow(page);
-    DestroyWindow(host);
-    g_app.main_dialog = NULL;
-    g_ui.current_page = NULL;
-    InstallTest::TearDown();
-  }
+  FinishPage() : PageHostTest(7) {}
   void load_package(const Texts& t = Texts()) {
     LanguageMaker lang;
     lang.table(5, {"Finished", "Setup is complete.", t.line2, t.line3, "Setup failed: %s",
@@ -73,7 +60,6 @@ protected:
     MapWindowPoints(NULL, page, (POINT*)&r, 2);
     return r;
   }
-  HWND host = NULL, page = NULL;
 };
 
 } // namespace

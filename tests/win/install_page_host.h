@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "common/state.h"
+#include "support/install_package.h"
+#include "ui/ui.h"
 
 struct TemplateControl {
   uint16_t id;
@@ -95,3 +97,28 @@ inline std::string control_text(HWND page, int id) {
   GetDlgItemTextA(page, id, text, sizeof text);
   return text;
 }
+
+// The installation's test fixture with the main dialog stand-in in place, for
+// running page `page_number` of the wizard as a real child dialog.
+class PageHostTest : public InstallTest {
+protected:
+  explicit PageHostTest(int page_number) : page_number_(page_number) {}
+  void SetUp() override {
+    InstallTest::SetUp();
+    host = create_host_dialog();
+    ASSERT_TRUE(host);
+    g_app.main_dialog = host;
+    g_wizard = WizardState{page_number_, 0};
+  }
+  void TearDown() override {
+    if (page) DestroyWindow(page);
+    DestroyWindow(host);
+    g_app.main_dialog = NULL;
+    g_ui.current_page = NULL;
+    InstallTest::TearDown();
+  }
+  HWND host = NULL, page = NULL;
+
+private:
+  int page_number_;
+};

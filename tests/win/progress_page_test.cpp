@@ -49,22 +49,9 @@ std::vector<uint8_t> progress_template() {
                           {1010, 0x82, 0, 5, 80, 60, 10}});
 }
 
-class ProgressPage : public InstallTest {
+class ProgressPage : public PageHostTest {
 protected:
-  void SetUp() override {
-    InstallTest::SetUp();
-    host = create_host_dialog();
-    ASSERT_TRUE(host);
-    g_app.main_dialog = host;
-    g_wizard = WizardState{6, 0};
-  }
-  void TearDown() override {
-    if (page) DestroyWindow(page);
-    DestroyWindow(host);
-    g_app.main_dialog = NULL;
-    g_ui.current_page = NULL;
-    InstallTest::TearDown();
-  }
+  ProgressPage() : PageHostTest(6) {}
   void load_files(int n) {
     std::vector<PackedFile> files;
     for (int i = 0; i < n; i++) {
@@ -91,7 +78,6 @@ protected:
     ReleaseDC(page, dc);
     return c;
   }
-  HWND host = NULL, page = NULL;
 };
 
 } // namespace
