@@ -1,6 +1,8 @@
 #include "builder/build.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -112,6 +114,8 @@ void process_sources(std::vector<Source>& sources, int level, unsigned jobs, boo
     if (e) std::rethrow_exception(e);
 }
 
+std::string errno_text() { return std::strerror(errno); }
+
 // Output files written under temporary names and renamed at the end; any
 // that were not committed are removed.
 class Outputs {
@@ -124,9 +128,13 @@ public:
   }
   std::ofstream& create(const std::string& final_path) {
     std::string temp = final_path + ".pakwiz-tmp";
+    fs::path folder = fs::u8path(final_path).parent_path();
+    std::error_code ec;
+    if (!folder.empty()) fs::create_directories(folder, ec);  // -o may name a new folder
     files_.emplace_back(temp, final_path);
     streams_.emplace_back(std::make_unique<std::ofstream>(fs::u8path(temp), std::ios::binary));
-    if (!*streams_.back()) fail("cannot create " + temp);
+    if (!*streams_.back())
+      fail("cannot create " + final_path + (ec ? ": " + ec.message() : ": " + errno_text()));
     return *streams_.back();
   }
   void commit() {

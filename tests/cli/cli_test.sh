@@ -107,6 +107,8 @@ roundtrip)
   run 0 "build" "$pakwiz" build sample.toml --stub stub.bin -o setup.exe
   contains out.txt "wrote setup.exe" "build summary"
   [ -f setup.exe ] || fail "no setup.exe"
+  run 0 "build into a new folder" "$pakwiz" build sample.toml --stub stub.bin -o new/dir/setup.exe
+  cmp -s setup.exe new/dir/setup.exe || fail "the build into a new folder differs"
   run 0 "list" "$pakwiz" list setup.exe
   for text in 'setup flags: 0x00000010' 'language block 1: "Deutsch"' '[0] Uninstall.exe' \
       'flags: uninstaller' 'bin\data.bin' 'Start menu: "Sample Apps\Read Me" "/fast", icon 2' \
