@@ -13,9 +13,22 @@
 // earlier entries of that block's list ended, or in a later one. Otherwise
 // the content is stored again at the end of the archive. Without volumes
 // every identical content is stored once.
+//
+// Patched entries. For a patched entry the setup program first reads its
+// base entry's data (at the base entry's own position, which may belong to
+// another block) and then the patch at the entry's position. Both reads are
+// part of the block's forward walk: the base's data must lie in the volume
+// where the walk has got to, or later, and the patch is placed behind the
+// base's data. A base entry whose block is laid out later (or that comes
+// later in the same list) gets its position when the first patch needs it.
+// Blocks are laid out in list order; when that would send a walk back a
+// volume, the other orders of the blocks are tried, and when none works the
+// layout reports the conflict (a base already stored in an earlier volume
+// than the walk has reached). Without volumes there is never a conflict.
 #pragma once
 #include <stdint.h>
 
+#include <optional>
 #include <vector>
 
 namespace pakwiz {
@@ -40,10 +53,26 @@ struct ArchivePiece {
   uint64_t position; // where its stored copy starts
 };
 
+// The base entry of a patched entry (block < 0: the entry is no patch).
+struct EntryRef {
+  int block = -1, entry = -1;
+  bool valid() const { return block >= 0; }
+};
+
+// An entry whose data (or whose base's data, with `base` set) would lie in
+// an earlier volume than the one its block's walk has reached.
+struct LayoutConflict {
+  size_t block = 0, entry = 0;
+  bool base = false;
+  uint32_t volume = 0;        // where the data lie
+  uint32_t reader_volume = 0; // where the walk has got to
+};
+
 struct ArchiveLayout {
   std::vector<ArchivePiece> pieces;             // stored copies in archive order
   std::vector<std::vector<uint64_t>> positions; // [block][entry]; 0 for entries without data
   uint64_t size = 0;                            // archive bytes
+  std::optional<LayoutConflict> conflict;       // set: the layout is unusable
 };
 
 // Lays out the archive. blocks[b][i] is the content of entry i of block b
@@ -53,5 +82,11 @@ struct ArchiveLayout {
 // checks the total against the format's 32-bit positions.
 ArchiveLayout lay_out_archive(const std::vector<std::vector<int64_t>>& blocks,
                               const std::vector<uint64_t>& packed, const VolumePlan& plan);
+// The same with patched entries: bases[b][i] names the base entry of entry
+// i of block b (bases may be empty, or hold invalid refs for other entries).
+// A base entry must have content.
+ArchiveLayout lay_out_archive(const std::vector<std::vector<int64_t>>& blocks,
+                              const std::vector<uint64_t>& packed, const VolumePlan& plan,
+                              const std::vector<std::vector<EntryRef>>& bases);
 
 } // namespace pakwiz

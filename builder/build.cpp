@@ -19,6 +19,7 @@
 #include "builder/errors.h"
 #include "builder/package_format.h"
 #include "builder/package_reader.h"
+#include "builder/patch_generator.h"
 #include "builder/pe_version.h"
 #include "builder/progress.h"
 #include "builder/project.h"
@@ -30,6 +31,9 @@
 
 #ifndef PAKWIZ_DEFAULT_STUB
 #define PAKWIZ_DEFAULT_STUB ""
+#endif
+#ifndef PAKWIZ_DEFAULT_UNINSTALLER
+#define PAKWIZ_DEFAULT_UNINSTALLER ""
 #endif
 
 namespace pakwiz {
@@ -112,6 +116,43 @@ void process_sources(std::vector<Source>& sources, int level, unsigned jobs, boo
   bar.finish();
   for (std::exception_ptr& e : errors)
     if (e) std::rethrow_exception(e);
+}
+
+// The patch of each (base source, target source) pair, `jobs` at a time.
+// Both files are read again and must still be what was checksummed: the
+// base's stored data and the patch have to agree.
+std::vector<std::vector<uint8_t>> make_patches(const std::vector<Source>& sources,
+                                               const std::vector<std::pair<size_t, size_t>>& pairs,
+                                               int level, unsigned jobs) {
+  std::vector<std::vector<uint8_t>> patches(pairs.size());
+  std::vector<std::exception_ptr> errors(pairs.size());
+  std::atomic<size_t> next{0};
+  auto read_again = [](const Source& s) {
+    std::vector<uint8_t> data = read_source_file(s.path, s.pos);
+    if (data.size() != s.size || rotate_add(0, data.data(), data.size()) != s.checksum)
+      fail_at(s.pos, s.path + " changed while the package was being built");
+    return data;
+  };
+  auto worker = [&] {
+    for (size_t k; (k = next++) < pairs.size();) {
+      try {
+        std::vector<uint8_t> base = read_again(sources[pairs[k].first]);
+        std::vector<uint8_t> target = read_again(sources[pairs[k].second]);
+        patches[k] = make_patch(base, target, level);
+      } catch (...) {
+        errors[k] = std::current_exception();
+      }
+    }
+  };
+  unsigned n = jobs ? jobs : std::max(1u, std::thread::hardware_concurrency());
+  n = (unsigned)std::min<size_t>(n, std::max<size_t>(1, pairs.size()));
+  std::vector<std::thread> threads;
+  for (unsigned t = 1; t < n; t++) threads.emplace_back(worker);
+  worker();
+  for (std::thread& t : threads) t.join();
+  for (std::exception_ptr& e : errors)
+    if (e) std::rethrow_exception(e);
+  return patches;
 }
 
 std::string errno_text() { return std::strerror(errno); }
@@ -272,23 +313,38 @@ private:
 
 } // namespace
 
-std::string default_stub_path() {
-  std::vector<std::string> tried;
+// `name` beside the running pakwiz, else `built_in`; "" when neither
+// exists, with the places looked at listed in `tried`.
+static std::string beside_or_built_in(const char* name, const std::string& built_in,
+                                      std::string* tried) {
   std::string beside = own_executable_dir();
   if (!beside.empty()) {
-    std::string p = (fs::u8path(beside) / "pakwiz-stub.exe").u8string();
+    std::string p = (fs::u8path(beside) / name).u8string();
     if (fs::exists(fs::u8path(p))) return p;
-    tried.push_back(p);
+    *tried += "\n  " + p;
   }
-  std::string built_in = PAKWIZ_DEFAULT_STUB;
   if (!built_in.empty()) {
     if (fs::exists(fs::u8path(built_in))) return built_in;
-    tried.push_back(built_in);
+    *tried += "\n  " + built_in;
   }
-  std::string list;
-  for (const std::string& t : tried) list += "\n  " + t;
-  fail("no setup program (stub) found; looked for:" + list +
-       "\nbuild it (make stub) or name one with --stub FILE");
+  return "";
+}
+
+std::string default_stub_path() {
+  std::string tried, found = beside_or_built_in("pakwiz-stub.exe", PAKWIZ_DEFAULT_STUB, &tried);
+  if (found.empty())
+    fail("no setup program (stub) found; looked for:" + tried +
+         "\nbuild it (make stub) or name one with --stub FILE");
+  return found;
+}
+
+std::string default_uninstaller_path() {
+  std::string tried,
+      found = beside_or_built_in("pakwiz-uninstall.exe", PAKWIZ_DEFAULT_UNINSTALLER, &tried);
+  if (found.empty())
+    fail("no uninstaller program found for [uninstaller] without 'program'; looked for:" + tried +
+         "\nbuild it (make stub), name one with program = \"...\" or with --uninstaller FILE");
+  return found;
 }
 
 std::vector<uint8_t> prepare_stub(const std::vector<uint8_t>& stub, const std::string& name) {
@@ -315,6 +371,13 @@ BuildSummary build_setup(const BuildOptions& options) {
     fail("--level " + std::to_string(level) + " is above the highest level, " +
          std::to_string(max_compression_level()));
   Project project = load_project(options.project);
+  // [uninstaller] without `program`: the uninstaller built with pakwiz.
+  bool wants_uninstaller = false;
+  for (const LanguageSpec& l : project.languages)
+    for (const FileSpec& f : l.files) wants_uninstaller = wants_uninstaller || f.uninstaller;
+  if (wants_uninstaller && project.uninstaller_program.empty())
+    project.uninstaller_program =
+        options.uninstaller.empty() ? default_uninstaller_path() : options.uninstaller;
 
   std::string output = options.output;
   if (output.empty()) output = fs::u8path(options.project).stem().u8string() + "-setup.exe";
@@ -357,7 +420,7 @@ BuildSummary build_setup(const BuildOptions& options) {
         s.pos = f.source_pos;
         sources.push_back(s);
       }
-      if (f.removal != 2) sources[it->second].needs_stream = true;
+      if (f.removal != 2 && !f.patch_of) sources[it->second].needs_stream = true;
       entry_source[b].push_back((int64_t)it->second);
     }
   }
@@ -397,9 +460,30 @@ BuildSummary build_setup(const BuildOptions& options) {
     if (whole.size() > MAX_U32) fail(project.uninstaller_program + " is too large");
   }
 
+  // Patched entries: one patch per (base source, target source) pair.
+  std::vector<std::pair<size_t, size_t>> patch_pairs;
+  std::map<std::pair<size_t, size_t>, size_t> patch_index;
+  for (size_t b = 0; b < project.languages.size(); b++)
+    for (size_t i = 0; i < project.languages[b].files.size(); i++) {
+      const FileSpec& f = project.languages[b].files[i];
+      if (!f.patch_of) continue;
+      std::pair<size_t, size_t> key{
+          (size_t)entry_source[(size_t)f.patch_of->block][(size_t)f.patch_of->entry],
+          (size_t)entry_source[b][i]};
+      if (patch_index.emplace(key, patch_pairs.size()).second) patch_pairs.push_back(key);
+    }
+  std::vector<std::vector<uint8_t>> patches =
+      make_patches(sources, patch_pairs, level, options.jobs);
+  std::vector<int64_t> patch_content;
+  for (const std::vector<uint8_t>& p : patches) {
+    patch_content.push_back((int64_t)contents.size());
+    contents.push_back(&p);
+  }
+
   // Entry fields (without positions) and the content each entry reads.
   std::vector<std::vector<FileEntryFields>> entries(project.languages.size());
   std::vector<std::vector<int64_t>> entry_content(project.languages.size());
+  std::vector<std::vector<EntryRef>> entry_base(project.languages.size());
   BuildSummary summary;
   for (size_t b = 0; b < project.languages.size(); b++) {
     const LanguageSpec& l = project.languages[b];
@@ -409,17 +493,54 @@ BuildSummary build_setup(const BuildOptions& options) {
       entries[b].push_back(
           entry_fields(f, s, (uint32_t)prefix.size(), UNINSTALL_LOG_HEADER, uninstaller_checksum));
       int64_t content = NO_CONTENT;
-      if (f.uninstaller)
+      EntryRef base;
+      if (f.uninstaller) {
         content = log_reserve_content;
-      else if (s && f.removal != 2)
+      } else if (f.patch_of) {
+        FileEntryFields& e = entries[b].back();
+        base = EntryRef{f.patch_of->block, f.patch_of->entry};
+        e.flags |= 0x10;
+        e.base_block = (uint8_t)base.block;
+        e.base_entry = (uint8_t)base.entry;
+        size_t base_source = (size_t)entry_source[(size_t)base.block][(size_t)base.entry];
+        content = patch_content[patch_index.at({base_source, (size_t)entry_source[b][i]})];
+      } else if (s && f.removal != 2) {
         content = s->content;
+      }
       entry_content[b].push_back(content);
+      entry_base[b].push_back(base);
       summary.source_bytes += entries[b].back().file_size;
       summary.entries++;
     }
   }
   std::vector<uint64_t> packed;
   for (const std::vector<uint8_t>* c : contents) packed.push_back(c->size());
+
+  // A layout that would send the setup program back a volume is refused.
+  auto lay_out = [&](const VolumePlan& plan) {
+    ArchiveLayout l = lay_out_archive(entry_content, packed, plan, entry_base);
+    if (!l.conflict) return l;
+    const LayoutConflict& c = *l.conflict;
+    auto volume = [](uint32_t v) {
+      return v == 0 ? std::string("the setup file") : "volume " + std::to_string(v);
+    };
+    const FileSpec& f = project.languages[c.block].files[c.entry];
+    std::string what = "language block " + std::to_string(c.block) + "'s '" + f.target + "'";
+    std::string reader = "the setup program reads the block's files forward and is at " +
+                         volume(c.reader_volume) + " by then";
+    if (c.base) {
+      const FileSpec& g =
+          project.languages[(size_t)f.patch_of->block].files[(size_t)f.patch_of->entry];
+      fail_at(f.pos, what + " is a patch of '" + g.target + "' of language block " +
+                         std::to_string(f.patch_of->block) + ", whose data lie in " +
+                         volume(c.volume) + ", but " + reader +
+                         "; use larger volumes (--volume-size), or list the patched file right "
+                         "after its base");
+    }
+    fail_at(f.pos, what + " is also the base of a patch read before it, so its data lie in " +
+                       volume(c.volume) + ", but " + reader +
+                       "; use larger volumes (--volume-size), or list it before its patches");
+  };
 
   // Script records for a layout.
   auto build_script = [&](const ArchiveLayout& layout) {
@@ -501,7 +622,7 @@ BuildSummary build_setup(const BuildOptions& options) {
            with_commas(stub.size()) + " bytes)");
     plan.first = options.volume_size - fixed;
     for (int round = 0;; round++) {
-      layout = lay_out_archive(entry_content, packed, plan);
+      layout = lay_out(plan);
       script = build_script(layout);
       uint64_t header = fixed + script.size();
       if (header + std::min(plan.first, layout.size) <= options.volume_size) break;
@@ -515,7 +636,7 @@ BuildSummary build_setup(const BuildOptions& options) {
       plan.first = std::min(next, plan.first - 1);
     }
   } else {
-    layout = lay_out_archive(entry_content, packed, plan);
+    layout = lay_out(plan);
     script = build_script(layout);
   }
   if (layout.size > MAX_U32)

@@ -19,6 +19,7 @@ struct BuildOptions {
   std::string project;
   std::string output;       // "" = <project name>-setup.exe in the current folder
   std::string stub;         // "" = default_stub_path()
+  std::string uninstaller;  // for [uninstaller] without `program`; "" = default_uninstaller_path()
   uint64_t volume_size = 0; // 0 = everything in one file; else the most bytes per file
   int level = -1;           // -1 = the encoder's default
   unsigned jobs = 0;        // 0 = one per core
@@ -39,6 +40,11 @@ struct BuildSummary {
 // the running pakwiz, else the compiled-in default of the source tree.
 // Throws BuildError listing the places looked at when neither exists.
 std::string default_stub_path();
+// The uninstaller program for [uninstaller] without `program`:
+// pakwiz-uninstall.exe beside the running pakwiz, else the compiled-in
+// default of the source tree (the i686 release build). Throws BuildError
+// listing the places looked at when neither exists.
+std::string default_uninstaller_path();
 
 // Checks a stub (exactly one marker, length field 0) and returns a copy with
 // the field set to the stub's size. Throws BuildError naming `name`.

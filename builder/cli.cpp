@@ -30,7 +30,7 @@ const char* const MAIN_HELP =
 
 const char* const BUILD_HELP =
     "usage: pakwiz build PROJECT.toml [-o SETUP.exe] [--volume-size SIZE] [--stub FILE]\n"
-    "                    [--level N] [-j N]\n"
+    "                    [--uninstaller FILE] [--level N] [-j N]\n"
     "\n"
     "Builds the setup executable that the project file describes.\n"
     "\n"
@@ -41,6 +41,9 @@ const char* const BUILD_HELP =
     "  --stub FILE          the setup program to put in front of the package (default:\n"
     "                       pakwiz-stub.exe beside pakwiz, then the release stub of the\n"
     "                       source tree)\n"
+    "  --uninstaller FILE   the uninstaller program for [uninstaller] without 'program'\n"
+    "                       (default: pakwiz-uninstall.exe beside pakwiz, then the release\n"
+    "                       uninstaller of the source tree)\n"
     "  --level N            compression level, 0 (store) to the encoder's highest;\n"
     "                       default: the highest ratio\n"
     "  -j, --jobs N         compress at most N files at a time (default: one per core)\n"
@@ -172,6 +175,8 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
           options.volume_size = parse_size(args.value(a));
         else if (a == "--stub")
           options.stub = args.value(a);
+        else if (a == "--uninstaller")
+          options.uninstaller = args.value(a);
         else if (a == "--level")
           options.level = parse_int(a, args.value(a), 0, max_compression_level());
         else if (a == "-j" || a == "--jobs")

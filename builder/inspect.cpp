@@ -13,6 +13,7 @@
 #include "builder/bytes.h"
 #include "builder/errors.h"
 #include "builder/package_reader.h"
+#include "builder/patch_rebuild.h"
 #include "builder/volume_files.h"
 #include "decode/checksum.h"
 
@@ -100,13 +101,53 @@ uint32_t data_size(const FileEntryFields& e, const PackageInfo& info) {
 }
 
 bool has_data(const FileEntryFields& e) {
-  return e.removal != 2 && !(e.flags & 0x10);
+  return e.removal != 2;
+}
+
+std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& info,
+                                    const FileEntryFields& e);
+
+// A patched entry's file: its base entry decoded and checked, then the patch
+// applied by the setup program's own applier (patch_rebuild.h).
+std::vector<uint8_t> patched_contents(ArchiveFiles& archive, const PackageInfo& info,
+                                      const FileEntryFields& e) {
+  std::string base_name = "block " + std::to_string(e.base_block) + " entry " +
+                          std::to_string(e.base_entry);
+  if (e.base_block >= info.blocks.size() || !info.blocks[e.base_block].files ||
+      e.base_entry >= info.blocks[e.base_block].files->size())
+    fail("its base entry, " + base_name + ", does not exist");
+  const FileEntryFields& base = (*info.blocks[e.base_block].files)[e.base_entry];
+  if (base.flags & 0x11)
+    fail("its base entry, " + base_name + ", is " +
+         ((base.flags & 0x10) ? "itself a patch" : "the uninstaller"));
+  if (base.removal == 2) fail("its base entry, " + base_name + ", holds no data");
+  std::vector<uint8_t> base_data;
+  try {
+    base_data = entry_contents(archive, info, base);
+  } catch (const BuildError& err) {
+    fail("its base entry, " + base_name + ": " + err.what());
+  }
+  std::vector<uint8_t> data =
+      rebuild_patched_file(base_data, archive.read(e.position, e.packed_size));
+  if (data.size() != e.file_size)
+    fail("the patch rebuilds " + with_commas(data.size()) + " bytes, not its " +
+         with_commas(e.file_size));
+  return data;
 }
 
 // Decodes and checks one entry; returns its file contents (with the prefix
-// block for the uninstaller) or throws BuildError with the problem.
+// block for the uninstaller, rebuilt for a patched file) or throws
+// BuildError with the problem.
 std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& info,
                                     const FileEntryFields& e) {
+  if (e.flags & 0x10) {
+    std::vector<uint8_t> data = patched_contents(archive, info, e);
+    uint32_t sum = rotate_add(0, data.data(), data.size());
+    if (sum != e.checksum)
+      fail("the patched file's checksum " + hex(sum) + " differs from the entry's " +
+           hex(e.checksum));
+    return data;
+  }
   if (e.flags & 0x01) {
     if (!info.prefix) fail("uninstaller entry, but the package has no file prefix block");
     if (e.file_size < info.prefix->size() + UNINSTALL_LOG_HEADER)
@@ -264,9 +305,16 @@ void list_package(const std::string& path, std::ostream& out) {
             << version_text(e.version[2], e.version[3]) << ", language " << hex(e.version[4], 4)
             << "\n";
       if (e.flags & 0x08) out << "        modified " << filetime_text(e.times[2]) << "\n";
-      if (e.flags & 0x10)
-        out << "        patch of block " << (int)e.base_block << " entry " << (int)e.base_entry
-            << "\n";
+      if (e.flags & 0x10) {
+        out << "        patch of block " << (int)e.base_block << " entry " << (int)e.base_entry;
+        if (e.base_block < info.blocks.size() && info.blocks[e.base_block].files &&
+            e.base_entry < info.blocks[e.base_block].files->size())
+          out << " (" << ansi_to_utf8((*info.blocks[e.base_block].files)[e.base_entry].strings[0])
+              << ")";
+        else
+          out << " (missing)";
+        out << "\n";
+      }
       if (!e.strings[2].empty())
         out << "        Start menu: "
             << quoted(e.strings[1] + (e.strings[1].empty() ? "" : "\\") + e.strings[2])
@@ -330,7 +378,7 @@ bool verify_package(const std::string& path, std::ostream& out) {
       problems++;
     }
     // Entries sharing one stored copy are decoded once.
-    std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint8_t>, std::string> done;
+    std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint8_t, uint32_t>, std::string> done;
     for (size_t b = 0; b < info.blocks.size(); b++) {
       if (!info.blocks[b].files) continue;
       const std::vector<FileEntryFields>& files = *info.blocks[b].files;
@@ -340,7 +388,10 @@ bool verify_package(const std::string& path, std::ostream& out) {
           skipped++;
           continue;
         }
-        auto key = std::make_tuple(e.position, e.packed_size, e.checksum, (uint8_t)(e.flags & 1));
+        // A patched entry's result also depends on its base.
+        uint32_t base = (e.flags & 0x10) ? 0x10000u | (e.base_block << 8) | e.base_entry : 0;
+        auto key = std::make_tuple(e.position, e.packed_size, e.checksum,
+                                   (uint8_t)(e.flags & 0x11), base);
         auto it = done.find(key);
         std::string problem;
         if (it != done.end()) {

@@ -15,8 +15,9 @@ namespace pakwiz {
 // and every entry. Throws BuildError when the package cannot be read.
 void list_package(const std::string& path, std::ostream& out);
 
-// Decodes every archive entry of every language block (across volumes) and
-// checks its size and checksum; also checks the package file's length and
+// Decodes every archive entry of every language block (across volumes; a
+// patched entry is rebuilt from its base entry) and checks its size and
+// checksum; also checks the package file's length and
 // every compressed record. Prints one line per problem, naming the entry,
 // and a summary. Returns true when nothing is damaged; never throws for
 // damage (only for failures of the host, such as no temporary folder).
@@ -26,9 +27,9 @@ bool verify_package(const std::string& path, std::ostream& out);
 // block) under `dir`: install-folder files at their target names, files for
 // the Windows folder, the system folder and the fonts folder under Windows/,
 // System/ and Fonts/, the uninstaller as its whole file (prefix block and
-// data). Target names are made safe (no absolute paths, no ".."). Entries
-// that are not installed (their file lies beside the setup program) are
-// skipped. Throws BuildError for a damaged entry or an unwritable file,
+// data), a patched file rebuilt from its base. Target names are made safe
+// (no absolute paths, no ".."). Entries that are not installed (their file
+// lies beside the setup program) are skipped. Throws BuildError for a damaged entry or an unwritable file,
 // naming it.
 void extract_package(const std::string& path, const std::string& dir, std::optional<int> language,
                      std::ostream& out);

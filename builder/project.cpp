@@ -204,6 +204,8 @@ private:
   }
 
   void parse_title(const toml::node& n, Project& p) const;
+  void parse_patch_of(const toml::node& n, FileSpec& f) const;
+  void resolve_patch_bases(Project& p) const;
   FileSpec parse_file(const toml::table& t, const std::string& section) const;
   void parse_shortcuts(const toml::table& t, FileSpec& f) const;
   FileSpec parse_uninstaller(const toml::table& t, const FileSpec* base) const;
@@ -225,7 +227,8 @@ const std::vector<std::string> FILE_KEYS = {
     "source",          "target",      "destination", "version_test",
     "language_test",   "file_times",  "time",        "version",
     "product_version", "language_id", "end_action",  "shared",
-    "removal",         "special",     "menu",        "desktop"};
+    "removal",         "special",     "menu",        "desktop",
+    "patch_of"};
 
 void Parser::parse_shortcuts(const toml::table& t, FileSpec& f) const {
   if (const toml::node* m = t.get("menu")) {
@@ -311,7 +314,108 @@ FileSpec Parser::parse_file(const toml::table& t, const std::string& section) co
                                      {"none", "screensaver", "selfregister", "self-register"}));
   if (f.special == 3) f.special = 2;
   parse_shortcuts(t, f);
+  if (const toml::node* v = t.get("patch_of")) parse_patch_of(*v, f);
   return f;
+}
+
+// patch_of = "name" (an entry of the same language block) or
+// patch_of = { language = 0 | "de" | "Deutsch", target = "name", destination = "..." }.
+void Parser::parse_patch_of(const toml::node& n, FileSpec& f) const {
+  FileSpec::PatchOf base;
+  base.pos = pos(n);
+  if (n.is_string()) {
+    base.target = replace_all(get_ansi(n, "patch_of"), "/", "\\");
+  } else {
+    const toml::table& t = as_table(n, "patch_of");
+    check_keys(t, "patch_of", {"language", "target", "destination"});
+    if (const toml::node* v = t.get("language")) {
+      if (v->is_integer())
+        base.language = std::to_string(get_int(*v, "language", 0, MAX_LANGUAGES - 1));
+      else
+        base.language = get_utf8(*v, "language");
+      if (base.language.empty()) fail_at(pos(*v), "'language' must not be empty");
+    }
+    if (const toml::node* v = t.get("target"))
+      base.target = replace_all(get_ansi(*v, "target"), "/", "\\");
+    if (const toml::node* v = t.get("destination")) {
+      size_t k = get_choice(*v, "destination", {"install", "windows", "system", "font", "fonts"});
+      base.destination = (uint8_t)(k == 4 ? 3 : k);
+    }
+    if (base.language.empty() && base.target.empty())
+      fail_at(base.pos, "patch_of needs its 'language' or its 'target' (else the file would be "
+                        "its own base)");
+  }
+  if (f.removal == 2)
+    fail_at(base.pos, "a file that is not installed (removal = \"not-installed\") cannot be a "
+                      "patch");
+  f.patch_of = base;
+}
+
+// Finds the base entry of every patched file. A base is an entry of some
+// language block that is stored in full: not the uninstaller, not a file
+// that is not installed, not itself a patch. The setup program stores the
+// base as a block number and an entry number of one byte each.
+void Parser::resolve_patch_bases(Project& p) const {
+  for (size_t b = 0; b < p.languages.size(); b++) {
+    for (size_t i = 0; i < p.languages[b].files.size(); i++) {
+      FileSpec& f = p.languages[b].files[i];
+      if (!f.patch_of) continue;
+      FileSpec::PatchOf& base = *f.patch_of;
+      std::string where = "language block " + std::to_string(b) + ": '" + f.target + "'";
+      size_t bb = b;
+      if (!base.language.empty()) {
+        bool found = false;
+        std::string want = lower(base.language);
+        std::vector<std::string> candidates;
+        for (size_t k = 0; k < p.languages.size() && !found; k++) {
+          std::string name = lower(ansi_to_utf8(p.languages[k].name));
+          if (want == std::to_string(k) || want == lower(p.languages[k].code) || want == name) {
+            bb = k;
+            found = true;
+          }
+          candidates.push_back(p.languages[k].code);
+          candidates.push_back(name);
+        }
+        if (!found)
+          fail_at(base.pos, where + ": patch_of names language '" + base.language +
+                                "', which the project does not have" +
+                                (candidates.empty() ? std::string()
+                                                    : "; the nearest is '" +
+                                                          nearest_key(want, candidates) + "'"));
+      }
+      std::string target = base.target.empty() ? f.target : base.target;
+      std::vector<size_t> matches;
+      for (size_t k = 0; k < p.languages[bb].files.size(); k++) {
+        const FileSpec& g = p.languages[bb].files[k];
+        if (lower(g.target) != lower(target)) continue;
+        if (base.destination && g.destination != *base.destination) continue;
+        matches.push_back(k);
+      }
+      std::string base_name = "'" + target + "' of language block " + std::to_string(bb);
+      if (matches.empty())
+        fail_at(base.pos, where + ": patch_of names " + base_name + ", which has no such entry");
+      if (matches.size() > 1)
+        fail_at(base.pos, where + ": patch_of names " + base_name +
+                              ", which several entries install (to different folders); say "
+                              "which with 'destination'");
+      size_t be = matches[0];
+      const FileSpec& g = p.languages[bb].files[be];
+      if (bb == b && be == i) fail_at(base.pos, where + ": a file cannot be its own base");
+      if (g.uninstaller)
+        fail_at(base.pos, where + ": the base " + base_name + " is the uninstaller entry");
+      if (g.removal == 2 || g.source.empty())
+        fail_at(base.pos, where + ": the base " + base_name +
+                              " is not installed, so the package does not hold its data");
+      if (g.patch_of)
+        fail_at(base.pos, where + ": the base " + base_name +
+                              " is itself a patch; the base of a patch must be stored in full");
+      if (be > 255)
+        fail_at(base.pos, where + ": the base " + base_name + " is entry " + std::to_string(be) +
+                              " of its list; a patch can name only the first 256 entries");
+      base.block = (int)bb;
+      base.entry = (int)be;
+    }
+  }
 }
 
 FileSpec Parser::parse_uninstaller(const toml::table& t, const FileSpec* base) const {
@@ -325,6 +429,11 @@ FileSpec Parser::parse_uninstaller(const toml::table& t, const FileSpec* base) c
     f.target = replace_all(get_ansi(*v, "target"), "/", "\\");
     std::string problem = check_target_name(f.target);
     if (!problem.empty()) fail_at(pos(*v), "target '" + f.target + "' " + problem);
+    // The uninstaller finds the files logged as "." and ".\sub" from its own
+    // folder, so it must lie in the install folder itself.
+    if (f.target.find('\\') != std::string::npos)
+      fail_at(pos(*v), "the uninstaller's target '" + f.target +
+                           "' must be a file name directly in the install folder");
   }
   if (f.target.empty()) f.target = "Uninstall.exe";
   if (t.get("menu")) {
@@ -673,11 +782,13 @@ Project Parser::parse(const std::string& text) {
   if (const toml::node* v = root.get("uninstaller")) {
     const toml::table& u = as_table(*v, "uninstaller");
     check_keys(u, "[uninstaller]", {"program", "target", "menu", "desktop"});
-    if (!u.get("program"))
-      fail_at(pos(u), "[uninstaller] needs its 'program' (the uninstaller program that the "
-                      "package carries as its file prefix block)");
-    p.uninstaller_program = get_path(*u.get("program"), "program");
-    p.uninstaller_pos = pos(*u.get("program"));
+    // Without `program` the builder supplies its own uninstaller
+    // (build.cpp: default_uninstaller_path); the program stays empty here.
+    p.uninstaller_pos = pos(u);
+    if (const toml::node* program = u.get("program")) {
+      p.uninstaller_program = get_path(*program, "program");
+      p.uninstaller_pos = pos(*program);
+    }
     uninstaller = parse_uninstaller(u, nullptr);
     has_uninstaller = true;
   }
@@ -711,6 +822,8 @@ Project Parser::parse(const std::string& text) {
     p.languages.push_back(parse_language(empty, 0, p, files, ini, registry, patches, u));
     p.languages.back().pos = SourcePos{file_, 0, 0};
   }
+
+  resolve_patch_bases(p);
 
   if (const toml::node* v = root.get("start_page")) {
     if (v->is_integer()) {

@@ -37,6 +37,15 @@ struct FileSpec {
   std::string menu_folder, menu_name, menu_args; // ANSI
   uint16_t menu_icon = 0;
   std::string desktop_name, desktop_args; // ANSI
+  // `patch_of`: the file is stored as a patch against another entry's file.
+  struct PatchOf {
+    SourcePos pos;
+    std::string language;       // index, code or name as written; "" = this entry's block
+    std::string target;         // ANSI; "" = this entry's own target
+    std::optional<uint8_t> destination; // narrows the lookup by destination kind
+    int block = -1, entry = -1; // the base entry, resolved once every block is read
+  };
+  std::optional<PatchOf> patch_of;
 };
 
 struct IniSpec {
@@ -101,7 +110,9 @@ struct Project {
   bool has_title = false;
   std::string title; // ANSI
   TitleFont title_font;
-  std::string uninstaller_program; // host path of the file prefix block, empty when none
+  // Host path of the file prefix block; empty without [uninstaller], and for
+  // [uninstaller] without `program` (the build then uses its own uninstaller).
+  std::string uninstaller_program;
   SourcePos uninstaller_pos;
   std::string templates_res; // host path of a .res with replacement dialogs
   SourcePos templates_pos;

@@ -18,6 +18,7 @@
 #include "common/text.h"
 #include "decode/archive.h"
 #include "decode/checksum.h"
+#include "decode/patch.h"
 #include "decode/stream_decoder.h"
 #include "install/install.h"
 #include "install/restart.h"
@@ -95,6 +96,24 @@ int fill_uninstaller(const uint8_t* entry, FileHandle out, const char* temp) {
   return 1;
 }
 
+// A patched file: the base entry's content is decoded into the temporary
+// file and proven by the base entry's checksum (the patch is not attempted
+// on a wrong base), then the patch turns it into the entry's file under the
+// same name. Closes `out`.
+int fill_patched(const uint8_t* entry, FileHandle out, const char* destination, const char* temp,
+                 uint32_t start_percent, uint32_t end_percent) {
+  const uint8_t* base = find_file_entry(entry_base_block(entry), entry_base_entry(entry));
+  if (!base) { // the loader refuses such packages; a stale list must not crash
+    file_close(out);
+    set_error(PLACE_ERR_DAMAGED_PACKAGE, g_app.package_path);
+    return 0;
+  }
+  bool ok = decode_entry(base, out) || g_install.error_code == 0;
+  file_close(out);
+  if (!ok || !prove_checksum(base, destination, temp)) return 0;
+  return apply_patch(entry, temp, destination, start_percent, end_percent);
+}
+
 } // namespace
 
 bool make_temp_name(char* temp, uint32_t cap, const char* destination) {
@@ -109,7 +128,8 @@ bool make_temp_name(char* temp, uint32_t cap, const char* destination) {
   }
 }
 
-int place_file(uint8_t* entry, const char* destination, bool in_use, uint32_t, uint32_t) {
+int place_file(uint8_t* entry, const char* destination, bool in_use, uint32_t start_percent,
+               uint32_t end_percent) {
   g_install.error_code = 0;
   g_app.temp_path[0] = 0;
 
@@ -120,13 +140,8 @@ int place_file(uint8_t* entry, const char* destination, bool in_use, uint32_t, u
   if (!needed) return 1;
 
   uint8_t flags = entry_flags(entry);
-  if (flags & ENTRY_PATCH) {
-    // Patches are applied by a later change; the entry fails rather than
-    // leaving the old file or an unpatched one as if it were the new one.
-    set_error(PLACE_ERR_READ, destination);
-    return 0;
-  }
-  if ((flags & ENTRY_UNINSTALLER) && (!g_package.prefix.data || g_package.prefix.size == 0)) {
+  if ((flags & ENTRY_UNINSTALLER) && !(flags & ENTRY_PATCH) &&
+      (!g_package.prefix.data || g_package.prefix.size == 0)) {
     // The uninstaller is the prefix block plus its data; without the block
     // the file would be useless, so the package counts as damaged.
     set_error(PLACE_ERR_DAMAGED_PACKAGE, g_app.package_path);
@@ -146,7 +161,9 @@ int place_file(uint8_t* entry, const char* destination, bool in_use, uint32_t, u
     set_error(PLACE_ERR_CREATE, temp);
     return 0;
   }
-  if (flags & ENTRY_UNINSTALLER) {
+  if (flags & ENTRY_PATCH) {
+    if (!fill_patched(entry, out, destination, temp, start_percent, end_percent)) return 0;
+  } else if (flags & ENTRY_UNINSTALLER) {
     int ok = fill_uninstaller(entry, out, temp);
     file_close(out);
     if (!ok) return 0;

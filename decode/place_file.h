@@ -1,22 +1,25 @@
 // Putting one file entry in place: decide whether the file is needed at all,
 // produce its content in a temporary file beside the destination (decoded
-// from the archive, or the uninstaller's prefix block plus its archive data),
-// prove it by its checksum and swap it into place under the read-only and
-// in-use rules. The outcome is the entry status (0, 23, 25 or 27; see
-// package/file_entry.h), which the uninstall log and the finish page read.
+// from the archive, the uninstaller's prefix block plus its archive data, or
+// a base entry's content with a patch applied), prove it by its checksum and
+// swap it into place under the read-only and in-use rules. The outcome is
+// the entry status (0, 23, 25 or 27; see package/file_entry.h), which the
+// uninstall log and the finish page read.
 //
 // Errors are message numbers of string table 6, left in g_install.error_code
 // with the path they name in g_app.error_file_name:
 //   16 the temporary file cannot be opened again for its checksum (temporary path)
 //   17 the temporary file cannot be created (temporary path; the destination when
 //      no free temporary name fits the path buffer)
-//   18 the archive cannot be read (archive path), or a patched entry: patches
-//      are not applied by this program yet (destination path)
+//   18 the archive cannot be read (archive path)
 //   19 / 20 writing the uninstaller's prefix block failed / was short
 //   21 the written data does not match the entry's checksum (destination path)
 //   22 the destination could not be replaced (destination path)
 //   31 an uninstaller entry in a package without a prefix block (package path)
-// Codes 15 and 18 may also come from the archive reader.
+// Codes 15 and 18 may also come from the archive reader; a patched entry
+// (flags bit 4) may also fail with the errors of apply_patch (decode/patch.h),
+// and with 21 naming the destination when its base file does not match the
+// base entry's checksum.
 #pragma once
 #include <stdint.h>
 

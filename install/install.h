@@ -48,13 +48,34 @@ int create_folders_of_path(const char* path);
 // becomes REG_DWORD 1; a missing key is not created).
 void count_shared_use(const char* path);
 
-// Install actions around the file list that later changes provide; the
-// driver calls them at their place in the installation (install/deferred.cpp).
+// Earlier installations (setup flag 0x10, called by prepare_installation):
+// for every other language block whose first file entry is an uninstaller
+// entry and that has an uninstall key name, the uninstaller named by the
+// key's "UninstallString" is run with "/X" and waited for, and its file is
+// then deleted (retried for up to 3 s). Silent; the installation goes on.
 void remove_previous_installations();
+
+// Appends the uninstall log (install/uninstall_log.h) to the placed
+// uninstaller file, whose last 8 bytes the first record header takes over;
+// makes the Start-menu shortcuts as it logs them; registers the uninstall key
+// (HKLM ...\Uninstall\<key name>: "DisplayName", "UninstallString" = the
+// bare path) when the block has a key name. A file that cannot be opened gets
+// no log; its shortcuts and key are still made.
 void write_uninstall_log(const char* uninstaller_path);
+
+// Shortcuts (install/shortcuts.h): the Start-menu shortcuts of the current
+// block without a log (a block without an uninstaller), and one desktop
+// shortcut "<name>.lnk" to `target`.
 void create_start_menu_shortcuts();
 void create_desktop_shortcut(const char* target, const char* name, const char* arguments);
+
+// Records the install folder (without its trailing backslash) where the
+// language record asks: its registry value (language flags bit 2) and its
+// INI entry (bit 3). Not part of the uninstall log.
 void register_install_folder();
+
+// The INI, registry and file patch lists of the current block
+// (install/lists.h), applied in this order after every file is in place.
 void apply_ini_list();
 void apply_registry_list();
 void apply_patch_list();

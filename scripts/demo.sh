@@ -51,6 +51,11 @@ for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; do
 mkdir -p "$prefix"
 wineserver -p </dev/null >/dev/null 2>&1
 "$WINE" wineboot </dev/null >/dev/null 2>&1
+# The Wine user's shell folders stay inside the prefix (Wine links them to
+# $HOME): the installer puts a shortcut on the desktop.
+for link in "$prefix"/drive_c/users/*/*; do
+  if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+done
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
   </dev/null >/dev/null 2>&1
 
@@ -100,7 +105,8 @@ echo "Pages seen:"
 grep -o 'walk: page [0-9]*: .*' "$out/walk.log" | sed 's/^walk: /  /' || true
 echo
 echo "Files installed (under $prefix/drive_c):"
-comm -13 "$out/files-before.txt" "$out/files-after.txt" | grep -v -i -E '/(temp|windows)/|\.reg$' |
+comm -13 "$out/files-before.txt" "$out/files-after.txt" |
+  grep -v -i -E '/drive_c/windows/|/temp/|\.reg$' |
   while read -r f; do printf '  %8d  %s\n' "$(stat -c %s "$f")" "${f#"$prefix/drive_c/"}"; done
 echo
 echo "Registry values written:"

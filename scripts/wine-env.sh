@@ -24,6 +24,11 @@ start)
   fi
   wineserver -p </dev/null >/dev/null 2>&1
   "$WINE" wineboot </dev/null >/dev/null 2>&1
+  # Keep the Wine user's shell folders (Desktop, Documents, ...) inside the
+  # prefix: Wine links them to $HOME, and tests make shortcuts on the desktop.
+  for link in "$prefix"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+  done
   # Let Wine draw window frames itself: there is no window manager under Xvfb.
   "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
     </dev/null >/dev/null 2>&1

@@ -1,33 +1,311 @@
-// The destination page, until its own behaviour (folder validation, space
-// check, folder browser) lands: it shows the install folder read-only and
-// follows the wizard's navigation; Next is left to the main dialog.
+// The destination page (page 4): the install folder in an edit field, the
+// space the installation needs and the space free on the folder's disk, the
+// folder browser, and on Next the checks that let the wizard go on: the
+// folder exists (or is created with the user's consent), the disk has room,
+// and every file that will be replaced can be written.
+//
+// While the page runs the install folder follows the edit field as typed;
+// Next leaves it as a full path ending in a backslash.
+#include "ui/destination_page.h"
+
 #include "app/app.h"
+#include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
+#include "install/install.h"
+#include "package/file_entry.h"
 #include "package/package.h"
+#include "package/script.h"
 #include "ui/ui.h"
 
-enum { ID_FOLDER_EDIT = 1004, ID_BROWSE = 1005 };
+namespace {
+
+enum {
+  ID_BROWSE = 1005,
+  ID_SPACE_NEEDED = 1016,
+  ID_SPACE_NEEDED_LABEL = 1017,
+  ID_SPACE_FREE_LABEL = 1018,
+  ID_SPACE_FREE = 1019,
+  DESTINATION_TABLE = 2,
+  MESSAGE_TABLE = 6,
+  MESSAGE_SIZE = 1024,
+};
+
+// Messages of table 6 that this page shows.
+enum {
+  MSG_CHECKING = 4,
+  MSG_CANNOT_CREATE = 5,
+  MSG_CREATE_FOLDER = 6,
+  MSG_CANNOT_INSTALL_HERE = 8,
+  MSG_LOW_SPACE = 11,
+};
+
+DiskFreeSpaceQuery disk_free_space = GetDiskFreeSpaceA;
+
+// The figures of the disk holding `path`. Arithmetic on them is done in 64
+// bits: the same results as 32-bit arithmetic wherever that does not wrap,
+// and no wrapped figures on large disks.
+bool disk_figures(const char* path, uint64_t* cluster_bytes, uint64_t* free_clusters) {
+  char root[PATH_SIZE];
+  const char* query = path;
+  if (!(path[0] == '\\' && path[1] == '\\')) {
+    text_copy_cut(root, sizeof root, path);
+    if (root[0] && root[1] == ':') {
+      root[2] = '\\';
+      root[3] = 0;
+    }
+    query = root;
+  }
+  DWORD sectors = 0, bytes = 0, free = 0, total = 0;
+  if (!disk_free_space(query, &sectors, &bytes, &free, &total)) return false;
+  *cluster_bytes = (uint64_t)sectors * bytes;
+  *free_clusters = free;
+  return true;
+}
+
+// `bytes` rounded up to a multiple of `unit` (no rounding for a unit of 0,
+// which only a disk reporting nonsense has).
+uint64_t round_up(uint64_t bytes, uint64_t unit) {
+  return unit ? (bytes + unit - 1) / unit * unit : bytes;
+}
+
+// Size of an existing file or folder; false when nothing of that name exists.
+bool existing_size(const char* path, uint64_t* size) {
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA(path, &found);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  *size = ((uint64_t)found.nFileSizeHigh << 32) | found.nFileSizeLow;
+  return true;
+}
+
+// A file that is about to be replaced must be writable. A read-only one is
+// noted (the ready page asks about it) and proved changeable by clearing its
+// read-only attribute for a moment; it stays read-only until it is replaced.
+bool can_be_made_writable(const char* path) {
+  DWORD before = GetFileAttributesA(path);
+  if (before != INVALID_FILE_ATTRIBUTES && !(before & FILE_ATTRIBUTE_READONLY)) return true;
+  g_ui.read_only_files_found = true;
+  if (before != INVALID_FILE_ATTRIBUTES)
+    SetFileAttributesA(path, before & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+  DWORD now = GetFileAttributesA(path);
+  bool writable = now != INVALID_FILE_ATTRIBUTES && !(now & FILE_ATTRIBUTE_READONLY);
+  DWORD restore = before != INVALID_FILE_ATTRIBUTES ? before : now;
+  if (restore != INVALID_FILE_ATTRIBUTES)
+    SetFileAttributesA(path, restore | FILE_ATTRIBUTE_READONLY);
+  return writable;
+}
+
+void set_text(HWND page, int id, const char* text) {
+  if (GetDlgItem(page, id)) SetDlgItemTextA(page, id, text);
+}
+
+// String 7 of the page's table ("%d MB") with a number of megabytes.
+void show_megabytes(HWND page, int id, uint64_t megabytes) {
+  char text[PATH_SIZE];
+  format_text(text, sizeof text, get_string(DESTINATION_TABLE, 7), number_arg((long)megabytes));
+  set_text(page, id, text);
+}
+
+// What the files of the current block take, each rounded up to 32 KB.
+void show_space_needed(HWND page) {
+  uint64_t sum = 0;
+  uint8_t* e = g_package.first_entry;
+  for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e))
+    sum += round_up(entry_file_size(e), 0x8000);
+  show_megabytes(page, ID_SPACE_NEEDED, (sum + 0xFFFFF) >> 20);
+}
+
+void show_space_free(HWND page) {
+  uint32_t kb = free_space_kb(g_app.install_folder);
+  if (kb == SPACE_UNKNOWN) kb = 0;
+  show_megabytes(page, ID_SPACE_FREE, ((uint64_t)kb + 1023) >> 10);
+}
+
+void read_folder_field(HWND page) {
+  g_app.install_folder[0] = 0;
+  GetDlgItemTextA(page, ID_FOLDER, g_app.install_folder, PATH_SIZE);
+}
+
+// The edit field shows the folder without its trailing backslash (a drive
+// root keeps it); setting it refreshes the space-free line.
+void show_folder(HWND page) {
+  remove_trailing_backslash(g_app.install_folder);
+  SetDlgItemTextA(page, ID_FOLDER, g_app.install_folder);
+}
+
+void set_status_lines(HWND page, const char* line1, const char* line2, const char* line3) {
+  set_text(page, ID_TEXT1, line1);
+  set_text(page, ID_TEXT2, line2);
+  set_text(page, ID_TEXT3, line3);
+}
+
+// Makes sure the install folder exists, creating it when the user agrees.
+// The process's current folder is left in it.
+bool have_install_folder() {
+  char* folder = g_app.install_folder;
+  if (SetCurrentDirectoryA(folder)) return true;
+  if (show_message(get_string(MESSAGE_TABLE, MSG_CREATE_FOLDER), MB_YESNO | MB_ICONQUESTION) !=
+      IDYES)
+    return false;
+  append_backslash(folder, PATH_SIZE);
+  create_folders_of_path(folder);
+  remove_trailing_backslash(folder);
+  if (SetCurrentDirectoryA(folder)) return true;
+  show_message(get_string(MESSAGE_TABLE, MSG_CANNOT_CREATE), MB_ICONINFORMATION);
+  return false;
+}
+
+// "Setup cannot install here" followed by the message of the check's result.
+void show_check_failure(int result) {
+  char* text = (char*)heap_alloc(MESSAGE_SIZE);
+  if (!text) return;
+  text_copy_cut(text, MESSAGE_SIZE, get_string(MESSAGE_TABLE, MSG_CANNOT_INSTALL_HERE));
+  size_t used = text_length(text);
+  text_copy_cut(text + used, MESSAGE_SIZE - used, "\n\n");
+  used = text_length(text);
+  format_message(text + used, (unsigned)(MESSAGE_SIZE - used), (unsigned)result);
+  show_message(text, MB_ICONINFORMATION);
+  heap_free(text);
+}
+
+// Next: true when the wizard may go on to the ready page.
+bool validate_folder(HWND page) {
+  char* folder = g_app.install_folder;
+  read_folder_field(page);
+  remove_trailing_backslash(folder);
+  char full[PATH_SIZE];
+  DWORD n = GetFullPathNameA(folder, PATH_SIZE, full, NULL);
+  if (n && n < PATH_SIZE && full[0]) text_copy(folder, PATH_SIZE, full);
+  if (!have_install_folder()) return false;
+
+  append_backslash(folder, PATH_SIZE);
+  set_status_lines(page, get_string(MESSAGE_TABLE, MSG_CHECKING), "", "");
+  int result = check_space_and_access();
+  if (result == CHECK_LOW_SPACE) {
+    if (show_message(get_string(MESSAGE_TABLE, MSG_LOW_SPACE), MB_YESNO | MB_ICONQUESTION) == IDYES)
+      result = CHECK_OK; // the user installs anyway
+  } else if (result != CHECK_OK) {
+    show_check_failure(result);
+  }
+  if (result == CHECK_OK) return true;
+  set_status_lines(page, get_string(DESTINATION_TABLE, 2), get_string(DESTINATION_TABLE, 3),
+                   get_string(DESTINATION_TABLE, 4));
+  return false;
+}
+
+void browse(HWND page) {
+  read_folder_field(page);
+  browse_for_folder(page, g_app.install_folder);
+  show_folder(page);
+}
+
+BOOL on_init(HWND page) {
+  page_start(page, BUTTON_BACK | BUTTON_NEXT | BUTTON_CANCEL);
+  show_folder(page);
+  append_backslash(g_app.install_folder, PATH_SIZE);
+  set_text(page, ID_SPACE_NEEDED_LABEL, get_string(DESTINATION_TABLE, 5));
+  set_text(page, ID_SPACE_FREE_LABEL, get_string(DESTINATION_TABLE, 6));
+  show_space_needed(page);
+  show_space_free(page);
+  if (g_package.current_language && (g_package.current_language->flags & LANG_FOLDER_CHANGEABLE)) {
+    SetFocus(GetDlgItem(page, ID_FOLDER));
+    return FALSE;
+  }
+  SendDlgItemMessageA(page, ID_FOLDER, EM_SETREADONLY, TRUE, 0);
+  HWND browse_button = GetDlgItem(page, ID_BROWSE);
+  if (browse_button) EnableWindow(browse_button, FALSE);
+  return TRUE;
+}
+
+// Edit notifications and Browse work in every run; Next and Back are the
+// page's own only in the whole wizard: a single-page run leaves them to the
+// main dialog (Next is not validated there).
+INT_PTR on_command(HWND page, int id) {
+  bool whole_wizard = g_package.start_page == WHOLE_WIZARD;
+  switch (id) {
+  case ID_FOLDER:
+    read_folder_field(page);
+    show_space_free(page);
+    break;
+  case ID_BROWSE:
+    browse(page);
+    break;
+  case ID_NEXT:
+    if (whole_wizard && !validate_folder(page)) return handled(page);
+    break;
+  case ID_BACK:
+    if (!whole_wizard) break;
+    go_to_page(g_package.block_count > 1 ? 2 : information_text_present() ? 1 : 0);
+    return handled(page);
+  }
+  return FALSE;
+}
+
+} // namespace
+
+uint32_t free_space_kb(const char* path) {
+  uint64_t cluster_bytes, free_clusters;
+  if (!disk_figures(path, &cluster_bytes, &free_clusters)) return SPACE_UNKNOWN;
+  uint64_t unit = cluster_bytes >> 8;
+  if (unit && free_clusters > (UINT64_MAX >> 2) / unit) return SPACE_UNKNOWN - 1;
+  uint64_t kb = (unit * free_clusters) >> 2;
+  return kb < SPACE_UNKNOWN ? (uint32_t)kb : SPACE_UNKNOWN - 1;
+}
+
+uint32_t cluster_size_kb(const char* path) {
+  uint64_t cluster_bytes, free_clusters;
+  if (!disk_figures(path, &cluster_bytes, &free_clusters)) return 32;
+  return (uint32_t)((cluster_bytes + 1023) >> 10);
+}
+
+void set_disk_free_space_query(DiskFreeSpaceQuery query) {
+  disk_free_space = query ? query : GetDiskFreeSpaceA;
+}
+
+// The largest file is counted twice: it is decoded into a temporary file
+// beside its target before the two are swapped.
+int check_space_and_access() {
+  uint32_t free_kb = free_space_kb(g_app.install_folder);
+  uint64_t cluster = (uint64_t)cluster_size_kb(g_app.install_folder) * 1024;
+  g_ui.read_only_files_found = false;
+  uint64_t total = 0, largest = 0;
+  uint8_t* e = g_package.first_entry;
+  for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e)) {
+    bool in_use = resolve_destination(e);
+    uint64_t r = round_up(entry_file_size(e), cluster);
+    if (r > largest) largest = r;
+    if (entry_removal_mode(e) == REMOVAL_NOT_INSTALLED) continue; // stays in the source folder
+    const char* path = g_app.destination_path;
+    uint64_t size;
+    if (!existing_size(path, &size)) {
+      total += r;
+      continue;
+    }
+    uint64_t s = round_up(size, cluster);
+    if (s < r) total += r - s;
+    if (entry_destination(e) == DEST_FONT) {
+      // A font that was there before this installation stays at uninstall.
+      if (entry_removal_mode(e) == REMOVAL_REMOVE) set_entry_removal_mode(e, REMOVAL_KEEP);
+      continue;
+    }
+    if (in_use) continue; // replaced at the next start of Windows
+    if (!can_be_made_writable(path)) {
+      text_copy_cut(g_app.error_file_name, PATH_SIZE, path);
+      return CHECK_NOT_WRITABLE;
+    }
+  }
+  uint64_t needed_kb = (total + round_up(largest, cluster)) >> 10;
+  if (free_kb == SPACE_UNKNOWN || needed_kb < free_kb) return CHECK_OK;
+  return CHECK_LOW_SPACE;
+}
 
 INT_PTR CALLBACK destination_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
-  case WM_INITDIALOG: {
-    page_start(page, BUTTON_BACK | BUTTON_NEXT | BUTTON_CANCEL);
-    char folder[PATH_SIZE];
-    text_copy_cut(folder, sizeof folder, g_app.install_folder);
-    remove_trailing_backslash(folder);
-    SetDlgItemTextA(page, ID_FOLDER_EDIT, folder);
-    SendDlgItemMessageA(page, ID_FOLDER_EDIT, EM_SETREADONLY, TRUE, 0);
-    EnableWindow(GetDlgItem(page, ID_BROWSE), FALSE);
-    return TRUE;
-  }
+  case WM_INITDIALOG:
+    return on_init(page);
   case WM_COMMAND:
-    // Back: the language page with several languages, else the information
-    // page when it has a text, else the welcome page.
-    if (LOWORD(wparam) == ID_BACK && g_package.start_page == WHOLE_WIZARD) {
-      go_to_page(g_package.block_count > 1 ? 2 : information_text_present() ? 1 : 0);
-      return handled(page);
-    }
+    if (INT_PTR result = on_command(page, LOWORD(wparam))) return result;
     break;
   }
   return control_colors(message, wparam);

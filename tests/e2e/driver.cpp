@@ -6,6 +6,8 @@
 // texts back, checks screen pixels and files, and saves a screenshot of each
 // page. Exit code 0 when every step passed, 1 at the first failing step.
 #include <windows.h>
+#include <objidl.h>
+#include <shlobj.h>
 #include <winternl.h>
 
 #include <stdint.h>
@@ -20,6 +22,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/uninstall_log_reader.h"
 
 namespace {
 
@@ -245,6 +249,69 @@ uint32_t gradient_pixel(int x, int y, int height) {
   int row = 7 - y % 8;
   int line = std::min(top + 8 * DITHER[row][x % 8], height);
   return gradient_line(line, height);
+}
+
+// ---------------------------------------------------------------------------
+// Shell links and the uninstall log, read back the way a user's tools would.
+
+struct LinkInfo {
+  std::string path, arguments;
+};
+
+LinkInfo read_shell_link(const std::string& link_path) {
+  static bool com = SUCCEEDED(CoInitialize(NULL));
+  (void)com;
+  IShellLinkA* link = NULL;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                              (void**)&link)))
+    fail("cannot create a shell link object");
+  IPersistFile* file = NULL;
+  LinkInfo info;
+  bool loaded = false;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file))) {
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, link_path.c_str(), -1, wide, MAX_PATH);
+    if (SUCCEEDED(file->Load(wide, STGM_READ))) {
+      loaded = true;
+      char text[MAX_PATH] = "";
+      link->GetPath(text, MAX_PATH, NULL, SLGP_RAWPATH);
+      info.path = text;
+      text[0] = 0;
+      link->GetArguments(text, MAX_PATH);
+      info.arguments = text;
+    }
+    file->Release();
+  }
+  link->Release();
+  if (!loaded) fail("cannot load the shell link " + link_path);
+  return info;
+}
+
+// The log as items of the expect-uninstall-log step: "file|FOLDER|NAME|FLAGS",
+// "link|FOLDER|NAME", "key|HKLM\PATH".
+std::vector<std::string> uninstall_log_items(const UninstallLog& log) {
+  std::vector<std::string> items;
+  for (const LoggedFile& f : log.files)
+    items.push_back("file|" + f.folder + "|" + f.name + "|" + std::to_string(f.flags));
+  for (const LoggedLink& l : log.shortcuts) items.push_back("link|" + l.folder + "|" + l.name);
+  if (log.has_key) {
+    char root[16] = "HKLM";
+    if (log.key_root != 0x80000002u) snprintf(root, sizeof root, "%08X", (unsigned)log.key_root);
+    items.push_back(std::string("key|") + root + "\\" + log.key_path);
+  }
+  return items;
+}
+
+std::string shell_folder(int csidl) {
+  char path[MAX_PATH] = "";
+  if (SHGetFolderPathA(NULL, csidl, NULL, 0, path) != S_OK) return "";
+  return path;
+}
+
+std::string utc_date() {
+  SYSTEMTIME t;
+  GetSystemTime(&t);
+  return std::to_string(t.wYear * 10000 + t.wMonth * 100 + t.wDay);
 }
 
 // ---------------------------------------------------------------------------
@@ -502,6 +569,22 @@ class Driver {
            " arguments");
   }
 
+  // --- the folder browser: a top-level dialog of the watched process with
+  // the folder field (101) and the folder list (1121).
+  HWND browser() const {
+    for (HWND w : top_level_windows())
+      if (class_of(w) == "#32770" && (!pid_ || process_of(w) == pid_) && IsWindowVisible(w) &&
+          GetDlgItem(w, 101) && GetDlgItem(w, 1121))
+        return w;
+    return NULL;
+  }
+  HWND browser_control(int id) const {
+    HWND c = GetDlgItem(need(browser(), "folder browser"), id);
+    if (!c) fail("the folder browser has no control " + std::to_string(id));
+    return c;
+  }
+  void double_click_item(HWND list, const std::string& item);
+
   void exec(const Step& s);
   void expect_page(const std::string& name, const std::string& heading);
   void walk(int max_pages);
@@ -675,6 +758,58 @@ void Driver::map_removable_drive(const std::string& letter, const std::string& f
   log("%s is a removable drive on %s", root.c_str(), unix_path.c_str());
 }
 
+// Removes a folder with its files and subfolders (read-only ones too).
+void remove_tree(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string full = path + "\\" + name;
+      SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        remove_tree(full);
+      else
+        DeleteFileA(full.c_str());
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+// A user's double click on the item of a list box that reads `item`: the
+// mouse messages go to the list, which reports the double click itself.
+void Driver::double_click_item(HWND list, const std::string& item) {
+  auto ask = [&](UINT message, WPARAM w, LPARAM l) {
+    DWORD_PTR r = 0;
+    if (!SendMessageTimeoutA(list, message, w, l, SMTO_ABORTIFHUNG, 5000, &r))
+      fail("the list box does not answer");
+    return (LRESULT)r;
+  };
+  int count = (int)ask(LB_GETCOUNT, 0, 0), index = -1;
+  std::string items;
+  for (int i = 0; i < count; i++) {
+    // The wide message: the list keeps wide strings, and only that form
+    // crosses into this process whole.
+    std::vector<wchar_t> wide((size_t)std::max<LRESULT>(ask(LB_GETTEXTLEN, i, 0), 0) + 2, 0);
+    DWORD_PTR r = 0;
+    SendMessageTimeoutW(list, LB_GETTEXT, i, (LPARAM)wide.data(), SMTO_ABORTIFHUNG, 5000, &r);
+    char text[MAX_PATH * 2] = "";
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, text, sizeof text, NULL, NULL);
+    items += (items.empty() ? "" : ", ") + quote(text);
+    if (index < 0 && _stricmp(text, item.c_str()) == 0) index = i;
+  }
+  if (index < 0) fail("no item " + quote(item) + " in the list: " + items);
+  ask(LB_SETTOPINDEX, index, 0);
+  int top = (int)ask(LB_GETTOPINDEX, 0, 0), height = (int)ask(LB_GETITEMHEIGHT, 0, 0);
+  LPARAM at = MAKELPARAM(8, (index - top) * height + height / 2);
+  PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageA(list, WM_LBUTTONUP, 0, at);
+  PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+  PostMessageA(list, WM_LBUTTONUP, 0, at);
+}
+
 LRESULT CALLBACK cover_proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   return DefWindowProcA(w, m, wp, lp);
 }
@@ -769,7 +904,9 @@ void Driver::exec(const Step& s) {
     start_process(quote(setup) + (s.rest.empty() ? "" : " " + s.rest));
   } else if (c == "start-exe") {
     if (a.empty()) fail("start-exe needs a program");
-    std::string rest = s.rest.substr(std::min(s.rest.size(), s.rest.find(a[0]) + a[0].size()));
+    // The rest of the line behind the program, which may have been quoted.
+    size_t end = s.rest[0] == '"' ? s.rest.find('"', 1) : s.rest.find_first_of(" \t");
+    std::string rest = end == std::string::npos ? "" : s.rest.substr(end + (s.rest[0] == '"'));
     start_process(quote(a[0]) + rest);
   } else if (c == "attach") {
     arity(s, 0, 0);
@@ -968,6 +1105,19 @@ void Driver::exec(const Step& s) {
   } else if (c == "expect-no-file") {
     arity(s, 1, 1);
     if (file_exists(a[0])) fail("the file " + a[0] + " exists");
+  } else if (c == "wait-gone") {
+    // A file or folder that another process removes (an uninstaller's
+    // helper that outlives it) disappears within the timeout.
+    arity(s, 1, 1);
+    if (!wait_for([&] { return !file_exists(a[0]); }, timeout_ms)) fail(a[0] + " is still there");
+  } else if (c == "expect-no-key") {
+    arity(s, 1, 1);
+    std::string path;
+    HKEY root = registry_root(a[0], &path), h;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
+      RegCloseKey(h);
+      fail("the registry key " + a[0] + " exists");
+    }
   } else if (c == "expect-file-text") {
     arity(s, 2, 2);
     std::vector<uint8_t> b = read_bytes(a[0]);
@@ -1017,6 +1167,31 @@ void Driver::exec(const Step& s) {
     char value[4096] = "";
     GetPrivateProfileStringA(a[1].c_str(), a[2].c_str(), "\x01", value, sizeof value, a[0].c_str());
     if (a[3] != value) fail(a[0] + " [" + a[1] + "] " + a[2] + " is " + quote(value) + ", expected " + quote(a[3]));
+  } else if (c == "expect-link") {
+    // expect-link LINK TARGET [ARGUMENTS]: a shell link and what it points at.
+    arity(s, 2, 3);
+    if (!file_exists(a[0])) fail("no link file " + a[0]);
+    LinkInfo link = read_shell_link(a[0]);
+    if (_stricmp(link.path.c_str(), a[1].c_str()) != 0)
+      fail(a[0] + " points at " + quote(link.path) + ", expected " + quote(a[1]));
+    if (a.size() == 3 && link.arguments != a[2])
+      fail(a[0] + " has the arguments " + quote(link.arguments) + ", expected " + quote(a[2]));
+  } else if (c == "expect-uninstall-log") {
+    // expect-uninstall-log FILE PROGRAM ITEM...: FILE is the bytes of PROGRAM
+    // followed by a complete uninstall log holding exactly these items, in order.
+    if (a.size() < 2) fail("expect-uninstall-log takes FILE PROGRAM ITEM...");
+    std::vector<uint8_t> file = read_bytes(a[0]), program = read_bytes(a[1]);
+    if (file.size() < program.size() || !std::equal(program.begin(), program.end(), file.begin()))
+      fail(a[0] + " does not begin with the bytes of " + a[1]);
+    UninstallLog log = read_uninstall_log(file, program.size());
+    std::vector<std::string> got = uninstall_log_items(log);
+    std::vector<std::string> want(a.begin() + 2, a.end());
+    if (!log.error.empty() || got != want) {
+      std::string text;
+      for (const std::string& item : got) text += "\n  " + item;
+      fail("the uninstall log of " + a[0] + (log.error.empty() ? "" : " (" + log.error + ")") +
+           " holds:" + text);
+    }
   } else if (c == "write-file") {
     arity(s, 2, 2);
     std::ofstream f(a[0], std::ios::binary);
@@ -1060,6 +1235,68 @@ void Driver::exec(const Step& s) {
   } else if (c == "removable-drive") {
     arity(s, 2, 2);
     map_removable_drive(a[0], a[1]);
+  } else if (c == "set-text") {
+    // set-text ID TEXT: replace a control's text as typing would (the edit
+    // field tells its page about the change).
+    arity(s, 2, 2);
+    DWORD_PTR r = 0;
+    if (!SendMessageTimeoutA(control(button_id(a[0])), WM_SETTEXT, 0, (LPARAM)a[1].c_str(),
+                             SMTO_ABORTIFHUNG, 5000, &r))
+      fail("control " + a[0] + " does not answer WM_SETTEXT");
+  } else if (c == "expect-browser") {
+    arity(s, 0, 1);
+    HWND b = NULL;
+    if (!wait_for([&] { return (b = browser()) != NULL; }, timeout_ms))
+      fail("no folder browser appeared");
+    std::string got;
+    if (!a.empty() && !wait_for([&] { return (got = text_of(b)) == a[0]; }, timeout_ms))
+      fail("the folder browser is captioned " + quote(got) + ", expected " + quote(a[0]));
+    screenshot("browser");
+  } else if (c == "expect-browser-text") {
+    arity(s, 2, 2);
+    int id = button_id(a[0]);
+    std::string got;
+    if (!wait_for([&] { return (got = text_of(browser_control(id))) == a[1]; }, timeout_ms))
+      fail("browser control " + a[0] + " reads " + quote(got) + ", expected " + quote(a[1]));
+  } else if (c == "browser-set-text") {
+    arity(s, 2, 2);
+    DWORD_PTR r = 0;
+    SendMessageTimeoutA(browser_control(button_id(a[0])), WM_SETTEXT, 0, (LPARAM)a[1].c_str(),
+                        SMTO_ABORTIFHUNG, 5000, &r);
+  } else if (c == "browser-open") {
+    arity(s, 1, 1);
+    double_click_item(browser_control(1121), a[0]);
+  } else if (c == "browser-click") {
+    arity(s, 1, 1);
+    HWND w = browser_control(button_id(a[0]));
+    if (!IsWindowVisible(w) || !IsWindowEnabled(w)) fail(a[0] + " cannot be clicked");
+    PostMessageA(w, BM_CLICK, 0, 0);
+  } else if (c == "expect-no-browser") {
+    arity(s, 0, 0);
+    if (!wait_for([&] { return browser() == NULL; }, timeout_ms)) fail("the folder browser stayed");
+  } else if (c == "make-folder") {
+    // make-folder PATH: the folder and every missing parent.
+    arity(s, 1, 1);
+    for (size_t i = 3; i <= a[0].size(); i++)
+      if (i == a[0].size() || a[0][i] == '\\') CreateDirectoryA(a[0].substr(0, i).c_str(), NULL);
+    if (!(GetFileAttributesA(a[0].c_str()) & FILE_ATTRIBUTE_DIRECTORY) || !file_exists(a[0]))
+      fail("cannot create the folder " + a[0]);
+  } else if (c == "remove-folder") {
+    // remove-folder PATH: the folder with everything in it, if it exists.
+    arity(s, 1, 1);
+    remove_tree(a[0]);
+    if (file_exists(a[0])) fail("cannot remove the folder " + a[0]);
+  } else if (c == "set-read-only" || c == "expect-read-only") {
+    arity(s, 2, 2);
+    DWORD attributes = GetFileAttributesA(a[0].c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) fail("no file " + a[0]);
+    bool want = yes_no(a[1]);
+    if (c == "set-read-only") {
+      SetFileAttributesA(a[0].c_str(), want ? attributes | FILE_ATTRIBUTE_READONLY
+                                            : attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
+    } else if (((attributes & FILE_ATTRIBUTE_READONLY) != 0) != want) {
+      fail(a[0] + (want ? " is not read-only" : " is read-only"));
+    }
   } else if (c == "walk") {
     arity(s, 0, 1);
     walk(a.empty() ? 20 : number(a[0]));
@@ -1234,7 +1471,8 @@ int main(int argc, char** argv) {
   if (!driver.shots.empty()) CreateDirectoryA(driver.shots.c_str(), NULL);
   std::map<std::string, std::string> vars = {
       {"SETUP", driver.setup}, {"WORK", driver.work}, {"SHOTS", driver.shots},
-      {"TEMP", temp_folder()}};
+      {"TEMP", temp_folder()}, {"PROGRAMS", shell_folder(CSIDL_PROGRAMS)},
+      {"DESKTOP", shell_folder(CSIDL_DESKTOPDIRECTORY)}, {"DATE", utc_date()}};
   try {
     std::vector<Step> steps = read_scenario(scenario, vars);
     int result = driver.run(steps);

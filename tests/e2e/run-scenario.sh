@@ -49,8 +49,12 @@ if [ -z "$project" ]; then
 fi
 # shellcheck disable=SC2207 # the options are words of the scenario line
 options=($(awk '$1 == "build-options" { $1 = ""; print; exit }' "$scenario"))
+# For [uninstaller] without `program`: this tree's uninstaller (the x86_64
+# build, which is what Wine runs here).
+uninstaller=()
+[ -f "$build/bin/pakwiz-uninstall.exe" ] && uninstaller=(--uninstaller "$build/bin/pakwiz-uninstall.exe")
 if ! "$builder" build "$project_dir/$project" -o "$work/setup.exe" --stub "$stub" \
-  "${options[@]}" >"$work/build.log" 2>&1; then
+  "${uninstaller[@]}" "${options[@]}" >"$work/build.log" 2>&1; then
   echo "e2e: building $project failed:" >&2
   cat "$work/build.log" >&2
   exit 1

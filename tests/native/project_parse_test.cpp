@@ -256,7 +256,9 @@ TEST(ProjectFile, ErrorsNameTheFileLineColumnAndTheProblem) {
        "a file patch needs exactly one of 'position', 'pattern' and 'pattern_hex'"},
       {"product = \"P\"\n[[registry]]\nroot = \"HKCU\"\nkey = \"k\"\nvalue = \"\"\n",
        "'value' is empty; the setup program skips such entries"},
-      {"product = \"P\"\n[uninstaller]\ntarget = \"u.exe\"\n", "[uninstaller] needs its 'program'"},
+      {"product = \"P\"\n[uninstaller]\ntarget = \"bin/u.exe\"\n",
+       "project.toml:3:10: the uninstaller's target 'bin\\u.exe' must be a file name directly in "
+       "the install folder"},
       {"product = \"P\"\n[[languages]]\ninformation = \"missing.txt\"\n",
        "project.toml:3:15: cannot read"},
   };

@@ -127,21 +127,6 @@ TEST_F(PlaceFile, UninstallerWithoutPrefixBlockFailsInsteadOfPlacingAnEmptyFile)
   EXPECT_FALSE(file_exists(dest("uninst.$$A")));
 }
 
-TEST_F(PlaceFile, PatchedEntryFailsWithoutTouchingTheDestination) {
-  PackedFile base = file("tool.exe", "base");
-  PackedFile patch = file("tool.exe", "patch stream");
-  patch.entry.flags = ENTRY_PATCH;
-  patch.entry.base_block = 0;
-  patch.entry.base_entry = 0;
-  start({base, patch});
-  std::string path = dir.write(std::string("app") + SEP + "tool.exe", "installed");
-  EXPECT_EQ(place(1, path), 0);
-  EXPECT_EQ(g_install.error_code, (uint32_t)PLACE_ERR_READ);
-  EXPECT_EQ(std::string(g_app.error_file_name), path);
-  EXPECT_EQ(read_file_bytes(path), text_bytes("installed"));
-  EXPECT_EQ(g_app.temp_path[0], 0);
-}
-
 TEST_F(PlaceFile, InUseFlagSkipsAnIdenticalFile) {
   start({file("shared.dll", "same bytes")});
   std::string path = dir.write(std::string("app") + SEP + "shared.dll", "same bytes");

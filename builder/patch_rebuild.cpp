@@ -1,0 +1,161 @@
+// The patch is served to the setup program's reader as a one-volume archive:
+// a temporary file holding a size word and the patch bytes, with the
+// reader's process-wide state borrowed for the time of the rebuild. Without
+// a package path the reader finds no further volume, so a blob that claims
+// more than the patch holds fails like a missing volume would.
+#include "builder/patch_rebuild.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "builder/errors.h"
+#include "common/file.h"
+#include "common/heap.h"
+#include "common/state.h"
+#include "decode/archive.h"
+#include "decode/patch.h"
+
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
+namespace pakwiz {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Temporary files removed when the rebuild ends, however it ends.
+class TempFiles {
+public:
+  ~TempFiles() {
+    for (const std::string& p : paths_) {
+      std::error_code ec;
+      fs::remove(fs::u8path(p), ec);
+    }
+  }
+  std::string add(const std::vector<uint8_t>* content) {
+    static std::atomic<unsigned> counter{0};
+    std::string p = (fs::temp_directory_path() / ("pakwiz-patch-" + std::to_string(getpid()) + "-" +
+                                                  std::to_string(counter++) + ".tmp"))
+                        .string();
+    paths_.push_back(p);
+    std::ofstream f(fs::u8path(p), std::ios::binary);
+    if (content) f.write((const char*)content->data(), (std::streamsize)content->size());
+    if (!f) fail("cannot write a temporary file in " + fs::temp_directory_path().string());
+    return p;
+  }
+
+private:
+  std::vector<std::string> paths_;
+};
+
+// The archive reader's state and the paths it names, put back on leaving.
+class BorrowedReader {
+public:
+  BorrowedReader()
+      : archive_(g_archive), package_path_(g_app.package_path), archive_path_(g_app.archive_path),
+        error_file_name_(g_app.error_file_name) {
+    g_app.package_path = g_app.archive_path = g_app.error_file_name = nullptr;
+  }
+  ~BorrowedReader() {
+    file_close(g_archive.handle);
+    g_archive = archive_;
+    g_app.package_path = package_path_;
+    g_app.archive_path = archive_path_;
+    g_app.error_file_name = error_file_name_;
+  }
+
+private:
+  ArchiveState archive_;
+  char *package_path_, *archive_path_, *error_file_name_;
+};
+
+struct Blobs {
+  uint8_t* commands = nullptr;
+  uint8_t* data = nullptr;
+  uint32_t command_size = 0, data_size = 0;
+  ~Blobs() {
+    free_and_clear(commands);
+    free_and_clear(data);
+  }
+};
+
+std::string blob_problem(int err, const char* which) {
+  if (err == PATCH_ERR_NO_MEMORY) return std::string("no memory for the ") + which + " stream";
+  return std::string("the ") + which +
+         " blob is damaged (it does not decode to its stated size, or it runs past the "
+         "entry's data)";
+}
+
+} // namespace
+
+std::vector<uint8_t> rebuild_patched_file(const std::vector<uint8_t>& base,
+                                          const std::vector<uint8_t>& patch) {
+  if (patch.size() > 0xFFFFFFFBull) fail("the patch is larger than an archive can hold");
+  TempFiles temps;
+  std::vector<uint8_t> archive_bytes(4);
+  for (int i = 0; i < 4; i++) archive_bytes[i] = (uint8_t)(patch.size() >> (8 * i));
+  archive_bytes.insert(archive_bytes.end(), patch.begin(), patch.end());
+  std::string archive_path = temps.add(&archive_bytes);
+  std::string base_path = temps.add(&base);
+  std::string out_path = temps.add(nullptr);
+
+  Blobs blobs;
+  {
+    BorrowedReader borrowed;
+    g_archive = ArchiveState{file_open(archive_path.c_str(), FILE_READ),
+                             0,
+                             0,
+                             (uint32_t)patch.size(),
+                             (int32_t)patch.size(),
+                             0,
+                             false,
+                             0};
+    if (g_archive.handle == INVALID_FILE) fail("cannot open the temporary file " + archive_path);
+    if (SeekArchive(0) != 0) fail("the entry has no data");
+    int err = read_packed_blob(&blobs.commands, &blobs.command_size);
+    if (err) fail(blob_problem(err, "command"));
+    err = read_packed_blob(&blobs.data, &blobs.data_size);
+    if (err) fail(blob_problem(err, "data"));
+  }
+
+  FileHandle b = file_open(base_path.c_str(), FILE_READ);
+  FileHandle o = file_open(out_path.c_str(), FILE_WRITE);
+  if (b == INVALID_FILE || o == INVALID_FILE) {
+    file_close(b);
+    file_close(o);
+    fail("cannot open the temporary files in " + fs::temp_directory_path().string());
+  }
+  PatchStreams streams = {blobs.commands, blobs.command_size, blobs.data, blobs.data_size};
+  int err = run_patch(streams, b, o, PatchProgress{0, 0, 0});
+  file_close(b);
+  file_close(o);
+  switch (err) {
+  case PATCH_OK:
+    break;
+  case PATCH_ERR_NO_MEMORY:
+    fail("no memory to apply the patch");
+  case PATCH_ERR_READ:
+    fail("the patch's commands are malformed (a command that runs past the end of its stream, "
+         "an insert beyond the data stream, or a copy from outside the base file)");
+  case PATCH_ERR_WRITE:
+    if (!blobs.data) fail("the patch inserts bytes but has no data stream");
+    fail("cannot write a temporary file in " + fs::temp_directory_path().string());
+  default:
+    fail("cannot write a temporary file in " + fs::temp_directory_path().string());
+  }
+
+  std::ifstream in(fs::u8path(out_path), std::ios::binary);
+  std::vector<uint8_t> result((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+  if (in.bad()) fail("cannot read the temporary file " + out_path);
+  return result;
+}
+
+} // namespace pakwiz

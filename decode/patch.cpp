@@ -1,0 +1,337 @@
+// Patched files: packed blobs read from the archive, and the command
+// interpreter that rebuilds a file from its base and a patch.
+//
+// The interpreter writes through one 65,536-byte buffer: literal bytes are
+// gathered in it and copies are read from the base straight into its free
+// part, in pieces when a copy (up to 65,664 bytes) does not fit; the buffer
+// goes to the output file whenever it is full. So a patch of many small
+// commands costs few writes, and a long copy needs no larger buffer.
+//
+// The streams are never trusted: every command byte, operand and literal is
+// taken through a bounds check, and a copy is checked against the base
+// file's size before anything is read.
+#include "decode/patch.h"
+
+#include "common/file.h"
+#include "common/heap.h"
+#include "common/state.h"
+#include "common/text.h"
+#include "decode/archive.h"
+#include "decode/checksum.h"
+#include "decode/place_file.h"
+#include "decode/stream_decoder.h"
+#include "install/install.h"
+#include "package/file_entry.h"
+
+namespace {
+
+const uint32_t BUFFER_SIZE = 65536;
+const uint32_t PROGRESS_UNIT = 10000;
+
+void name_error_file(const char* path) {
+  if (g_app.error_file_name && path) text_copy_cut(g_app.error_file_name, PATH_SIZE, path);
+}
+
+// An archive read failed: the reader's own verdict (15, or 18 naming the
+// volume), else 18 naming the archive.
+int archive_failure() {
+  if (g_archive.error == 15) return 15;
+  name_error_file(g_app.archive_path);
+  return PATCH_ERR_READ;
+}
+
+// Exactly n bytes from the archive's read position, across volume ends.
+bool read_archive_exact(void* buffer, uint32_t n) {
+  uint8_t* p = (uint8_t*)buffer;
+  while (n) {
+    uint32_t got = 0;
+    if (ReadArchive(g_archive.handle, p, n, &got) != 0 || got == 0 || got > n) return false;
+    p += got;
+    n -= got;
+  }
+  return true;
+}
+
+// A little-endian field of 2 or 4 bytes.
+bool read_archive_field(bool wide, uint32_t* value) {
+  uint8_t b[4] = {0, 0, 0, 0};
+  if (!read_archive_exact(b, wide ? 4 : 2)) return false;
+  *value = read_u32(b);
+  return true;
+}
+
+// One of the two streams, taken from the front with every take checked.
+struct Stream {
+  const uint8_t* at;
+  uint32_t left;
+  bool take(uint32_t n, const uint8_t** bytes) {
+    if (n > left) return false;
+    *bytes = at;
+    at += n;
+    left -= n;
+    return true;
+  }
+};
+
+// Reads a copy's displacement; false when the command stream ends inside it.
+bool take_displacement(Stream& commands, int32_t* d) {
+  const uint8_t* b;
+  if (!commands.take(1, &b)) return false;
+  uint32_t first = b[0];
+  if (first >= 0x80 && first < 0xC0) {
+    int32_t v = (int32_t)(first & 0x3F);
+    *d = v >= 0x20 ? v - 0x40 : v;
+    return true;
+  }
+  if (first < 0x80) {
+    const uint8_t* next;
+    if (!commands.take(1, &next)) return false;
+    int32_t v = (int32_t)(((first & 0x7F) << 8) | next[0]);
+    *d = v >= 0x4000 ? v - 0x8000 - 32 : v + 32;
+    return true;
+  }
+  const uint8_t* next;
+  if (!commands.take(2, &next)) return false;
+  int32_t v = (int32_t)(((first & 0x3F) << 16) | (next[0] << 8) | next[1]);
+  *d = v >= 0x200000 ? v - 0x400000 - 16416 : v + 16416;
+  return true;
+}
+
+// The output side of the interpreter: the buffer and the file behind it.
+struct Output {
+  FileHandle file;
+  uint8_t* buffer;
+  uint32_t fill;
+  uint32_t produced; // bytes of the result so far, buffered ones included
+
+  int flush() {
+    if (!fill) return PATCH_OK;
+    int w = file_write_exact(file, buffer, fill);
+    fill = 0;
+    if (w == FILE_SHORT_WRITE) return PATCH_ERR_DISK_FULL;
+    return w == FILE_OK ? PATCH_OK : PATCH_ERR_WRITE;
+  }
+  // Room for n more bytes of the result; false when the result would pass
+  // 4 GiB, which no file of a package can hold.
+  bool fits(uint32_t n) const { return produced <= 0xFFFFFFFFu - n; }
+};
+
+} // namespace
+
+int read_packed_blob(uint8_t** out, uint32_t* size) {
+  *out = nullptr;
+  *size = 0;
+  g_archive.error = 0;
+  uint8_t flags;
+  uint32_t n = 0;
+  if (!read_archive_exact(&flags, 1) || !read_archive_field((flags & 2) != 0, &n))
+    return archive_failure();
+  if (n == 0) return PATCH_OK;
+  uint8_t* buffer = (uint8_t*)heap_alloc(n);
+  if (!buffer) return PATCH_ERR_NO_MEMORY;
+  bool ok;
+  if (flags & 1) {
+    // A packed size of 0 would make the decoder read the file unbudgeted.
+    uint32_t packed = 0, produced = 0;
+    ok = read_archive_field((flags & 4) != 0, &packed) && packed != 0 &&
+         DecodeToMemory(buffer, n, g_archive.handle, packed, &produced) && produced == n;
+  } else {
+    ok = read_archive_exact(buffer, n);
+  }
+  if (!ok) {
+    heap_free(buffer);
+    return archive_failure();
+  }
+  *out = buffer;
+  *size = n;
+  return PATCH_OK;
+}
+
+int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
+              const PatchProgress& progress, uint32_t* written) {
+  if (written) *written = 0;
+  uint32_t base_size = file_size(base);
+  if (base_size == FILE_BAD_POSITION) return PATCH_ERR_READ;
+  Output o = {out, (uint8_t*)heap_alloc(BUFFER_SIZE), 0, 0};
+  if (!o.buffer) return PATCH_ERR_NO_MEMORY;
+
+  Stream commands = {streams.commands, streams.commands ? streams.command_size : 0};
+  Stream data = {streams.data, streams.data ? streams.data_size : 0};
+  bool has_data = data.left != 0;
+  uint32_t cursor = 0;  // base position behind the last copy's source
+  uint32_t base_at = 0; // the base file's position (saves seeks)
+  uint64_t units = ((uint64_t)progress.file_size + PROGRESS_UNIT) / PROGRESS_UNIT;
+  uint32_t last_percent = progress.start;
+  int err = PATCH_OK;
+
+  while (commands.left > 0 && err == PATCH_OK) {
+    const uint8_t* b;
+    commands.take(1, &b);
+    uint32_t c = b[0], insert = 0, copy = 0;
+    if (c >= 0xA0) {
+      insert = (c >> 5) & 3;
+      copy = (c & 0x1F) + 2;
+    } else if (c >= 0x80) {
+      insert = (c & 0x1F) + 1;
+    } else if (c) {
+      copy = c + 1;
+    } else {
+      const uint8_t* length;
+      if (!commands.take(2, &length)) {
+        err = PATCH_ERR_READ;
+        break;
+      }
+      copy = read_u16(length) + 129u;
+    }
+
+    if (insert) {
+      const uint8_t* literal;
+      if (!has_data) {
+        err = PATCH_ERR_WRITE; // there is no data stream at all
+        break;
+      }
+      if (!data.take(insert, &literal) || !o.fits(insert)) {
+        err = PATCH_ERR_READ;
+        break;
+      }
+      if (o.fill + insert > BUFFER_SIZE && (err = o.flush()) != PATCH_OK) break;
+      for (uint32_t i = 0; i < insert; i++) o.buffer[o.fill + i] = literal[i];
+      o.fill += insert;
+      o.produced += insert;
+    }
+
+    if (copy) {
+      int32_t d;
+      if (!take_displacement(commands, &d)) {
+        err = PATCH_ERR_READ;
+        break;
+      }
+      int64_t from = (int64_t)cursor + d;
+      if (from < 0 || from + copy > (int64_t)base_size || from > 0x7FFFFFFF || !o.fits(copy)) {
+        err = PATCH_ERR_READ; // outside the base file
+        break;
+      }
+      if ((uint32_t)from != base_at &&
+          file_seek(base, (int32_t)from, FROM_START) != (uint32_t)from) {
+        err = PATCH_ERR_READ;
+        break;
+      }
+      base_at = (uint32_t)from;
+      for (uint32_t left = copy; left > 0 && err == PATCH_OK;) {
+        if (o.fill == BUFFER_SIZE && (err = o.flush()) != PATCH_OK) break;
+        uint32_t piece = BUFFER_SIZE - o.fill;
+        if (piece > left) piece = left;
+        if (file_read_exact(base, o.buffer + o.fill, piece) != FILE_OK) {
+          err = PATCH_ERR_READ;
+          base_at = FILE_BAD_POSITION;
+          break;
+        }
+        o.fill += piece;
+        o.produced += piece;
+        base_at += piece;
+        left -= piece;
+      }
+      cursor = (uint32_t)from + copy;
+    }
+
+    if (err == PATCH_OK && progress.start != progress.end) {
+      uint64_t done = ((uint64_t)o.produced + PROGRESS_UNIT) / PROGRESS_UNIT;
+      uint32_t percent =
+          progress.start + (uint32_t)(done * (uint32_t)(progress.end - progress.start) / units);
+      if (percent != last_percent) {
+        last_percent = percent;
+        if (g_patch_progress) g_patch_progress(percent);
+      }
+    }
+  }
+  if (err == PATCH_OK) err = o.flush();
+  if (written) *written = o.produced;
+  heap_free(o.buffer);
+  return err;
+}
+
+bool make_patched_name(char* name, uint32_t cap, const char* base_path) {
+  if (!text_copy(name, cap, base_path) || !replace_extension(name, cap, ".$AA")) return false;
+  char* last = name + text_length(name) - 1;
+  for (;;) {
+    FileHandle f = file_open(name, FILE_READ);
+    if (f == INVALID_FILE) return true;
+    file_close(f);
+    if (*last == 'Z') return false;
+    ++*last;
+  }
+}
+
+int apply_patch(const uint8_t* entry, const char* base_path, const char* destination,
+                uint32_t start_percent, uint32_t end_percent) {
+  // A failed seek would leave the reads at some other place of the archive.
+  int err = SeekArchive(entry_archive_position(entry));
+  if (err) {
+    g_install.error_code = (uint32_t)err;
+    return 0;
+  }
+  FileHandle base = file_open(base_path, FILE_READ);
+  if (base == INVALID_FILE) {
+    g_install.error_code = PATCH_ERR_OPEN;
+    name_error_file(base_path);
+    return 0;
+  }
+  char patched[PATH_SIZE];
+  if (!make_patched_name(patched, sizeof patched, base_path)) {
+    file_close(base);
+    g_install.error_code = PATCH_ERR_CREATE;
+    name_error_file(base_path);
+    return 0;
+  }
+  FileHandle out = file_create(patched);
+  if (out == INVALID_FILE) {
+    file_close(base);
+    g_install.error_code = PATCH_ERR_CREATE;
+    name_error_file(patched);
+    return 0;
+  }
+
+  uint8_t *commands = nullptr, *data = nullptr;
+  uint32_t command_size = 0, data_size = 0;
+  err = read_packed_blob(&commands, &command_size);
+  if (!err) err = read_packed_blob(&data, &data_size);
+  if (!err) {
+    PatchStreams streams = {commands, command_size, data, data_size};
+    PatchProgress progress = {start_percent, end_percent, entry_file_size(entry)};
+    err = run_patch(streams, base, out, progress);
+    if (err == PATCH_ERR_READ) name_error_file(destination);
+    if (err == PATCH_ERR_WRITE) name_error_file(patched);
+  }
+  free_and_clear(commands);
+  free_and_clear(data);
+  file_close(base);
+  if (!err && (entry_flags(entry) & ENTRY_FILE_TIMES)) set_file_times(out, entry_file_times(entry));
+  file_close(out);
+
+  if (!err) {
+    FileHandle check = file_open(patched, FILE_READ);
+    if (check == INVALID_FILE) {
+      err = PATCH_ERR_OPEN;
+      name_error_file(patched);
+    } else {
+      uint32_t sum = file_checksum(check);
+      file_close(check);
+      if (sum != entry_checksum(entry)) {
+        err = PATCH_ERR_CHECKSUM;
+        name_error_file(destination);
+      }
+    }
+  }
+  // One move puts the result in place of the base file: there is no moment
+  // without a file under the base path, and a failed move is reported.
+  if (!err && replace_file(patched, base_path) != REPLACE_OK) {
+    err = PATCH_ERR_WRITE;
+    name_error_file(base_path);
+  }
+  if (err) {
+    delete_file(patched);
+    g_install.error_code = (uint32_t)err;
+    return 0;
+  }
+  return 1;
+}

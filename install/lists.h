@@ -1,0 +1,89 @@
+// The INI, registry and file patch lists of a language block: small changes
+// made after every file is in place, in this order, each entry in its stored
+// order (apply_ini_list, apply_registry_list, apply_patch_list in
+// install/install.h). None of them is recorded in the uninstall log.
+//
+// Every list is a u16 entry count followed by the entries back to back,
+// little-endian, no padding; texts are NUL-terminated.
+//   INI entry:      u8 flags, file name, section, key, value
+//   registry entry: u32 root index, u8 flags, key path, value name, value
+//   patch entry:    i32 position (-1 = behind a pattern), u32 pattern length
+//                   m, u32 reserved, u8 reserved, file name, text, m bytes
+// Flags bit 0 = only if absent. File names are the target name of a file
+// entry or a text with folder macros (resolve_file_reference); values and
+// patch texts have their folder macros expanded; sections, keys, key paths
+// and value names are used as they are.
+//
+// The loader checks every list when the package is loaded, so the readers
+// below walk a loaded list without checking it again.
+#pragma once
+#include <stdint.h>
+
+#include "common/file.h"
+
+enum { ONLY_IF_ABSENT = 0x01 };
+
+struct IniEntry {
+  uint8_t flags;
+  const char* file;
+  const char* section;
+  const char* key;
+  const char* value;
+};
+
+struct RegistryEntry {
+  uint32_t root;
+  uint8_t flags;
+  const char* key;
+  const char* name; // "" = the key's default value
+  const char* value;
+};
+
+struct PatchEntry {
+  int32_t position; // PATCH_SEARCH: write behind the first match of the pattern
+  const char* file;
+  const char* text;
+  const uint8_t* pattern;
+  uint32_t pattern_length;
+};
+static const int32_t PATCH_SEARCH = -1;
+
+// Each reads the entry at `p` into `out` and returns the first byte behind it.
+const uint8_t* read_ini_entry(const uint8_t* p, IniEntry* out);
+const uint8_t* read_registry_entry(const uint8_t* p, RegistryEntry* out);
+const uint8_t* read_patch_entry(const uint8_t* p, PatchEntry* out);
+
+// The value text of an entry: `value` with its folder macros expanded, in a
+// fresh heap block of length + 1 bytes (free it with heap_free). Null, and
+// the entry is to be skipped, when the expansion is empty or no memory is
+// left; *length receives the length without the NUL.
+char* list_value_text(const char* value, uint32_t* length);
+
+// The longest pattern the search window can hold: a match starting at the
+// last tested position of a full 32 KB window must end inside it.
+static const uint32_t PATTERN_WINDOW = 32768, PATTERN_STEP = 16384, MAX_PATTERN_LENGTH = 16385;
+static const uint32_t PATTERN_NOT_FOUND = 0xFFFFFFFFu;
+
+// Searches the whole file for the first occurrence of the pattern (m of 1 to
+// MAX_PATTERN_LENGTH bytes) and returns the offset of the first byte behind
+// it, or PATTERN_NOT_FOUND. The file is read from its start through a window
+// of at most 32 KB that moves on by 16 KB, so that every start position is
+// tested exactly once, also where a match straddles the pieces read. The
+// file position is left anywhere.
+uint32_t find_pattern(FileHandle f, const uint8_t* pattern, uint32_t m);
+
+// Applies one patch entry to the file at `path` (already resolved): expands
+// the text, opens the file for reading and writing (it is never created),
+// finds the position (the entry's own, or behind the pattern) and writes the
+// text there without its NUL, over the bytes there and lengthening the file
+// when it reaches past the end. Entries without an effect are passed over in
+// silence: an empty text, a file that cannot be opened, a pattern not found,
+// a pattern longer than MAX_PATTERN_LENGTH.
+void patch_file(const char* path, const PatchEntry& entry);
+
+#ifdef _WIN32
+// The root key table: 0 HKEY_CLASSES_ROOT, 1 HKEY_CURRENT_USER, 2
+// HKEY_LOCAL_MACHINE, 3 HKEY_USERS, 16 and above HKEY_CURRENT_USER. Indexes
+// 4 to 15 name no root: null, and the entry or registration is not made.
+HKEY list_root_key(uint32_t index);
+#endif

@@ -1,0 +1,348 @@
+// The uninstall log appended to the placed uninstaller by whole
+// installations, the uninstall key, the install-folder registration, and
+// running the uninstallers of earlier installations.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "common/state.h"
+#include "install/install.h"
+#include "package/file_entry.h"
+#include "package/package.h"
+#include "package/script.h"
+#include "support/install_package.h"
+#include "support/uninstall_log_reader.h"
+#include "win/shortcuts_link_reader.h"
+
+namespace {
+
+const char UNINSTALL[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const char SHARED_DLLS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\SharedDLLs";
+const std::string PROGRAM = "THE UNINSTALLER PROGRAM";
+
+std::string test_exe_folder() {
+  char self[MAX_PATH];
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  std::string s = self;
+  return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+std::string system_folder() {
+  char s[MAX_PATH];
+  GetSystemDirectoryA(s, MAX_PATH);
+  return s;
+}
+
+std::string read_string(HKEY root, const std::string& key_path, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(root, key_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
+  char data[400] = "";
+  DWORD type = 0, size = sizeof data - 1;
+  LONG r = RegQueryValueExA(key, name, NULL, &type, (BYTE*)data, &size);
+  RegCloseKey(key);
+  if (r != ERROR_SUCCESS) return "<absent>";
+  return type == REG_SZ ? std::string(data) : "<type " + std::to_string(type) + ">";
+}
+
+DWORD subkey_count(HKEY root, const char* key_path) {
+  HKEY key;
+  DWORD count = 0;
+  if (RegOpenKeyExA(root, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  RegQueryInfoKeyA(key, NULL, NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
+  RegCloseKey(key);
+  return count;
+}
+
+PackedFile file(const std::string& target, const std::string& content) {
+  PackedFile f;
+  f.entry.strings[0] = target;
+  f.content = text_bytes(content);
+  return f;
+}
+
+PackedFile uninstaller(const std::string& menu_folder = "", const std::string& menu_name = "") {
+  PackedFile u = file("Uninstall.exe", "");
+  u.content = Bytes(8, 0); // the bytes the first log header takes over
+  u.entry.flags = ENTRY_UNINSTALLER;
+  u.entry.removal = REMOVAL_KEEP;
+  u.entry.strings[1] = menu_folder;
+  u.entry.strings[2] = menu_name;
+  return u;
+}
+
+uint32_t v(int a, int b) {
+  return (uint32_t)(a << 16 | b);
+}
+
+class UninstallLogTest : public InstallTest {
+protected:
+  void SetUp() override {
+    InstallTest::SetUp();
+    OleInitialize(NULL);
+  }
+  void TearDown() override {
+    OleUninitialize();
+    InstallTest::TearDown();
+  }
+  void load_with_key(std::vector<PackedFile> files, const std::string& key_name,
+                     LanguageMaker language = LanguageMaker()) {
+    if (!key_name.empty()) {
+      language.has_uninstall_key = true;
+      language.uninstall_key = key_name;
+    }
+    load(std::move(files), text_bytes(PROGRAM), &language);
+  }
+  void install_all() {
+    ASSERT_EQ(prepare_installation(), 1);
+    while (install_step()) {
+    }
+    ASSERT_EQ(g_install.error_code, 0u);
+    finish_installation();
+  }
+  UninstallLog log_of(const std::string& path) {
+    Bytes bytes = read_file_bytes(path);
+    std::string head(bytes.begin(), bytes.begin() + (long)std::min(bytes.size(), PROGRAM.size()));
+    EXPECT_EQ(head, PROGRAM); // the program itself is untouched
+    return read_uninstall_log(bytes, PROGRAM.size());
+  }
+};
+
+} // namespace
+
+TEST_F(UninstallLogTest, LogsWhatThisInstallationPlacedWithItsShortcutsAndKey) {
+  const std::string key = std::string(UNINSTALL) + "PakwizLogT";
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+  const std::string programs = shell_folder(CSIDL_PROGRAMS),
+                    desktop = shell_folder(CSIDL_DESKTOPDIRECTORY),
+                    fonts = shell_folder(CSIDL_FONTS), menu = programs + "\\PakwizLogTest";
+  ASSERT_FALSE(programs.empty());
+  ASSERT_FALSE(desktop.empty());
+
+  PackedFile tool = file("tool.exe", "tool");
+  tool.entry.strings[1] = "PakwizLogTest";
+  tool.entry.strings[2] = "Pakwiz Tool";
+  tool.entry.strings[4] = "Pakwiz Log Tool";
+  PackedFile kept = file("keep.txt", "kept at uninstall");
+  kept.entry.removal = REMOVAL_KEEP;
+  PackedFile declined = file("lib.dll", "an older library"); // the user keeps the newer one
+  declined.entry.flags = ENTRY_VERSION_TEST;
+  uint32_t older[5] = {v(1, 0), v(0, 1), v(1, 0), 0, 0};
+  memcpy(declined.entry.version, older, sizeof older);
+  PackedFile shared = file("pakwiz_log_shared.dll", "not really a library");
+  shared.entry.destination = DEST_SHARED_SYSTEM;
+  shared.entry.shared = 1;
+  shared.entry.special = SPECIAL_SELF_REGISTER;
+  PackedFile font = file("pakwiz_log.ttf", "not really a font");
+  font.entry.destination = DEST_FONT;
+  PackedFile extras = file("extras.txt", "");
+  extras.entry.removal = REMOVAL_NOT_INSTALLED;
+  extras.entry.strings[4] = "Pakwiz Log Extras";
+  PackedFile long_menu = file("long.txt", "l");
+  long_menu.entry.strings[1] = "PakwizLogTest";
+  long_menu.entry.strings[2] = std::string(240, 'n'); // its link path does not fit
+  load_with_key({uninstaller("PakwizLogTest", "Uninstall Pakwiz"), tool, file("bin\\x.dll", "x"),
+                 kept, declined, shared, font, extras, long_menu},
+                "PakwizLogT");
+  CreateDirectoryA(install_folder.c_str(), NULL);
+  ASSERT_TRUE(CopyFileA((test_exe_folder() + "pakwiz_install_version_a.dll").c_str(),
+                        (install_folder + "lib.dll").c_str(), FALSE));
+  answers = {ANSWER_NO};
+
+  install_all();
+  UninstallLog log = log_of(install_folder + "Uninstall.exe");
+  ASSERT_EQ(log.error, "") << describe(log);
+  EXPECT_EQ(log.files, (std::vector<LoggedFile>{
+                           {".", "tool.exe", 0},
+                           {desktop, "Pakwiz Log Tool.lnk", 0},
+                           {".\\bin", "x.dll", 0},
+                           {system_folder(), "pakwiz_log_shared.dll", 5},
+                           {fonts, "pakwiz_log.ttf", 2},
+                           {desktop, "Pakwiz Log Extras.lnk", 0}, // its entry was not installed
+                           {".", "long.txt", 0},
+                       }))
+      << describe(log);
+  EXPECT_TRUE(log.has_shortcuts);
+  EXPECT_EQ(log.shortcuts,
+            (std::vector<LoggedLink>{{menu, "Uninstall Pakwiz.lnk"}, {menu, "Pakwiz Tool.lnk"}}))
+      << describe(log);
+  ASSERT_TRUE(log.has_key);
+  EXPECT_EQ(log.key_root, 0x80000002u);
+  EXPECT_EQ(log.key_path, key);
+  EXPECT_EQ(log.key_body_length, 68u);
+  EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, key, "DisplayName"), "PakwizLogT");
+  EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, key, "UninstallString"),
+            install_folder + "Uninstall.exe");
+  EXPECT_EQ(read_link(menu + "\\Pakwiz Tool.lnk").path, install_folder + "tool.exe");
+  EXPECT_EQ(read_link(menu + "\\Uninstall Pakwiz.lnk").path, install_folder + "Uninstall.exe");
+
+  for (const std::string& path :
+       {menu + "\\Pakwiz Tool.lnk", menu + "\\Uninstall Pakwiz.lnk",
+        desktop + "\\Pakwiz Log Tool.lnk", desktop + "\\Pakwiz Log Extras.lnk",
+        system_folder() + "\\pakwiz_log_shared.dll", fonts + "\\pakwiz_log.ttf"})
+    DeleteFileA(path.c_str());
+  RemoveDirectoryA(menu.c_str());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+  HKEY shared_dlls;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SHARED_DLLS, 0, KEY_SET_VALUE, &shared_dlls) ==
+      ERROR_SUCCESS) {
+    RegDeleteValueA(shared_dlls, (system_folder() + "\\pakwiz_log_shared.dll").c_str());
+    RegCloseKey(shared_dlls);
+  }
+}
+
+TEST_F(UninstallLogTest, WithoutKeyNameOrShortcutsOnlyTheFileRecordIsWritten) {
+  DWORD keys_before = subkey_count(HKEY_LOCAL_MACHINE, UNINSTALL);
+  load_with_key({uninstaller(), file("a.txt", "a")}, "");
+  install_all();
+  UninstallLog log = log_of(install_folder + "Uninstall.exe");
+  ASSERT_EQ(log.error, "") << describe(log);
+  EXPECT_EQ(log.files, (std::vector<LoggedFile>{{".", "a.txt", 0}}));
+  EXPECT_FALSE(log.has_shortcuts);
+  EXPECT_FALSE(log.has_key);
+  EXPECT_EQ(subkey_count(HKEY_LOCAL_MACHINE, UNINSTALL), keys_before);
+}
+
+TEST_F(UninstallLogTest, UninstallerThatCannotBeOpenedStillGetsShortcutsAndKey) {
+  const std::string key = std::string(UNINSTALL) + "PakwizLocked";
+  const std::string menu = shell_folder(CSIDL_PROGRAMS) + "\\PakwizLocked";
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+  PackedFile a = file("a.txt", "a");
+  a.entry.strings[1] = "PakwizLocked";
+  a.entry.strings[2] = "Locked A";
+  load_with_key({uninstaller(), a}, "PakwizLocked");
+  ASSERT_EQ(prepare_installation(), 1);
+  while (install_step()) {
+  }
+  std::string path = install_folder + "Uninstall.exe";
+  HANDLE lock = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  finish_installation();
+  CloseHandle(lock);
+
+  Bytes placed = text_bytes(PROGRAM);
+  placed.resize(placed.size() + 8, 0);
+  EXPECT_EQ(read_file_bytes(path), placed); // no log: the reserved bytes as placed
+  EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, key, "UninstallString"), path);
+  EXPECT_EQ(read_link(menu + "\\Locked A.lnk").path, install_folder + "a.txt");
+  DeleteFileA((menu + "\\Locked A.lnk").c_str());
+  RemoveDirectoryA(menu.c_str());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+TEST_F(UninstallLogTest, InstallFolderIsRecordedWhereTheLanguageRecordAsks) {
+  const char* folder_key = "Software\\PakwizFolderTest";
+  struct Case {
+    uint16_t flags;
+    uint32_t root;
+    const char* value; // "" = the default value
+    HKEY expected_root;
+    bool ini;
+  } cases[] = {
+      {LANG_STORE_FOLDER_REGISTRY | LANG_STORE_FOLDER_INI, 1, "Folder", HKEY_CURRENT_USER, true},
+      {LANG_STORE_FOLDER_REGISTRY, 2, "", HKEY_LOCAL_MACHINE, false},
+      {LANG_STORE_FOLDER_REGISTRY, 5, "Folder", NULL, false}, // names no root
+      {0, 1, "Folder", NULL, false},                          // not asked for
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("flags " + std::to_string(c.flags) + " root " + std::to_string(c.root));
+    TearDown();
+    SetUp();
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) RegDeleteKeyA(root, folder_key);
+    std::string ini = dir.file("folder.ini");
+    DeleteFileA(ini.c_str());
+    LanguageMaker language;
+    language.flags = c.flags;
+    language.registry_root = c.root;
+    language.registry_key = folder_key;
+    language.registry_value = c.value;
+    language.ini_file = ini;
+    language.ini_section = "Setup";
+    language.ini_key = "Dir";
+    load({file("a.txt", "a")}, Bytes(), &language);
+    install_all();
+    std::string recorded = install_folder.substr(0, install_folder.size() - 1);
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
+      EXPECT_EQ(read_string(root, folder_key, c.value),
+                root == c.expected_root ? recorded : "<no key>");
+    char text[MAX_PATH];
+    GetPrivateProfileStringA("Setup", "Dir", "<absent>", text, sizeof text, ini.c_str());
+    EXPECT_EQ(std::string(text), c.ini ? recorded : "<absent>");
+    EXPECT_EQ(std::string(g_app.install_folder), install_folder); // its backslash is back
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) RegDeleteKeyA(root, folder_key);
+  }
+}
+
+// Six language blocks: the earlier installations are found through the
+// uninstall keys of the other blocks, and only a block whose first entry is
+// an uninstaller, whose key names an existing file, is run.
+TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers) {
+  struct Block {
+    const char* key_name; // "" = none
+    bool uninstaller_first;
+    const char* installed; // folder of the registered uninstaller, "" = no value
+    bool present;          // the uninstaller file exists
+    bool runs;
+  } blocks[] = {
+      {"PakwizPrevA", true, "a", true, true},
+      {"PakwizPrevB", true, "b", false, false}, // its uninstaller is gone
+      {"PakwizPrevC", true, "c", true, false},  // the current block
+      {"PakwizPrevD", false, "d", true, false}, // first entry is no uninstaller
+      {"", true, "", false, false},
+      {"PakwizPrevF", true, "", false, false}, // key without UninstallString
+  };
+  PackageMaker p;
+  p.record(REC_TEMPLATES, minimal_templates());
+  std::string fixture = test_exe_folder() + "pakwiz_record_args.exe";
+  std::vector<std::string> paths;
+  for (const Block& b : blocks) {
+    LanguageMaker l;
+    l.table(6, install_messages());
+    l.has_uninstall_key = b.key_name[0] != 0;
+    l.uninstall_key = b.key_name;
+    p.record(REC_LANGUAGE, l.bytes());
+    EntryMaker first;
+    first.strings[0] = "uninst.exe";
+    first.flags = b.uninstaller_first ? ENTRY_UNINSTALLER : 0;
+    p.record(REC_FILE_LIST, file_list({first}));
+
+    std::string path = b.installed[0] ? dir.file(std::string(b.installed) + "\\uninst.exe") : "";
+    paths.push_back(path);
+    if (b.present) {
+      CreateDirectoryA(dir.file(b.installed).c_str(), NULL);
+      ASSERT_TRUE(CopyFileA(fixture.c_str(), path.c_str(), FALSE)) << fixture;
+    }
+    if (b.key_name[0]) {
+      std::string key = std::string(UNINSTALL) + b.key_name;
+      HKEY k;
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+      ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, key.c_str(), &k), ERROR_SUCCESS);
+      if (!path.empty())
+        RegSetValueExA(k, "UninstallString", 0, REG_SZ, (const BYTE*)path.c_str(),
+                       (DWORD)path.size() + 1);
+      RegCloseKey(k);
+    }
+  }
+  std::string package = dir.write("setup.exe", p.finish());
+  strcpy(g_app.package_path, package.c_str());
+  g_package.stub_length = 64;
+  ASSERT_TRUE(load_package());
+  ASSERT_EQ(g_package.block_count, 6);
+  select_language_block(2);
+
+  remove_previous_installations();
+  for (size_t i = 0; i < paths.size(); i++) {
+    const Block& b = blocks[i];
+    SCOPED_TRACE(b.key_name);
+    if (paths[i].empty()) continue;
+    Bytes args = read_file_bytes(paths[i] + ".args");
+    EXPECT_EQ(std::string(args.begin(), args.end()), b.runs ? paths[i] + " /X" : "");
+    EXPECT_EQ(file_exists(paths[i]), b.present && !b.runs); // deleted once it has run
+    if (b.key_name[0])
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + b.key_name).c_str());
+  }
+}

@@ -1,0 +1,39 @@
+// The destination page's helpers that tests reach directly: the figures of
+// the disk that holds a folder, the space and access check run on Next, and
+// the folder browser.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+// Free space of the disk that holds `path`, in kilobytes, or SPACE_UNKNOWN
+// when it cannot be read. A path with a drive letter is asked about its root
+// (C:\); a network path (\\server\share\...) is passed as it stands. A disk
+// with more than 4 TB free reads as SPACE_UNKNOWN - 1.
+static const uint32_t SPACE_UNKNOWN = 0xFFFFFFFFu;
+uint32_t free_space_kb(const char* path);
+// Cluster size of that disk in kilobytes (rounded up); 32 when unknown.
+uint32_t cluster_size_kb(const char* path);
+
+// Test seam: the call that reads the disk figures (null = GetDiskFreeSpaceA).
+typedef BOOL(WINAPI* DiskFreeSpaceQuery)(LPCSTR root, LPDWORD sectors_per_cluster,
+                                         LPDWORD bytes_per_sector, LPDWORD free_clusters,
+                                         LPDWORD total_clusters);
+void set_disk_free_space_query(DiskFreeSpaceQuery query);
+
+// Results of the space and access check.
+enum CheckResult { CHECK_OK = 0, CHECK_NOT_WRITABLE = 9, CHECK_LOW_SPACE = 11 };
+
+// Walks the current block's file list against the install folder (ending
+// with a backslash): adds up the clusters that the files will take beyond
+// what the files they replace take already, and makes sure that every file
+// to be replaced can be written. Sets g_ui.read_only_files_found when a
+// target was read-only (it is left read-only); a font that is already
+// installed is kept at uninstall (its removal mode 1 becomes 0 in the
+// loaded entry). CHECK_NOT_WRITABLE names the file in g_app.error_file_name.
+int check_space_and_access();
+
+// The folder browser: a modal save-file common dialog on template 7 of the
+// package, started in `folder` (260 bytes). True when the user confirmed a
+// folder, which is then in `folder`; false (folder unchanged) on Cancel or
+// when the dialog cannot be shown.
+bool browse_for_folder(HWND owner, char* folder);
