@@ -37,5 +37,5 @@ void set_page_table(const PageSlot* table);
 
 void run_wizard();
 int run_page(int template_index, DLGPROC proc, LPARAM param);
-int end_page(int button);  // 1 Back -> 1007, 2 Next -> 1, 4 Cancel -> 2
+int end_page(int button); // 1 Back -> 1007, 2 Next -> 1, 4 Cancel -> 2
 void go_to_page(int page);

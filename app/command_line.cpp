@@ -6,7 +6,9 @@
 
 namespace {
 
-char upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
+char upper(char c) {
+  return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
 
 const char* skip_spaces(const char* p) {
   while (*p == ' ') p++;
@@ -30,14 +32,14 @@ const char* read_argument(const char* p, char* out) {
   return p;
 }
 
-}  // namespace
+} // namespace
 
 void parse_command_line(const char* p) {
   if (!p) return;
   p = skip_spaces(p);
   while (*p == '-' || *p == '/') {
     char letter = upper(p[1]);
-    if (!letter) break;  // a lone switch character ends the line
+    if (!letter) break; // a lone switch character ends the line
     p += 2;
     if (letter == 'D') {
       // /DEL, /del, /DELETE; the position stays behind the D.

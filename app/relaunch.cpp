@@ -26,7 +26,7 @@ FileHandle create_free_copy_file() {
   for (int i = 0; i <= 998; i++) {
     if (!temp_copy_name(g_app.temp_path, PATH_SIZE, folder, i)) return INVALID_FILE;
     FileHandle f = file_open(g_app.temp_path, FILE_READ);
-    if (f != INVALID_FILE) {  // taken: by an earlier copy, or another setup running
+    if (f != INVALID_FILE) { // taken: by an earlier copy, or another setup running
       file_close(f);
       continue;
     }
@@ -46,7 +46,7 @@ bool copy_stub(FileHandle from, FileHandle to) {
   return ok;
 }
 
-}  // namespace
+} // namespace
 
 bool make_temp_copy() {
   // A raw stub (length 0) carries no package: there is nothing to hand over.
@@ -66,7 +66,7 @@ bool make_temp_copy() {
 bool relaunch_from_removable_disk(int show) {
   char* own = g_app.destination_path;
   if (!GetModuleFileNameA(NULL, own, PATH_SIZE)) return false;
-  if (own[0] && own[1] == ':') own[3] = 0;  // drive root, "X:\"
+  if (own[0] && own[1] == ':') own[3] = 0; // drive root, "X:\"
   if (GetDriveTypeA(own) != DRIVE_REMOVABLE) return false;
   if (!make_temp_copy()) return false;
 

@@ -4,12 +4,24 @@
 
 #include "common/heap.h"
 
-void* operator new(size_t n) { return heap_alloc(n); }
-void* operator new[](size_t n) { return heap_alloc(n); }
-void operator delete(void* p) noexcept { heap_free(p); }
-void operator delete[](void* p) noexcept { heap_free(p); }
-void operator delete(void* p, size_t) noexcept { heap_free(p); }
-void operator delete[](void* p, size_t) noexcept { heap_free(p); }
+void* operator new(size_t n) {
+  return heap_alloc(n);
+}
+void* operator new[](size_t n) {
+  return heap_alloc(n);
+}
+void operator delete(void* p) noexcept {
+  heap_free(p);
+}
+void operator delete[](void* p) noexcept {
+  heap_free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  heap_free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  heap_free(p);
+}
 
 extern "C" void __cxa_pure_virtual() {
   for (;;) {

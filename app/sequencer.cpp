@@ -8,22 +8,24 @@
 #include "ui/ui.h"
 
 const PageSlot PAGE_TABLE[PAGE_SLOT_COUNT] = {
-    {5, welcome_page_proc},      // 0 welcome
-    {3, information_page_proc},  // 1 information
-    {8, language_page_proc},     // 2 language
-    {NO_DIALOG, nullptr},        // 3 no page
-    {2, destination_page_proc},  // 4 destination folder
-    {5, ready_page_proc},        // 5 ready
-    {4, progress_page_proc},     // 6 progress
-    {6, finish_page_proc},       // 7 finish
-    {NO_DIALOG, end_slot_proc},  // 8 end of the wizard
+    {5, welcome_page_proc},     // 0 welcome
+    {3, information_page_proc}, // 1 information
+    {8, language_page_proc},    // 2 language
+    {NO_DIALOG, nullptr},       // 3 no page
+    {2, destination_page_proc}, // 4 destination folder
+    {5, ready_page_proc},       // 5 ready
+    {4, progress_page_proc},    // 6 progress
+    {6, finish_page_proc},      // 7 finish
+    {NO_DIALOG, end_slot_proc}, // 8 end of the wizard
 };
 
 namespace {
 const PageSlot* page_table = PAGE_TABLE;
 }
 
-void set_page_table(const PageSlot* table) { page_table = table ? table : PAGE_TABLE; }
+void set_page_table(const PageSlot* table) {
+  page_table = table ? table : PAGE_TABLE;
+}
 
 int end_page(int button) {
   switch (button) {
@@ -49,7 +51,7 @@ int run_page(int template_index, DLGPROC proc, LPARAM param) {
   g_wizard.page_result = PAGE_RUNNING;
   if (template_index == NO_DIALOG) return PAGE_END;
   void* page_template = copy_dialog_template((unsigned)template_index);
-  if (!page_template) return PAGE_NEXT;  // the slot is passed over
+  if (!page_template) return PAGE_NEXT; // the slot is passed over
   HWND page = CreateDialogIndirectParamA(g_app.instance, (LPCDLGTEMPLATEA)page_template,
                                          (HWND)g_app.main_dialog, proc, param);
   if (!page) {

@@ -29,7 +29,7 @@ bool bring_running_copy_to_front() {
 
 bool windows_nt() {
   OSVERSIONINFOA version;
-  version.dwOSVersionInfoSize = sizeof version;  // 148 bytes
+  version.dwOSVersionInfoSize = sizeof version; // 148 bytes
   if (!GetVersionExA(&version)) return true;
   return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
@@ -81,7 +81,7 @@ void start_recorded_program() {
 void end_of_run() {
   install_screen_saver();
   if (g_app.frame_window) {
-    DestroyWindow(g_app.frame_window);  // its WM_DESTROY posts the quit message
+    DestroyWindow(g_app.frame_window); // its WM_DESTROY posts the quit message
     g_app.frame_window = NULL;
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
@@ -90,7 +90,7 @@ void end_of_run() {
   release_process();
 }
 
-}  // namespace
+} // namespace
 
 int setup_main(HINSTANCE instance, const char* command_line, int show) {
   if (bring_running_copy_to_front()) return 0;

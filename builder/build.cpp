@@ -155,7 +155,9 @@ std::vector<std::vector<uint8_t>> make_patches(const std::vector<Source>& source
   return patches;
 }
 
-std::string errno_text() { return std::strerror(errno); }
+std::string errno_text() {
+  return std::strerror(errno);
+}
 
 // Output files written under temporary names and renamed at the end; any
 // that were not committed are removed.
@@ -171,7 +173,7 @@ public:
     std::string temp = final_path + ".pakwiz-tmp";
     fs::path folder = fs::u8path(final_path).parent_path();
     std::error_code ec;
-    if (!folder.empty()) fs::create_directories(folder, ec);  // -o may name a new folder
+    if (!folder.empty()) fs::create_directories(folder, ec); // -o may name a new folder
     files_.emplace_back(temp, final_path);
     streams_.emplace_back(std::make_unique<std::ofstream>(fs::u8path(temp), std::ios::binary));
     if (!*streams_.back())

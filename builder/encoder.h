@@ -18,4 +18,4 @@ int default_compression_level();
 // framing per block of up to 65,535 bytes.
 std::vector<uint8_t> encode_stream(const uint8_t* data, size_t size, int level);
 
-}  // namespace pakwiz
+} // namespace pakwiz

@@ -111,8 +111,8 @@ std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& in
 // applied by the setup program's own applier (patch_rebuild.h).
 std::vector<uint8_t> patched_contents(ArchiveFiles& archive, const PackageInfo& info,
                                       const FileEntryFields& e) {
-  std::string base_name = "block " + std::to_string(e.base_block) + " entry " +
-                          std::to_string(e.base_entry);
+  std::string base_name =
+      "block " + std::to_string(e.base_block) + " entry " + std::to_string(e.base_entry);
   if (e.base_block >= info.blocks.size() || !info.blocks[e.base_block].files ||
       e.base_entry >= info.blocks[e.base_block].files->size())
     fail("its base entry, " + base_name + ", does not exist");
@@ -390,8 +390,8 @@ bool verify_package(const std::string& path, std::ostream& out) {
         }
         // A patched entry's result also depends on its base.
         uint32_t base = (e.flags & 0x10) ? 0x10000u | (e.base_block << 8) | e.base_entry : 0;
-        auto key = std::make_tuple(e.position, e.packed_size, e.checksum,
-                                   (uint8_t)(e.flags & 0x11), base);
+        auto key =
+            std::make_tuple(e.position, e.packed_size, e.checksum, (uint8_t)(e.flags & 0x11), base);
         auto it = done.find(key);
         std::string problem;
         if (it != done.end()) {

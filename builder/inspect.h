@@ -29,8 +29,8 @@ bool verify_package(const std::string& path, std::ostream& out);
 // System/ and Fonts/, the uninstaller as its whole file (prefix block and
 // data), a patched file rebuilt from its base. Target names are made safe
 // (no absolute paths, no ".."). Entries that are not installed (their file
-// lies beside the setup program) are skipped. Throws BuildError for a damaged entry or an unwritable file,
-// naming it.
+// lies beside the setup program) are skipped. Throws BuildError for a damaged entry or an
+// unwritable file, naming it.
 void extract_package(const std::string& path, const std::string& dir, std::optional<int> language,
                      std::ostream& out);
 

@@ -224,11 +224,10 @@ private:
 };
 
 const std::vector<std::string> FILE_KEYS = {
-    "source",          "target",      "destination", "version_test",
-    "language_test",   "file_times",  "time",        "version",
-    "product_version", "language_id", "end_action",  "shared",
-    "removal",         "special",     "menu",        "desktop",
-    "patch_of"};
+    "source",     "target",  "destination", "version_test",    "language_test",
+    "file_times", "time",    "version",     "product_version", "language_id",
+    "end_action", "shared",  "removal",     "special",         "menu",
+    "desktop",    "patch_of"};
 
 void Parser::parse_shortcuts(const toml::table& t, FileSpec& f) const {
   if (const toml::node* m = t.get("menu")) {
@@ -379,9 +378,9 @@ void Parser::resolve_patch_bases(Project& p) const {
         if (!found)
           fail_at(base.pos, where + ": patch_of names language '" + base.language +
                                 "', which the project does not have" +
-                                (candidates.empty() ? std::string()
-                                                    : "; the nearest is '" +
-                                                          nearest_key(want, candidates) + "'"));
+                                (candidates.empty()
+                                     ? std::string()
+                                     : "; the nearest is '" + nearest_key(want, candidates) + "'"));
       }
       std::string target = base.target.empty() ? f.target : base.target;
       std::vector<size_t> matches;

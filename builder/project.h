@@ -40,10 +40,10 @@ struct FileSpec {
   // `patch_of`: the file is stored as a patch against another entry's file.
   struct PatchOf {
     SourcePos pos;
-    std::string language;       // index, code or name as written; "" = this entry's block
-    std::string target;         // ANSI; "" = this entry's own target
+    std::string language;               // index, code or name as written; "" = this entry's block
+    std::string target;                 // ANSI; "" = this entry's own target
     std::optional<uint8_t> destination; // narrows the lookup by destination kind
-    int block = -1, entry = -1; // the base entry, resolved once every block is read
+    int block = -1, entry = -1;         // the base entry, resolved once every block is read
   };
   std::optional<PatchOf> patch_of;
 };

@@ -41,7 +41,9 @@ uint32_t file_seek(FileHandle f, int32_t offset, int origin) {
   return pos == INVALID_SET_FILE_POINTER ? FILE_BAD_POSITION : pos;
 }
 
-uint32_t file_tell(FileHandle f) { return file_seek(f, 0, FROM_CURRENT); }
+uint32_t file_tell(FileHandle f) {
+  return file_seek(f, 0, FROM_CURRENT);
+}
 
 uint32_t file_size(FileHandle f) {
   DWORD size = GetFileSize(f, NULL);
@@ -52,7 +54,7 @@ void file_close(FileHandle f) {
   if (f != INVALID_FILE) CloseHandle(f);
 }
 
-#else  // POSIX
+#else // POSIX
 
 #include <errno.h>
 #include <fcntl.h>
@@ -64,7 +66,7 @@ FileHandle file_open(const char* path, int mode) {
   int fd = open(path, flags | O_CLOEXEC);
   if (fd < 0) return INVALID_FILE;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder is not a file here
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) { // a folder is not a file here
     close(fd);
     return INVALID_FILE;
   }
@@ -117,7 +119,9 @@ uint32_t file_seek(FileHandle f, int32_t offset, int origin) {
   return (uint32_t)pos;
 }
 
-uint32_t file_tell(FileHandle f) { return file_seek(f, 0, FROM_CURRENT); }
+uint32_t file_tell(FileHandle f) {
+  return file_seek(f, 0, FROM_CURRENT);
+}
 
 uint32_t file_size(FileHandle f) {
   struct stat st;

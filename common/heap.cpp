@@ -8,7 +8,9 @@
 
 static HeapFailureHook failure_hook = nullptr;
 
-void heap_set_failure_hook(HeapFailureHook hook) { failure_hook = hook; }
+void heap_set_failure_hook(HeapFailureHook hook) {
+  failure_hook = hook;
+}
 
 static void* try_alloc(size_t n, bool zero_fill, int attempt) {
   if (failure_hook && failure_hook(n, attempt)) return nullptr;

@@ -40,7 +40,7 @@ bool replace_extension(char* path, size_t cap, const char* ext) {
   const char* sep = last_separator(path);
   char* dot = nullptr;
   for (char* p = sep ? (char*)sep + 1 : path; *p; p++)
-    if (*p == '.') dot = p;  // the '.' that starts the extension (the last one)
+    if (*p == '.') dot = p; // the '.' that starts the extension (the last one)
   size_t keep = dot ? (size_t)(dot - path) : text_length(path);
   size_t n = text_length(ext);
   if (keep + n >= cap) return false;
@@ -79,9 +79,13 @@ int compare_nocase_n(const char* a, const char* b, size_t n) {
   return 0;
 }
 
-int compare_nocase(const char* a, const char* b) { return compare_nocase_n(a, b, (size_t)-1); }
+int compare_nocase(const char* a, const char* b) {
+  return compare_nocase_n(a, b, (size_t)-1);
+}
 
-bool equals_nocase(const char* a, const char* b) { return compare_nocase(a, b) == 0; }
+bool equals_nocase(const char* a, const char* b) {
+  return compare_nocase(a, b) == 0;
+}
 
 namespace {
 bool strchr_simple(const char* set, char c) {
@@ -97,7 +101,7 @@ struct Out {
     if (n + 1 < cap) p[n++] = c;
   }
 };
-}  // namespace
+} // namespace
 
 void format_text(char* out, size_t cap, const char* format, FormatArg arg) {
   if (cap == 0) return;
@@ -130,7 +134,7 @@ void format_text(char* out, size_t cap, const char* format, FormatArg arg) {
       if (!*f) break;
       continue;
     }
-    if (used) continue;  // only one argument exists
+    if (used) continue; // only one argument exists
     used = true;
     char digits[40];
     const char* body = digits;

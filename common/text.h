@@ -46,7 +46,9 @@ int compare_nocase_n(const char* a, const char* b, size_t n);
 bool equals_nocase(const char* a, const char* b);
 
 // Little-endian reads from byte buffers (unaligned).
-inline uint16_t read_u16(const uint8_t* p) { return (uint16_t)(p[0] | (p[1] << 8)); }
+inline uint16_t read_u16(const uint8_t* p) {
+  return (uint16_t)(p[0] | (p[1] << 8));
+}
 inline uint32_t read_u32(const uint8_t* p) {
   return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
@@ -68,9 +70,13 @@ inline void write_u32(uint8_t* p, uint32_t v) {
 // conversion after the first gets nothing instead of reading a missing
 // argument.
 struct FormatArg {
-  const char* text;  // for %s (null = "(null)" is never printed: empty)
-  long number;       // for the numeric conversions
+  const char* text; // for %s (null = "(null)" is never printed: empty)
+  long number;      // for the numeric conversions
 };
 void format_text(char* out, size_t cap, const char* format, FormatArg arg);
-inline FormatArg text_arg(const char* s) { return FormatArg{s, 0}; }
-inline FormatArg number_arg(long n) { return FormatArg{nullptr, n}; }
+inline FormatArg text_arg(const char* s) {
+  return FormatArg{s, 0};
+}
+inline FormatArg number_arg(long n) {
+  return FormatArg{nullptr, n};
+}

@@ -22,7 +22,7 @@ struct Walker {
     at += 2;
     return v;
   }
-  void text() {  // NUL-terminated UTF-16 string
+  void text() { // NUL-terminated UTF-16 string
     while (ok && word() != 0) {
     }
   }
@@ -39,7 +39,7 @@ struct Walker {
   }
 };
 
-}  // namespace
+} // namespace
 
 uint32_t dialog_template_size(const uint8_t* p, uint32_t available) {
   Walker w{p, available, 0, true};
@@ -58,18 +58,18 @@ uint32_t dialog_template_size(const uint8_t* p, uint32_t available) {
     items = read_u16(p + 8);
     w.take(18);
   }
-  w.name_or_ordinal();  // menu
-  w.name_or_ordinal();  // class
-  w.text();             // title
-  if (style & 0x40) {   // DS_SETFONT
+  w.name_or_ordinal(); // menu
+  w.name_or_ordinal(); // class
+  w.text();            // title
+  if (style & 0x40) {  // DS_SETFONT
     w.take(extended ? 6 : 2);
     w.text();
   }
   for (uint16_t i = 0; i < items && w.ok; i++) {
     w.align4();
     w.take(extended ? 24 : 18);
-    w.name_or_ordinal();  // class
-    w.name_or_ordinal();  // title
+    w.name_or_ordinal(); // class
+    w.name_or_ordinal(); // title
     uint16_t extra = w.word();
     w.take(extra);
   }

@@ -31,7 +31,12 @@ enum EntryFlags {
   ENTRY_FILE_TIMES = 0x08,
   ENTRY_PATCH = 0x10,
 };
-enum DestinationKind { DEST_INSTALL_FOLDER = 0, DEST_WINDOWS = 1, DEST_SHARED_SYSTEM = 2, DEST_FONT = 3 };
+enum DestinationKind {
+  DEST_INSTALL_FOLDER = 0,
+  DEST_WINDOWS = 1,
+  DEST_SHARED_SYSTEM = 2,
+  DEST_FONT = 3
+};
 enum EndAction { END_NONE = 0, END_OPEN_DOCUMENT = 1, END_START_PROGRAM = 2 };
 enum RemovalMode { REMOVAL_KEEP = 0, REMOVAL_REMOVE = 1, REMOVAL_NOT_INSTALLED = 2 };
 enum SpecialHandling { SPECIAL_NONE = 0, SPECIAL_SCREEN_SAVER = 1, SPECIAL_SELF_REGISTER = 2 };
@@ -45,23 +50,57 @@ enum EntryString {
   STR_DESKTOP_ARGS = 5,
 };
 
-inline uint16_t entry_length(const uint8_t* e) { return read_u16(e); }
-inline uint16_t entry_status(const uint8_t* e) { return read_u16(e + 2); }
-inline void set_entry_status(uint8_t* e, uint16_t status) { write_u16(e + 2, status); }
-inline uint16_t entry_icon_index(const uint8_t* e) { return read_u16(e + 4); }
-inline uint32_t entry_archive_position(const uint8_t* e) { return read_u32(e + 6); }
-inline uint32_t entry_packed_size(const uint8_t* e) { return read_u32(e + 10); }
-inline uint32_t entry_file_size(const uint8_t* e) { return read_u32(e + 14); }
-inline uint32_t entry_checksum(const uint8_t* e) { return read_u32(e + 18); }
-inline uint8_t entry_flags(const uint8_t* e) { return e[22]; }
-inline uint8_t entry_destination(const uint8_t* e) { return e[23]; }
-inline uint8_t entry_end_action(const uint8_t* e) { return e[24]; }
-inline uint8_t entry_shared_count(const uint8_t* e) { return e[25]; }
-inline uint8_t entry_removal_mode(const uint8_t* e) { return e[26]; }
-inline void set_entry_removal_mode(uint8_t* e, uint8_t mode) { e[26] = mode; }
-inline uint8_t entry_special(const uint8_t* e) { return e[27]; }
-inline uint8_t entry_base_block(const uint8_t* e) { return e[28]; }
-inline uint8_t entry_base_entry(const uint8_t* e) { return e[29]; }
+inline uint16_t entry_length(const uint8_t* e) {
+  return read_u16(e);
+}
+inline uint16_t entry_status(const uint8_t* e) {
+  return read_u16(e + 2);
+}
+inline void set_entry_status(uint8_t* e, uint16_t status) {
+  write_u16(e + 2, status);
+}
+inline uint16_t entry_icon_index(const uint8_t* e) {
+  return read_u16(e + 4);
+}
+inline uint32_t entry_archive_position(const uint8_t* e) {
+  return read_u32(e + 6);
+}
+inline uint32_t entry_packed_size(const uint8_t* e) {
+  return read_u32(e + 10);
+}
+inline uint32_t entry_file_size(const uint8_t* e) {
+  return read_u32(e + 14);
+}
+inline uint32_t entry_checksum(const uint8_t* e) {
+  return read_u32(e + 18);
+}
+inline uint8_t entry_flags(const uint8_t* e) {
+  return e[22];
+}
+inline uint8_t entry_destination(const uint8_t* e) {
+  return e[23];
+}
+inline uint8_t entry_end_action(const uint8_t* e) {
+  return e[24];
+}
+inline uint8_t entry_shared_count(const uint8_t* e) {
+  return e[25];
+}
+inline uint8_t entry_removal_mode(const uint8_t* e) {
+  return e[26];
+}
+inline void set_entry_removal_mode(uint8_t* e, uint8_t mode) {
+  e[26] = mode;
+}
+inline uint8_t entry_special(const uint8_t* e) {
+  return e[27];
+}
+inline uint8_t entry_base_block(const uint8_t* e) {
+  return e[28];
+}
+inline uint8_t entry_base_entry(const uint8_t* e) {
+  return e[29];
+}
 
 // Offset of the version block / file times / strings inside an entry.
 inline uint32_t entry_times_offset(const uint8_t* e) {
@@ -88,7 +127,9 @@ inline const char* entry_string(const uint8_t* e, unsigned k) {
 }
 
 // The entry after e in its list.
-inline uint8_t* next_entry(uint8_t* e) { return e + entry_length(e); }
+inline uint8_t* next_entry(uint8_t* e) {
+  return e + entry_length(e);
+}
 
 // Entry number `index` of language block `block`'s file list, or null when
 // the block, the list or the entry does not exist.

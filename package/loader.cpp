@@ -25,10 +25,10 @@ namespace {
 // Internal results of the record loop.
 enum LoadError {
   LOAD_OK = 0,
-  LOAD_READ_FAILED = 1,  // a header, field or payload could not be read
-  LOAD_NO_MEMORY = 5,    // a record buffer could not be allocated
-  LOAD_NO_FOLDER = 12,   // a folder slot could not be allocated
-  LOAD_DAMAGED = 31,     // the script breaks the format's rules
+  LOAD_READ_FAILED = 1, // a header, field or payload could not be read
+  LOAD_NO_MEMORY = 5,   // a record buffer could not be allocated
+  LOAD_NO_FOLDER = 12,  // a folder slot could not be allocated
+  LOAD_DAMAGED = 31,    // the script breaks the format's rules
 };
 
 // Deflate cannot expand by more than this factor; a larger stated unpacked
@@ -148,12 +148,12 @@ bool check_bitmap(const Buffer& bmp) {
   int32_t width = (int32_t)read_u32(h + 4), height = (int32_t)read_u32(h + 8);
   uint16_t bit_count = read_u16(h + 14);
   uint32_t compression = read_u32(h + 16), colours_used = read_u32(h + 32);
-  if (read_u32(h) != 40 || compression != 0) return false;  // uncompressed RGB only
+  if (read_u32(h) != 40 || compression != 0) return false; // uncompressed RGB only
   if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 16 && bit_count != 24 &&
       bit_count != 32)
     return false;
   uint64_t table = colours_used ? 4ull * colours_used : ((4ull << bit_count) & 0xFFFF);
-  if (bit_count == 8 && table < 1024) table = 1024;  // the palette reads all 256 entries
+  if (bit_count == 8 && table < 1024) table = 1024; // the palette reads all 256 entries
   uint64_t bits = info + 40 + table;
   uint64_t rows = height < 0 ? (uint64_t)(-(int64_t)height) : (uint64_t)height;
   uint64_t stride = width > 0 ? (((uint64_t)width * bit_count + 31) / 32) * 4 : 0;
@@ -172,7 +172,9 @@ bool check_templates(const Buffer& rec) {
   return true;
 }
 
-bool check_text(const Buffer& text) { return text.size > 0 && text.data[text.size - 1] == 0; }
+bool check_text(const Buffer& text) {
+  return text.size > 0 && text.data[text.size - 1] == 0;
+}
 
 // Patched entries name a base entry in any block: it must exist.
 bool check_base_entries() {
@@ -193,7 +195,7 @@ void replace_buffer(Buffer* slot, const Buffer& fresh) {
   *slot = fresh;
 }
 
-}  // namespace
+} // namespace
 
 int read_record_payload(FileHandle file, uint16_t flags, uint32_t length, Buffer* out) {
   out->data = nullptr;
@@ -230,7 +232,7 @@ int load_language_record(FileHandle file, uint16_t flags, uint32_t length, int i
   Buffer rec;
   int err = read_record_payload(file, flags, length, &rec);
   if (err) return err;
-  block->language.data = rec.data;  // owned by the block from here on
+  block->language.data = rec.data; // owned by the block from here on
   block->language.size = rec.size;
   if (!check_language_record(rec, &block->language)) return LOAD_DAMAGED;
   block->folder = (char*)heap_alloc(PATH_SIZE, true);
@@ -244,14 +246,14 @@ int load_language_record(FileHandle file, uint16_t flags, uint32_t length, int i
 }
 
 int load_block_record(FileHandle file, int type, uint16_t flags, uint32_t length, int index) {
-  if (index < 0) return LOAD_DAMAGED;  // a per-block record before any language record
+  if (index < 0) return LOAD_DAMAGED; // a per-block record before any language record
   Buffer list;
   int err = read_record_payload(file, flags, length, &list);
   if (err) return err;
   bool ok = type == REC_FILE_LIST ? check_file_list(list) : check_entry_list(list, type);
   LanguageBlock* block = &g_package.blocks[index];
-  Buffer* slot = type == REC_FILE_LIST ? &block->file_list
-                 : type == REC_INI_LIST ? &block->ini_list
+  Buffer* slot = type == REC_FILE_LIST       ? &block->file_list
+                 : type == REC_INI_LIST      ? &block->ini_list
                  : type == REC_REGISTRY_LIST ? &block->registry_list
                                              : &block->patch_list;
   replace_buffer(slot, list);
@@ -341,7 +343,7 @@ bool has_loaded_block() {
   return false;
 }
 
-}  // namespace
+} // namespace
 
 bool load_package() {
   if (g_package.stub_length == 0) return false;
@@ -365,7 +367,7 @@ bool load_package() {
     uint16_t tag = read_u16(header), flags = read_u16(header + 2);
     uint32_t length = read_u32(header + 4);
     if (length == 0) {
-      if (tag == TAG_END) break;  // the script ended without a size word
+      if (tag == TAG_END) break; // the script ended without a size word
       continue;
     }
     uint32_t here = file_tell(file);
@@ -385,7 +387,7 @@ bool load_package() {
       break;
     }
     if (length > file_length - here) {
-      err = LOAD_READ_FAILED;  // the record runs past the end of the file
+      err = LOAD_READ_FAILED; // the record runs past the end of the file
       break;
     }
     uint32_t record_end = here + length;
@@ -393,13 +395,14 @@ bool load_package() {
     switch (type) {
     case REC_SETUP_FLAGS: {
       uint8_t word[4] = {0, 0, 0, 0};
-      file_read_exact(file, word, 4);  // raw, whatever the compressed flag says
+      file_read_exact(file, word, 4); // raw, whatever the compressed flag says
       g_package.setup_flags = read_u32(word);
       break;
     }
     case REC_START: {
       uint8_t words[4];
-      if (file_read_exact(file, words, 2) != FILE_OK || file_read_exact(file, words + 2, 2) != FILE_OK)
+      if (file_read_exact(file, words, 2) != FILE_OK ||
+          file_read_exact(file, words + 2, 2) != FILE_OK)
         err = LOAD_READ_FAILED;
       else {
         g_package.start_page = read_u16(words);
@@ -425,7 +428,7 @@ bool load_package() {
     case REC_PREFIX:
       err = load_global_record(file, type, flags, length);
       break;
-    default:  // types 4 and 8 and unknown tags are passed over
+    default: // types 4 and 8 and unknown tags are passed over
       break;
     }
     if (err) {
@@ -445,9 +448,8 @@ bool load_package() {
   }
   file_close(file);
 
-  if (err == LOAD_OK &&
-      (g_package.block_count == 0 || g_package.start_block >= g_package.block_count ||
-       !check_base_entries()))
+  if (err == LOAD_OK && (g_package.block_count == 0 ||
+                         g_package.start_block >= g_package.block_count || !check_base_entries()))
     err = LOAD_DAMAGED;
   if (err == LOAD_DAMAGED) {
     report_damaged_package();

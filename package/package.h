@@ -21,7 +21,7 @@ enum {
   RECORD_HEADER_SIZE = 8,
   LANGUAGE_FIXED_SIZE = 84,
   TEMPLATE_COPY_SIZE = 16384,
-  TEMPLATE_COUNT = 9,  // template indexes 0..8 are looked up
+  TEMPLATE_COUNT = 9, // template indexes 0..8 are looked up
 };
 
 enum RecordType {
@@ -46,10 +46,14 @@ static const uint16_t RECORD_COMPRESSED = 1;
 // Setup flags (record type 0).
 enum { SETUP_FULL_SCREEN = 0x1, SETUP_REMOVE_PREVIOUS = 0x10 };
 // Language flags (language record offset 0).
-enum { LANG_FOLDER_CHANGEABLE = 0x2, LANG_STORE_FOLDER_REGISTRY = 0x4, LANG_STORE_FOLDER_INI = 0x8 };
+enum {
+  LANG_FOLDER_CHANGEABLE = 0x2,
+  LANG_STORE_FOLDER_REGISTRY = 0x4,
+  LANG_STORE_FOLDER_INI = 0x8
+};
 
 struct Buffer {
-  uint8_t* data;  // null when absent
+  uint8_t* data; // null when absent
   uint32_t size;
 };
 
@@ -62,18 +66,18 @@ struct LanguageRecord {
   const char* uninstall_key;
   const char* name;
   const char* default_folder;
-  uint32_t registry_root;  // root key index, not an offset
+  uint32_t registry_root; // root key index, not an offset
   const char* registry_key;
   const char* registry_value;
   const char* ini_file;
   const char* ini_section;
   const char* ini_key;
-  const uint8_t* tables[STRING_TABLES];  // u16 count + strings; end = data + size
+  const uint8_t* tables[STRING_TABLES]; // u16 count + strings; end = data + size
 };
 
 struct LanguageBlock {
   LanguageRecord language;
-  char* folder;  // 260-byte folder slot
+  char* folder; // 260-byte folder slot
   Buffer file_list;
   Buffer ini_list;
   Buffer registry_list;
@@ -81,33 +85,33 @@ struct LanguageBlock {
 };
 
 struct PackageState {
-  uint32_t stub_length;  // copied from the stub's own field (tests may set it)
+  uint32_t stub_length; // copied from the stub's own field (tests may set it)
   uint32_t setup_flags;
-  Buffer billboard;   // BMP file image
-  Buffer background;  // BMP file image
-  Buffer title;       // NUL-terminated text
-  Buffer templates;   // dialog template record
-  Buffer title_font;  // LOGFONTA (60 bytes)
-  Buffer prefix;      // file prefix block of the uninstaller
-  uint16_t start_page;   // 0xFFFF = the whole wizard
-  uint16_t start_block;  // language block selected after loading
+  Buffer billboard;     // BMP file image
+  Buffer background;    // BMP file image
+  Buffer title;         // NUL-terminated text
+  Buffer templates;     // dialog template record
+  Buffer title_font;    // LOGFONTA (60 bytes)
+  Buffer prefix;        // file prefix block of the uninstaller
+  uint16_t start_page;  // 0xFFFF = the whole wizard
+  uint16_t start_block; // language block selected after loading
   int block_count;
   LanguageBlock blocks[MAX_BLOCKS];
   // Current language block (select_language_block).
   int current_block;
   const LanguageRecord* current_language;
-  uint8_t* first_entry;  // first file entry of the current block, or null
+  uint8_t* first_entry; // first file entry of the current block, or null
   uint32_t entry_count;
   // Handed to the archive reader.
-  uint32_t archive_offset;  // file position of the archive size word
+  uint32_t archive_offset; // file position of the archive size word
   uint32_t archive_size;
 };
 extern PackageState g_package;
 
 // Loads the package from g_app.package_path, starting at g_package.stub_length
-// (set by start-up from the stub's own field, or by a test). On success the loaded state is complete and a language block
-// is selected. A damaged package shows message 31 of table 6 where the package
-// could be read far enough to have it.
+// (set by start-up from the stub's own field, or by a test). On success the loaded state is
+// complete and a language block is selected. A damaged package shows message 31 of table 6 where
+// the package could be read far enough to have it.
 bool load_package();
 // Frees every buffer of the loaded package.
 void release_package();

@@ -112,7 +112,8 @@ void select_language_block(int index) {
     g_package.first_entry = nullptr;
   }
   g_package.current_language = &block->language;
-  if (block->folder && g_app.install_folder) text_copy(g_app.install_folder, PATH_SIZE, block->folder);
+  if (block->folder && g_app.install_folder)
+    text_copy(g_app.install_folder, PATH_SIZE, block->folder);
 }
 
 uint8_t* find_file_entry(int block, uint32_t index) {

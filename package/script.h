@@ -34,8 +34,20 @@ void select_language_block(int index);
 
 // Standard Windows message box styles and answers, for portable code.
 enum {
-  MSG_OK = 0x0, MSG_OKCANCEL = 0x1, MSG_ABORTRETRYIGNORE = 0x2, MSG_YESNO = 0x4,
-  MSG_ICONQUESTION = 0x20, MSG_ICONINFORMATION = 0x40, MSG_DEFBUTTON2 = 0x100,
+  MSG_OK = 0x0,
+  MSG_OKCANCEL = 0x1,
+  MSG_ABORTRETRYIGNORE = 0x2,
+  MSG_YESNO = 0x4,
+  MSG_ICONQUESTION = 0x20,
+  MSG_ICONINFORMATION = 0x40,
+  MSG_DEFBUTTON2 = 0x100,
 };
-enum { ANSWER_OK = 1, ANSWER_CANCEL = 2, ANSWER_ABORT = 3, ANSWER_RETRY = 4, ANSWER_IGNORE = 5,
-       ANSWER_YES = 6, ANSWER_NO = 7 };
+enum {
+  ANSWER_OK = 1,
+  ANSWER_CANCEL = 2,
+  ANSWER_ABORT = 3,
+  ANSWER_RETRY = 4,
+  ANSWER_IGNORE = 5,
+  ANSWER_YES = 6,
+  ANSWER_NO = 7
+};

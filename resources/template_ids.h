@@ -55,14 +55,14 @@
    old-style save-file common dialog expects in a custom template. */
 #define IDC_BROWSER_FOLDER 101
 #define IDC_BROWSER_LABEL 1009
-#define IDC_CD_CURRENT_DIR 1088  /* stc1 */
-#define IDC_CD_TYPE_LABEL 1089   /* stc2 */
-#define IDC_CD_NAME_LABEL 1090   /* stc3 */
-#define IDC_CD_DRIVE_LABEL 1091  /* stc4 */
-#define IDC_CD_FILE_LIST 1120    /* lst1 */
-#define IDC_CD_FOLDER_LIST 1121  /* lst2 */
-#define IDC_CD_TYPE_COMBO 1136   /* cmb1 */
-#define IDC_CD_DRIVE_COMBO 1137  /* cmb2 */
-#define IDC_CD_FILE_NAME 1152    /* edt1 */
+#define IDC_CD_CURRENT_DIR 1088 /* stc1 */
+#define IDC_CD_TYPE_LABEL 1089  /* stc2 */
+#define IDC_CD_NAME_LABEL 1090  /* stc3 */
+#define IDC_CD_DRIVE_LABEL 1091 /* stc4 */
+#define IDC_CD_FILE_LIST 1120   /* lst1 */
+#define IDC_CD_FOLDER_LIST 1121 /* lst2 */
+#define IDC_CD_TYPE_COMBO 1136  /* cmb1 */
+#define IDC_CD_DRIVE_COMBO 1137 /* cmb2 */
+#define IDC_CD_FILE_NAME 1152   /* edt1 */
 
 #endif

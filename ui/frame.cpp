@@ -109,13 +109,12 @@ void paint_line_gradient(HDC dc, const RECT& update, int height) {
 void paint_title(HDC dc) {
   const Buffer& title = g_package.title;
   const Buffer& font_record = g_package.title_font;
-  if (!title.data || !title.data[0] || !font_record.data ||
-      font_record.size < sizeof(LOGFONTA))
+  if (!title.data || !title.data[0] || !font_record.data || font_record.size < sizeof(LOGFONTA))
     return;
   HFONT font = CreateFontIndirectA((const LOGFONTA*)font_record.data);
   HGDIOBJ previous = font ? SelectObject(dc, font) : NULL;
   SetBkMode(dc, TRANSPARENT);
-  const char* text = (const char*)title.data;  // NUL-terminated: checked when loaded
+  const char* text = (const char*)title.data; // NUL-terminated: checked when loaded
   int length = lstrlenA(text);
   SetTextColor(dc, RGB(0, 0, 0));
   TextOutA(dc, 14, 14, text, length);
@@ -136,8 +135,7 @@ void paint_background(HWND window) {
     EndPaint(window, &ps);
     return;
   }
-  const BITMAPINFOHEADER* info =
-      bitmap_info(g_package.background.data, g_package.background.size);
+  const BITMAPINFOHEADER* info = bitmap_info(g_package.background.data, g_package.background.size);
   if (info) {
     tile_bitmap(dc, client, info);
   } else if (client.bottom > 0) {
@@ -173,9 +171,11 @@ bool on_sys_command(WPARAM wparam) {
   return false;
 }
 
-}  // namespace
+} // namespace
 
-bool full_screen_mode() { return (g_package.setup_flags & SETUP_FULL_SCREEN) != 0; }
+bool full_screen_mode() {
+  return (g_package.setup_flags & SETUP_FULL_SCREEN) != 0;
+}
 
 COLORREF gradient_color(int v, int height) {
   // Start colour (0, 0, 255), end colour black: only blue changes, by -255.
@@ -188,7 +188,7 @@ COLORREF gradient_color(int v, int height) {
 void fill_gradient_pattern(uint8_t* pixels, int band_top, int height) {
   COLORREF samples[8];
   for (int i = 0; i < 8; i++) {
-    int v = band_top + 8 * i;  // samples 8 lines apart: one band mixes 57 lines
+    int v = band_top + 8 * i; // samples 8 lines apart: one band mixes 57 lines
     samples[i] = gradient_color(v < height ? v : height, height);
   }
   for (int r = 0; r < 8; r++)
@@ -208,15 +208,13 @@ const BITMAPINFOHEADER* bitmap_info(const uint8_t* image, uint32_t size) {
 }
 
 const void* bitmap_bits(const BITMAPINFOHEADER* info) {
-  uint64_t table = info->biClrUsed ? 4ull * info->biClrUsed
-                                   : ((4ull << info->biBitCount) & 0xFFFF);
+  uint64_t table = info->biClrUsed ? 4ull * info->biClrUsed : ((4ull << info->biBitCount) & 0xFFFF);
   return (const uint8_t*)info + sizeof(BITMAPINFOHEADER) + table;
 }
 
 HPALETTE palette_for_bitmap(HDC dc, const BITMAPINFOHEADER* info) {
   if (!info || info->biBitCount != 8) return NULL;
-  LOGPALETTE* palette =
-      (LOGPALETTE*)heap_alloc(sizeof(LOGPALETTE) + 255 * sizeof(PALETTEENTRY));
+  LOGPALETTE* palette = (LOGPALETTE*)heap_alloc(sizeof(LOGPALETTE) + 255 * sizeof(PALETTEENTRY));
   if (!palette) return NULL;
   palette->palVersion = 0x300;
   palette->palNumEntries = 256;
@@ -252,9 +250,9 @@ ATOM register_frame_class() {
 
 bool create_frame_window() {
   DWORD style = full_screen_mode() ? FULL_SCREEN_STYLE : WINDOWED_STYLE;
-  HWND frame = CreateWindowExA(0, FRAME_CLASS_NAME, get_string(6, 0), style, 0, 0,
-                               g_app.screen_width, g_app.screen_height, NULL, NULL, g_app.instance,
-                               NULL);
+  HWND frame =
+      CreateWindowExA(0, FRAME_CLASS_NAME, get_string(6, 0), style, 0, 0, g_app.screen_width,
+                      g_app.screen_height, NULL, NULL, g_app.instance, NULL);
   if (!frame) return false;
   g_app.frame_window = frame;
   g_ui.center_x = g_app.screen_width / 2;

@@ -60,8 +60,7 @@ void on_init_dialog(HWND dialog) {
   GetWindowRect((HWND)g_app.frame_window, &frame);
   GetWindowRect(dialog, &own);
   POINT at = centred_position(g_ui.center_x, g_ui.center_y, frame.right - frame.left,
-                              frame.bottom - frame.top, own.right - own.left,
-                              own.bottom - own.top);
+                              frame.bottom - frame.top, own.right - own.left, own.bottom - own.top);
   SetWindowPos(dialog, NULL, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   apply_dialog_font(dialog);
   PostMessageA(dialog, WM_NCACTIVATE, 1, 0);
@@ -86,7 +85,7 @@ void cancel_request() {
   if (show_message(get_string(6, 14), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
   show_message(get_string(6, 15), MB_ICONINFORMATION);
   g_wizard.page_result = PAGE_END;
-  clear_end_actions();  // nothing is launched after a cancelled setup
+  clear_end_actions(); // nothing is launched after a cancelled setup
 }
 
 void on_command(HWND dialog, WPARAM wparam, LPARAM lparam) {
@@ -120,7 +119,7 @@ bool on_sys_command(WPARAM wparam) {
   return false;
 }
 
-}  // namespace
+} // namespace
 
 POINT centred_position(int cx, int cy, int frame_w, int frame_h, int w, int h) {
   POINT p;

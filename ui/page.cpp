@@ -51,13 +51,15 @@ void enable_button(int id, bool enable) {
   if (button) EnableWindow(button, enable);
 }
 
-}  // namespace
+} // namespace
 
 int page_string_table(int page) {
   return page >= 0 && page < 9 ? PAGE_STRING_TABLES[page] : -1;
 }
 
-bool information_text_present() { return get_string(1, 1)[0] != 0; }
+bool information_text_present() {
+  return get_string(1, 1)[0] != 0;
+}
 
 void page_start(HWND page, uint32_t button_flags) {
   g_ui.current_page = page;

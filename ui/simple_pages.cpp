@@ -12,9 +12,13 @@
 
 namespace {
 
-void focus_next() { SetFocus(GetDlgItem((HWND)g_app.main_dialog, ID_NEXT)); }
+void focus_next() {
+  SetFocus(GetDlgItem((HWND)g_app.main_dialog, ID_NEXT));
+}
 
-int language_count() { return g_package.block_count; }
+int language_count() {
+  return g_package.block_count;
+}
 
 // The language page: one radio button per block, the current one checked.
 void show_languages(HWND page) {
@@ -54,7 +58,7 @@ void show_install_folder(HWND page) {
   heap_free(sentence);
 }
 
-}  // namespace
+} // namespace
 
 INT_PTR CALLBACK welcome_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
@@ -122,10 +126,12 @@ INT_PTR CALLBACK ready_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM)
   case WM_COMMAND:
     if (LOWORD(wparam) == ID_NEXT && g_ui.read_only_files_found &&
         show_message(get_string(6, 7), MB_YESNO | MB_ICONQUESTION) != IDYES)
-      return handled(page);  // stay on the ready page
+      return handled(page); // stay on the ready page
     break;
   }
   return control_colors(message, wparam);
 }
 
-INT_PTR CALLBACK end_slot_proc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CALLBACK end_slot_proc(HWND, UINT, WPARAM, LPARAM) {
+  return FALSE;
+}

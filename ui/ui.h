@@ -5,13 +5,13 @@
 #include <stdint.h>
 
 struct UiState {
-  HWND current_page;      // page window of the running page, or null
-  uint32_t button_flags;  // BUTTON_* of the running page
-  HBRUSH face_brush;      // button-face brush (or the stock LTGRAY_BRUSH)
+  HWND current_page;     // page window of the running page, or null
+  uint32_t button_flags; // BUTTON_* of the running page
+  HBRUSH face_brush;     // button-face brush (or the stock LTGRAY_BRUSH)
   bool face_brush_is_stock;
-  HFONT dialog_font;      // normal-weight copy of the main dialog's font
-  int center_x, center_y; // screen centre (the frame's)
-  bool read_only_files_found;  // set by the destination page's check, asked about on the ready page
+  HFONT dialog_font;          // normal-weight copy of the main dialog's font
+  int center_x, center_y;     // screen centre (the frame's)
+  bool read_only_files_found; // set by the destination page's check, asked about on the ready page
 };
 extern UiState g_ui;
 
@@ -27,11 +27,19 @@ enum ButtonFlags {
 
 // Control identifiers shared by the main dialog and the pages.
 enum {
-  ID_NEXT = 1, ID_CANCEL = 2, ID_BACK = 1007, ID_PAGE_ANCHOR = 1006,
-  ID_TEXT0 = 1000, ID_TEXT1 = 1001, ID_TEXT2 = 1002, ID_TEXT3 = 1003,
+  ID_NEXT = 1,
+  ID_CANCEL = 2,
+  ID_BACK = 1007,
+  ID_PAGE_ANCHOR = 1006,
+  ID_TEXT0 = 1000,
+  ID_TEXT1 = 1001,
+  ID_TEXT2 = 1002,
+  ID_TEXT3 = 1003,
   ID_FOLDER = 1004,
-  ID_BILLBOARD = 1011, ID_PANEL = 1012,
-  ID_LANGUAGE_FIRST = 1021, ID_LANGUAGE_LAST = 1026,
+  ID_BILLBOARD = 1011,
+  ID_PANEL = 1012,
+  ID_LANGUAGE_FIRST = 1021,
+  ID_LANGUAGE_LAST = 1026,
 };
 
 // True when the package asks for the full-screen frame (setup flags bit 0).
@@ -71,7 +79,7 @@ POINT centred_position(int cx, int cy, int frame_w, int frame_h, int w, int h);
 
 // Common page behaviour.
 void page_start(HWND page, uint32_t button_flags);
-void set_button_label(int button, unsigned string);  // button 1 Back, 2 Next, 4 Cancel
+void set_button_label(int button, unsigned string); // button 1 Back, 2 Next, 4 Cancel
 INT_PTR handled(HWND page);
 // String table of a page number (page map), or -1.
 int page_string_table(int page);

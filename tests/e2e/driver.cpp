@@ -34,7 +34,9 @@ struct StepFailure {
   std::string what;
 };
 
-[[noreturn]] void fail(const std::string& what) { throw StepFailure{what}; }
+[[noreturn]] void fail(const std::string& what) {
+  throw StepFailure{what};
+}
 
 void log(const char* format, ...) {
   va_list args;
@@ -46,7 +48,9 @@ void log(const char* format, ...) {
   va_end(args);
 }
 
-std::string quote(const std::string& s) { return "\"" + s + "\""; }
+std::string quote(const std::string& s) {
+  return "\"" + s + "\"";
+}
 
 bool ends_with_nocase(const std::string& s, const std::string& tail) {
   if (tail.size() > s.size()) return false;
@@ -88,8 +92,8 @@ std::string text_of(HWND w) {
     fail("window does not answer WM_GETTEXTLENGTH");
   std::vector<char> buffer(length + 2, 0);
   DWORD_PTR got = 0;
-  SendMessageTimeoutA(w, WM_GETTEXT, (WPARAM)buffer.size(), (LPARAM)buffer.data(),
-                      SMTO_ABORTIFHUNG, 5000, &got);
+  SendMessageTimeoutA(w, WM_GETTEXT, (WPARAM)buffer.size(), (LPARAM)buffer.data(), SMTO_ABORTIFHUNG,
+                      5000, &got);
   return std::string(buffer.data());
 }
 
@@ -116,7 +120,7 @@ std::vector<HWND> direct_children(HWND parent, const char* class_name) {
 
 struct Image {
   int width = 0, height = 0;
-  std::vector<uint32_t> pixels;  // 0x00RRGGBB, top row first
+  std::vector<uint32_t> pixels; // 0x00RRGGBB, top row first
   uint32_t at(int x, int y) const { return pixels[(size_t)y * width + x]; }
 };
 
@@ -129,7 +133,7 @@ Image capture_screen() {
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   info.bmiHeader.biWidth = image.width;
-  info.bmiHeader.biHeight = -image.height;  // top-down
+  info.bmiHeader.biHeight = -image.height; // top-down
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
@@ -148,8 +152,12 @@ Image capture_screen() {
   return image;
 }
 
-void write_u16(std::ofstream& f, uint16_t v) { f.write((const char*)&v, 2); }
-void write_u32(std::ofstream& f, uint32_t v) { f.write((const char*)&v, 4); }
+void write_u16(std::ofstream& f, uint16_t v) {
+  f.write((const char*)&v, 2);
+}
+void write_u32(std::ofstream& f, uint32_t v) {
+  f.write((const char*)&v, 4);
+}
 
 // A 24-bit bottom-up BMP, which every converter reads.
 void save_bmp(const std::string& path, const Image& image) {
@@ -321,17 +329,17 @@ struct Step {
   int line;
   std::string command;
   std::vector<std::string> args;
-  std::string rest;  // the text behind the command, expanded, for raw command lines
+  std::string rest; // the text behind the command, expanded, for raw command lines
 };
 
 class Driver {
- public:
+public:
   std::string setup, work, shots;
   int timeout_ms = 15000;
 
   int run(const std::vector<Step>& steps);
 
- private:
+private:
   HANDLE process_ = NULL;
   DWORD pid_ = 0;
   bool exited_ = false;
@@ -462,10 +470,9 @@ class Driver {
     return all;
   }
   static int answer_id(const std::string& name) {
-    static const std::map<std::string, int> ids = {{"ok", IDOK},       {"cancel", IDCANCEL},
-                                                   {"abort", IDABORT}, {"retry", IDRETRY},
-                                                   {"ignore", IDIGNORE}, {"yes", IDYES},
-                                                   {"no", IDNO}};
+    static const std::map<std::string, int> ids = {
+        {"ok", IDOK},         {"cancel", IDCANCEL}, {"abort", IDABORT}, {"retry", IDRETRY},
+        {"ignore", IDIGNORE}, {"yes", IDYES},       {"no", IDNO}};
     auto it = ids.find(name);
     if (it == ids.end()) fail("not a message box button: " + name);
     return it->second;
@@ -478,7 +485,7 @@ class Driver {
       DWORD_PTR r;
       SendMessageTimeoutA(f, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &r);
     }
-    Sleep(150);  // the X server draws asynchronously
+    Sleep(150); // the X server draws asynchronously
   }
   void screenshot(const std::string& name) {
     if (shots.empty()) return;
@@ -491,8 +498,8 @@ class Driver {
   }
 
   struct ClientArea {
-    RECT screen;  // the frame's client area in screen coordinates
-    RECT dialog;  // the main dialog in screen coordinates
+    RECT screen; // the frame's client area in screen coordinates
+    RECT dialog; // the main dialog in screen coordinates
   };
   ClientArea client_area() {
     HWND f = need(frame(), "wizard frame");
@@ -506,8 +513,8 @@ class Driver {
   std::string command_line_of_process() {
     need_process();
     typedef NTSTATUS(NTAPI * Query)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
-    Query query = (Query)(void*)GetProcAddress(GetModuleHandleA("ntdll.dll"),
-                                               "NtQueryInformationProcess");
+    Query query =
+        (Query)(void*)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
     PROCESS_BASIC_INFORMATION basic = {};
     if (!query || query(process_, ProcessBasicInformation, &basic, sizeof basic, NULL) != 0)
       fail("cannot query the process");
@@ -563,9 +570,9 @@ class Driver {
   }
   static void arity(const Step& s, size_t low, size_t high) {
     if (s.args.size() < low || s.args.size() > high)
-      fail(s.command + " takes " + (low == high ? std::to_string(low)
-                                                : std::to_string(low) + " to " +
-                                                      std::to_string(high)) +
+      fail(s.command + " takes " +
+           (low == high ? std::to_string(low)
+                        : std::to_string(low) + " to " + std::to_string(high)) +
            " arguments");
   }
 
@@ -645,8 +652,9 @@ void Driver::check_gradient(int tolerance) {
       }
     }
   if (checked == 0) fail("no background pixel to check");
-  if (wrong) fail(std::to_string(wrong) + " of " + std::to_string(checked) +
-                  " gradient pixels differ; first at " + first);
+  if (wrong)
+    fail(std::to_string(wrong) + " of " + std::to_string(checked) +
+         " gradient pixels differ; first at " + first);
   log("gradient: %d pixels of a %d-line client match", checked, height);
 }
 
@@ -662,7 +670,7 @@ void Driver::check_tiled(const std::string& path, int tolerance) {
     for (int x = 0; x < width; x += 3) {
       int sx = a.screen.left + x, sy = a.screen.top + y;
       POINT pt = {sx, sy};
-      if (PtInRect(&a.dialog, pt) || (x < 600 && y < 80)) continue;  // dialog, title
+      if (PtInRect(&a.dialog, pt) || (x < 600 && y < 80)) continue; // dialog, title
       if (sx >= shot.width || sy >= shot.height) continue;
       uint32_t want = tile.at(x % tile.width, y % tile.height), got = shot.at(sx, sy);
       checked++;
@@ -670,8 +678,9 @@ void Driver::check_tiled(const std::string& path, int tolerance) {
         first = "client (" + std::to_string(x) + ", " + std::to_string(y) + "): want " +
                 rgb_text(want) + ", got " + rgb_text(got);
     }
-  if (wrong) fail(std::to_string(wrong) + " of " + std::to_string(checked) +
-                  " background pixels differ from the tiled bitmap; first at " + first);
+  if (wrong)
+    fail(std::to_string(wrong) + " of " + std::to_string(checked) +
+         " background pixels differ from the tiled bitmap; first at " + first);
   log("tiled background: %d pixels match %s", checked, path.c_str());
 }
 
@@ -714,14 +723,14 @@ struct MountManagerDrive {
   WCHAR letter;
   USHORT mount_point_offset, device_offset, label_offset;
 };
-const DWORD IOCTL_DEFINE_UNIX_DRIVE = 0x6DC080;  // mount manager type 'm', function 32
+const DWORD IOCTL_DEFINE_UNIX_DRIVE = 0x6DC080; // mount manager type 'm', function 32
 
 void Driver::define_drive(char letter, ULONG type, const std::string& unix_path) {
   std::vector<char> buffer(sizeof(MountManagerDrive) + unix_path.size() + 1, 0);
   MountManagerDrive* d = (MountManagerDrive*)buffer.data();
   d->size = (ULONG)buffer.size();
   d->type = type;
-  d->fs_type = 1;  // unknown
+  d->fs_type = 1; // unknown
   d->letter = (WCHAR)tolower((unsigned char)letter);
   if (!unix_path.empty()) {
     d->mount_point_offset = sizeof(MountManagerDrive);
@@ -731,8 +740,8 @@ void Driver::define_drive(char letter, ULONG type, const std::string& unix_path)
                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
   if (manager == INVALID_HANDLE_VALUE) fail("no mount manager (is this Wine?)");
   DWORD got = 0;
-  BOOL ok = DeviceIoControl(manager, IOCTL_DEFINE_UNIX_DRIVE, buffer.data(), d->size, NULL, 0,
-                            &got, NULL);
+  BOOL ok = DeviceIoControl(manager, IOCTL_DEFINE_UNIX_DRIVE, buffer.data(), d->size, NULL, 0, &got,
+                            NULL);
   CloseHandle(manager);
   if (!ok) fail(std::string("the mount manager refused drive ") + letter + ":");
 }
@@ -822,8 +831,8 @@ void Driver::make_cover() {
   wc.lpszClassName = "PakwizE2eCover";
   RegisterClassA(&wc);
   cover_ = CreateWindowExA(0, wc.lpszClassName, "cover", WS_POPUP | WS_VISIBLE, 0, 0,
-                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL,
-                           NULL, wc.hInstance, NULL);
+                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL, NULL,
+                           wc.hInstance, NULL);
   if (!cover_) fail("cannot create the cover window");
   BringWindowToTop(cover_);
   pump();
@@ -921,9 +930,8 @@ void Driver::exec(const Step& s) {
             timeout_ms))
       fail("no other setup process shows a wizard frame");
     DWORD pid = process_of(f);
-    HANDLE h = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE |
-                               PROCESS_TERMINATE,
-                           FALSE, pid);
+    HANDLE h = OpenProcess(
+        PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
     if (!h) fail("cannot open process " + std::to_string(pid));
     close_process();
     process_ = h;
@@ -942,8 +950,8 @@ void Driver::exec(const Step& s) {
     if (!CreateProcessA(NULL, buffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
       fail("cannot start " + line);
     CloseHandle(pi.hThread);
-    bool ended = wait_for([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; },
-                          timeout_ms);
+    bool ended =
+        wait_for([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, timeout_ms);
     if (!ended) {
       TerminateProcess(pi.hProcess, 99);
       CloseHandle(pi.hProcess);
@@ -963,7 +971,7 @@ void Driver::exec(const Step& s) {
     expect_page(a[0], a.size() > 1 ? a[1] : "");
   } else if (c == "expect-same-page") {
     arity(s, 0, 0);
-    Sleep(500);  // nothing to wait for: the check is that nothing happens
+    Sleep(500); // nothing to wait for: the check is that nothing happens
     pump();
     HWND p = page();
     if (!p || p != last_page_) fail("the page changed (now " + quote(heading()) + ")");
@@ -1012,8 +1020,10 @@ void Driver::exec(const Step& s) {
                  MAKEWPARAM(button_id(a[0]), BN_CLICKED), 0);
   } else if (c == "syscommand") {
     arity(s, 1, 2);
-    WPARAM cmd = a[0] == "close" ? SC_CLOSE : a[0] == "minimize" ? SC_MINIMIZE
-               : a[0] == "restore" ? SC_RESTORE : 0;
+    WPARAM cmd = a[0] == "close"      ? SC_CLOSE
+                 : a[0] == "minimize" ? SC_MINIMIZE
+                 : a[0] == "restore"  ? SC_RESTORE
+                                      : 0;
     if (!cmd) fail("syscommand close|minimize|restore [frame|main]");
     HWND w = a.size() > 1 && a[1] == "main" ? main_dialog() : frame();
     PostMessageA(need(w, "window"), WM_SYSCOMMAND, cmd, 0);
@@ -1025,7 +1035,8 @@ void Driver::exec(const Step& s) {
     std::string text = message_text(box);
     log("message %s", quote(text).c_str());
     screenshot("message");
-    if (a.size() > 1 && text != a[1]) fail("message reads " + quote(text) + ", expected " + quote(a[1]));
+    if (a.size() > 1 && text != a[1])
+      fail("message reads " + quote(text) + ", expected " + quote(a[1]));
     int id = answer_id(a[0]);
     HWND button = GetDlgItem(box, id);
     if (!button) fail("the message box has no " + a[0] + " button");
@@ -1096,7 +1107,8 @@ void Driver::exec(const Step& s) {
     char path[MAX_PATH] = "";
     DWORD size = sizeof path;
     if (!QueryFullProcessImageNameA(process_, 0, path, &size)) fail("cannot read the image name");
-    if (!ends_with_nocase(path, a[0])) fail("the process runs " + quote(path) + ", expected " + a[0]);
+    if (!ends_with_nocase(path, a[0]))
+      fail("the process runs " + quote(path) + ", expected " + a[0]);
   } else if (c == "expect-file") {
     arity(s, 1, 2);
     if (!file_exists(a[0])) fail("no file " + a[0]);
@@ -1159,14 +1171,16 @@ void Driver::exec(const Step& s) {
       got = data.data();
     }
     bool ok = c == "expect-registry" ? got == a[2] : got.find(a[2]) != std::string::npos;
-    if (!ok) fail(key + " " + quote(a[1]) + " is " + quote(got) + ", expected " +
-                  (c == "expect-registry" ? "" : "it to contain ") + quote(a[2]));
+    if (!ok)
+      fail(key + " " + quote(a[1]) + " is " + quote(got) + ", expected " +
+           (c == "expect-registry" ? "" : "it to contain ") + quote(a[2]));
   } else if (c == "expect-ini") {
     // expect-ini FILE SECTION KEY VALUE
     arity(s, 4, 4);
     char value[4096] = "";
     GetPrivateProfileStringA(a[1].c_str(), a[2].c_str(), "\x01", value, sizeof value, a[0].c_str());
-    if (a[3] != value) fail(a[0] + " [" + a[1] + "] " + a[2] + " is " + quote(value) + ", expected " + quote(a[3]));
+    if (a[3] != value)
+      fail(a[0] + " [" + a[1] + "] " + a[2] + " is " + quote(value) + ", expected " + quote(a[3]));
   } else if (c == "expect-link") {
     // expect-link LINK TARGET [ARGUMENTS]: a shell link and what it points at.
     arity(s, 2, 3);
@@ -1415,8 +1429,7 @@ std::vector<Step> read_scenario(const std::string& path,
     s.line = line;
     s.command = text.substr(0, space);
     // Lines for the test script that prepares the scenario, not for the driver.
-    if (s.command == "project" || s.command == "build-options" || s.command == "generate")
-      continue;
+    if (s.command == "project" || s.command == "build-options" || s.command == "generate") continue;
     if (space != std::string::npos) {
       std::string rest = text.substr(space);
       rest = rest.substr(std::min(rest.size(), rest.find_first_not_of(" \t")));
@@ -1436,7 +1449,7 @@ std::string temp_folder() {
   return t;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
   Driver driver;
@@ -1464,15 +1477,17 @@ int main(int argc, char** argv) {
     }
   }
   if (scenario.empty()) {
-    fprintf(stderr,
-            "usage: pakwiz-e2e-driver [--setup EXE] [--work DIR] [--shots DIR] SCENARIO\n");
+    fprintf(stderr, "usage: pakwiz-e2e-driver [--setup EXE] [--work DIR] [--shots DIR] SCENARIO\n");
     return 2;
   }
   if (!driver.shots.empty()) CreateDirectoryA(driver.shots.c_str(), NULL);
-  std::map<std::string, std::string> vars = {
-      {"SETUP", driver.setup}, {"WORK", driver.work}, {"SHOTS", driver.shots},
-      {"TEMP", temp_folder()}, {"PROGRAMS", shell_folder(CSIDL_PROGRAMS)},
-      {"DESKTOP", shell_folder(CSIDL_DESKTOPDIRECTORY)}, {"DATE", utc_date()}};
+  std::map<std::string, std::string> vars = {{"SETUP", driver.setup},
+                                             {"WORK", driver.work},
+                                             {"SHOTS", driver.shots},
+                                             {"TEMP", temp_folder()},
+                                             {"PROGRAMS", shell_folder(CSIDL_PROGRAMS)},
+                                             {"DESKTOP", shell_folder(CSIDL_DESKTOPDIRECTORY)},
+                                             {"DATE", utc_date()}};
   try {
     std::vector<Step> steps = read_scenario(scenario, vars);
     int result = driver.run(steps);

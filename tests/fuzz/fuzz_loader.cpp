@@ -16,14 +16,18 @@
 #include "package/package.h"
 #include "package/script.h"
 
-static int answer(const char*, unsigned, void*) { return ANSWER_OK; }
+static int answer(const char*, unsigned, void*) {
+  return ANSWER_OK;
+}
 
 // Sums bytes so the reads cannot be optimised away.
 static volatile unsigned sink;
 static void touch(const char* s) {
   for (; *s; s++) sink += (unsigned char)*s;
 }
-static const uint8_t* skip(const uint8_t* p) { return p + text_length((const char*)p) + 1; }
+static const uint8_t* skip(const uint8_t* p) {
+  return p + text_length((const char*)p) + 1;
+}
 
 static void walk_lists(const LanguageBlock& b) {
   if (b.ini_list.data) {
@@ -70,9 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int block = 0; block < g_package.block_count; block++) {
       select_language_block(block);
       const LanguageRecord* lang = g_package.current_language;
-      for (const char* s : {lang->uninstall_key, lang->name, lang->default_folder,
-                            lang->registry_key, lang->registry_value, lang->ini_file,
-                            lang->ini_section, lang->ini_key})
+      for (const char* s :
+           {lang->uninstall_key, lang->name, lang->default_folder, lang->registry_key,
+            lang->registry_value, lang->ini_file, lang->ini_section, lang->ini_key})
         if (s) touch(s);
       for (unsigned t = 0; t <= STRING_TABLES; t++) {
         unsigned count = t < STRING_TABLES && lang->tables[t] ? read_u16(lang->tables[t]) : 0;

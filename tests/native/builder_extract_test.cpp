@@ -10,7 +10,7 @@ TEST(Extract, TargetNamesAreMadeSafe) {
   struct Case {
     const char* target;
     uint8_t destination;
-    const char* expected;  // "" = refused
+    const char* expected; // "" = refused
   } cases[] = {
       {"readme.txt", 0, "readme.txt"},
       {"bin\\sub\\x.dll", 0, "bin/sub/x.dll"},
@@ -24,9 +24,11 @@ TEST(Extract, TargetNamesAreMadeSafe) {
       {"", 0, ""},
       {"\\", 0, ""},
       {"drivers\\x.sys", 1, "Windows/drivers/x.sys"},
-      {"sub\\shared.dll", 2, "System/shared.dll"},  // only the name counts for shared files
+      {"sub\\shared.dll", 2, "System/shared.dll"}, // only the name counts for shared files
       {"f.ttf", 3, "Fonts/f.ttf"},
-      {"Gr\xFC\xDF" "e.txt", 0, "Grüße.txt"},  // Windows-1252 names become UTF-8
+      {"Gr\xFC\xDF"
+       "e.txt",
+       0, "Grüße.txt"}, // Windows-1252 names become UTF-8
   };
   for (const Case& c : cases)
     EXPECT_EQ(safe_extract_path(c.target, c.destination), c.expected) << c.target;

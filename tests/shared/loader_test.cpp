@@ -24,7 +24,7 @@ int record_message(const char* text, unsigned, void*) {
 }
 
 class Loader : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     release_package();
     app_free_buffers();
@@ -47,11 +47,40 @@ class Loader : public ::testing::Test {
   TempDir dir;
 };
 
-const std::vector<std::string> TABLE6 = {"Frame title", "", "", "", "", "", "", "", "", "", "", "",
-                                         "", "",  "", "", "", "", "", "", "", "", "", "", "", "",
-                                         "", "", "", "", "", "Package damaged"};
+const std::vector<std::string> TABLE6 = {"Frame title",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "",
+                                         "Package damaged"};
 
-}  // namespace
+} // namespace
 
 TEST_F(Loader, ReadsEveryRecordIntoItsPlaceAndOwnsPerBlockRecordsByTheLastLanguage) {
   PackageMaker p;
@@ -81,8 +110,8 @@ TEST_F(Loader, ReadsEveryRecordIntoItsPlaceAndOwnsPerBlockRecordsByTheLastLangua
     e2.times[5] = 0x01D00000;
     e2.strings[0] = "bin\\tool.exe";
     e2.strings[2] = "Tool";
-    p.record(REC_FILE_LIST, file_list(block ? std::vector<EntryMaker>{e}
-                                           : std::vector<EntryMaker>{e, e2}));
+    p.record(REC_FILE_LIST,
+             file_list(block ? std::vector<EntryMaker>{e} : std::vector<EntryMaker>{e, e2}));
     Bytes ini;
     put_u16(ini, 1);
     ini.push_back(1);
@@ -99,7 +128,7 @@ TEST_F(Loader, ReadsEveryRecordIntoItsPlaceAndOwnsPerBlockRecordsByTheLastLangua
   EXPECT_EQ(g_package.setup_flags, 0x11u);
   EXPECT_EQ(g_package.block_count, 2);
   EXPECT_EQ(g_package.start_page, 0xFFFF);
-  EXPECT_EQ(g_package.current_block, 1);  // the start language block
+  EXPECT_EQ(g_package.current_block, 1); // the start language block
   EXPECT_STREQ(get_string(7, 1), "Weiter >");
   EXPECT_STREQ(get_string(6, 31), "Package damaged");
   EXPECT_STREQ((const char*)g_package.title.data, "Tit");
@@ -125,14 +154,15 @@ TEST_F(Loader, ReadsEveryRecordIntoItsPlaceAndOwnsPerBlockRecordsByTheLastLangua
 
   // The archive position and size are handed on.
   EXPECT_EQ(g_package.archive_size, 10u);
-  EXPECT_EQ(g_package.archive_offset + 4 + 10, (uint32_t)read_file_bytes(dir.file("setup.exe")).size());
+  EXPECT_EQ(g_package.archive_offset + 4 + 10,
+            (uint32_t)read_file_bytes(dir.file("setup.exe")).size());
 
   // Templates: a copy of everything from the template's offset to the end.
   uint8_t* copy = (uint8_t*)copy_dialog_template(8);
   ASSERT_NE(copy, nullptr);
   uint32_t offset = read_u32(g_package.templates.data + 32);
   EXPECT_EQ(memcmp(copy, g_package.templates.data + offset, g_package.templates.size - offset), 0);
-  EXPECT_EQ(copy[g_package.templates.size - offset], 0);  // zero-filled behind
+  EXPECT_EQ(copy[g_package.templates.size - offset], 0); // zero-filled behind
   free_dialog_template(copy);
   EXPECT_EQ(copy_dialog_template(9), nullptr);
 }
@@ -157,7 +187,7 @@ TEST_F(Loader, StartRecordMakesAPackageCompleteWithoutAnArchive) {
   p.record(REC_START, start);
   Bytes file = p.stub;
   file.insert(file.end(), p.script.begin(), p.script.end());
-  Bytes end_marker = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};  // payload length 0: no size word
+  Bytes end_marker = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0}; // payload length 0: no size word
   file.insert(file.end(), end_marker.begin(), end_marker.end());
   EXPECT_TRUE(load(file));
   EXPECT_EQ(g_package.start_page, 6);
@@ -174,18 +204,18 @@ TEST_F(Loader, StartRecordMakesAPackageCompleteWithoutAnArchive) {
 
 TEST_F(Loader, SkipsEmptyUnknownAndUnusedRecordsAndReadsSetupFlagsRaw) {
   PackageMaker p = simple_package(TABLE6);
-  p.raw_record(0x1234 + 6, 0, Bytes());                      // length 0: no payload at all
-  p.raw_record(0x1238, 0, Bytes(5, 0xEE));                   // type 4
-  p.raw_record(0x123C, 1, Bytes(3, 0xEE));                   // type 8, even "compressed"
-  p.raw_record(0x1300, 0, Bytes(7, 0xEE));                   // unknown tag
-  p.raw_record(0x1233, 1, Bytes(2, 0xEE));                   // below the first tag
-  p.raw_record(0x1234, 1, Bytes{0x01, 0x00, 0x00, 0x00});    // flags, read raw
+  p.raw_record(0x1234 + 6, 0, Bytes());                   // length 0: no payload at all
+  p.raw_record(0x1238, 0, Bytes(5, 0xEE));                // type 4
+  p.raw_record(0x123C, 1, Bytes(3, 0xEE));                // type 8, even "compressed"
+  p.raw_record(0x1300, 0, Bytes(7, 0xEE));                // unknown tag
+  p.raw_record(0x1233, 1, Bytes(2, 0xEE));                // below the first tag
+  p.raw_record(0x1234, 1, Bytes{0x01, 0x00, 0x00, 0x00}); // flags, read raw
   Bytes first_bmp(14, 0), second_bmp(14, 0);
   for (Bytes* bmp : {&first_bmp, &second_bmp}) {
     Bytes info;
     put_u32(info, 40);
-    put_u32(info, 2);   // width
-    put_u32(info, 1);   // height
+    put_u32(info, 2); // width
+    put_u32(info, 1); // height
     put_u16(info, 1);
     put_u16(info, 24);
     info.resize(40, 0);
@@ -193,12 +223,12 @@ TEST_F(Loader, SkipsEmptyUnknownAndUnusedRecordsAndReadsSetupFlagsRaw) {
     bmp->resize(bmp->size() + 8, bmp == &first_bmp ? 1 : 2);
   }
   p.record(REC_BILLBOARD, first_bmp);
-  p.record(REC_BILLBOARD, second_bmp);  // replaces the first
+  p.record(REC_BILLBOARD, second_bmp); // replaces the first
   EntryMaker e;
   e.strings[0] = "first.txt";
   p.record(REC_FILE_LIST, file_list({e}));
   e.strings[0] = "second.txt";
-  p.record(REC_FILE_LIST, file_list({e}));  // replaces the first list of the block
+  p.record(REC_FILE_LIST, file_list({e})); // replaces the first list of the block
   ASSERT_TRUE(load(p.finish()));
   EXPECT_EQ(g_package.setup_flags, 1u);
   EXPECT_EQ(g_package.billboard.data[g_package.billboard.size - 1], 2);
@@ -215,7 +245,7 @@ TEST_F(Loader, TruncatedPackageFailsWithoutAMessage) {
   SetUp();
   g_package.stub_length = 0;
   strcpy(g_app.package_path, dir.write("x.exe", file).c_str());
-  EXPECT_FALSE(load_package());  // no package at all
+  EXPECT_FALSE(load_package()); // no package at all
 }
 
 // Packages that break the format's rules or point outside their buffers.
@@ -235,7 +265,7 @@ TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
   struct Case {
     const char* what;
     std::function<PackageMaker()> make;
-    bool message;  // whether message 31 can be shown at all
+    bool message; // whether message 31 can be shown at all
   };
   std::vector<Case> cases = {
       {"no language record", [] { return PackageMaker(); }, false},
@@ -279,7 +309,7 @@ TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
          PackageMaker p = base();
          Bytes lang = lang_with([](LanguageMaker& l) { l.table(0, {"a"}); });
          uint32_t t0 = lang[40] | (lang[41] << 8);
-         lang[t0] = 200;  // 200 strings announced, 1 present
+         lang[t0] = 200; // 200 strings announced, 1 present
          p.record(REC_LANGUAGE, lang);
          return p;
        },
@@ -301,7 +331,7 @@ TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
          EntryMaker e;
          e.strings[0] = "a.txt";
          Bytes list = file_list({e});
-         list[4] = 31;  // the entry ends inside its first string
+         list[4] = 31; // the entry ends inside its first string
          list.resize(4 + 31);
          p.record(REC_FILE_LIST, list);
          return p;
@@ -369,7 +399,7 @@ TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
          PackageMaker p = base();
          Bytes t = minimal_templates();
          uint32_t last = t[32] | (t[33] << 8);
-         t[last + 8] = 5;  // five items announced in the last template
+         t[last + 8] = 5; // five items announced in the last template
          p.record(REC_TEMPLATES, t);
          return p;
        },
@@ -399,7 +429,7 @@ TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
        [&] {
          PackageMaker p = base();
          Bytes body;
-         put_u32(body, 500);  // says 500 bytes, the stream holds 3
+         put_u32(body, 500); // says 500 bytes, the stream holds 3
          body.insert(body.end(), {0x0F, 3, 0, 'a', 'b', 'c'});
          p.raw_record(0x1234 + REC_TITLE, 1, body);
          return p;
@@ -438,7 +468,7 @@ TEST_F(Loader, EachBlockKeepsItsFolderAcrossLanguageSwitches) {
     p.record(REC_LANGUAGE, lang.bytes());
   }
   ASSERT_TRUE(load(p.finish()));
-  EXPECT_STREQ(g_app.install_folder, "C:\\Program Files\\App\\");  // block 0, its own default
+  EXPECT_STREQ(g_app.install_folder, "C:\\Program Files\\App\\"); // block 0, its own default
   select_language_block(1);
   EXPECT_STREQ(g_app.install_folder, "C:\\Programme\\App\\");
   strcpy(g_app.install_folder, "D:\\Edited\\");
@@ -464,13 +494,13 @@ TEST_F(Loader, StringLookupsNeverFailAndFormatOnlyWithPercentS) {
   PackageMaker p;
   p.record(REC_TEMPLATES, minimal_templates());
   LanguageMaker lang;
-  lang.table(6, {});  // count 0
+  lang.table(6, {}); // count 0
   lang.table(1, {"zero", "", "two"});
   p.record(REC_LANGUAGE, lang.bytes());
   ASSERT_TRUE(load(p.finish()));
   EXPECT_STREQ(get_string(6, 0), "");
   EXPECT_STREQ(get_string(11, 0), "");
-  EXPECT_STREQ(get_string(2, 0), "");  // absent table
+  EXPECT_STREQ(get_string(2, 0), ""); // absent table
   EXPECT_STREQ(get_string(1, 2), "two");
   EXPECT_STREQ(get_string(1, 1), "");
   EXPECT_STREQ(get_string(1, 3), "");
@@ -491,5 +521,5 @@ TEST_F(Loader, StringLookupsNeverFailAndFormatOnlyWithPercentS) {
   format_message(out, sizeof out, 21);
   EXPECT_STREQ(out, "File C:\\A\\B.DLL is damaged");
   format_message(out, sizeof out, 20);
-  EXPECT_STREQ(out, "Disk %d only");  // no %s: copied unchanged
+  EXPECT_STREQ(out, "Disk %d only"); // no %s: copied unchanged
 }

@@ -142,7 +142,8 @@ TEST_F(PlaceFile, ArchiveFailingUnderTheDecoderIsReportedAsTheArchiveError) {
   PackedFile f;
   f.entry.strings[0] = "big.bin";
   uint32_t x = 12345;
-  for (int i = 0; i < 40000; i++) f.content.push_back((uint8_t)((x = x * 1103515245 + 12345) >> 16));
+  for (int i = 0; i < 40000; i++)
+    f.content.push_back((uint8_t)((x = x * 1103515245 + 12345) >> 16));
   start({f});
   // The package file's share of the archive ends inside the entry's stream;
   // the rest would be in setup.D01, which is missing.

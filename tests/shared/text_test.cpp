@@ -27,9 +27,9 @@ TEST(ReplaceExtension, ReplacesFromTheLastDotAfterTheLastBackslash) {
 
 TEST(ReplaceExtension, RefusesToOverflowAndLeavesThePathUnchanged) {
   char buf[12] = "C:\\abc.exe";
-  EXPECT_FALSE(replace_extension(buf, sizeof buf, ".D1000"));  // 12 characters + NUL
+  EXPECT_FALSE(replace_extension(buf, sizeof buf, ".D1000")); // 12 characters + NUL
   EXPECT_STREQ(buf, "C:\\abc.exe");
-  EXPECT_TRUE(replace_extension(buf, sizeof buf, ".D100"));  // 11 characters + NUL fit
+  EXPECT_TRUE(replace_extension(buf, sizeof buf, ".D100")); // 11 characters + NUL fit
   EXPECT_STREQ(buf, "C:\\abc.D100");
 }
 
@@ -45,7 +45,7 @@ TEST(FolderEnds, BackslashRulesKeepDriveRoots) {
       {"C:\\", "C:\\", "C:\\"},
       {"C:\\A\\", "C:\\A\\", "C:\\A"},
       {"C:\\A", "C:\\A\\", "C:\\A"},
-      {"AB\\", "AB\\", "AB\\"},  // 3 characters: kept
+      {"AB\\", "AB\\", "AB\\"}, // 3 characters: kept
   };
   for (const Case& c : cases) {
     strcpy(buf, c.in);
@@ -63,12 +63,12 @@ TEST(FolderEnds, BackslashRulesKeepDriveRoots) {
 TEST(CompareNoCase, FoldsAsciiAndWesternLetters) {
   EXPECT_TRUE(equals_nocase("#InstallDir#", "#installdir#"));
   EXPECT_TRUE(equals_nocase("C:\\PROGRAM FILES", "c:\\program files"));
-  EXPECT_TRUE(equals_nocase("\xC4rger", "\xE4RGER"));  // Ärger / äRGER in code page 1252
+  EXPECT_TRUE(equals_nocase("\xC4rger", "\xE4RGER")); // Ärger / äRGER in code page 1252
   EXPECT_FALSE(equals_nocase("abc", "abd"));
   EXPECT_FALSE(equals_nocase("abc", "ab"));
   EXPECT_LT(compare_nocase("ab", "abc"), 0);
   EXPECT_EQ(compare_nocase_n("C:\\Apps\\Tool\\x", "c:\\apps\\tool\\y", 13), 0);
-  EXPECT_FALSE(equals_nocase("\xD7", "\xF7"));  // multiplication and division signs differ
+  EXPECT_FALSE(equals_nocase("\xD7", "\xF7")); // multiplication and division signs differ
 }
 
 TEST(TextCopy, BoundedCopiesNeverOverflow) {
@@ -94,7 +94,7 @@ TEST(FormatText, OneArgumentConversionsLikeTheWindowsFormatter) {
       {".D%2.2d", number_arg(100), ".D100"},
       {"%d%%", number_arg(42), "42%"},
       {"File %s is in use", text_arg("C:\\A\\B.DLL"), "File C:\\A\\B.DLL is in use"},
-      {"%s and %s", text_arg("x"), "x and "},  // no second argument is read
+      {"%s and %s", text_arg("x"), "x and "}, // no second argument is read
       {"%5s|%-4d|%04d", text_arg("ab"), "   ab||"},
       {"%-4d|", number_arg(-7), "-7  |"},
       {"%04d", number_arg(-7), "-007"},
@@ -108,5 +108,5 @@ TEST(FormatText, OneArgumentConversionsLikeTheWindowsFormatter) {
     EXPECT_STREQ(out, c.expected) << c.format;
   }
   format_text(out, 6, "%s", text_arg("abcdefghij"));
-  EXPECT_STREQ(out, "abcde");  // cut to the buffer
+  EXPECT_STREQ(out, "abcde"); // cut to the buffer
 }

@@ -45,14 +45,15 @@ Bytes LanguageMaker::bytes() const {
 
 Bytes EntryMaker::bytes() const {
   Bytes b;
-  put_u16(b, 0);  // length, set below
+  put_u16(b, 0); // length, set below
   put_u16(b, 0);
   put_u16(b, icon);
   put_u32(b, position);
   put_u32(b, packed);
   put_u32(b, size);
   put_u32(b, checksum);
-  for (uint8_t v : {flags, destination, end_action, shared, removal, special, base_block, base_entry})
+  for (uint8_t v :
+       {flags, destination, end_action, shared, removal, special, base_block, base_entry})
     b.push_back(v);
   if (flags & 0x06)
     for (uint32_t v : version) put_u32(b, v);
@@ -79,7 +80,7 @@ Bytes minimal_templates(int count) {
   Bytes one;
   put_u32(one, 0x40000400);
   put_u32(one, 0);
-  put_u16(one, 0);  // items
+  put_u16(one, 0); // items
   for (int i = 0; i < 4; i++) put_u16(one, 10);
   put_u16(one, 0);
   put_u16(one, 0);

@@ -11,7 +11,7 @@ typedef std::vector<uint8_t> Bytes;
 
 void put_u16(Bytes& b, uint16_t v);
 void put_u32(Bytes& b, uint32_t v);
-void put_text(Bytes& b, const std::string& s);  // with its NUL
+void put_text(Bytes& b, const std::string& s); // with its NUL
 
 // A language record (type 10 payload): fixed part of 84 bytes, texts behind it.
 struct LanguageMaker {

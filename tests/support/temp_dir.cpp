@@ -42,7 +42,9 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-std::string TempDir::file(const std::string& name) const { return path_ + SEP + name; }
+std::string TempDir::file(const std::string& name) const {
+  return path_ + SEP + name;
+}
 
 std::string TempDir::write(const std::string& name, const std::vector<uint8_t>& bytes) const {
   std::string p = file(name);

@@ -6,7 +6,7 @@
 #include <vector>
 
 class TempDir {
- public:
+public:
   TempDir();
   ~TempDir();
   const std::string& path() const { return path_; }
@@ -15,7 +15,7 @@ class TempDir {
   std::string write(const std::string& name, const std::vector<uint8_t>& bytes) const;
   std::string write(const std::string& name, const std::string& text) const;
 
- private:
+private:
   std::string path_;
 };
 

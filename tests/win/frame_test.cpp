@@ -8,18 +8,26 @@
 
 namespace {
 
-int blue(COLORREF c) { return GetBValue(c); }
+int blue(COLORREF c) {
+  return GetBValue(c);
+}
 
-}  // namespace
+} // namespace
 
 TEST(Gradient, BlueFallsQuadraticallyToBlackAndStaysRightOnTallClients) {
   struct {
     int v, height, blue;
   } cases[] = {
-      {0, 768, 255},    {768, 768, 0},   {384, 768, 192},  // 255 - floor(255 / 4)
-      {56, 768, 254},   {1, 1, 0},       {0, 1, 255},
+      {0, 768, 255},
+      {768, 768, 0},
+      {384, 768, 192}, // 255 - floor(255 / 4)
+      {56, 768, 254},
+      {1, 1, 0},
+      {0, 1, 255},
       // Beyond 2,900 lines the product leaves 32 bits.
-      {3999, 4000, 1},  {2000, 4000, 192}, {4000, 4000, 0},
+      {3999, 4000, 1},
+      {2000, 4000, 192},
+      {4000, 4000, 0},
   };
   for (auto& c : cases) {
     COLORREF color = gradient_color(c.v, c.height);
@@ -34,25 +42,25 @@ TEST(Gradient, PatternMixesSamplesEightLinesApartByTheDitherMatrix) {
   auto pixel_blue = [&](int r, int c) { return (int)pixels[r * 24 + c * 3]; };
   // First band of a 768-line client: samples are lines 0, 8, ..., 56.
   fill_gradient_pattern(pixels, 0, 768);
-  EXPECT_EQ(pixel_blue(0, 0), 255);  // sample 0: line 0
-  EXPECT_EQ(pixel_blue(1, 0), 254);  // sample 7: line 56
-  EXPECT_EQ(pixel_blue(3, 7), blue(gradient_color(24, 768)));  // sample 3
+  EXPECT_EQ(pixel_blue(0, 0), 255);                           // sample 0: line 0
+  EXPECT_EQ(pixel_blue(1, 0), 254);                           // sample 7: line 56
+  EXPECT_EQ(pixel_blue(3, 7), blue(gradient_color(24, 768))); // sample 3
   for (int r = 0; r < 8; r++)
     for (int c = 0; c < 8; c++) {
-      EXPECT_EQ(pixels[r * 24 + c * 3 + 1], 0);  // green
-      EXPECT_EQ(pixels[r * 24 + c * 3 + 2], 0);  // red
+      EXPECT_EQ(pixels[r * 24 + c * 3 + 1], 0); // green
+      EXPECT_EQ(pixels[r * 24 + c * 3 + 2], 0); // red
     }
   // Middle band: sample i is line 400 + 8i.
   fill_gradient_pattern(pixels, 400, 768);
   EXPECT_EQ(pixel_blue(0, 0), blue(gradient_color(400, 768)));
-  EXPECT_EQ(pixel_blue(2, 5), blue(gradient_color(456, 768)));  // sample 7
-  EXPECT_EQ(pixel_blue(4, 3), blue(gradient_color(400, 768)));  // sample 0
+  EXPECT_EQ(pixel_blue(2, 5), blue(gradient_color(456, 768))); // sample 7
+  EXPECT_EQ(pixel_blue(4, 3), blue(gradient_color(400, 768))); // sample 0
   // Last band: samples beyond the bottom repeat line H (black).
   fill_gradient_pattern(pixels, 760, 768);
   EXPECT_EQ(pixel_blue(0, 0), blue(gradient_color(760, 768)));
   EXPECT_GT(pixel_blue(0, 0), 0);
-  EXPECT_EQ(pixel_blue(0, 2), 0);  // sample 1: line 768
-  EXPECT_EQ(pixel_blue(1, 0), 0);  // sample 7
+  EXPECT_EQ(pixel_blue(0, 2), 0); // sample 1: line 768
+  EXPECT_EQ(pixel_blue(1, 0), 0); // sample 7
 }
 
 TEST(Centring, CentresOnTheScreenWithinTheFrame) {
@@ -60,11 +68,11 @@ TEST(Centring, CentresOnTheScreenWithinTheFrame) {
     int cx, cy, fw, fh, w, h, x, y;
   } cases[] = {
       {512, 384, 1024, 768, 400, 300, 312, 234},
-      {512, 384, 1024, 768, 401, 301, 312, 234},     // halves truncate
-      {900, 384, 1024, 768, 400, 300, 624, 234},     // not past the right edge
-      {512, 700, 1024, 768, 400, 300, 312, 468},     // not past the bottom edge
-      {512, 384, 1024, 768, 1200, 900, 0, 0},        // larger than the screen: (0, 0)
-      {100, 100, 1024, 768, 400, 300, 0, 0},         // never negative
+      {512, 384, 1024, 768, 401, 301, 312, 234}, // halves truncate
+      {900, 384, 1024, 768, 400, 300, 624, 234}, // not past the right edge
+      {512, 700, 1024, 768, 400, 300, 312, 468}, // not past the bottom edge
+      {512, 384, 1024, 768, 1200, 900, 0, 0},    // larger than the screen: (0, 0)
+      {100, 100, 1024, 768, 400, 300, 0, 0},     // never negative
   };
   for (auto& c : cases) {
     POINT p = centred_position(c.cx, c.cy, c.fw, c.fh, c.w, c.h);

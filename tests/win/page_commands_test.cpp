@@ -42,7 +42,7 @@ LRESULT CALLBACK test_page_proc(HWND w, UINT message, WPARAM wparam, LPARAM lpar
 }
 
 class MainDialogCommands : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     saved_package = g_package;
     saved_ui = g_ui;
@@ -69,10 +69,10 @@ class MainDialogCommands : public ::testing::Test {
     wc.hInstance = instance;
     wc.lpszClassName = "PakwizTestPage";
     RegisterClassA(&wc);
-    frame = CreateWindowExA(0, "STATIC", "frame", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, NULL,
-                            NULL, instance, NULL);
-    main = CreateWindowExA(0, "STATIC", "main", WS_CHILD, 0, 0, 100, 100, frame, NULL, instance,
-                           NULL);
+    frame = CreateWindowExA(0, "STATIC", "frame", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, NULL, NULL,
+                            instance, NULL);
+    main =
+        CreateWindowExA(0, "STATIC", "main", WS_CHILD, 0, 0, 100, 100, frame, NULL, instance, NULL);
     page = CreateWindowExA(0, "PakwizTestPage", "", WS_CHILD, 0, 0, 10, 10, main, NULL, instance,
                            NULL);
     ASSERT_TRUE(frame && main && page);
@@ -104,7 +104,7 @@ class MainDialogCommands : public ::testing::Test {
 
 uint8_t g_entry[4];
 
-}  // namespace
+} // namespace
 
 TEST_F(MainDialogCommands, AClaimedCommandIsLeftToThePage) {
   g_page_claims = true;
@@ -128,7 +128,7 @@ TEST_F(MainDialogCommands, CancelAsksAndOnlyYesEndsTheWizardAndForgetsTheEndActi
   g_install.program = g_entry;
   g_install.document = g_entry;
   g_install.screen_saver = g_entry;
-  command(ID_CANCEL);  // No
+  command(ID_CANCEL); // No
   ASSERT_EQ(g_asked.size(), 1u);
   EXPECT_EQ(g_asked[0].text, "Really cancel?");
   EXPECT_EQ(g_asked[0].style, (unsigned)(MB_YESNO | MB_ICONQUESTION));

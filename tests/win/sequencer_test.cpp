@@ -41,7 +41,7 @@ INT_PTR CALLBACK scripted_page(HWND page, UINT message, WPARAM, LPARAM) {
   }
   if (message == ACT) {
     if (g_run->next >= g_run->script.size()) {
-      g_wizard.page_result = PAGE_END;  // script exhausted: stop the walk
+      g_wizard.page_result = PAGE_END; // script exhausted: stop the walk
       return TRUE;
     }
     Action a = g_run->script[g_run->next++];
@@ -68,13 +68,13 @@ INT_PTR CALLBACK scripted_page(HWND page, UINT message, WPARAM, LPARAM) {
 // Slots 3 and 8 have no dialog, as in the program's own table; the others
 // use template index = slot (template 3 is made uncopyable in one test).
 const PageSlot TEST_TABLE[PAGE_SLOT_COUNT] = {
-    {0, scripted_page}, {1, scripted_page}, {2, scripted_page},
+    {0, scripted_page},   {1, scripted_page}, {2, scripted_page},
     {NO_DIALOG, nullptr}, {4, scripted_page}, {5, scripted_page},
-    {6, scripted_page}, {7, scripted_page}, {NO_DIALOG, nullptr},
+    {6, scripted_page},   {7, scripted_page}, {NO_DIALOG, nullptr},
 };
 
 class Sequencer : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     saved = g_package;
     g_package = PackageState{};
@@ -119,15 +119,17 @@ class Sequencer : public ::testing::Test {
 
 typedef std::vector<int> Slots;
 
-}  // namespace
+} // namespace
 
 TEST_F(Sequencer, NextBackAndEndMoveBetweenSlots) {
-  EXPECT_EQ(walk({{RESULT, PAGE_NEXT}, {RESULT, PAGE_NEXT}, {RESULT, PAGE_BACK},
-                  {RESULT, PAGE_BACK}, {RESULT, PAGE_END}}),
+  EXPECT_EQ(walk({{RESULT, PAGE_NEXT},
+                  {RESULT, PAGE_NEXT},
+                  {RESULT, PAGE_BACK},
+                  {RESULT, PAGE_BACK},
+                  {RESULT, PAGE_END}}),
             (Slots{0, 1, 2, 1, 0}));
   // Back on slot 0 runs slot 0 again.
-  EXPECT_EQ(walk({{RESULT, PAGE_BACK}, {RESULT, PAGE_NEXT}, {RESULT, PAGE_END}}),
-            (Slots{0, 0, 1}));
+  EXPECT_EQ(walk({{RESULT, PAGE_BACK}, {RESULT, PAGE_NEXT}, {RESULT, PAGE_END}}), (Slots{0, 0, 1}));
   // Next into slot 3, which has no page, ends the wizard.
   EXPECT_EQ(walk({{RESULT, PAGE_NEXT}, {RESULT, PAGE_NEXT}, {RESULT, PAGE_NEXT}}),
             (Slots{0, 1, 2}));
@@ -136,7 +138,7 @@ TEST_F(Sequencer, NextBackAndEndMoveBetweenSlots) {
 TEST_F(Sequencer, OtherResultsRunTheSameSlotAgainWithAFreshPage) {
   EXPECT_EQ(walk({{RESULT, 3}, {RESULT, PAGE_NEXT}, {RESULT, PAGE_END}}), (Slots{0, 0, 1}));
   ASSERT_EQ(run.pages.size(), 3u);
-  EXPECT_FALSE(IsWindow(run.pages[0]));  // each page is destroyed before the next runs
+  EXPECT_FALSE(IsWindow(run.pages[0])); // each page is destroyed before the next runs
   EXPECT_FALSE(IsWindow(run.pages[1]));
 }
 

@@ -13,7 +13,7 @@ namespace {
 
 struct CommandLineCase {
   const char* line;
-  const char* package_path;  // expected package path ("OWN" = unchanged)
+  const char* package_path; // expected package path ("OWN" = unchanged)
   bool temp_copy;
 };
 
@@ -31,16 +31,16 @@ const CommandLineCase CASES[] = {
     {"/DX /S x.exe", "x.exe", false},
     {"   /X /Del", "OWN", true},
     {"setup /DEL", "OWN", false},                    // stops at the first non-switch
-    {"/S\"C:\\open quote", "C:\\open quote", false},  // no closing quote: to the end
-    {"/S\"C:\\a b\"/DEL", "C:\\a b", true},           // a switch right behind the quote
-    {"/S", "", false},                                // an empty argument empties the path
+    {"/S\"C:\\open quote", "C:\\open quote", false}, // no closing quote: to the end
+    {"/S\"C:\\a b\"/DEL", "C:\\a b", true},          // a switch right behind the quote
+    {"/S", "", false},                               // an empty argument empties the path
     {"/S   \"q.exe\"", "q.exe", false},
     {"/", "OWN", false},
     {"-", "OWN", false},
 };
 
 class CommandLine : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     ASSERT_TRUE(app_alloc_buffers());
     strcpy(g_app.package_path, "OWN");
@@ -52,7 +52,7 @@ class CommandLine : public ::testing::Test {
   }
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(CommandLine, ReadsPackagePathAndTemporaryCopyFlag) {
   for (const CommandLineCase& c : CASES) {
@@ -75,7 +75,7 @@ TEST(CommandLineLimits, NullLineChangesNothingAndLongPathIsCutTo259Characters) {
   parse_command_line(line.c_str());
   EXPECT_EQ(strlen(g_app.package_path), 259u);
   EXPECT_EQ(std::string(g_app.package_path), long_path.substr(0, 259));
-  EXPECT_TRUE(g_app.temp_copy);  // the switch behind the long argument is still read
+  EXPECT_TRUE(g_app.temp_copy); // the switch behind the long argument is still read
   g_app.temp_copy = false;
   app_free_buffers();
 }

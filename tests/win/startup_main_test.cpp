@@ -11,10 +11,12 @@
 
 namespace {
 
-bool fail_everything(size_t, int) { return true; }
+bool fail_everything(size_t, int) {
+  return true;
+}
 
 class SetupMain : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     saved_stub = g_package.stub_length;
     ASSERT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
@@ -27,7 +29,7 @@ class SetupMain : public ::testing::Test {
   uint32_t saved_stub = 0;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(SetupMain, EndsWithMinusOneWhenTheBuffersCannotBeHad) {
   heap_set_failure_hook(fail_everything);
@@ -35,11 +37,11 @@ TEST_F(SetupMain, EndsWithMinusOneWhenTheBuffersCannotBeHad) {
   heap_set_failure_hook(nullptr);
   EXPECT_EQ(g_app.package_path, nullptr);
   EXPECT_EQ(g_app.destination_path, nullptr);
-  EXPECT_EQ(g_ui.face_brush, nullptr);  // released on the way out
+  EXPECT_EQ(g_ui.face_brush, nullptr); // released on the way out
 }
 
 TEST_F(SetupMain, EndsWithMinusOneWithoutAPackageAndReleasesEverything) {
-  g_package.stub_length = 0;  // a raw stub: no package behind it
+  g_package.stub_length = 0; // a raw stub: no package behind it
   EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/X", SW_SHOWNORMAL), -1);
   EXPECT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
   EXPECT_EQ(g_app.frame_window, nullptr);

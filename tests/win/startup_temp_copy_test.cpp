@@ -20,7 +20,7 @@ namespace {
 const uint32_t STUB = 100;
 
 class TempCopy : public ::testing::Test {
- protected:
+protected:
   void SetUp() override {
     ASSERT_TRUE(app_alloc_buffers());
     temp_folder = dir.path() + "\\temp";
@@ -64,9 +64,11 @@ class TempCopy : public ::testing::Test {
   uint32_t saved_stub = 0;
 };
 
-bool fail_stub_sized(size_t n, int) { return n == STUB; }
+bool fail_stub_sized(size_t n, int) {
+  return n == STUB;
+}
 
-}  // namespace
+} // namespace
 
 TEST_F(TempCopy, HoldsExactlyTheStubBytesInTheFirstFreeName) {
   ASSERT_TRUE(make_temp_copy());
@@ -80,7 +82,7 @@ TEST_F(TempCopy, PassesOverNamesThatExist) {
   dir.write("temp\\_inst2.exe", std::string("earlier"));
   ASSERT_TRUE(make_temp_copy());
   EXPECT_EQ(std::string(g_app.temp_path), in_temp("_inst1.exe"));
-  EXPECT_EQ(read_file_bytes(in_temp("_inst0.exe")).size(), 7u);  // untouched
+  EXPECT_EQ(read_file_bytes(in_temp("_inst0.exe")).size(), 7u); // untouched
   EXPECT_EQ(read_file_bytes(in_temp("_inst1.exe")).size(), STUB);
   ASSERT_TRUE(make_temp_copy());
   EXPECT_EQ(std::string(g_app.temp_path), in_temp("_inst3.exe"));
