@@ -3,7 +3,7 @@
 
 #include "app/app.h"
 #include "app/stub_marker.h"
-#include "package/package.h"
+#include "common/state.h"
 
 extern "C" {
 // Initialised data: the builder patches `length` in the finished executable.
@@ -17,6 +17,6 @@ uint32_t stub_length_from_marker() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) {
-  g_package.stub_length = stub_length_from_marker();
+  g_app.stub_length = stub_length_from_marker();
   return setup_main(instance, command_line, show);
 }

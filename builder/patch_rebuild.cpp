@@ -133,7 +133,7 @@ std::vector<uint8_t> rebuild_patched_file(const std::vector<uint8_t>& base,
     fail("cannot open the temporary files in " + fs::temp_directory_path().string());
   }
   PatchStreams streams = {blobs.commands, blobs.command_size, blobs.data, blobs.data_size};
-  int err = run_patch(streams, b, o, PatchProgress{0, 0, 0});
+  int err = run_patch(streams, b, o, PatchProgress{0, 0, 0, nullptr});
   file_close(b);
   file_close(o);
   switch (err) {

@@ -32,7 +32,8 @@ const char* last_separator(const char* s);
 // is replaced by ext (which starts with its own '.'); otherwise ext is appended.
 bool replace_extension(char* path, size_t cap, const char* ext);
 
-// Appends a backslash when the text is not empty and does not end with one.
+// Appends a backslash when the text is not empty and does not end with one
+// (or, off Windows, with a forward slash).
 bool append_backslash(char* text, size_t cap);
 // Removes a trailing backslash, only when the text has at least 4 characters
 // (a drive root such as C:\ keeps it).

@@ -2,12 +2,13 @@
 
 #include "common/state.h"
 #include "common/text.h"
-#include "install/install.h"
-#include "package/script.h"
 
 ArchiveState g_archive = {INVALID_FILE, 0, 0, 0, 0, 0, false, 0};
 
 namespace {
+
+DiskRequest disk_request = nullptr;
+void* disk_request_context = nullptr;
 
 // A volume whose size word cannot be read is opened again this many times
 // before it counts as missing.
@@ -34,18 +35,6 @@ uint32_t size_word_position() {
   return g_archive.volume == 0 ? g_archive.archive_offset : 0;
 }
 
-// The disk prompt. True: try again; false: the user gave up.
-bool ask_for_disk() {
-  char text[1024];
-  format_text(text, sizeof text, get_string(6, 28), number_arg((long)g_archive.volume + 1));
-  if (show_message(text, MSG_OKCANCEL | MSG_ICONINFORMATION) == ANSWER_OK) return true;
-  if (show_message(get_string(6, 13), MSG_YESNO | MSG_ICONQUESTION) != ANSWER_YES) return true;
-  show_message(get_string(6, 15), MSG_ICONINFORMATION);
-  g_wizard.page_result = PAGE_END;
-  clear_end_actions();
-  return false;
-}
-
 FileHandle fail_volume(int error) {
   g_archive.volume_size = 0;
   g_archive.bytes_left = 0;
@@ -56,6 +45,18 @@ FileHandle fail_volume(int error) {
 }
 
 } // namespace
+
+void set_disk_request(DiskRequest request, void* context) {
+  disk_request = request;
+  disk_request_context = context;
+}
+
+void set_archive_location(uint32_t offset, uint32_t size) {
+  g_archive.archive_offset = offset;
+  g_archive.volume_size = size;
+  g_archive.bytes_left = (int32_t)size;
+  g_archive.bytes_done = 0;
+}
 
 int open_archive() {
   close_archive();
@@ -132,8 +133,8 @@ FileHandle NextVolume() {
       if (++size_failures < SIZE_WORD_ATTEMPTS) continue;
     }
     // Missing (or unreadable) volume.
-    if (!named || !g_app.temp_copy) return fail_volume(18);
-    if (!ask_for_disk()) return fail_volume(15);
+    if (!named || !g_app.temp_copy || !disk_request) return fail_volume(18);
+    if (!disk_request(g_archive.volume + 1, disk_request_context)) return fail_volume(15);
     size_failures = 0;
   }
 }

@@ -11,16 +11,21 @@
 //
 // Missing volumes: without g_app.temp_copy the reader fails at once (error
 // 18, error file name = the volume's path). As the temporary copy made from
-// removable media it asks for the disk (string 28 of table 6 with the disk
-// number, the package file being disk 1) until the volume opens or the user
-// confirms giving up (strings 13 and 15); giving up ends the wizard
-// (g_wizard.page_result = PAGE_END), clears the end-of-setup actions and is
-// error 15. A failed volume change is retried by the next call: the reader
-// does not skip a volume.
+// removable media it asks for the disk through the disk request that the
+// install driver installs, until the volume opens or the user gives up,
+// which is error 15. A failed volume change is retried by the next call: the
+// reader does not skip a volume.
 #pragma once
 #include <stdint.h>
 
 #include "common/file.h"
+
+// The disk request: volume `disk_number` (counted from 1, the package file
+// being disk 1) is missing. True: the user has inserted it, try again;
+// false: the user gave up. Without a request installed a missing volume
+// fails at once, as without the temporary copy.
+typedef bool (*DiskRequest)(uint32_t disk_number, void* context);
+void set_disk_request(DiskRequest request, void* context);
 
 struct ArchiveState {
   FileHandle handle;       // open volume, or INVALID_FILE
@@ -33,6 +38,10 @@ struct ArchiveState {
   int error;               // 0, or 15 / 18 from the last failed volume change
 };
 extern ArchiveState g_archive;
+
+// Where the archive lies in the package file: `offset` of its size word,
+// whose value is `size` (set by the package loader).
+void set_archive_location(uint32_t offset, uint32_t size);
 
 // Prepares reading at the start of the archive: volume 0 = the package file
 // (g_app.package_path, copied into g_app.archive_path), positioned just

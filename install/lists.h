@@ -20,6 +20,7 @@
 #include <stdint.h>
 
 #include "common/file.h"
+#include "package/package.h"
 
 enum { ONLY_IF_ABSENT = 0x01 };
 
@@ -47,6 +48,15 @@ struct PatchEntry {
   uint32_t pattern_length;
 };
 static const int32_t PATCH_SEARCH = -1;
+
+// The INI, registry or patch list (REC_INI_LIST, ...) of the current block,
+// or null when the block has none.
+const Buffer* current_list(int type);
+
+// A file named by a list entry: the destination of the first file entry of
+// the current block whose target name equals `text` (ignoring case), else
+// the text with its macros expanded; left in g_app.destination_path.
+void resolve_file_reference(const char* text);
 
 // Each reads the entry at `p` into `out` and returns the first byte behind it.
 const uint8_t* read_ini_entry(const uint8_t* p, IniEntry* out);

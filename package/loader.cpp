@@ -346,12 +346,12 @@ bool has_loaded_block() {
 } // namespace
 
 bool load_package() {
-  if (g_package.stub_length == 0) return false;
+  if (g_app.stub_length == 0) return false;
   if (!text_copy(g_app.archive_path, PATH_SIZE, g_app.package_path)) return false;
   FileHandle file = file_open(g_app.archive_path, FILE_READ);
   if (file == INVALID_FILE) return false;
   uint32_t file_length = file_size(file);
-  file_seek(file, (int32_t)g_package.stub_length, FROM_START);
+  file_seek(file, (int32_t)g_app.stub_length, FROM_START);
 
   int index = -1;
   bool complete = false;
@@ -461,10 +461,7 @@ bool load_package() {
   // block keeps the default computed for its own language record.
   g_package.current_block = -1;
   select_language_block(g_package.start_block);
-  g_archive.archive_offset = g_package.archive_offset;
-  g_archive.volume_size = g_package.archive_size;
-  g_archive.bytes_left = (int32_t)g_package.archive_size;
-  g_archive.bytes_done = 0;
+  set_archive_location(g_package.archive_offset, g_package.archive_size);
   if (complete) return true;
   const char* text = get_string(6, 31);
   if (*text) show_message(text, MSG_ICONINFORMATION);

@@ -42,6 +42,8 @@ enum RecordType {
 static const uint16_t TAG_BASE = 0x1234;
 static const uint16_t TAG_END = 0x7F7F;
 static const uint16_t RECORD_COMPRESSED = 1;
+// Start page of the start record that runs the whole wizard.
+static const uint16_t WHOLE_WIZARD = 0xFFFF;
 
 // Setup flags (record type 0).
 enum { SETUP_FULL_SCREEN = 0x1, SETUP_REMOVE_PREVIOUS = 0x10 };
@@ -85,7 +87,6 @@ struct LanguageBlock {
 };
 
 struct PackageState {
-  uint32_t stub_length; // copied from the stub's own field (tests may set it)
   uint32_t setup_flags;
   Buffer billboard;     // BMP file image
   Buffer background;    // BMP file image
@@ -93,7 +94,7 @@ struct PackageState {
   Buffer templates;     // dialog template record
   Buffer title_font;    // LOGFONTA (60 bytes)
   Buffer prefix;        // file prefix block of the uninstaller
-  uint16_t start_page;  // 0xFFFF = the whole wizard
+  uint16_t start_page;  // WHOLE_WIZARD, or the one page slot to run
   uint16_t start_block; // language block selected after loading
   int block_count;
   LanguageBlock blocks[MAX_BLOCKS];
@@ -108,7 +109,7 @@ struct PackageState {
 };
 extern PackageState g_package;
 
-// Loads the package from g_app.package_path, starting at g_package.stub_length
+// Loads the package from g_app.package_path, starting at g_app.stub_length
 // (set by start-up from the stub's own field, or by a test). On success the loaded state is
 // complete and a language block is selected. A damaged package shows message 31 of table 6 where
 // the package could be read far enough to have it.

@@ -3,15 +3,21 @@
 #pragma once
 #include <stdint.h>
 
+#include "common/state.h"
 #include "package/package.h"
 
 // String k of table t of the current language block; never null: the empty
 // string when t >= 11, the table is absent or k is not below its count.
 const char* get_string(unsigned table, unsigned number);
 
-// Message box owned by the main dialog (else the frame window), captioned with
-// string 0 of table 6. Returns the MessageBoxA result (IDOK, IDYES, ...).
+// Message box owned by the window that the message owner names (the user
+// interface installs it: the main dialog, else the frame window), captioned
+// with string 0 of table 6. Returns the MessageBoxA result (IDOK, IDYES, ...).
 int show_message(const char* text, unsigned style);
+
+// The window that owns message boxes (null: none), asked at each message.
+typedef WindowHandle (*MessageOwner)();
+void set_message_owner(MessageOwner owner);
 
 // Test seam: when an answerer is installed, show_message hands it the text and
 // style instead of showing a box, and returns its answer.

@@ -8,7 +8,6 @@
 // Next leaves it as a full path ending in a backslash.
 #include "ui/destination_page.h"
 
-#include "app/app.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"

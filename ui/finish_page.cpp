@@ -1,7 +1,6 @@
 // The finish page: the error after a failed installation; after a successful
 // one the document button, the start-program check box and, when files wait
 // for the next start of Windows, the restart button (the relabelled Back).
-#include "app/app.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
@@ -31,13 +30,6 @@ bool control_rect(HWND page, int id, RECT* r) {
   if (!control || !GetWindowRect(control, r)) return false;
   MapWindowPoints(NULL, page, (POINT*)r, 2);
   return true;
-}
-
-bool any_entry_failed() {
-  uint8_t* e = g_package.first_entry;
-  for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e))
-    if (entry_status(e) == STATUS_FAILED) return true;
-  return false;
 }
 
 void show_failure(HWND page) {
@@ -103,19 +95,18 @@ void show_success(HWND page) {
 }
 
 BOOL on_init(HWND page) {
-  if (g_install.error_code) g_install.restart_needed = false;
+  settle_install_outcome();
   page_start(page,
              BUTTON_CANCEL | BUTTON_CANCEL_NO_ASK | (g_install.restart_needed ? BUTTON_BACK : 0));
   if (g_install.restart_needed) set_button_label(1, 6);
   show_control(page, ID_DOCUMENT, false);
-  CheckDlgButton(page, ID_START_PROGRAM, g_app.start_program ? BST_CHECKED : BST_UNCHECKED);
+  CheckDlgButton(page, ID_START_PROGRAM, g_ui.start_program ? BST_CHECKED : BST_UNCHECKED);
   show_control(page, ID_START_PROGRAM, false);
-  if (g_install.error_code == 0 && any_entry_failed()) g_install.error_code = 22;
   if (g_install.error_code)
     show_failure(page);
   else
     show_success(page);
-  HWND cancel = g_app.main_dialog ? GetDlgItem(g_app.main_dialog, ID_CANCEL) : NULL;
+  HWND cancel = g_ui.main_dialog ? GetDlgItem(g_ui.main_dialog, ID_CANCEL) : NULL;
   if (cancel) SetFocus(cancel);
   return FALSE;
 }
@@ -130,7 +121,7 @@ INT_PTR CALLBACK finish_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM
       open_document(g_install.document);
       return handled(page);
     case ID_START_PROGRAM:
-      g_app.start_program = IsDlgButtonChecked(page, ID_START_PROGRAM) == BST_CHECKED;
+      g_ui.start_program = IsDlgButtonChecked(page, ID_START_PROGRAM) == BST_CHECKED;
       return handled(page);
     case ID_NEXT:
     case ID_CANCEL:

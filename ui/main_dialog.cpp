@@ -57,7 +57,7 @@ void on_init_dialog(HWND dialog) {
   // The frame still covers the whole screen here; in windowed mode it is
   // fitted around the dialog afterwards.
   RECT frame, own;
-  GetWindowRect((HWND)g_app.frame_window, &frame);
+  GetWindowRect(g_ui.frame_window, &frame);
   GetWindowRect(dialog, &own);
   POINT at = centred_position(g_ui.center_x, g_ui.center_y, frame.right - frame.left,
                               frame.bottom - frame.top, own.right - own.left, own.bottom - own.top);
@@ -78,14 +78,8 @@ void on_paint(HWND dialog) {
 }
 
 void cancel_request() {
-  if (g_ui.button_flags & BUTTON_CANCEL_NO_ASK) {
+  if ((g_ui.button_flags & BUTTON_CANCEL_NO_ASK) || confirm_end_setup(14))
     g_wizard.page_result = PAGE_END;
-    return;
-  }
-  if (show_message(get_string(6, 14), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
-  show_message(get_string(6, 15), MB_ICONINFORMATION);
-  g_wizard.page_result = PAGE_END;
-  clear_end_actions(); // nothing is launched after a cancelled setup
 }
 
 void on_command(HWND dialog, WPARAM wparam, LPARAM lparam) {
@@ -110,7 +104,7 @@ void on_command(HWND dialog, WPARAM wparam, LPARAM lparam) {
 bool on_sys_command(WPARAM wparam) {
   switch (wparam & 0xFFF0) {
   case SC_MINIMIZE:
-    ShowWindow((HWND)g_app.frame_window, SW_MINIMIZE);
+    ShowWindow(g_ui.frame_window, SW_MINIMIZE);
     return true;
   case SC_CLOSE:
     g_wizard.page_result = PAGE_END;
@@ -132,10 +126,28 @@ POINT centred_position(int cx, int cy, int frame_w, int frame_h, int w, int h) {
   return p;
 }
 
-void create_face_brush() {
+void start_ui() {
   g_ui.face_brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   g_ui.face_brush_is_stock = g_ui.face_brush == NULL;
   if (!g_ui.face_brush) g_ui.face_brush = (HBRUSH)GetStockObject(LTGRAY_BRUSH);
+  g_ui.start_program = true;
+}
+
+void run_main_dialog() {
+  bool full = full_screen_mode();
+  void* main_template = copy_dialog_template(full ? 1 : 0);
+  if (!main_template) return;
+  g_ui.main_dialog = CreateDialogIndirectParamA(g_app.instance, (LPCDLGTEMPLATEA)main_template,
+                                                g_ui.frame_window, main_dialog_proc, 0);
+  if (g_ui.main_dialog) {
+    if (!full) fit_frame_to_main_dialog();
+    ShowWindow(g_ui.frame_window, SW_SHOWNORMAL);
+    UpdateWindow(g_ui.frame_window);
+    run_wizard();
+    DestroyWindow(g_ui.main_dialog);
+    g_ui.main_dialog = NULL;
+  }
+  free_dialog_template(main_template);
 }
 
 void release_shared_gdi() {

@@ -14,7 +14,7 @@ namespace {
 const int PAGE_STRING_TABLES[9] = {0, 1, 9, -1, 2, 3, 4, 5, -1};
 
 void place_at_anchor(HWND page) {
-  HWND main = (HWND)g_app.main_dialog;
+  HWND main = g_ui.main_dialog;
   HWND anchor = GetDlgItem(main, ID_PAGE_ANCHOR);
   if (!anchor) return;
   RECT r;
@@ -27,11 +27,11 @@ void place_at_anchor(HWND page) {
 // (full screen) or behind the title in the frame's caption (windowed).
 void set_captions(const char* heading) {
   const char* title = get_string(6, 0);
-  HWND frame = (HWND)g_app.frame_window;
+  HWND frame = g_ui.frame_window;
   SetWindowTextA(frame, title);
   if (!*heading) return;
   if (full_screen_mode()) {
-    SetWindowTextA((HWND)g_app.main_dialog, heading);
+    SetWindowTextA(g_ui.main_dialog, heading);
     return;
   }
   const size_t CAPTION_SIZE = 1024;
@@ -47,7 +47,7 @@ void set_captions(const char* heading) {
 }
 
 void enable_button(int id, bool enable) {
-  HWND button = GetDlgItem((HWND)g_app.main_dialog, id);
+  HWND button = GetDlgItem(g_ui.main_dialog, id);
   if (button) EnableWindow(button, enable);
 }
 
@@ -78,7 +78,7 @@ void page_start(HWND page, uint32_t button_flags) {
   set_button_label(4, 2);
 
   // A single-page run has nothing to confirm: Cancel ends it at once.
-  if (g_package.start_page != 0xFFFF) button_flags |= BUTTON_CANCEL_NO_ASK;
+  if (g_package.start_page != WHOLE_WIZARD) button_flags |= BUTTON_CANCEL_NO_ASK;
   g_ui.button_flags = button_flags;
   enable_button(ID_BACK, (button_flags & BUTTON_BACK) != 0);
   enable_button(ID_NEXT, (button_flags & BUTTON_NEXT) != 0);
@@ -88,7 +88,7 @@ void page_start(HWND page, uint32_t button_flags) {
 void set_button_label(int button, unsigned string) {
   int id = button == 1 ? ID_BACK : button == 2 ? ID_NEXT : button == 4 ? ID_CANCEL : 0;
   if (!id) return;
-  HWND control = GetDlgItem((HWND)g_app.main_dialog, id);
+  HWND control = GetDlgItem(g_ui.main_dialog, id);
   if (control) SetWindowTextA(control, get_string(7, string));
 }
 

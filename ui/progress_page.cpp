@@ -3,7 +3,6 @@
 // shows a segmented bar, the percentage and the file being installed.
 #include "ui/progress_page.h"
 
-#include "app/app.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
@@ -110,16 +109,31 @@ void on_timer(HWND page) {
 
 INT_PTR on_cancel(HWND page) {
   g_progress.question_open = true;
-  if (show_message(get_string(6, 13), MB_YESNO | MB_ICONQUESTION) == IDYES) {
-    // The question stays marked open, so that no further step runs.
-    show_message(get_string(6, 15), MB_ICONINFORMATION);
+  // On Yes the question stays marked open, so that no further step runs.
+  if (confirm_end_setup(13))
     g_wizard.page_result = PAGE_END;
-    clear_end_actions();
-  } else {
+  else
     g_progress.question_open = false;
-  }
   return handled(page);
 }
+
+// The install observer of the page: the bar, the current file, and the
+// wizard moves on when the installation has finished or ends when the user
+// gave up at a disk prompt.
+void observe_file(const char* path, void*) {
+  show_current_file(path);
+}
+void observe_progress(uint32_t percent, void*) {
+  report_progress(percent);
+}
+void observe_finished(void*) {
+  if (g_package.start_page == WHOLE_WIZARD) go_to_page(7);
+}
+void observe_abandoned(void*) {
+  g_wizard.page_result = PAGE_END;
+}
+const InstallObserver PROGRESS_OBSERVER = {nullptr, observe_file, observe_progress,
+                                           observe_finished, observe_abandoned};
 
 } // namespace
 
@@ -175,6 +189,7 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
     g_progress.timer_running = false;
     page_start(page, BUTTON_CANCEL);
     set_button_label(4, 5);
+    set_install_observer(&PROGRESS_OBSERVER);
     if (!prepare_installation()) return TRUE; // only Cancel is left
     start_timer(page, FIRST_STEP_DELAY);
     if (!g_progress.timer_running) run_to_end();
@@ -197,6 +212,7 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
     if (g_progress.timer_running) KillTimer(page, STEP_TIMER);
     g_progress.timer_running = false;
     g_progress.window = NULL;
+    set_install_observer(nullptr);
     break;
   }
   return control_colors(message, wparam);

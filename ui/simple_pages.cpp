@@ -2,7 +2,6 @@
 // and the end slot (8). Their texts come from page start; what they add is
 // the navigation past pages that have nothing to show, the live language
 // switch and the install folder sentence.
-#include "app/app.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
@@ -13,7 +12,7 @@
 namespace {
 
 void focus_next() {
-  SetFocus(GetDlgItem((HWND)g_app.main_dialog, ID_NEXT));
+  SetFocus(GetDlgItem(g_ui.main_dialog, ID_NEXT));
 }
 
 int language_count() {

@@ -4,14 +4,20 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "ui/wizard.h"
+
 struct UiState {
+  HWND frame_window;     // the frame, or null
+  HWND main_dialog;      // the main dialog while the wizard runs, or null
   HWND current_page;     // page window of the running page, or null
   uint32_t button_flags; // BUTTON_* of the running page
   HBRUSH face_brush;     // button-face brush (or the stock LTGRAY_BRUSH)
   bool face_brush_is_stock;
-  HFONT dialog_font;          // normal-weight copy of the main dialog's font
+  HFONT dialog_font; // normal-weight copy of the main dialog's font
+  int screen_width, screen_height;
   int center_x, center_y;     // screen centre (the frame's)
   bool read_only_files_found; // set by the destination page's check, asked about on the ready page
+  bool start_program;         // the finish page's check box: start the recorded program at the end
 };
 extern UiState g_ui;
 
@@ -63,9 +69,15 @@ void fill_gradient_pattern(uint8_t* pixels, int band_top, int height);
 const BITMAPINFOHEADER* bitmap_info(const uint8_t* image, uint32_t size);
 const void* bitmap_bits(const BITMAPINFOHEADER* info);
 
-// Main dialog and shared GDI objects.
-void create_face_brush();
+// Start of the run: the shared brush, and the start-program box checked.
+void start_ui();
+// Frees the shared brush and font.
 void release_shared_gdi();
+// Destroys the frame and drains the quit message its destruction posts.
+void destroy_frame_window();
+// Shows the main dialog (template 1 full screen, else 0) in its frame and
+// runs the wizard in it; the dialog is destroyed afterwards.
+void run_main_dialog();
 void apply_dialog_font(HWND window);
 INT_PTR control_colors(UINT message, WPARAM wparam);
 void sunken_frame(HDC dc, const RECT& r, bool fill);
@@ -96,6 +108,6 @@ INT_PTR CALLBACK progress_page_proc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK finish_page_proc(HWND, UINT, WPARAM, LPARAM);
 INT_PTR CALLBACK end_slot_proc(HWND, UINT, WPARAM, LPARAM);
 
-// Progress reports from the install driver (progress page).
+// The progress page's bar and current file (also the install observer's).
 void report_progress(uint32_t percent);
 void show_current_file(const char* text);

@@ -162,13 +162,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_start = 10;
   g_end = 10 + (mode >> 2);
   g_last = g_start;
-  g_patch_progress = check_progress;
   FileHandle b = base_file.put(base, base_len);
   FileHandle o = out_file.put(nullptr, 0);
   PatchStreams streams = {commands, (uint32_t)command_len, has_data ? stream : nullptr,
                           (uint32_t)stream_len};
   uint32_t written = 0;
-  int err = run_patch(streams, b, o, PatchProgress{g_start, g_end, (uint32_t)expected.out.size()},
+  int err = run_patch(streams, b, o,
+                      PatchProgress{g_start, g_end, (uint32_t)expected.out.size(), check_progress},
                       &written);
   std::vector<uint8_t> out = read_all(o);
 

@@ -22,7 +22,7 @@
 #include "common/state.h"
 #include "decode/archive.h"
 #include "decode/checksum.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 #include "install/install.h"
 #include "package/file_entry.h"
 #include "package/package.h"
@@ -356,7 +356,7 @@ source = "src/filler2.dat"
   ASSERT_GE(summary.volumes.size(), 3u);
 
   strcpy(g_app.package_path, dir.file("setup.exe").c_str());
-  g_package.stub_length = (uint32_t)stand_in_stub().size();
+  g_app.stub_length = (uint32_t)stand_in_stub().size();
   ASSERT_TRUE(load_package());
   struct Expected {
     const char* name;

@@ -255,7 +255,7 @@ TEST(WriterLayout, TheSetupProgramsLoaderLoadsWhatTheBuilderWrote) {
   ASSERT_TRUE(app_alloc_buffers());
   std::string path = dir.file("setup.exe");
   ASSERT_TRUE(text_copy(g_app.package_path, PATH_SIZE, path.c_str()));
-  g_package.stub_length = (uint32_t)stand_in_stub().size();
+  g_app.stub_length = (uint32_t)stand_in_stub().size();
   bool loaded = load_package();
   EXPECT_TRUE(loaded);
   if (loaded) {

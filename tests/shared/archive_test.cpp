@@ -50,12 +50,22 @@ int answer(const char* text, unsigned style, void* context) {
   return k < a->answers.size() ? a->answers[k] : ANSWER_OK;
 }
 
+// The install driver's disk request answers the prompt; giving up reaches
+// the wizard as "abandoned".
+bool g_abandoned = false;
+void record_abandoned(void*) {
+  g_abandoned = true;
+}
+const InstallObserver ABANDON_RECORDER = {nullptr, nullptr, nullptr, nullptr, record_abandoned};
+
 class ArchiveTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(app_alloc_buffers());
     g_app.temp_copy = false;
-    g_wizard.page_result = PAGE_RUNNING;
+    g_abandoned = false;
+    set_disk_request(request_disk, nullptr);
+    set_install_observer(&ABANDON_RECORDER);
     // String table 6 of the current language: the caption, the cancel
     // question (13), the cancel notice (15) and the disk prompt (28).
     put_u16(strings, 29);
@@ -77,6 +87,8 @@ protected:
   }
   void TearDown() override {
     close_archive();
+    set_disk_request(nullptr, nullptr);
+    set_install_observer(nullptr);
     set_message_answerer(nullptr, nullptr);
     g_package.current_language = nullptr;
     g_app.temp_copy = false;
@@ -202,6 +214,11 @@ TEST_F(ArchiveTest, MissingVolumeWithoutTheTemporaryCopyFailsAtOnce) {
   EXPECT_EQ(SeekArchive(120), 18);
   EXPECT_TRUE(path_ends_with(g_app.error_file_name, "SETUP.D01"));
   EXPECT_TRUE(answerer.texts.empty());
+  // The temporary copy without a disk request fails at once as well.
+  g_app.temp_copy = true;
+  set_disk_request(nullptr, nullptr);
+  EXPECT_EQ(SeekArchive(120), 18);
+  EXPECT_TRUE(answerer.texts.empty());
   // The failed volume is tried again, not skipped.
   std::rename((d01 + ".away").c_str(), d01.c_str());
   EXPECT_EQ(SeekArchive(120), 0);
@@ -227,7 +244,7 @@ TEST_F(ArchiveTest, DiskPromptUntilTheUserGivesUp) {
   EXPECT_EQ(answerer.texts[2], "Please insert disk 2.");
   EXPECT_EQ(answerer.texts[4], "Setup was cancelled.");
   EXPECT_EQ(answerer.styles[4], (unsigned)MSG_ICONINFORMATION);
-  EXPECT_EQ(g_wizard.page_result, PAGE_END);
+  EXPECT_TRUE(g_abandoned);
   EXPECT_EQ(g_install.document, nullptr);
   EXPECT_EQ(g_install.program, nullptr);
   EXPECT_EQ(g_install.screen_saver, nullptr);
@@ -246,7 +263,7 @@ TEST_F(ArchiveTest, DiskPromptRetriesWhenTheDiskIsInserted) {
   EXPECT_EQ(read(10), expected(150, 10));
   ASSERT_EQ(answerer.texts.size(), 1u);
   EXPECT_EQ(answerer.texts[0], "Please insert disk 3.");
-  EXPECT_EQ(g_wizard.page_result, PAGE_RUNNING);
+  EXPECT_FALSE(g_abandoned);
 }
 
 TEST_F(ArchiveTest, UnreadableSizeWordCountsAsMissing) {

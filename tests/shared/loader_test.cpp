@@ -41,7 +41,7 @@ protected:
   bool load(const Bytes& file) {
     std::string path = dir.write("setup.exe", file);
     strcpy(g_app.package_path, path.c_str());
-    g_package.stub_length = 64;
+    g_app.stub_length = 64;
     return load_package();
   }
   TempDir dir;
@@ -243,7 +243,7 @@ TEST_F(Loader, TruncatedPackageFailsWithoutAMessage) {
     EXPECT_TRUE(g_messages.empty()) << cut;
   }
   SetUp();
-  g_package.stub_length = 0;
+  g_app.stub_length = 0;
   strcpy(g_app.package_path, dir.write("x.exe", file).c_str());
   EXPECT_FALSE(load_package()); // no package at all
 }

@@ -49,15 +49,14 @@ protected:
   void SetUp() override {
     base = make_base();
     base_path = dir.write("base.bin", base);
-    saved_report_ = g_patch_progress;
-    g_patch_progress = record_report;
     g_reports.clear();
   }
-  void TearDown() override { g_patch_progress = saved_report_; }
 
-  // Runs the commands over the base; the result file's bytes land in output.
-  int run(const Bytes& commands, const Bytes& data, PatchProgress progress = {0, 0, 0},
+  // Runs the commands over the base; the result file's bytes land in output,
+  // the progress reports in g_reports.
+  int run(const Bytes& commands, const Bytes& data, PatchProgress progress = {0, 0, 0, nullptr},
           bool data_absent = false) {
+    progress.report = record_report;
     FileHandle b = file_open(base_path.c_str(), FILE_READ);
     FileHandle o = file_create(dir.file("out.bin").c_str());
     EXPECT_NE(b, INVALID_FILE);
@@ -78,9 +77,6 @@ protected:
   TempDir dir;
   Bytes base, output;
   std::string base_path;
-
-private:
-  ProgressReport saved_report_ = nullptr;
 };
 
 // Copy commands that move the base cursor to `at` (copying base[0, at)).
@@ -189,19 +185,19 @@ TEST_F(PatchApply, ProgressIsReportedInUnitsOfTenThousandBytesOnlyWhenItChanges)
   // 70,000 bytes are 8 units; after the first copy 65,664 bytes are written
   // (7 units: 10 + 7 * 10 / 8 = 18), after the second all of them (20).
   Bytes commands = copy_prefix(BASE_SIZE);
-  ASSERT_EQ(run(commands, {}, PatchProgress{10, 20, BASE_SIZE}), PATCH_OK);
+  ASSERT_EQ(run(commands, {}, PatchProgress{10, 20, BASE_SIZE, nullptr}), PATCH_OK);
   EXPECT_EQ(g_reports, (std::vector<uint32_t>{18, 20}));
 
   // Small commands: the percent goes up one step at a time, never repeated.
   g_reports.clear();
   Bytes small;
   for (int i = 0; i < 200; i++) small.insert(small.end(), {0x7F, 0x80}); // 25,600 bytes
-  ASSERT_EQ(run(small, {}, PatchProgress{0, 100, 25600}), PATCH_OK);
+  ASSERT_EQ(run(small, {}, PatchProgress{0, 100, 25600, nullptr}), PATCH_OK);
   // 3 units: 33 from the first command, 66 at 10,000 bytes, 100 at 20,000.
   EXPECT_EQ(g_reports, (std::vector<uint32_t>{33, 66, 100}));
 
   g_reports.clear();
-  ASSERT_EQ(run(commands, {}, PatchProgress{40, 40, BASE_SIZE}), PATCH_OK);
+  ASSERT_EQ(run(commands, {}, PatchProgress{40, 40, BASE_SIZE, nullptr}), PATCH_OK);
   EXPECT_TRUE(g_reports.empty()) << "start = end reports nothing";
 }
 
@@ -232,7 +228,7 @@ TEST_F(PatchApply, MalformedPatchesFailWithoutReadingOutsideTheirStreams) {
       {"combined insert without a data stream", {0xA3, 0x80}, {}, PATCH_ERR_WRITE, true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(run(c.commands, c.data, {0, 0, 0}, c.data_absent), c.expected) << c.name;
+    EXPECT_EQ(run(c.commands, c.data, {0, 0, 0, nullptr}, c.data_absent), c.expected) << c.name;
   }
   // A failure ends the run: nothing after it is applied.
   EXPECT_EQ(run({0x81, 0x05, 0xBF, 0x81}, text("abcd")), PATCH_ERR_READ);

@@ -115,7 +115,7 @@ TEST_F(FinishPage, SuccessOffersDocumentProgramAndRestart) {
 
   // Unchecking keeps the program from being started; Next ends the wizard.
   SendMessageA(GetDlgItem(page, 1015), BM_CLICK, 0, 0);
-  EXPECT_EQ(g_app.start_program, 0u);
+  EXPECT_FALSE(g_ui.start_program);
   SendMessageA(page, WM_COMMAND, MAKEWPARAM(ID_NEXT, BN_CLICKED), 0);
   EXPECT_EQ(g_wizard.page_result, PAGE_END);
   EXPECT_EQ(GetWindowLongPtrA(page, DWLP_MSGRESULT), 1);
@@ -146,7 +146,7 @@ TEST_F(FinishPage, WithoutLabelsNothingIsShownYetTheProgramStillStarts) {
   g_install.restart_needed = true;
   open_page();
   EXPECT_FALSE(visible(1015));
-  EXPECT_EQ(g_app.start_program, 1u);
+  EXPECT_TRUE(g_ui.start_program);
   // No box and an empty string 3: the notice goes to line 1002.
   EXPECT_EQ(control_text(page, 1002), "Restart Windows to finish.");
   SendMessageA(page, WM_COMMAND, MAKEWPARAM(ID_CANCEL, BN_CLICKED), 0);

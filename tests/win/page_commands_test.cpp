@@ -76,8 +76,8 @@ protected:
     page = CreateWindowExA(0, "PakwizTestPage", "", WS_CHILD, 0, 0, 10, 10, main, NULL, instance,
                            NULL);
     ASSERT_TRUE(frame && main && page);
-    g_app.frame_window = frame;
-    g_app.main_dialog = main;
+    g_ui.frame_window = frame;
+    g_ui.main_dialog = main;
     g_ui.current_page = page;
     g_ui.button_flags = 7;
     g_wizard.page_result = 0;
@@ -90,7 +90,7 @@ protected:
   void TearDown() override {
     set_message_answerer(nullptr, nullptr);
     DestroyWindow(frame);
-    g_app.frame_window = g_app.main_dialog = NULL;
+    g_ui.frame_window = g_ui.main_dialog = NULL;
     g_package = saved_package;
     g_ui = saved_ui;
     g_wizard.page_result = 0;

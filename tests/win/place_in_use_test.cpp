@@ -11,7 +11,7 @@
 
 #include "common/state.h"
 #include "decode/archive.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 #include "install/install.h"
 #include "package/file_entry.h"
 #include "package/script.h"

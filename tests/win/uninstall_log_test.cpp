@@ -329,7 +329,7 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
   }
   std::string package = dir.write("setup.exe", p.finish());
   strcpy(g_app.package_path, package.c_str());
-  g_package.stub_length = 64;
+  g_app.stub_length = 64;
   ASSERT_TRUE(load_package());
   ASSERT_EQ(g_package.block_count, 6);
   select_language_block(2);

@@ -10,7 +10,7 @@
 // point. A move that fails for any other reason sets status 27, which
 // place_file reports as error 22 naming the destination (a failed rename is
 // never counted as a success).
-#include "decode/place_file.h"
+#include "install/place_file.h"
 
 #include "common/file.h"
 #include "common/heap.h"
@@ -18,7 +18,6 @@
 #include "common/text.h"
 #include "decode/archive.h"
 #include "decode/checksum.h"
-#include "decode/patch.h"
 #include "decode/stream_decoder.h"
 #include "install/install.h"
 #include "install/restart.h"

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "common/text.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 
 int replace_file(const char* temp, const char* destination) {
   if (rename(temp, destination) == 0) return REPLACE_OK;

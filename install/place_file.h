@@ -17,7 +17,7 @@
 //   22 the destination could not be replaced (destination path)
 //   31 an uninstaller entry in a package without a prefix block (package path)
 // Codes 15 and 18 may also come from the archive reader; a patched entry
-// (flags bit 4) may also fail with the errors of apply_patch (decode/patch.h),
+// (flags bit 4) may also fail with the errors of apply_patch (below),
 // and with 21 naming the destination when its base file does not match the
 // base entry's checksum.
 #pragma once
@@ -80,3 +80,25 @@ void set_read_only(const char* path, bool read_only);
 bool delete_file(const char* path);
 // Sets creation, last access and last write time (three FILETIME values).
 void set_file_times(FileHandle file, const uint8_t* times);
+
+// Patched entries (place_patched.cpp).
+// The patched file's name beside the base file: its extension replaced by
+// ".$AA", the last letter raised while a file of that name exists (up to
+// ".$AZ"). False when no name is free or it does not fit `cap`.
+bool make_patched_name(char* name, uint32_t cap, const char* base_path);
+
+// Applies the patch of `entry` (decode/patch.h) to the file at `base_path`
+// (the base entry's content, already proven by its checksum) and leaves the
+// result under `base_path`, replacing the base file in one step. The result
+// gets the entry's file times and is proven by the entry's checksum; progress
+// goes to the install observer. Returns 1, or 0 with g_install.error_code and
+// g_app.error_file_name set:
+//   12 no memory; 15/18 from the archive (archive path); 16 the base or the
+//   patched file cannot be opened (that file); 17 the patched file cannot be
+//   created (its name); 18 malformed patch or unreadable base (destination);
+//   19 a write failed (the patched file; the base path when the result
+//   cannot replace the base file); 20 disk full; 21 the result does not match
+//   the entry's checksum (destination).
+// On failure the patched file is deleted and the base file is left.
+int apply_patch(const uint8_t* entry, const char* base_path, const char* destination,
+                uint32_t start_percent, uint32_t end_percent);

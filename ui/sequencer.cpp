@@ -1,11 +1,13 @@
 // The wizard page sequencer: nine page slots run one at a time, each page a
 // modeless child dialog of the main dialog with its own message loop, which
 // ends when somebody sets the page result (1 Next, 2 end, 1007 Back).
-#include "app/app.h"
 #include "common/state.h"
 #include "package/package.h"
 #include "package/script.h"
 #include "ui/ui.h"
+#include "ui/wizard.h"
+
+WizardState g_wizard = {};
 
 const PageSlot PAGE_TABLE[PAGE_SLOT_COUNT] = {
     {5, welcome_page_proc},     // 0 welcome
@@ -53,7 +55,7 @@ int run_page(int template_index, DLGPROC proc, LPARAM param) {
   void* page_template = copy_dialog_template((unsigned)template_index);
   if (!page_template) return PAGE_NEXT; // the slot is passed over
   HWND page = CreateDialogIndirectParamA(g_app.instance, (LPCDLGTEMPLATEA)page_template,
-                                         (HWND)g_app.main_dialog, proc, param);
+                                         g_ui.main_dialog, proc, param);
   if (!page) {
     free_dialog_template(page_template);
     return PAGE_END;
@@ -65,7 +67,7 @@ int run_page(int template_index, DLGPROC proc, LPARAM param) {
       g_wizard.page_result = PAGE_END;
       break;
     }
-    if (g_app.main_dialog && IsDialogMessageA((HWND)g_app.main_dialog, &msg)) continue;
+    if (g_ui.main_dialog && IsDialogMessageA(g_ui.main_dialog, &msg)) continue;
     if (IsWindow(page) && IsDialogMessageA(page, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);

@@ -5,7 +5,7 @@
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 #include "package/file_entry.h"
 #include "package/script.h"
 
