@@ -42,7 +42,7 @@ void release_process() {
 
 void install_screen_saver() {
   if (!g_install.screen_saver) return;
-  resolve_destination(g_install.screen_saver);
+  resolve_destination(file_entry(g_install.screen_saver));
   char command[DESTINATION_SIZE];
   format_text(command, sizeof command, "rundll32 desk.cpl,InstallScreenSaver %s",
               text_arg(g_app.destination_path));
@@ -51,7 +51,7 @@ void install_screen_saver() {
 
 void start_recorded_program() {
   if (!g_ui.start_program || !g_install.program) return;
-  resolve_destination(g_install.program);
+  resolve_destination(file_entry(g_install.program));
   // Quoted, so that a folder name with a space cannot start another program.
   char command[DESTINATION_SIZE + 2] = "\"";
   text_append(command, sizeof command, g_app.destination_path);

@@ -156,6 +156,7 @@ int SeekArchive(uint32_t position) {
     return g_archive.error = 18;
   }
   g_archive.bytes_left = (int32_t)(g_archive.volume_size - offset);
+  g_archive.error = 0;
   return 0;
 }
 

@@ -53,8 +53,9 @@ void close_archive();
 
 // Places the archive handle at archive position `position`, changing volumes
 // forward as needed; a position equal to the end of a volume lies in the
-// next one. 0, 15 (the user gave up at the disk prompt) or 18 (a volume is
-// missing or cannot be positioned; error file name = its path).
+// next one. 0 (g_archive.error is cleared), 15 (the user gave up at the disk
+// prompt) or 18 (a volume is missing or cannot be positioned; error file
+// name = its path).
 int SeekArchive(uint32_t position);
 // Reads `count` bytes from `handle`, continuing in the next volume when the
 // current one runs out (at most one volume change per call; a short read

@@ -20,17 +20,16 @@ void tell_current_file(const char* path) {
   if (observer && observer->current_file) observer->current_file(path, observer->context);
 }
 
-bool resolve_into(const uint8_t* entry, char* dest) {
-  const char* target = entry_string(entry, STR_TARGET);
+bool resolve_into(const FileEntry& entry, char* dest) {
   if (!text_copy(dest, DESTINATION_SIZE, g_app.install_folder)) return false;
-  if (entry_removal_mode(entry) == REMOVAL_NOT_INSTALLED) {
+  if (entry.removal_mode() == REMOVAL_NOT_INSTALLED) {
     // The file lies beside the package file.
     if (!text_copy(dest, DESTINATION_SIZE, g_app.package_path)) return false;
     const char* sep = last_separator(dest);
     dest[sep ? sep - dest + 1 : 0] = 0;
-    return text_append(dest, DESTINATION_SIZE, target);
+    return text_append(dest, DESTINATION_SIZE, entry.target);
   }
-  switch (entry_destination(entry)) {
+  switch (entry.destination) {
   case DEST_WINDOWS:
     if (!macro_folder(MACRO_WINDOWS, dest, PATH_SIZE)) return false;
     break;
@@ -42,7 +41,8 @@ bool resolve_into(const uint8_t* entry, char* dest) {
   default:
     break;
   }
-  return append_backslash(dest, DESTINATION_SIZE) && text_append(dest, DESTINATION_SIZE, target);
+  return append_backslash(dest, DESTINATION_SIZE) &&
+         text_append(dest, DESTINATION_SIZE, entry.target);
 }
 
 } // namespace
@@ -57,21 +57,20 @@ void report_install_progress(uint32_t percent) {
 
 bool request_disk(uint32_t disk_number, void*) {
   char text[1024];
-  format_text(text, sizeof text, get_string(6, 28), number_arg((long)disk_number));
+  format_text(text, sizeof text, get_message(MESSAGE_INSERT_DISK), number_arg((long)disk_number));
   if (show_message(text, MSG_OKCANCEL | MSG_ICONINFORMATION) == ANSWER_OK) return true;
-  if (!confirm_end_setup(13)) return true;
+  if (!confirm_end_setup(MESSAGE_STOP_INSTALLATION)) return true;
   if (observer && observer->abandoned) observer->abandoned(observer->context);
   return false;
 }
 
-bool resolve_destination(const uint8_t* entry) {
+bool resolve_destination(const FileEntry& entry) {
   char* dest = g_app.destination_path;
   bool in_use = false;
   bool ok;
-  if (entry_removal_mode(entry) != REMOVAL_NOT_INSTALLED &&
-      entry_destination(entry) == DEST_SHARED_SYSTEM) {
+  if (entry.removal_mode() != REMOVAL_NOT_INSTALLED && entry.destination == DEST_SHARED_SYSTEM) {
     ok = text_copy(dest, DESTINATION_SIZE, g_app.install_folder);
-    if (ok) in_use = resolve_shared_file(entry_string(entry, STR_TARGET), dest);
+    if (ok) in_use = resolve_shared_file(entry.target, dest);
     ok = ok && dest[0];
   } else {
     ok = resolve_into(entry, dest);
@@ -84,7 +83,7 @@ bool resolve_destination(const uint8_t* entry) {
   return in_use;
 }
 
-int prepare_installation() {
+bool prepare_installation() {
   g_install.error_code = 0;
   g_install.entry_index = -1;
   g_install.next_entry = g_package.first_entry;
@@ -94,53 +93,50 @@ int prepare_installation() {
   int err = open_archive();
   if (err) {
     g_install.error_code = (uint32_t)err;
-    return 0;
+    return false;
   }
   g_install.installing = true;
-  return 1;
+  return true;
 }
 
-int install_step() {
+bool install_step() {
   uint32_t count = g_package.entry_count;
   uint32_t start_percent = count ? (uint32_t)((g_install.entry_index + 1) * 100ull / count) : 0;
   g_install.entry_index++;
-  if (!g_install.next_entry || (uint32_t)g_install.entry_index >= count) return 0;
-  uint8_t* entry = g_install.next_entry;
-  g_install.next_entry = next_entry(entry);
+  if (!g_install.next_entry || (uint32_t)g_install.entry_index >= count) return false;
+  const FileEntry entry = file_entry(g_install.next_entry);
+  g_install.next_entry = next_entry(entry.record);
 
-  set_entry_status(entry, STATUS_NONE);
+  entry.set_status(STATUS_NONE);
   g_app.temp_path[0] = 0;
   bool in_use = resolve_destination(entry);
   const char* dest = g_app.destination_path;
   if (!dest[0]) { // the full path is too long for any file call
     g_install.error_code = PLACE_ERR_CREATE;
-    text_copy_cut(g_app.error_file_name, PATH_SIZE, entry_string(entry, STR_TARGET));
-    return 0;
+    text_copy_cut(g_app.error_file_name, PATH_SIZE, entry.target);
+    return false;
   }
   tell_current_file(dest);
-  bool uninstaller = (entry_flags(entry) & ENTRY_UNINSTALLER) != 0;
+  bool uninstaller = (entry.flags & ENTRY_UNINSTALLER) != 0;
   if (uninstaller) text_copy(g_app.uninstaller_path, PATH_SIZE, dest);
   uint32_t end_percent = (uint32_t)((g_install.entry_index + 1) * 100ull / count);
 
-  if (entry_removal_mode(entry) != REMOVAL_NOT_INSTALLED) {
+  if (entry.removal_mode() != REMOVAL_NOT_INSTALLED) {
     if (!place_file(entry, dest, in_use, start_percent, end_percent)) {
       if (g_app.temp_path[0]) delete_file(g_app.temp_path);
-      return 0;
+      return false;
     }
-    if (uninstaller) set_entry_status(entry, STATUS_NONE); // never logged as an installed file
-    if (entry_destination(entry) != DEST_INSTALL_FOLDER && entry_shared_count(entry) == 1)
-      count_shared_use(dest);
-    if (entry_destination(entry) == DEST_FONT) register_font(dest);
-    if (entry_special(entry) == SPECIAL_SCREEN_SAVER) g_install.screen_saver = entry;
-    if (entry_special(entry) == SPECIAL_SELF_REGISTER) self_register(dest);
+    if (uninstaller) entry.set_status(STATUS_NONE); // never logged as an installed file
+    if (entry.destination != DEST_INSTALL_FOLDER && entry.shared_count == 1) count_shared_use(dest);
+    if (entry.destination == DEST_FONT) register_font(dest);
+    if (entry.special == SPECIAL_SCREEN_SAVER) g_install.screen_saver = entry.record;
+    if (entry.special == SPECIAL_SELF_REGISTER) self_register(dest);
   }
-  if (entry_end_action(entry) == END_OPEN_DOCUMENT) g_install.document = entry;
-  if (entry_end_action(entry) == END_START_PROGRAM) g_install.program = entry;
-  if (entry_string(entry, STR_DESKTOP_NAME)[0])
-    create_desktop_shortcut(dest, entry_string(entry, STR_DESKTOP_NAME),
-                            entry_string(entry, STR_DESKTOP_ARGS));
+  if (entry.end_action == END_OPEN_DOCUMENT) g_install.document = entry.record;
+  if (entry.end_action == END_START_PROGRAM) g_install.program = entry.record;
+  if (entry.desktop_name[0]) create_desktop_shortcut(dest, entry.desktop_name, entry.desktop_args);
   report_install_progress(end_percent);
-  return 1;
+  return true;
 }
 
 void finish_installation() {

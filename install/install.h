@@ -4,13 +4,16 @@
 #pragma once
 #include <stdint.h>
 
+#include "package/file_entry.h"
+#include "package/script.h"
+
 struct InstallState {
   int32_t entry_index; // -1 after prepare_installation
-  uint8_t* next_entry; // the entry the next step takes
+  uint8_t* next_entry; // the record of the entry the next step takes
   uint32_t error_code; // 0, or a message number of string table 6
   bool restart_needed; // a file was scheduled for replacement at restart
   bool installing;     // set by prepare, cleared by finish
-  // End-of-setup actions: file entries, each possibly absent.
+  // End-of-setup actions: records of file entries, each possibly absent.
   uint8_t* document;     // document to open at the end
   uint8_t* program;      // program to start at the end
   uint8_t* screen_saver; // screen saver to install at the end
@@ -38,10 +41,10 @@ void report_install_progress(uint32_t percent);
 // Forgets the three end-of-setup actions (after a cancel or a failure).
 void clear_end_actions();
 
-// Confirm and end setup: asks `question` of table 6 (Yes/No); on Yes tells
-// that setup was cancelled (message 15), forgets the end-of-setup actions and
-// returns true: the caller ends the wizard. False: setup goes on.
-bool confirm_end_setup(unsigned question);
+// Confirm and end setup: asks `question` (Yes/No); on Yes tells that setup
+// was cancelled (message 15), forgets the end-of-setup actions and returns
+// true: the caller ends the wizard. False: setup goes on.
+bool confirm_end_setup(Message question);
 
 // The disk request of the archive reader (installed by prepare_installation):
 // asks for disk `disk_number` (message 28) until the user presses OK, or
@@ -53,14 +56,14 @@ bool request_disk(uint32_t disk_number, void* context);
 void settle_install_outcome();
 
 // Resets the install state and the archive reader, opens the package file at
-// its archive and sets `installing`. 0 when the package file cannot be opened
-// (error 16 naming it).
-int prepare_installation();
+// its archive and sets `installing`. False when the package file cannot be
+// opened (error 16 naming it).
+bool prepare_installation();
 // Installs the next file entry: resolves its destination, places the file,
-// runs the entry's follow-up actions and reports the progress. 1 when an
-// entry was processed, 0 when none was left or the entry failed (error code
-// set; a temporary file left by the failure is deleted).
-int install_step();
+// runs the entry's follow-up actions and reports the progress. True when an
+// entry was processed, false when none was left or the entry failed (error
+// code set; a temporary file left by the failure is deleted).
+bool install_step();
 // Closes the archive and, when no error occurred, writes the uninstall log,
 // the shortcuts, the install-folder registration and the INI, registry and
 // file patch lists; then tells the observer that the installation finished.
@@ -70,12 +73,12 @@ void finish_installation();
 // in-use flag (a shared system file that Windows reports as in use). A path of
 // 260 characters or more, which no ANSI file call can take, is not produced:
 // the destination path is then left empty.
-bool resolve_destination(const uint8_t* entry);
+bool resolve_destination(const FileEntry& entry);
 
 // Creates every missing folder of `path` (a file path, or a folder path with a
 // trailing backslash), entering each; the process's current folder is left at
-// the last one. 0 all exist, 1 a folder could not be made, -1 no memory.
-int create_folders_of_path(const char* path);
+// the last one. False when a folder could not be made (or no memory was left).
+bool create_folders_of_path(const char* path);
 
 // Platform layer of the driver (driver_win.cpp; driver_posix.cpp holds the
 // native build's stand-ins, where these find nothing and do nothing).

@@ -33,10 +33,10 @@ const Buffer* current_list(int type) {
 }
 
 void resolve_file_reference(const char* text) {
-  uint8_t* e = g_package.first_entry;
-  for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e)) {
-    if (equals_nocase(entry_string(e, STR_TARGET), text)) {
-      resolve_destination(e);
+  uint8_t* record = g_package.first_entry;
+  for (uint32_t i = 0; record && i < g_package.entry_count; i++, record = next_entry(record)) {
+    if (equals_nocase(entry_string(record, STR_TARGET), text)) {
+      resolve_destination(file_entry(record));
       return;
     }
   }

@@ -13,10 +13,9 @@ void clear_end_actions() {
   g_install.screen_saver = nullptr;
 }
 
-bool confirm_end_setup(unsigned question) {
-  if (show_message(get_string(6, question), MSG_YESNO | MSG_ICONQUESTION) != ANSWER_YES)
-    return false;
-  show_message(get_string(6, 15), MSG_ICONINFORMATION);
+bool confirm_end_setup(Message question) {
+  if (show_message(get_message(question), MSG_YESNO | MSG_ICONQUESTION) != ANSWER_YES) return false;
+  show_message(get_message(MESSAGE_CANCELLED), MSG_ICONINFORMATION);
   clear_end_actions(); // nothing is launched after a cancelled setup
   return true;
 }
@@ -27,7 +26,7 @@ void settle_install_outcome() {
   uint8_t* e = g_package.first_entry;
   for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e))
     if (entry_status(e) == STATUS_FAILED) {
-      g_install.error_code = 22;
+      g_install.error_code = MESSAGE_IN_USE;
       return;
     }
 }

@@ -32,33 +32,33 @@ bool make_patched_name(char* name, uint32_t cap, const char* base_path) {
   }
 }
 
-int apply_patch(const uint8_t* entry, const char* base_path, const char* destination,
-                uint32_t start_percent, uint32_t end_percent) {
+bool apply_patch(const FileEntry& entry, const char* base_path, const char* destination,
+                 uint32_t start_percent, uint32_t end_percent) {
   // A failed seek would leave the reads at some other place of the archive.
-  int err = SeekArchive(entry_archive_position(entry));
+  int err = SeekArchive(entry.archive_position);
   if (err) {
     g_install.error_code = (uint32_t)err;
-    return 0;
+    return false;
   }
   FileHandle base = file_open(base_path, FILE_READ);
   if (base == INVALID_FILE) {
     g_install.error_code = PATCH_ERR_OPEN;
     name_error_file(base_path);
-    return 0;
+    return false;
   }
   char patched[PATH_SIZE];
   if (!make_patched_name(patched, sizeof patched, base_path)) {
     file_close(base);
     g_install.error_code = PATCH_ERR_CREATE;
     name_error_file(base_path);
-    return 0;
+    return false;
   }
   FileHandle out = file_create(patched);
   if (out == INVALID_FILE) {
     file_close(base);
     g_install.error_code = PATCH_ERR_CREATE;
     name_error_file(patched);
-    return 0;
+    return false;
   }
 
   uint8_t *commands = nullptr, *data = nullptr;
@@ -67,8 +67,7 @@ int apply_patch(const uint8_t* entry, const char* base_path, const char* destina
   if (!err) err = read_packed_blob(&data, &data_size);
   if (!err) {
     PatchStreams streams = {commands, command_size, data, data_size};
-    PatchProgress progress = {start_percent, end_percent, entry_file_size(entry),
-                              report_install_progress};
+    PatchProgress progress = {start_percent, end_percent, entry.file_size, report_install_progress};
     err = run_patch(streams, base, out, progress);
     if (err == PATCH_ERR_READ) name_error_file(destination);
     if (err == PATCH_ERR_WRITE) name_error_file(patched);
@@ -76,7 +75,7 @@ int apply_patch(const uint8_t* entry, const char* base_path, const char* destina
   free_and_clear(commands);
   free_and_clear(data);
   file_close(base);
-  if (!err && (entry_flags(entry) & ENTRY_FILE_TIMES)) set_file_times(out, entry_file_times(entry));
+  if (!err && (entry.flags & ENTRY_FILE_TIMES)) set_file_times(out, entry.file_times);
   file_close(out);
 
   if (!err) {
@@ -87,7 +86,7 @@ int apply_patch(const uint8_t* entry, const char* base_path, const char* destina
     } else {
       uint32_t sum = file_checksum(check);
       file_close(check);
-      if (sum != entry_checksum(entry)) {
+      if (sum != entry.checksum) {
         err = PATCH_ERR_CHECKSUM;
         name_error_file(destination);
       }
@@ -102,7 +101,7 @@ int apply_patch(const uint8_t* entry, const char* base_path, const char* destina
   if (err) {
     delete_file(patched);
     g_install.error_code = (uint32_t)err;
-    return 0;
+    return false;
   }
-  return 1;
+  return true;
 }

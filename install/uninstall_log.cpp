@@ -71,18 +71,18 @@ void write_file_log_entry(FileHandle f, const char* path, uint8_t flags) {
   file_write_exact(f, &flags, 1);
 }
 
-bool entry_is_logged(const uint8_t* entry) {
-  uint16_t status = entry_status(entry);
+bool entry_is_logged(const FileEntry& entry) {
+  uint16_t status = entry.status();
   return (status == STATUS_REPLACED || status == STATUS_CREATED) &&
-         entry_removal_mode(entry) == REMOVAL_REMOVE;
+         entry.removal_mode() == REMOVAL_REMOVE;
 }
 
-uint8_t file_log_flags(const uint8_t* entry) {
+uint8_t file_log_flags(const FileEntry& entry) {
   uint8_t flags = 0;
-  if (entry_destination(entry) != DEST_INSTALL_FOLDER && entry_shared_count(entry) == 1)
+  if (entry.destination != DEST_INSTALL_FOLDER && entry.shared_count == 1)
     flags |= LOG_SHARED_COUNT;
-  if (entry_destination(entry) == DEST_FONT) flags |= LOG_FONT;
-  if (entry_special(entry) == SPECIAL_SELF_REGISTER) flags |= LOG_SELF_REGISTER;
+  if (entry.destination == DEST_FONT) flags |= LOG_FONT;
+  if (entry.special == SPECIAL_SELF_REGISTER) flags |= LOG_SELF_REGISTER;
   return flags;
 }
 

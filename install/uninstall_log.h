@@ -20,6 +20,7 @@
 #include <stdint.h>
 
 #include "common/file.h"
+#include "package/file_entry.h"
 
 enum LogTag : uint16_t {
   LOG_FILES = 0x1235,
@@ -50,8 +51,8 @@ void write_file_log_entry(FileHandle f, const char* path, uint8_t flags);
 
 // Whether a file entry that the installation has processed belongs in the
 // file log (it was put in place and is removed at uninstall), and its flags.
-bool entry_is_logged(const uint8_t* entry);
-uint8_t file_log_flags(const uint8_t* entry);
+bool entry_is_logged(const FileEntry& entry);
+uint8_t file_log_flags(const FileEntry& entry);
 
 // A record whose length and count are known only at its end. Begin writes
 // the header and a count of 0 as placeholders at the current position and

@@ -25,10 +25,10 @@ namespace {
 // Internal results of the record loop.
 enum LoadError {
   LOAD_OK = 0,
-  LOAD_READ_FAILED = 1, // a header, field or payload could not be read
-  LOAD_NO_MEMORY = 5,   // a record buffer could not be allocated
-  LOAD_NO_FOLDER = 12,  // a folder slot could not be allocated
-  LOAD_DAMAGED = 31,    // the script breaks the format's rules
+  LOAD_READ_FAILED = 1,                   // a header, field or payload could not be read
+  LOAD_NO_MEMORY = 5,                     // a record buffer could not be allocated
+  LOAD_NO_FOLDER = 12,                    // a folder slot could not be allocated
+  LOAD_DAMAGED = MESSAGE_DAMAGED_PACKAGE, // the script breaks the format's rules
 };
 
 // Deflate cannot expand by more than this factor; a larger stated unpacked
@@ -304,7 +304,7 @@ void report_damaged_package() {
   if (!g_package.blocks[block].language.data) return;
   const LanguageRecord* keep = g_package.current_language;
   g_package.current_language = &g_package.blocks[block].language;
-  const char* text = get_string(6, 31);
+  const char* text = get_message(MESSAGE_DAMAGED_PACKAGE);
   if (*text) show_message(text, MSG_ICONINFORMATION);
   g_package.current_language = keep;
 }
@@ -326,7 +326,7 @@ void report_damaged_from_later_record(FileHandle file) {
       if (check_language_record(rec, &lang)) {
         const LanguageRecord* keep = g_package.current_language;
         g_package.current_language = &lang;
-        const char* text = get_string(6, 31);
+        const char* text = get_message(MESSAGE_DAMAGED_PACKAGE);
         if (*text) show_message(text, MSG_ICONINFORMATION);
         g_package.current_language = keep;
       }
@@ -463,7 +463,7 @@ bool load_package() {
   select_language_block(g_package.start_block);
   set_archive_location(g_package.archive_offset, g_package.archive_size);
   if (complete) return true;
-  const char* text = get_string(6, 31);
+  const char* text = get_message(MESSAGE_DAMAGED_PACKAGE);
   if (*text) show_message(text, MSG_ICONINFORMATION);
   return false;
 }

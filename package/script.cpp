@@ -45,16 +45,16 @@ int show_message(const char* text, unsigned style) {
   if (message_answerer) return message_answerer(text, style, message_context);
 #ifdef _WIN32
   HWND owner = message_owner ? message_owner() : NULL;
-  return MessageBoxA(owner, text, get_string(6, 0), style);
+  return MessageBoxA(owner, text, get_message(MESSAGE_TITLE), style);
 #else
   // Portable builds (tests, tools) have no message boxes.
-  fprintf(stderr, "%s: %s\n", get_string(6, 0), text);
+  fprintf(stderr, "%s: %s\n", get_message(MESSAGE_TITLE), text);
   return (style & 0xF) == MSG_YESNO ? ANSWER_NO : (style & 0xF) == 0 ? ANSWER_OK : ANSWER_CANCEL;
 #endif
 }
 
 void format_message(char* out, unsigned cap, unsigned number) {
-  const char* text = get_string(6, number);
+  const char* text = get_string(TABLE_MESSAGES, number);
   bool has_s = false;
   for (const char* p = text; p[0]; p++)
     if (p[0] == '%' && p[1] == 's') has_s = true;

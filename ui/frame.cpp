@@ -246,7 +246,7 @@ ATOM register_frame_class() {
   wc.style = CS_VREDRAW | CS_HREDRAW;
   wc.lpfnWndProc = frame_window_proc;
   wc.hInstance = g_app.instance;
-  wc.hIcon = LoadIconA(g_app.instance, MAKEINTRESOURCEA(800));
+  wc.hIcon = LoadIconA(g_app.instance, MAKEINTRESOURCEA(FRAME_ICON));
   wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
   wc.hbrBackground = (HBRUSH)GetStockObject(NULL_BRUSH);
   wc.lpszClassName = FRAME_CLASS_NAME;
@@ -258,8 +258,8 @@ bool create_frame_window() {
   g_ui.screen_height = GetSystemMetrics(SM_CYSCREEN);
   DWORD style = full_screen_mode() ? FULL_SCREEN_STYLE : WINDOWED_STYLE;
   HWND frame =
-      CreateWindowExA(0, FRAME_CLASS_NAME, get_string(6, 0), style, 0, 0, g_ui.screen_width,
-                      g_ui.screen_height, NULL, NULL, g_app.instance, NULL);
+      CreateWindowExA(0, FRAME_CLASS_NAME, get_message(MESSAGE_TITLE), style, 0, 0,
+                      g_ui.screen_width, g_ui.screen_height, NULL, NULL, g_app.instance, NULL);
   if (!frame) return false;
   g_ui.frame_window = frame;
   g_ui.center_x = g_ui.screen_width / 2;

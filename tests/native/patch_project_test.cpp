@@ -372,7 +372,8 @@ source = "src/filler2.dat"
     for (uint32_t i = 0; i < expected[block].size(); i++) {
       std::string path = folder + expected[block][i].name;
       strcpy(g_app.destination_path, path.c_str());
-      ASSERT_EQ(place_file(find_file_entry(block, i), g_app.destination_path, false, 0, 100), 1)
+      ASSERT_TRUE(
+          place_file(file_entry(find_file_entry(block, i)), g_app.destination_path, false, 0, 100))
           << "block " << block << " entry " << i << ": error " << g_install.error_code << " "
           << g_app.error_file_name;
       EXPECT_EQ(read_file_bytes(path), *expected[block][i].bytes) << path;

@@ -69,7 +69,7 @@ protected:
   }
   // Prepares and runs every step; the number of steps that returned 1.
   int run_all() {
-    EXPECT_EQ(prepare_installation(), 1);
+    EXPECT_TRUE(prepare_installation());
     int steps = 0;
     while (install_step()) steps++;
     return steps;
@@ -85,13 +85,13 @@ protected:
 TEST_F(InstallDriver, EachStepInstallsOneEntryAndTellsTheObserver) {
   std::string two = std::string("sub") + SEP + "two.txt";
   load({file("one.txt", "1"), file(two, "22"), file("three.txt", "333")});
-  ASSERT_EQ(prepare_installation(), 1);
+  ASSERT_TRUE(prepare_installation());
   EXPECT_TRUE(g_install.installing);
   EXPECT_EQ(g_install.entry_index, -1);
   int steps = 0;
   while (install_step()) steps++;
   EXPECT_EQ(steps, 3);
-  EXPECT_EQ(install_step(), 0); // nothing left
+  EXPECT_FALSE(install_step()); // nothing left
   EXPECT_EQ(heard.events,
             (std::vector<std::string>{"file " + path("one.txt"), "progress 33", "file " + path(two),
                                       "progress 66", "file " + path("three.txt"), "progress 100"}));
@@ -110,8 +110,8 @@ TEST_F(InstallDriver, EachStepInstallsOneEntryAndTellsTheObserver) {
 
 TEST_F(InstallDriver, EmptyFileListEndsAtTheFirstStepAndStillFinishes) {
   load({});
-  ASSERT_EQ(prepare_installation(), 1);
-  EXPECT_EQ(install_step(), 0);
+  ASSERT_TRUE(prepare_installation());
+  EXPECT_FALSE(install_step());
   finish_installation();
   EXPECT_EQ(g_install.error_code, 0u);
   EXPECT_EQ(heard.events, (std::vector<std::string>{"finished"}));
@@ -120,7 +120,7 @@ TEST_F(InstallDriver, EmptyFileListEndsAtTheFirstStepAndStillFinishes) {
 TEST_F(InstallDriver, MissingPackageFileFailsPreparationWithError16) {
   load({file("a.txt", "a")});
   std::remove(g_app.package_path);
-  EXPECT_EQ(prepare_installation(), 0);
+  EXPECT_FALSE(prepare_installation());
   EXPECT_EQ(g_install.error_code, 16u);
   EXPECT_STREQ(g_app.error_file_name, g_app.package_path);
   EXPECT_FALSE(g_install.installing);
@@ -196,14 +196,14 @@ TEST_F(InstallDriver, GivingUpAtTheDiskPromptAbandonsTheInstallation) {
   std::string d01 = dir.file("setup.D01");
   ASSERT_EQ(std::rename(d01.c_str(), (d01 + ".away").c_str()), 0);
   g_app.temp_copy = true;
-  ASSERT_EQ(prepare_installation(), 1);
-  ASSERT_EQ(install_step(), 1);
+  ASSERT_TRUE(prepare_installation());
+  ASSERT_TRUE(install_step());
   EXPECT_EQ(g_install.program, entry(0));
   heard.events.clear();
 
   // Cancel at the prompt and No to ending setup ask again; then Yes gives up.
   answers = {ANSWER_CANCEL, ANSWER_NO, ANSWER_CANCEL, ANSWER_YES, ANSWER_OK};
-  EXPECT_EQ(install_step(), 0);
+  EXPECT_FALSE(install_step());
   EXPECT_EQ(g_install.error_code, 15u);
   EXPECT_EQ(asked, (std::vector<std::string>{"Insert disk 2", "Stop the installation?",
                                              "Insert disk 2", "Stop the installation?",

@@ -140,7 +140,8 @@ protected:
   int place(int block, uint32_t index, const std::string& path, uint32_t start = 0,
             uint32_t end = 0) {
     strcpy(g_app.destination_path, path.c_str());
-    return place_file(find_file_entry(block, index), g_app.destination_path, false, start, end);
+    return place_file(file_entry(find_file_entry(block, index)), g_app.destination_path, false,
+                      start, end);
   }
   // No temporary or patched file is left beside the destination.
   void expect_no_leftovers() {

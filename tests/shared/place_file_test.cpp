@@ -31,7 +31,7 @@ protected:
   std::string dest(const std::string& relative) { return install_folder + relative; }
   int place(uint32_t i, const std::string& path) {
     strcpy(g_app.destination_path, path.c_str());
-    return place_file(entry(i), g_app.destination_path, false, 0, 100);
+    return place_file(file_entry(entry(i)), g_app.destination_path, false, 0, 100);
   }
 };
 
@@ -132,7 +132,7 @@ TEST_F(PlaceFile, InUseFlagSkipsAnIdenticalFile) {
   std::string path = dir.write(std::string("app") + SEP + "shared.dll", "same bytes");
   make_read_only(path, true); // would be changed by any swap
   strcpy(g_app.destination_path, path.c_str());
-  EXPECT_EQ(place_file(entry(0), g_app.destination_path, true, 0, 100), 1);
+  EXPECT_TRUE(place_file(file_entry(entry(0)), g_app.destination_path, true, 0, 100));
   EXPECT_EQ(entry_status(entry(0)), STATUS_NONE);
   EXPECT_FALSE(g_install.restart_needed);
   EXPECT_EQ(g_app.temp_path[0], 0);

@@ -98,8 +98,8 @@ TEST_F(UninstallLogLayout, LoggedEntriesAndTheirFlags) {
     m.strings[0] = "f";
     Bytes e = m.bytes();
     set_entry_status(e.data(), c.status);
-    EXPECT_EQ(entry_is_logged(e.data()), c.logged) << c.what;
-    EXPECT_EQ(file_log_flags(e.data()), c.flags) << c.what;
+    EXPECT_EQ(entry_is_logged(file_entry(e.data())), c.logged) << c.what;
+    EXPECT_EQ(file_log_flags(file_entry(e.data())), c.flags) << c.what;
   }
 }
 

@@ -52,7 +52,7 @@ class InstallDriverWindows : public InstallTest {
 protected:
   // Prepares and runs every step; the number of steps that returned 1.
   int run_all() {
-    EXPECT_EQ(prepare_installation(), 1);
+    EXPECT_TRUE(prepare_installation());
     int steps = 0;
     while (install_step()) steps++;
     return steps;
@@ -83,7 +83,7 @@ TEST_F(InstallDriverWindows, DestinationKinds) {
       install_folder + "bin\\tool.exe",
   };
   for (uint32_t i = 0; i < 5; i++) {
-    EXPECT_FALSE(resolve_destination(entry(i)));
+    EXPECT_FALSE(resolve_destination(file_entry(entry(i))));
     EXPECT_EQ(std::string(g_app.destination_path), expected[i]) << i;
   }
 }

@@ -47,7 +47,7 @@ protected:
   }
   int place(uint32_t i, const std::string& path) {
     strcpy(g_app.destination_path, path.c_str());
-    return place_file(entry(i), g_app.destination_path, false, 0, 100);
+    return place_file(file_entry(entry(i)), g_app.destination_path, false, 0, 100);
   }
 };
 

@@ -98,7 +98,7 @@ protected:
     load(std::move(files), text_bytes(PROGRAM), &language);
   }
   void install_all() {
-    ASSERT_EQ(prepare_installation(), 1);
+    ASSERT_TRUE(prepare_installation());
     while (install_step()) {
     }
     ASSERT_EQ(g_install.error_code, 0u);
@@ -215,7 +215,7 @@ TEST_F(UninstallLogTest, UninstallerThatCannotBeOpenedStillGetsShortcutsAndKey) 
   a.entry.strings[1] = "PakwizLocked";
   a.entry.strings[2] = "Locked A";
   load_with_key({uninstaller(), a}, "PakwizLocked");
-  ASSERT_EQ(prepare_installation(), 1);
+  ASSERT_TRUE(prepare_installation());
   while (install_step()) {
   }
   std::string path = install_folder + "Uninstall.exe";
