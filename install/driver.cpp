@@ -1,7 +1,6 @@
 // The install driver: one file entry per step, driven by the progress page's
 // timer (or a test), and the destination of a file entry. The Win32 calls it
 // needs sit behind the platform layer of install/install.h.
-#include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "decode/archive.h"
