@@ -202,8 +202,10 @@ int read_record_payload(FileHandle file, uint16_t flags, uint32_t length, Buffer
   out->size = 0;
   uint32_t size = length;
   if (flags & RECORD_COMPRESSED) {
+    // A compressed payload too short for its size word is a damaged record.
+    if (length < 4) return LOAD_DAMAGED;
     uint8_t word[4];
-    if (length < 4 || file_read_exact(file, word, 4) != FILE_OK) return LOAD_READ_FAILED;
+    if (file_read_exact(file, word, 4) != FILE_OK) return LOAD_READ_FAILED;
     size = read_u32(word);
     if (size > (uint64_t)(length - 4) * MAX_EXPANSION + 1024) return LOAD_DAMAGED;
   }

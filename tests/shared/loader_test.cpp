@@ -435,6 +435,13 @@ TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
          return p;
        },
        true},
+      {"compressed record shorter than its size word",
+       [&] {
+         PackageMaker p = base();
+         p.raw_record(0x1234 + REC_TITLE, 1, Bytes{0x0F, 0});
+         return p;
+       },
+       true},
       {"compressed record stating an impossible size",
        [&] {
          PackageMaker p = base();
