@@ -152,8 +152,10 @@ bool check_bitmap(const Buffer& bmp) {
   if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 16 && bit_count != 24 &&
       bit_count != 32)
     return false;
+  // Up to 8 bits per pixel the colour table holds biClrUsed entries (all of
+  // them when 0), and the pixel bits follow it directly.
+  if (bit_count <= 8 && colours_used > (1u << bit_count)) return false;
   uint64_t table = colours_used ? 4ull * colours_used : ((4ull << bit_count) & 0xFFFF);
-  if (bit_count == 8 && table < 1024) table = 1024; // the palette reads all 256 entries
   uint64_t bits = info + 40 + table;
   uint64_t rows = height < 0 ? (uint64_t)(-(int64_t)height) : (uint64_t)height;
   uint64_t stride = width > 0 ? (((uint64_t)width * bit_count + 31) / 32) * 4 : 0;

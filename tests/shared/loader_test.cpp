@@ -465,6 +465,23 @@ TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
   }
 }
 
+// Image editors write 8-bit bitmaps with only the colours they use
+// (biClrUsed 1..255); their pixel bits follow that short table.
+TEST_F(Loader, EightBitBitmapsWithAShortColourTableAreAccepted) {
+  struct Case {
+    size_t colours;
+    bool loads;
+  } cases[] = {{1, true}, {16, true}, {255, true}, {256, true}, {257, false}};
+  for (const Case& c : cases) {
+    SetUp();
+    PackageMaker p = simple_package(TABLE6);
+    p.record(REC_BILLBOARD,
+             bitmap_8bit(5, 3, std::vector<uint32_t>(c.colours, 0x102030), Bytes(15, 0)));
+    EXPECT_EQ(load(p.finish()), c.loads) << c.colours << " colours";
+    EXPECT_EQ(g_messages.size(), c.loads ? 0u : 1u) << c.colours << " colours";
+  }
+}
+
 TEST_F(Loader, EachBlockKeepsItsFolderAcrossLanguageSwitches) {
   PackageMaker p;
   p.record(REC_TEMPLATES, minimal_templates());
