@@ -41,6 +41,14 @@ uint32_t file_seek(FileHandle f, int32_t offset, int origin) {
   return pos == INVALID_SET_FILE_POINTER ? FILE_BAD_POSITION : pos;
 }
 
+uint32_t file_seek_to(FileHandle f, uint32_t position) {
+  // With the high word the distance is unsigned: positions past 2 GiB.
+  LONG high = 0;
+  DWORD pos = SetFilePointer(f, (LONG)position, &high, FILE_BEGIN);
+  // 0xFFFFFFFF is FILE_BAD_POSITION either way.
+  return pos == INVALID_SET_FILE_POINTER || high != 0 ? FILE_BAD_POSITION : pos;
+}
+
 uint32_t file_tell(FileHandle f) {
   return file_seek(f, 0, FROM_CURRENT);
 }
@@ -117,6 +125,11 @@ uint32_t file_seek(FileHandle f, int32_t offset, int origin) {
   off_t pos = lseek((int)f, (off_t)offset, whence);
   if (pos < 0 || pos > (off_t)0xFFFFFFFEu) return FILE_BAD_POSITION;
   return (uint32_t)pos;
+}
+
+uint32_t file_seek_to(FileHandle f, uint32_t position) {
+  off_t pos = lseek((int)f, (off_t)position, SEEK_SET);
+  return pos == (off_t)position && position != FILE_BAD_POSITION ? position : FILE_BAD_POSITION;
 }
 
 uint32_t file_tell(FileHandle f) {

@@ -37,6 +37,9 @@ int file_write_exact(FileHandle f, const void* buffer, uint32_t n);
 // FILE_BAD_POSITION on failure (the position is then unchanged).
 static const uint32_t FILE_BAD_POSITION = 0xFFFFFFFFu;
 uint32_t file_seek(FileHandle f, int32_t offset, int origin);
+// Moves to `position` from the start of the file, over the whole 32-bit range
+// (a file may be up to 4 GiB); FILE_BAD_POSITION on failure.
+uint32_t file_seek_to(FileHandle f, uint32_t position);
 uint32_t file_tell(FileHandle f);
 // Size of the file; the position is unchanged. FILE_BAD_POSITION on failure.
 uint32_t file_size(FileHandle f);

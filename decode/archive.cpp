@@ -111,12 +111,11 @@ FileHandle NextVolume() {
     if (h != INVALID_FILE) {
       uint32_t at = size_word_position();
       uint8_t word[4];
-      if (file_seek(h, (int32_t)at, FROM_START) == at && file_read_exact(h, word, 4) == FILE_OK) {
+      if (file_seek_to(h, at) == at && file_read_exact(h, word, 4) == FILE_OK) {
         uint32_t size = read_u32(word);
         if (resuming) {
           uint32_t target = at + 4 + resume;
-          if (resume > size || target < resume ||
-              file_seek(h, (int32_t)resume, FROM_CURRENT) != target) {
+          if (resume > size || target < resume || file_seek_to(h, target) != target) {
             file_close(h);
             return fail_volume(18);
           }
@@ -150,7 +149,7 @@ int SeekArchive(uint32_t position) {
   }
   uint32_t offset = position - g_archive.bytes_done;
   uint64_t target = (uint64_t)size_word_position() + 4 + offset;
-  if (target > 0x7FFFFFFFu || file_seek(g_archive.handle, (int32_t)target, FROM_START) != target) {
+  if (target >= FILE_BAD_POSITION || file_seek_to(g_archive.handle, (uint32_t)target) != target) {
     set_error_file_name();
     return g_archive.error = 18;
   }
