@@ -116,6 +116,7 @@ std::vector<uint8_t> rebuild_patched_file(const std::vector<uint8_t>& base,
                              (int32_t)patch.size(),
                              0,
                              false,
+                             0,
                              0};
     if (g_archive.handle == INVALID_FILE) fail("cannot open the temporary file " + archive_path);
     if (SeekArchive(0) != 0) fail("the entry has no data");

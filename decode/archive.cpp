@@ -5,7 +5,7 @@
 #include "install/install.h"
 #include "package/script.h"
 
-ArchiveState g_archive = {INVALID_FILE, 0, 0, 0, 0, 0, false, 0};
+ArchiveState g_archive = {INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0};
 
 namespace {
 
@@ -67,16 +67,15 @@ int open_archive() {
   g_archive.error = 0;
   if (!name_volume()) return 16;
   FileHandle h = file_open(g_app.archive_path, FILE_READ);
-  uint8_t word[4];
-  uint32_t at = g_archive.archive_offset;
-  if (h == INVALID_FILE || file_seek(h, (int32_t)at, FROM_START) != at ||
-      file_read_exact(h, word, 4) != FILE_OK) {
+  uint64_t data = (uint64_t)g_archive.archive_offset + 4;
+  if (h == INVALID_FILE || data >= FILE_BAD_POSITION ||
+      file_seek_to(h, (uint32_t)data) != (uint32_t)data) {
     file_close(h);
     set_error_file_name();
     return 16;
   }
   g_archive.handle = h;
-  g_archive.volume_size = read_u32(word);
+  g_archive.volume_size = g_archive.archive_size;
   g_archive.bytes_left = (int32_t)g_archive.volume_size;
   return 0;
 }

@@ -371,7 +371,12 @@ bool load_package() {
     uint16_t tag = read_u16(header), flags = read_u16(header + 2);
     uint32_t length = read_u32(header + 4);
     if (length == 0) {
-      if (tag == TAG_END) break; // the script ended without a size word
+      if (tag == TAG_END) { // the script ended without a size word: no archive data here
+        uint32_t here = file_tell(file);
+        g_package.archive_offset = here != FILE_BAD_POSITION ? here : 0;
+        g_package.archive_size = 0;
+        break;
+      }
       continue;
     }
     uint32_t here = file_tell(file);
@@ -466,6 +471,7 @@ bool load_package() {
   g_package.current_block = -1;
   select_language_block(g_package.start_block);
   g_archive.archive_offset = g_package.archive_offset;
+  g_archive.archive_size = g_package.archive_size;
   g_archive.volume_size = g_package.archive_size;
   g_archive.bytes_left = (int32_t)g_package.archive_size;
   g_archive.bytes_done = 0;

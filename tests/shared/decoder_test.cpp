@@ -594,6 +594,7 @@ TEST_F(DecoderTest, InputPositionIsBehindTheLastByteTaken) {
     for (uint32_t extra : {0u, 3u}) {
       text_copy(g_app.package_path, PATH_SIZE, path.c_str());
       g_archive.archive_offset = 0;
+      g_archive.archive_size = n;
       ASSERT_EQ(open_archive(), 0);
       ASSERT_EQ(SeekArchive(4), 0);
       RecordingSink sink;

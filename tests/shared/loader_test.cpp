@@ -8,6 +8,7 @@
 
 #include "common/heap.h"
 #include "common/state.h"
+#include "decode/archive.h"
 #include "package/file_entry.h"
 #include "package/package.h"
 #include "package/script.h"
@@ -200,6 +201,36 @@ TEST_F(Loader, StartRecordMakesAPackageCompleteWithoutAnArchive) {
   file2.insert(file2.end(), end_marker.begin(), end_marker.end());
   EXPECT_FALSE(load(file2));
   EXPECT_EQ(g_messages.size(), 1u);
+}
+
+// A complete package file that holds only the script (a start record, an end
+// marker without a size word) and its whole archive in setup.D01: the archive
+// reader takes the package file's share as empty, as the loader found it, and
+// reads from the volume, not from the program's own first bytes.
+TEST_F(Loader, ScriptOnlyPackageFileHasItsArchiveInTheVolumes) {
+  PackageMaker p = simple_package(TABLE6);
+  Bytes start;
+  put_u16(start, 0xFFFF);
+  put_u16(start, 0);
+  p.record(REC_START, start);
+  Bytes file = p.stub;
+  file.insert(file.end(), p.script.begin(), p.script.end());
+  Bytes end_marker = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
+  file.insert(file.end(), end_marker.begin(), end_marker.end());
+  Bytes volume;
+  put_u32(volume, 12);
+  for (char c : std::string("volume data!")) volume.push_back((uint8_t)c);
+  dir.write("setup.D01", volume);
+  ASSERT_TRUE(load(file));
+
+  ASSERT_EQ(open_archive(), 0);
+  EXPECT_EQ(SeekArchive(0), 0);
+  EXPECT_EQ(g_archive.volume, 1u);
+  char got[12] = {};
+  uint32_t n = 0;
+  EXPECT_EQ(ReadArchive(g_archive.handle, got, sizeof got, &n), 0);
+  EXPECT_EQ(std::string(got, n), "volume data!");
+  close_archive();
 }
 
 TEST_F(Loader, SkipsEmptyUnknownAndUnusedRecordsAndReadsSetupFlagsRaw) {
