@@ -31,7 +31,11 @@ int file_read_exact(FileHandle f, void* buffer, uint32_t n) {
 
 int file_write_exact(FileHandle f, const void* buffer, uint32_t n) {
   DWORD put = 0;
-  if (!WriteFile(f, buffer, n, &put, NULL)) return FILE_WRITE_FAILED;
+  if (!WriteFile(f, buffer, n, &put, NULL)) {
+    DWORD err = GetLastError();
+    return err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL ? FILE_SHORT_WRITE
+                                                                   : FILE_WRITE_FAILED;
+  }
   return put == n ? FILE_OK : FILE_SHORT_WRITE;
 }
 
@@ -113,7 +117,10 @@ int file_write_exact(FileHandle f, const void* buffer, uint32_t n) {
   while (total < n) {
     ssize_t w = write((int)f, (const char*)buffer + total, n - total);
     if (w < 0 && errno == EINTR) continue;
-    if (w < 0) return total ? FILE_SHORT_WRITE : FILE_WRITE_FAILED;
+    // No space left (or the file size limit reached) is a full disk too.
+    if (w < 0)
+      return total || errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? FILE_SHORT_WRITE
+                                                                           : FILE_WRITE_FAILED;
     if (w == 0) return FILE_SHORT_WRITE;
     total += (uint32_t)w;
   }

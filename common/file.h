@@ -30,7 +30,8 @@ FileHandle file_create(const char* path);
 int file_read_exact(FileHandle f, void* buffer, uint32_t n);
 // Reads up to n bytes; returns the count read (0 on failure or at the end).
 uint32_t file_read_some(FileHandle f, void* buffer, uint32_t n);
-// Writes exactly n bytes: FILE_OK, FILE_SHORT_WRITE (disk full), FILE_WRITE_FAILED.
+// Writes exactly n bytes: FILE_OK, FILE_SHORT_WRITE (disk full: a short write,
+// or a write refused for lack of space), FILE_WRITE_FAILED (any other failure).
 int file_write_exact(FileHandle f, const void* buffer, uint32_t n);
 
 // Moves the position; returns the new position from the start of the file, or

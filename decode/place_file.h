@@ -12,7 +12,8 @@
 //   17 the temporary file cannot be created (temporary path; the destination when
 //      no free temporary name fits the path buffer)
 //   18 the archive cannot be read (archive path)
-//   19 / 20 writing the uninstaller's prefix block failed / was short
+//   19 writing the temporary file failed (temporary path)
+//   20 the disk is full while writing it (destination path)
 //   21 the written data does not match the entry's checksum (destination path)
 //   22 the destination could not be replaced (destination path)
 //   31 an uninstaller entry in a package without a prefix block (package path)
