@@ -2,14 +2,15 @@
 // the attribute helpers) lives in place_file_win.cpp and place_file_posix.cpp.
 //
 // The swap is one atomic move of the temporary file over the destination
-// (MoveFileExA with MOVEFILE_REPLACE_EXISTING on Windows, rename elsewhere)
-// instead of deleting the old file and renaming the new one: there is no
-// moment at which the destination is missing, and a failing move leaves the
-// old file as it was. A destination that is in use makes the move fail the
-// way its deletion would, so the in-use questions are asked at the same
-// point. A move that fails for any other reason sets status 27, which
-// place_file reports as error 22 naming the destination (a failed rename is
-// never counted as a success).
+// (MoveFileExA with MOVEFILE_REPLACE_EXISTING on Windows NT, rename
+// elsewhere) instead of deleting the old file and renaming the new one: there
+// is no moment at which the destination is missing, and a failing move leaves
+// the old file as it was. The Windows 95 family lacks that move and deletes,
+// then renames. A destination that is in use makes the move fail the way its
+// deletion would, so the in-use questions are asked at the same point. A move
+// that fails for any other reason sets status 27, which place_file reports as
+// error 22 naming the destination (a failed rename is never counted as a
+// success).
 #include "decode/place_file.h"
 
 #include "common/file.h"
@@ -176,7 +177,7 @@ int place_file(uint8_t* entry, const char* destination, bool in_use, uint32_t st
   if (flags & ENTRY_PATCH) {
     if (!fill_patched(entry, out, destination, temp, start_percent, end_percent)) return 0;
   } else if (flags & ENTRY_UNINSTALLER) {
-    int ok = fill_uninstaller(entry, out, temp);
+    int ok = fill_uninstaller(entry, out, destination, temp);
     file_close(out);
     if (!ok) return 0;
   } else {
