@@ -70,10 +70,11 @@ bool relaunch_from_removable_disk(int show) {
   if (GetDriveTypeA(own) != DRIVE_REMOVABLE) return false;
   if (!make_temp_copy()) return false;
 
-  char command[2 * PATH_SIZE + 16];
-  command[0] = 0;
+  // Both paths quoted: a temporary folder with a space in its name would
+  // otherwise end the copy's name there, and the copy would see no switch.
+  char command[2 * PATH_SIZE + 16] = "\"";
   text_append(command, sizeof command, g_app.temp_path);
-  text_append(command, sizeof command, " /S\"");
+  text_append(command, sizeof command, "\" /S\"");
   text_append(command, sizeof command, g_app.package_path);
   text_append(command, sizeof command, "\" /DEL");
   if (WinExec(command, (UINT)show) > 31) return true;
