@@ -106,6 +106,12 @@ int setup_main(HINSTANCE instance, const char* command_line, int show) {
   GetModuleFileNameA(NULL, g_app.package_path, PATH_SIZE);
   g_app.platform_nt = windows_nt();
   parse_command_line(command_line);
+  if (g_app.temp_copy) {
+    // /DEL makes the running executable delete itself at the next restart:
+    // a mistyped or hostile command line must not delete the real setup.
+    GetModuleFileNameA(NULL, g_app.destination_path, PATH_SIZE);
+    g_app.temp_copy = is_temp_copy(g_app.destination_path);
+  }
 
   if (!g_app.temp_copy && relaunch_from_removable_disk(show)) {
     release_process();

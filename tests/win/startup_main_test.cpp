@@ -7,6 +7,7 @@
 #include "common/heap.h"
 #include "common/state.h"
 #include "package/package.h"
+#include "support/install_package.h"
 #include "ui/ui.h"
 
 namespace {
@@ -47,4 +48,17 @@ TEST_F(SetupMain, EndsWithMinusOneWithoutAPackageAndReleasesEverything) {
   EXPECT_EQ(g_app.frame_window, nullptr);
   EXPECT_EQ(g_app.package_path, nullptr);
   EXPECT_EQ(g_ui.face_brush, nullptr);
+}
+
+// /DEL on the command line of a setup that is no temporary copy (this test
+// program) schedules nothing for deletion at the next restart.
+TEST_F(SetupMain, DelSwitchDeletesNothingButATemporaryCopy) {
+  std::string saved = pending_renames();
+  set_pending_renames("");
+  g_package.stub_length = 0;
+  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/DEL", SW_SHOWNORMAL), -1);
+  std::string pending = pending_renames();
+  set_pending_renames(saved);
+  EXPECT_EQ(pending, "");
+  EXPECT_FALSE(g_app.temp_copy);
 }
