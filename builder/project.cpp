@@ -597,6 +597,8 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
   if (const toml::node* v = t.get("texts")) parse_texts(*v, lang, utf8, where);
   if (const toml::node* v = t.get("information")) {
     std::string path = get_path(*v, "information");
+    lang.information = path;
+    lang.information_pos = pos(*v);
     std::vector<uint8_t> bytes = read_source_file(path, pos(*v));
     std::string text(bytes.begin(), bytes.end());
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);

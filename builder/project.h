@@ -82,6 +82,8 @@ struct LanguageSpec {
   std::string ini_file, ini_section, ini_key;
   bool store_in_ini = false;
   std::string uninstall_key; // empty: none
+  std::string information;   // host path of the information file, "" for none
+  SourcePos information_pos;
   // String tables 0..10 in ANSI; absent tables are not written.
   std::array<std::vector<std::string>, 11> tables;
   std::array<bool, 11> table_present{};
