@@ -4,6 +4,7 @@
 # stub marker with a zero length field) and checks what the commands write,
 # print and return.
 set -u
+shopt -s lastpipe # a function at the end of a pipe runs in this shell and can count failures
 case_name=$1
 pakwiz=$2
 work=$3
@@ -184,7 +185,7 @@ bad_inputs)
     cat > bad.toml
     run 1 "$1" "$pakwiz" build bad.toml --stub stub.bin -o bad.exe
     contains err.txt "$2" "$1"
-    ls bad.exe bad.exe.pakwiz-tmp bad.D01 2> /dev/null && fail "$1 left output behind"
+    ls bad.exe bad.D01 ./*.pakwiz-tmp 2> /dev/null && fail "$1 left output behind"
   }
   printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "a\n' |
     bad_project "syntax error" "bad.toml:4:"
@@ -203,7 +204,7 @@ bad_inputs)
   printf 'product = "X"\n[[languages]]\nuninstaller = true\n' |
     bad_project "uninstaller without prefix" "no file prefix block"
   printf 'product = "X"\n[[languages]]\n[languages.texts]\n6.28 = "Insert disk %%s"\n' |
-    bad_project "wrong conversion" "string 28 of table 6: the program formats it with a number (%%d)"
+    bad_project "wrong conversion" "string 28 of table 6: the program formats it with a number (%d)"
   # A failure found after the files were compressed leaves nothing either.
   printf 'product = "X"\n[[files]]\nsource = "src/data.bin"\nversion_test = true\n' |
     bad_project "version test without version" "has no version resource"
@@ -259,6 +260,127 @@ example)
   run 0 "extract hello de" "$pakwiz" extract hello-setup.exe -d de --language 1
   cmp -s de/liesmich.txt "$source_dir/examples/hello/liesmich.txt" || fail "hello: liesmich.txt"
   cmp -s de/hello.bmp "$source_dir/examples/hello/hello.bmp" || fail "hello: hello.bmp"
+  ;;
+
+output_safety)
+  write_sample
+  cp -r src src.orig
+  cp sample.toml sample.orig
+  cp stub.bin stub.orig
+  mkdir folder
+  mkfifo fifo
+  ln src/readme.txt hardlink.txt
+  # A device node of our own in this folder (the same numbers as /dev/null):
+  # the builder must refuse to replace it without ever opening it.
+  mknod chardev c 1 3 2> err-mknod.txt || echo "note: mknod not permitted here, device row skipped"
+  # -o NAME: what it names must stay as it is, and the message says what it is.
+  while IFS='|' read -r name what; do
+    [ -e "$name" ] || [ -p "$name" ] || continue
+    run 1 "-o $name" "$pakwiz" build sample.toml --stub stub.bin -o "$name"
+    contains err.txt "cannot write the output to $name: it is $what" "-o $name"
+  done <<'ROWS'
+sample.toml|the project file
+src/readme.txt|a source file (sample.toml:
+hardlink.txt|a source file (sample.toml:
+stub.bin|the setup program (--stub)
+folder|a folder
+fifo|a FIFO (named pipe)
+chardev|a device
+ROWS
+  diff -r src src.orig > /dev/null || fail "a source file changed"
+  cmp -s sample.toml sample.orig || fail "the project file changed"
+  cmp -s stub.bin stub.orig || fail "the stub changed"
+  [ -d folder ] && [ -p fifo ] || fail "the folder or the FIFO was replaced"
+  [ -e chardev ] && { [ -c chardev ] || fail "the device node was replaced"; }
+  # A volume file may not be an input either.
+  cp src/readme.txt vol.D01
+  sed 's|src/readme.txt|vol.D01|' sample.toml > vol.toml
+  run 1 "volume over an input" "$pakwiz" build vol.toml --stub stub.bin -o vol.exe --volume-size 20K
+  contains err.txt "cannot write volume file 1 to vol.D01: it is a source file" "volume over an input"
+  [ -e vol.exe ] && fail "a refused build left vol.exe"
+
+  # A link at the output is replaced, not followed; one planted at a
+  # temporary name is never written through.
+  printf 'precious\n' > victim.txt
+  cp victim.txt victim.orig
+  ln -s victim.txt link.exe
+  ln -s victim.txt setup.exe.pakwiz-tmp
+  run 0 "build over a link" "$pakwiz" build sample.toml --stub stub.bin -o link.exe
+  [ -L link.exe ] && fail "link.exe is still a link"
+  run 0 "build beside a planted link" "$pakwiz" build sample.toml --stub stub.bin -o setup.exe
+  cmp -s victim.txt victim.orig || fail "a build wrote through a link"
+  cmp -s link.exe setup.exe || fail "the build over a link differs"
+  [ "$(ls ./*.pakwiz-tmp | wc -l)" = 1 ] || fail "temporary files left: $(ls ./*.pakwiz-tmp)"
+
+  # A rebuild with fewer volumes removes the earlier build's extra volume
+  # files, and only those (a file that is no volume stays).
+  run 0 "build 3 volumes" "$pakwiz" build sample.toml --stub stub.bin -o vols.exe --volume-size 20K
+  [ -f vols.D03 ] || fail "vols.D03 missing"
+  printf 'not a volume' > vols.D04
+  run 0 "build 1 volume" "$pakwiz" build sample.toml --stub stub.bin -o vols.exe --volume-size 40K
+  [ -f vols.D01 ] || fail "vols.D01 missing"
+  ls vols.D02 vols.D03 2> /dev/null && fail "volume files of the earlier build left behind"
+  [ -f vols.D04 ] || fail "a file that is no volume was removed"
+  run 0 "build without volumes" "$pakwiz" build sample.toml --stub stub.bin -o vols.exe
+  [ -e vols.D01 ] && fail "vols.D01 left behind"
+  run 0 "verify" "$pakwiz" verify vols.exe
+
+  # Messages give the system's reason.
+  run 1 "-o below a file" "$pakwiz" build sample.toml --stub stub.bin -o stub.bin/x.exe
+  contains err.txt "stub.bin: Not a directory" "reason of a failed output"
+  ;;
+
+large_sources)
+  make_stub stub.bin
+  # More than one compression piece (about 4 MiB): text, then random bytes
+  # (stored), then text again; a second copy is stored once.
+  python3 - <<'PY'
+import random
+random.seed(7)
+words = [b"alpha", b"beta", b"gamma", b"setup", b"folder", b"window"]
+def text(n):
+    out = bytearray()
+    while len(out) < n:
+        out += b" ".join(random.choice(words) + str(random.randint(0, 999)).encode() for _ in range(10)) + b"\n"
+    return bytes(out[:n])
+data = text(3_000_000) + random.randbytes(3_000_000) + text(3_500_001)
+open("big.bin", "wb").write(data)
+open("copy.bin", "wb").write(data)
+PY
+  printf 'product = "Big"\n[[files]]\nsource = "big.bin"\n[[files]]\nsource = "copy.bin"\n' > big.toml
+  run 0 "build" "$pakwiz" build big.toml --stub stub.bin -o big.exe --level 1
+  contains out.txt "in 1 copies" "equal large files stored once"
+  run 0 "verify" "$pakwiz" verify big.exe
+  run 0 "extract" "$pakwiz" extract big.exe -d out
+  cmp -s out/big.bin big.bin || fail "big.bin extracted differs"
+  cmp -s out/copy.bin big.bin || fail "copy.bin extracted differs"
+  # A source the format cannot hold is refused from its size alone (a sparse
+  # file: nothing is read).
+  truncate -s 4294967296 huge.bin
+  printf 'product = "Huge"\n[[files]]\nsource = "huge.bin"\n' > huge.toml
+  run 1 "a 4 GiB source" "$pakwiz" build huge.toml --stub stub.bin -o huge.exe
+  contains err.txt "huge.toml:3:10: huge.bin is 4,294,967,296 bytes; a package holds files of at most 4,294,967,295 bytes" "a 4 GiB source"
+  ;;
+
+progress)
+  make_stub stub.bin
+  python3 - <<'PY'
+import random
+random.seed(3)
+words = [b"alpha", b"beta", b"gamma", b"setup", b"folder", b"window", b"program"]
+out = bytearray()
+while len(out) < 12_000_000:
+    out += b" ".join(random.choice(words) + str(random.randint(0, 999)).encode() for _ in range(12)) + b"\n"
+open("one.txt", "wb").write(out)
+PY
+  printf 'product = "One"\n[[files]]\nsource = "one.txt"\n' > one.toml
+  # The bar draws on a terminal only: `script` gives the build one, and keeps
+  # what was drawn in typescript.txt.
+  script -qfec "'$pakwiz' build one.toml --stub stub.bin -o one.exe -j 1" typescript.txt > script-out.txt
+  [ -f one.exe ] || fail "the build under script failed: $(cat script-out.txt)"
+  percents=$(tr '\r' '\n' < typescript.txt | grep -o 'compressing 1 files \[[#.]*\] *[0-9]*%' | grep -o '[0-9]*%$' | sort -u | tr '\n' ' ')
+  moving=$(echo "$percents" | tr ' ' '\n' | grep -cE '^([1-9]|[1-9][0-9])%$')
+  [ "$moving" -ge 1 ] || fail "the bar did not move within the one file (drawn: $percents)"
   ;;
 
 *)
