@@ -343,11 +343,11 @@ static std::string beside_or_built_in(const char* name, const std::string& built
   if (!beside.empty()) {
     std::string p = (fs::u8path(beside) / name).u8string();
     if (fs::exists(fs::u8path(p))) return p;
-    *tried += "\n  " + p;
+    *tried += (tried->empty() ? " " : ", ") + p;
   }
   if (!built_in.empty()) {
     if (fs::exists(fs::u8path(built_in))) return built_in;
-    *tried += "\n  " + built_in;
+    *tried += (tried->empty() ? " " : ", ") + built_in;
   }
   return "";
 }
@@ -356,7 +356,7 @@ std::string default_stub_path() {
   std::string tried, found = beside_or_built_in("pakwiz-stub.exe", PAKWIZ_DEFAULT_STUB, &tried);
   if (found.empty())
     fail("no setup program (stub) found; looked for:" + tried +
-         "\nbuild it (make stub) or name one with --stub FILE");
+         "; build it (make stub) or name one with --stub FILE");
   return found;
 }
 
@@ -365,7 +365,7 @@ std::string default_uninstaller_path() {
       found = beside_or_built_in("pakwiz-uninstall.exe", PAKWIZ_DEFAULT_UNINSTALLER, &tried);
   if (found.empty())
     fail("no uninstaller program found for [uninstaller] without 'program'; looked for:" + tried +
-         "\nbuild it (make stub), name one with program = \"...\" or with --uninstaller FILE");
+         "; build it (make stub), name one with program = \"...\" or with --uninstaller FILE");
   return found;
 }
 

@@ -383,6 +383,78 @@ PY
   [ "$moving" -ge 1 ] || fail "the bar did not move within the one file (drawn: $percents)"
   ;;
 
+extract_links)
+  write_sample
+  run 0 "build" "$pakwiz" build sample.toml --stub stub.bin -o setup.exe
+  mkdir outside
+  printf 'precious\n' > outside/victim.txt
+  cp outside/victim.txt victim.orig
+  # dir|link name below it|where the link points|what extract must say
+  while IFS='|' read -r dir link points; do
+    mkdir "$dir"
+    ln -s "$points" "$dir/$link"
+    run 1 "extract with $dir/$link a link" "$pakwiz" extract setup.exe -d "$dir"
+    contains err.txt "$dir/$link is a link; extract does not write through links" "link $dir/$link"
+  done <<'ROWS'
+d1|bin|../outside
+d2|readme.txt|../outside/victim.txt
+d3|config.cfg|../outside/new.txt
+ROWS
+  cmp -s outside/victim.txt victim.orig || fail "extract wrote through a link"
+  [ "$(ls outside)" = victim.txt ] || fail "extract wrote outside its folder: $(ls outside)"
+  # A hard link to a file outside is replaced by the extracted file, not written into.
+  mkdir d4
+  ln outside/victim.txt d4/readme.txt
+  run 0 "extract over a hard link" "$pakwiz" extract setup.exe -d d4
+  cmp -s outside/victim.txt victim.orig || fail "extract wrote into a hard link's file"
+  cmp -s d4/readme.txt src/readme.txt || fail "d4/readme.txt is not the extracted file"
+  # -d itself may be a link: the user named it.
+  mkdir real
+  ln -s real d5
+  run 0 "extract into a linked folder" "$pakwiz" extract setup.exe -d d5
+  cmp -s real/bin/data.bin src/data.bin || fail "extract through -d's link"
+  ;;
+
+escaping)
+  make_stub stub.bin
+  printf 'text\n' > a.txt
+  # Texts that the project may hold and a listing shows, with control
+  # characters and escape sequences.
+  cat > esc.toml <<'TOML'
+product = "Esc"
+[[files]]
+source = "a.txt"
+menu = { name = "Menu", args = "\u001b[2J" }
+[[languages]]
+[languages.texts]
+6.0 = "Title\u001b]0;owned\u0007\nforged: line"
+[[languages.registry]]
+root = "HKCU"
+key = "Software\\Esc"
+value = "one\r\ntwo"
+TOML
+  out_name=$'set\nup.exe'
+  run 0 "build" "$pakwiz" build esc.toml --stub stub.bin -o "$out_name"
+  contains out.txt 'wrote set\x0Aup.exe: ' "output name escaped"
+  cat out.txt err.txt > all.txt # everything printed, checked at the end
+  run 0 "list" "$pakwiz" list "$out_name"
+  contains out.txt 'frame title: "Title\x1B]0;owned\x07\x0Aforged: line"' "escaped title"
+  contains out.txt '= "one\x0D\x0Atwo"' "escaped registry value"
+  contains out.txt '"Esc\Menu" "\x1B[2J"' "escaped shortcut arguments"
+  cat out.txt err.txt >> all.txt
+  run 0 "verify" "$pakwiz" verify "$out_name"
+  contains out.txt 'set\x0Aup.exe: 1 entries checked' "verify names the package escaped"
+  cat out.txt err.txt >> all.txt
+  run 0 "extract" "$pakwiz" extract "$out_name" -d $'out\e[1m'
+  contains out.txt 'extracted out\x1B[1m/a.txt' "extract path escaped"
+  cat out.txt err.txt >> all.txt
+  "$pakwiz" build missing.toml -o $'x\e[2J.exe' >> all.txt 2>&1
+  if grep -q $'[\x01-\x08\x0b-\x1f\x7f]' all.txt; then
+    fail "a control character reached the output"
+  fi
+  grep -q '^forged' all.txt && fail "a name forged a line"
+  ;;
+
 *)
   echo "unknown case $case_name" >&2
   exit 2
