@@ -201,6 +201,10 @@ bad_inputs)
     bad_project "dot-dot target" "leaves its destination folder"
   { printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "'; head -c 300 /dev/zero | tr '\0' a; printf '"\n'; } |
     bad_project "long target" "300 characters long; the setup program holds at most 259"
+  printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "logs/aux.log"\n' |
+    bad_project "device name" "bad.toml:4:10: target 'logs\\aux.log' holds 'aux.log', a name that Windows reserves for a device"
+  printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "a"\n[[files]]\nsource = "src/readme.txt"\ntarget = "A/b"\n' |
+    bad_project "file and folder" "bad.toml:5:1: language block 0 installs 'A\\b', which needs a folder 'A'"
   printf 'product = "X"\n[[languages]]\nuninstaller = true\n' |
     bad_project "uninstaller without prefix" "no file prefix block"
   printf 'product = "X"\n[[languages]]\n[languages.texts]\n6.28 = "Insert disk %%s"\n' |
