@@ -38,7 +38,11 @@ HostFile open_source_file(const std::string& path, const SourcePos& pos) {
 uint64_t source_file_size(const std::string& path, const SourcePos& pos) {
   std::error_code ec;
   fs::path p = fs::u8path(path);
-  if (fs::is_directory(p, ec)) fail(place(pos) + "cannot read " + path + ": it is a folder");
+  fs::file_status st = fs::status(p, ec); // a link is followed: its file is the source
+  if (ec) fail(place(pos) + "cannot read " + path + ": " + ec.message());
+  if (fs::is_directory(st)) fail(place(pos) + "cannot read " + path + ": it is a folder");
+  if (!fs::is_regular_file(st))
+    fail(place(pos) + "cannot read " + path + ": it is not a file (a device, FIFO or socket)");
   uint64_t n = fs::file_size(p, ec);
   if (ec) fail(place(pos) + "cannot read " + path + ": " + ec.message());
   if (n > MAX_SOURCE_SIZE) fail(place(pos) + too_large_message(path, n));

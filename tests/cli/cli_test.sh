@@ -24,10 +24,11 @@ fail() {
 make_stub() { printf 'MZ stand-in stub \x77\x77\x67\x54\x29\x48\0\0\0\0 end of stub' > "$1"; }
 
 # run EXPECTED_RC DESCRIPTION COMMAND...: runs, keeps stdout/stderr in out.txt/err.txt
+# (a command that hangs is stopped after a minute and fails)
 run() {
   local expected=$1 what=$2
   shift 2
-  "$@" > out.txt 2> err.txt
+  timeout 60 "$@" > out.txt 2> err.txt
   local rc=$?
   if [ "$rc" != "$expected" ]; then
     fail "$what: exit code $rc, expected $expected"
@@ -201,6 +202,9 @@ bad_inputs)
     bad_project "dot-dot target" "leaves its destination folder"
   { printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "'; head -c 300 /dev/zero | tr '\0' a; printf '"\n'; } |
     bad_project "long target" "300 characters long; the setup program holds at most 259"
+  mkfifo src/pipe # a source that is no file is refused, not read (which would wait forever)
+  printf 'product = "X"\n[[files]]\nsource = "src/pipe"\n' |
+    bad_project "FIFO source" "bad.toml:3:10: cannot read src/pipe: it is not a file"
   printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "logs/aux.log"\n' |
     bad_project "device name" "bad.toml:4:10: target 'logs\\aux.log' holds 'aux.log', a name that Windows reserves for a device"
   printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "a"\n[[files]]\nsource = "src/readme.txt"\ntarget = "A/b"\n' |
