@@ -128,10 +128,10 @@ void process_source(Source& s, int level, StreamStore& store, size_t task, Progr
   s.mtime = file_modification_filetime(s.path, s.pos);
 }
 
-// Reads and compresses every source. A failure of any task is rethrown after all have ended
-// (the first by project order, so that the message does not depend on
-// timing).
-// `n` tasks, each with its scratch file in `store`.
+// Reads and compresses every source with `n` tasks, each appending to its
+// own scratch file in `store`. A failure of any task is rethrown after all
+// have ended (the first by project order, so that the message does not
+// depend on timing).
 void process_sources(std::vector<Source>& sources, int level, unsigned n, bool progress,
                      StreamStore& store) {
   uint64_t total = 0;
