@@ -1,21 +1,12 @@
 #include "builder/package_reader.h"
 
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "builder/bytes.h"
 #include "builder/errors.h"
-#include "common/file.h"
 #include "decode/stream_decoder.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace pakwiz {
 
@@ -79,13 +70,6 @@ std::optional<std::string> text_at(const std::vector<uint8_t>& p, uint32_t offse
   if (offset >= p.size()) fail(what + ": the " + field + " offset lies outside the record");
   Cursor c{p, offset, what};
   return c.text();
-}
-
-std::string temp_file_name() {
-  static std::atomic<unsigned> counter{0};
-  fs::path dir = fs::temp_directory_path();
-  return (dir / ("pakwiz-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp"))
-      .string();
 }
 
 } // namespace
@@ -211,26 +195,13 @@ std::vector<PatchEntryFields> parse_patch_list(const std::vector<uint8_t>& p,
 
 bool decode_stream(const std::vector<uint8_t>& packed, uint32_t expected,
                    std::vector<uint8_t>* out) {
-  std::string temp = temp_file_name();
-  {
-    std::ofstream f(fs::u8path(temp), std::ios::binary);
-    f.write((const char*)packed.data(), (std::streamsize)packed.size());
-    if (!f) {
-      std::error_code ec;
-      fs::remove(temp, ec);
-      fail("cannot write a temporary file in " + fs::temp_directory_path().string());
-    }
-  }
-  FileHandle input = file_open(temp.c_str(), FILE_READ);
-  if (input == INVALID_FILE) fail("cannot open the temporary file " + temp);
+  if (packed.size() > 0xFFFFFFFFu) return false;
+  MemorySource input(packed.data(), (uint32_t)packed.size());
   // One byte more than expected: a stream that decodes to more is caught.
   uint32_t capacity = expected < 0xFFFFFFFFu ? expected + 1 : expected;
   out->assign(capacity, 0);
   uint32_t produced = 0;
-  int ok = DecodeToMemory(out->data(), capacity, input, 0, &produced);
-  file_close(input);
-  std::error_code ec;
-  fs::remove(temp, ec);
+  int ok = DecodeToMemory(out->data(), capacity, &input, 0, &produced);
   out->resize(produced <= capacity ? produced : 0);
   return ok && produced == expected;
 }

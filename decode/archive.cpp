@@ -189,3 +189,11 @@ void UnreadArchive(FileHandle handle, uint32_t count) {
       file_seek(handle, -(int32_t)count, FROM_CURRENT) != FILE_BAD_POSITION)
     g_archive.bytes_left += (int32_t)count;
 }
+
+bool ArchiveSource::Read(uint8_t* buffer, uint32_t count, uint32_t* got) {
+  return ReadArchive(g_archive.handle, buffer, count, got) == 0;
+}
+
+void ArchiveSource::Unread(uint32_t count) {
+  UnreadArchive(g_archive.handle, count);
+}

@@ -21,6 +21,7 @@
 #include <stdint.h>
 
 #include "common/file.h"
+#include "decode/stream_decoder.h"
 
 struct ArchiveState {
   FileHandle handle;       // open volume, or INVALID_FILE
@@ -61,3 +62,16 @@ FileHandle NextVolume();
 // back by count (at most to the start of the current volume's data when it
 // is the archive handle) and adds them to bytes_left.
 void UnreadArchive(FileHandle handle, uint32_t count);
+
+// The archive as a decoder's input: reads at the archive's read position
+// through ReadArchive, continuing in the next volume (the volume handle is
+// taken afresh for every read), and gives bytes back with UnreadArchive. A
+// read fails when the next volume cannot be had (g_archive.error tells
+// why). Decode with the stream's packed size as the budget, so that nothing
+// behind the stream is fetched.
+class ArchiveSource : public InputSource {
+public:
+  int IsReady() override { return g_archive.handle != INVALID_FILE; }
+  bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) override;
+  void Unread(uint32_t count) override;
+};

@@ -67,7 +67,8 @@ int decode_entry(const uint8_t* entry, FileHandle out) {
     return 0;
   }
   g_archive.error = 0;
-  if (DecodeToFile(out, g_archive.handle, entry_packed_size(entry))) return 1;
+  ArchiveSource archive;
+  if (DecodeToFile(out, &archive, entry_packed_size(entry))) return 1;
   // An archive that failed under the decoder (a volume missing, or the user
   // gave up at the disk prompt) is the error to report; a damaged stream is
   // left to the checksum.

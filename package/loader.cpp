@@ -211,7 +211,8 @@ int read_record_payload(FileHandle file, uint16_t flags, uint32_t length, Buffer
   if (!buffer) return LOAD_NO_MEMORY;
   if (flags & RECORD_COMPRESSED) {
     uint32_t produced = 0;
-    if (!DecodeToMemory(buffer, size, file, 0, &produced) || produced != size) {
+    FileSource input(file);
+    if (!DecodeToMemory(buffer, size, &input, 0, &produced) || produced != size) {
       heap_free(buffer);
       return LOAD_DAMAGED;
     }
