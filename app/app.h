@@ -30,7 +30,7 @@ struct PageSlot {
   int template_index;
   DLGPROC proc;
 };
-enum { PAGE_SLOT_COUNT = 9, NO_DIALOG = 10, WHOLE_WIZARD = 0xFFFF };
+enum { PAGE_SLOT_COUNT = 9, NO_DIALOG = 10 };
 extern const PageSlot PAGE_TABLE[PAGE_SLOT_COUNT];
 // Test seam: runs the wizard over another table (null = PAGE_TABLE).
 void set_page_table(const PageSlot* table);

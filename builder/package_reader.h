@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "builder/package_format.h"
+#include "builder/package_fields.h"
 
 namespace pakwiz {
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "builder/package_format.h"
+#include "builder/package_fields.h"
 
 namespace pakwiz {
 

@@ -1,5 +1,6 @@
 #include "decode/archive.h"
 
+#include "common/package_format.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "install/install.h"
@@ -19,13 +20,13 @@ void set_error_file_name() {
 }
 
 // Puts the path of the current volume into g_app.archive_path: the package
-// file for volume 0, else the package file's name with ".D%2.2d". False when
-// it does not fit.
+// file for volume 0, else the package file's name with the volume extension
+// (VOLUME_EXTENSION_FORMAT). False when it does not fit.
 bool name_volume() {
   if (!g_app.archive_path || !g_app.package_path) return false;
   if (g_archive.volume == 0) return text_copy(g_app.archive_path, PATH_SIZE, g_app.package_path);
   char ext[16];
-  format_text(ext, sizeof ext, ".D%2.2d", number_arg((long)g_archive.volume));
+  format_text(ext, sizeof ext, VOLUME_EXTENSION_FORMAT, number_arg((long)g_archive.volume));
   return replace_extension(g_app.archive_path, PATH_SIZE, ext);
 }
 

@@ -14,6 +14,7 @@
 
 #include "common/file.h"
 #include "common/heap.h"
+#include "common/package_format.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "decode/archive.h"
@@ -123,16 +124,16 @@ int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size) {
   *size = 0;
   uint8_t flags;
   uint32_t n = 0;
-  if (!read_exact(input, &flags, 1) || !read_field(input, (flags & 2) != 0, &n))
+  if (!read_exact(input, &flags, 1) || !read_field(input, (flags & BLOB_WIDE_SIZE) != 0, &n))
     return PATCH_ERR_READ;
   if (n == 0) return PATCH_OK;
   uint8_t* buffer = (uint8_t*)heap_alloc(n);
   if (!buffer) return PATCH_ERR_NO_MEMORY;
   bool ok;
-  if (flags & 1) {
+  if (flags & BLOB_COMPRESSED) {
     // A packed size of 0 would make the decoder read the file unbudgeted.
     uint32_t packed = 0, produced = 0;
-    ok = read_field(input, (flags & 4) != 0, &packed) && packed != 0 &&
+    ok = read_field(input, (flags & BLOB_WIDE_PACKED_SIZE) != 0, &packed) && packed != 0 &&
          DecodeToMemory(buffer, n, input, packed, &produced) && produced == n;
   } else {
     ok = read_exact(input, buffer, n);

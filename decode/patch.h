@@ -4,8 +4,8 @@
 //
 // A patch is two packed blobs, back to back: the command stream, then the
 // data stream. A packed blob (little-endian):
-//   u8 flags      bit 0 compressed, bit 1 size field is 4 bytes (else 2),
-//                 bit 2 packed-size field is 4 bytes (else 2)
+//   u8 flags      BLOB_COMPRESSED, BLOB_WIDE_SIZE: the size field has 4 bytes
+//                 (else 2), BLOB_WIDE_PACKED_SIZE: so has the packed-size field
 //   size          bytes of content; 0 = no blob, nothing else follows
 //   packed size   only when compressed: bytes of the compressed stream
 //   content       the compressed stream, or `size` stored bytes

@@ -357,7 +357,7 @@ bool load_package() {
   int index = -1;
   bool complete = false;
   g_package.start_block = 0;
-  g_package.start_page = 0xFFFF;
+  g_package.start_page = WHOLE_WIZARD;
   int err = LOAD_OK;
   for (;;) {
     uint8_t header[RECORD_HEADER_SIZE];

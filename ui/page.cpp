@@ -78,7 +78,7 @@ void page_start(HWND page, uint32_t button_flags) {
   set_button_label(4, 2);
 
   // A single-page run has nothing to confirm: Cancel ends it at once.
-  if (g_package.start_page != 0xFFFF) button_flags |= BUTTON_CANCEL_NO_ASK;
+  if (g_package.start_page != WHOLE_WIZARD) button_flags |= BUTTON_CANCEL_NO_ASK;
   g_ui.button_flags = button_flags;
   enable_button(ID_BACK, (button_flags & BUTTON_BACK) != 0);
   enable_button(ID_NEXT, (button_flags & BUTTON_NEXT) != 0);
