@@ -68,7 +68,11 @@ void UnreadArchive(FileHandle handle, uint32_t count);
 // taken afresh for every read), and gives bytes back with UnreadArchive. A
 // read fails when the next volume cannot be had (g_archive.error tells
 // why). Decode with the stream's packed size as the budget, so that nothing
-// behind the stream is fetched.
+// behind the stream is fetched: a stream that decodes then leaves the
+// position exactly behind its last byte, in whichever volume that is. Bytes
+// of an earlier volume cannot be given back (the archive is read forward),
+// so a decode that fails after reading ahead into the next volume ends at
+// that volume's start.
 class ArchiveSource : public InputSource {
 public:
   int IsReady() override { return g_archive.handle != INVALID_FILE; }
