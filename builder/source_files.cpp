@@ -32,7 +32,8 @@ std::vector<uint8_t> read_source_file(const std::string& path, const SourcePos& 
   size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) {
     data.insert(data.end(), buffer, buffer + n);
-    if (data.size() > (size_t)0xFFFFFFFFu) {
+    uint64_t size = data.size(); // size_t is 32 bits on i686: the test then cannot fire
+    if (size > 0xFFFFFFFFull) {
       fclose(f);
       fail(place(pos) + path + " is larger than 4 GiB, more than a package can hold");
     }
