@@ -10,6 +10,7 @@
 #include "builder/errors.h"
 #include "builder/inspect.h"
 #include "builder/source_files.h"
+#include "builder/terminal_text.h"
 
 namespace pakwiz {
 
@@ -191,11 +192,11 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
       if (options.project.empty()) throw Usage{"build needs a project file"};
       options.progress = stderr_is_terminal();
       BuildSummary s = build_setup(options);
-      out << "wrote " << s.output << ": " << with_commas(s.package_bytes)
+      out << "wrote " << printable(s.output) << ": " << with_commas(s.package_bytes)
           << " bytes (setup program " << with_commas(s.stub_bytes) << ", script "
           << with_commas(s.script_bytes) << ", archive "
           << with_commas(s.package_bytes - s.stub_bytes - s.script_bytes - 12) << ")\n";
-      for (const std::string& v : s.volumes) out << "wrote " << v << "\n";
+      for (const std::string& v : s.volumes) out << "wrote " << printable(v) << "\n";
       out << s.languages << (s.languages == 1 ? " language, " : " languages, ") << s.entries
           << " file entries, " << with_commas(s.source_bytes) << " bytes of files stored as "
           << with_commas(s.archive_bytes) << " archive bytes in " << s.stored << " copies\n";
@@ -228,13 +229,13 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     extract_package(package, dir, language, out);
     return 0;
   } catch (const Usage& u) {
-    err << "pakwiz: " << u.message << "\n\n" << (help ? help : MAIN_HELP);
+    err << "pakwiz: " << printable(u.message) << "\n\n" << (help ? help : MAIN_HELP);
     return 2;
   } catch (const BuildError& e) {
-    err << "pakwiz: " << e.what() << "\n";
+    err << "pakwiz: " << printable(e.what()) << "\n";
     return 1;
   } catch (const std::exception& e) {
-    err << "pakwiz: " << e.what() << "\n";
+    err << "pakwiz: " << printable(e.what()) << "\n";
     return 1;
   }
 }

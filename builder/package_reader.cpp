@@ -1,5 +1,6 @@
 #include "builder/package_reader.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -212,7 +213,7 @@ PackageInfo read_package(const std::string& path) {
   PackageInfo info;
   info.path = path;
   std::ifstream f(fs::u8path(path), std::ios::binary);
-  if (!f) fail(path + ": cannot open the file");
+  if (!f) fail(path + ": cannot open the file: " + std::strerror(errno));
   std::error_code ec;
   info.file_length = fs::file_size(fs::u8path(path), ec);
   if (ec) fail(path + ": cannot read the file: " + ec.message());

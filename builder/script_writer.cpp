@@ -31,7 +31,7 @@ std::vector<uint8_t> language_payload(const LanguageFields& lang) {
     w.u16((uint16_t)lang.tables[t]->size());
     for (const std::string& s : *lang.tables[t]) w.text(s);
   }
-  uint64_t size = w.size(); // size_t is 32 bits on i686: the test then cannot fire
+  uint64_t size = w.size(); // a 64-bit value: size_t may be 32 bits wide
   if (size > 0xFFFFFFFFull) fail("a language record exceeds 4 GiB");
   return w.bytes;
 }

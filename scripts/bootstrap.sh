@@ -11,7 +11,7 @@ PACKAGES=(
   googletest libgtest-dev
   libdeflate-dev libtomlplusplus-dev zlib1g-dev libz-mingw-w64-dev
   clang libclang-rt-dev clang-format
-  python3
+  python3 time
 )
 
 missing=()
