@@ -7,8 +7,7 @@
 
 extern "C" {
 // Initialised data: the builder patches `length` in the finished executable.
-__attribute__((used)) volatile StubMarker g_stub_marker = {{0x77, 0x77, 0x67, 0x54, 0x29, 0x48},
-                                                           {0, 0, 0, 0}};
+__attribute__((used)) volatile StubMarker g_stub_marker = {{STUB_MARKER_BYTES}, {0, 0, 0, 0}};
 }
 
 uint32_t stub_length_from_marker() {

@@ -1,5 +1,6 @@
 #include "decode/archive.h"
 
+#include "common/package_format.h"
 #include "common/state.h"
 #include "common/text.h"
 
@@ -20,13 +21,13 @@ void set_error_file_name() {
 }
 
 // Puts the path of the current volume into g_app.archive_path: the package
-// file for volume 0, else the package file's name with ".D%2.2d". False when
-// it does not fit.
+// file for volume 0, else the package file's name with the volume extension
+// (VOLUME_EXTENSION_FORMAT). False when it does not fit.
 bool name_volume() {
   if (!g_app.archive_path || !g_app.package_path) return false;
   if (g_archive.volume == 0) return text_copy(g_app.archive_path, PATH_SIZE, g_app.package_path);
   char ext[16];
-  format_text(ext, sizeof ext, ".D%2.2d", number_arg((long)g_archive.volume));
+  format_text(ext, sizeof ext, VOLUME_EXTENSION_FORMAT, number_arg((long)g_archive.volume));
   return replace_extension(g_app.archive_path, PATH_SIZE, ext);
 }
 
@@ -189,4 +190,12 @@ void UnreadArchive(FileHandle handle, uint32_t count) {
   if (count && count <= 0x7FFFFFFFu &&
       file_seek(handle, -(int32_t)count, FROM_CURRENT) != FILE_BAD_POSITION)
     g_archive.bytes_left += (int32_t)count;
+}
+
+bool ArchiveSource::Read(uint8_t* buffer, uint32_t count, uint32_t* got) {
+  return ReadArchive(g_archive.handle, buffer, count, got) == 0;
+}
+
+void ArchiveSource::Unread(uint32_t count) {
+  UnreadArchive(g_archive.handle, count);
 }

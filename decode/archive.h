@@ -19,6 +19,7 @@
 #include <stdint.h>
 
 #include "common/file.h"
+#include "decode/stream_decoder.h"
 
 // The disk request: volume `disk_number` (counted from 1, the package file
 // being disk 1) is missing. True: the user has inserted it, try again;
@@ -74,3 +75,20 @@ FileHandle NextVolume();
 // back by count (at most to the start of the current volume's data when it
 // is the archive handle) and adds them to bytes_left.
 void UnreadArchive(FileHandle handle, uint32_t count);
+
+// The archive as a decoder's input: reads at the archive's read position
+// through ReadArchive, continuing in the next volume (the volume handle is
+// taken afresh for every read), and gives bytes back with UnreadArchive. A
+// read fails when the next volume cannot be had (g_archive.error tells
+// why). Decode with the stream's packed size as the budget, so that nothing
+// behind the stream is fetched: a stream that decodes then leaves the
+// position exactly behind its last byte, in whichever volume that is. Bytes
+// of an earlier volume cannot be given back (the archive is read forward),
+// so a decode that fails after reading ahead into the next volume ends at
+// that volume's start.
+class ArchiveSource : public InputSource {
+public:
+  int IsReady() override { return g_archive.handle != INVALID_FILE; }
+  bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) override;
+  void Unread(uint32_t count) override;
+};

@@ -14,6 +14,7 @@
 
 #include "common/file.h"
 #include "common/heap.h"
+#include "common/package_format.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "decode/archive.h"
@@ -36,12 +37,12 @@ int archive_failure() {
   return PATCH_ERR_READ;
 }
 
-// Exactly n bytes from the archive's read position, across volume ends.
-bool read_archive_exact(void* buffer, uint32_t n) {
+// Exactly n bytes from the input (across volume ends, for the archive).
+bool read_exact(InputSource* input, void* buffer, uint32_t n) {
   uint8_t* p = (uint8_t*)buffer;
   while (n) {
     uint32_t got = 0;
-    if (ReadArchive(g_archive.handle, p, n, &got) != 0 || got == 0 || got > n) return false;
+    if (!input->Read(p, n, &got) || got == 0 || got > n) return false;
     p += got;
     n -= got;
   }
@@ -49,9 +50,9 @@ bool read_archive_exact(void* buffer, uint32_t n) {
 }
 
 // A little-endian field of 2 or 4 bytes.
-bool read_archive_field(bool wide, uint32_t* value) {
+bool read_field(InputSource* input, bool wide, uint32_t* value) {
   uint8_t b[4] = {0, 0, 0, 0};
-  if (!read_archive_exact(b, wide ? 4 : 2)) return false;
+  if (!read_exact(input, b, wide ? 4 : 2)) return false;
   *value = read_u32(b);
   return true;
 }
@@ -114,33 +115,39 @@ struct Output {
 
 } // namespace
 
-int read_packed_blob(uint8_t** out, uint32_t* size) {
+int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size) {
   *out = nullptr;
   *size = 0;
-  g_archive.error = 0;
   uint8_t flags;
   uint32_t n = 0;
-  if (!read_archive_exact(&flags, 1) || !read_archive_field((flags & 2) != 0, &n))
-    return archive_failure();
+  if (!read_exact(input, &flags, 1) || !read_field(input, (flags & BLOB_WIDE_SIZE) != 0, &n))
+    return PATCH_ERR_READ;
   if (n == 0) return PATCH_OK;
   uint8_t* buffer = (uint8_t*)heap_alloc(n);
   if (!buffer) return PATCH_ERR_NO_MEMORY;
   bool ok;
-  if (flags & 1) {
+  if (flags & BLOB_COMPRESSED) {
     // A packed size of 0 would make the decoder read the file unbudgeted.
     uint32_t packed = 0, produced = 0;
-    ok = read_archive_field((flags & 4) != 0, &packed) && packed != 0 &&
-         DecodeToMemory(buffer, n, g_archive.handle, packed, &produced) && produced == n;
+    ok = read_field(input, (flags & BLOB_WIDE_PACKED_SIZE) != 0, &packed) && packed != 0 &&
+         DecodeToMemory(buffer, n, input, packed, &produced) && produced == n;
   } else {
-    ok = read_archive_exact(buffer, n);
+    ok = read_exact(input, buffer, n);
   }
   if (!ok) {
     heap_free(buffer);
-    return archive_failure();
+    return PATCH_ERR_READ;
   }
   *out = buffer;
   *size = n;
   return PATCH_OK;
+}
+
+int read_archive_blob(uint8_t** out, uint32_t* size) {
+  g_archive.error = 0;
+  ArchiveSource archive;
+  int err = read_packed_blob(&archive, out, size);
+  return err == PATCH_ERR_READ ? archive_failure() : err;
 }
 
 int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,

@@ -4,8 +4,8 @@
 //
 // A patch is two packed blobs, back to back: the command stream, then the
 // data stream. A packed blob (little-endian):
-//   u8 flags      bit 0 compressed, bit 1 size field is 4 bytes (else 2),
-//                 bit 2 packed-size field is 4 bytes (else 2)
+//   u8 flags      BLOB_COMPRESSED, BLOB_WIDE_SIZE: the size field has 4 bytes
+//                 (else 2), BLOB_WIDE_PACKED_SIZE: so has the packed-size field
 //   size          bytes of content; 0 = no blob, nothing else follows
 //   packed size   only when compressed: bytes of the compressed stream
 //   content       the compressed stream, or `size` stored bytes
@@ -35,6 +35,8 @@
 #include <stdint.h>
 
 #include "common/file.h"
+
+class InputSource;
 
 // Errors (message numbers of string table 6).
 enum PatchError {
@@ -66,13 +68,16 @@ struct PatchProgress {
   ProgressReport report;
 };
 
-// Reads one packed blob at the archive's read position (g_archive.handle).
-// *out gets a heap block of *size bytes (the caller frees it), or null when
-// the blob is absent (size 0). Returns 0; 12 when the block cannot be had;
-// 15 when the user gave up at a disk prompt; 18 when the archive cannot be
-// read or the blob is damaged (a compressed blob that does not decode to
-// exactly its size), with the archive path as error file name.
-int read_packed_blob(uint8_t** out, uint32_t* size);
+// Reads one packed blob at the position of `input`. *out gets a heap block
+// of *size bytes (the caller frees it), or null when the blob is absent
+// (size 0). Returns 0; 12 when the block cannot be had; 18 when the input
+// fails or ends early, or the blob is damaged (a compressed blob that does
+// not decode to exactly its size). The input is left behind the blob.
+int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size);
+// The same at the archive's read position (ArchiveSource), failing as the
+// archive does: 15 when the user gave up at a disk prompt; 18 with the
+// archive path as error file name.
+int read_archive_blob(uint8_t** out, uint32_t* size);
 
 // Runs the commands: reads the base from `base` (its whole size is the
 // base), writes the result to `out` from its current position. Returns 0,

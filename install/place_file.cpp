@@ -79,7 +79,8 @@ bool decode_entry(const FileEntry& entry, FileHandle out, const char* destinatio
   }
   StreamDecoder decoder;
   FileSink sink(out);
-  if (decoder.Decode(&sink, g_archive.handle, entry.packed_size) == DECODE_OK) return true;
+  ArchiveSource archive;
+  if (decoder.Decode(&sink, &archive, entry.packed_size) == DECODE_OK) return true;
   // A write that failed (a full disk) and an archive that failed under the
   // decoder (a volume missing, or the user gave up at the disk prompt) are
   // the errors to report; a damaged stream is left to the checksum.

@@ -63,8 +63,8 @@ bool apply_patch(const FileEntry& entry, const char* base_path, const char* dest
 
   uint8_t *commands = nullptr, *data = nullptr;
   uint32_t command_size = 0, data_size = 0;
-  err = read_packed_blob(&commands, &command_size);
-  if (!err) err = read_packed_blob(&data, &data_size);
+  err = read_archive_blob(&commands, &command_size);
+  if (!err) err = read_archive_blob(&data, &data_size);
   if (!err) {
     PatchStreams streams = {commands, command_size, data, data_size};
     PatchProgress progress = {start_percent, end_percent, entry.file_size, report_install_progress};

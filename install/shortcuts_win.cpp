@@ -131,7 +131,7 @@ void make_start_menu_shortcuts(FileHandle log) {
     resolve_destination(e);
     if (!text_copy(target, PATH_SIZE, g_app.destination_path) || !target[0]) continue;
     if (log != INVALID_FILE && !record_open) {
-      start = begin_counted_record(log, LOG_SHORTCUTS);
+      start = begin_counted_record(log, LOG_TAG_SHORTCUTS);
       record_open = true;
     }
     FileHandle entry_log = start != FILE_BAD_POSITION ? log : INVALID_FILE;
@@ -139,7 +139,7 @@ void make_start_menu_shortcuts(FileHandle log) {
     make_one_start_menu_shortcut(target, e.menu_folder, name, e.menu_args, e.icon_index, entry_log);
     if (entry_log != INVALID_FILE && file_tell(entry_log) != before) count++;
   }
-  if (start != FILE_BAD_POSITION) finish_counted_record(log, start, LOG_SHORTCUTS, count);
+  if (start != FILE_BAD_POSITION) finish_counted_record(log, start, LOG_TAG_SHORTCUTS, count);
 }
 
 void create_start_menu_shortcuts() {

@@ -59,7 +59,7 @@ void write_file_log_record(FileHandle f, uint32_t e0) {
       count++;
     }
   }
-  finish_counted_record(f, e0 - LOG_HEADER_SIZE, LOG_FILES, count);
+  finish_counted_record(f, e0 - RECORD_HEADER_SIZE, LOG_TAG_FILES, count);
 }
 
 } // namespace
@@ -69,7 +69,7 @@ void write_uninstall_log(const char* uninstaller_path) {
   uint32_t e0 = f != INVALID_FILE ? file_seek(f, 0, FROM_END) : FILE_BAD_POSITION;
   // A file too short to hold the first header gets no log at all; its
   // shortcuts and its key are still made.
-  if (f != INVALID_FILE && (e0 == FILE_BAD_POSITION || e0 < LOG_HEADER_SIZE)) {
+  if (f != INVALID_FILE && (e0 == FILE_BAD_POSITION || e0 < RECORD_HEADER_SIZE)) {
     file_close(f);
     f = INVALID_FILE;
   }

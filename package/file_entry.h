@@ -15,31 +15,12 @@
 #pragma once
 #include <stdint.h>
 
+#include "common/package_format.h"
 #include "common/text.h"
 
-enum {
-  ENTRY_FIXED_SIZE = 30,
-  VERSION_BLOCK_SIZE = 20,
-  FILE_TIMES_SIZE = 24,
-  ENTRY_STRINGS = 6,
-};
-
-enum EntryFlags {
-  ENTRY_UNINSTALLER = 0x01,
-  ENTRY_VERSION_TEST = 0x02,
-  ENTRY_LANGUAGE_TEST = 0x04,
-  ENTRY_FILE_TIMES = 0x08,
-  ENTRY_PATCH = 0x10,
-};
-enum DestinationKind {
-  DEST_INSTALL_FOLDER = 0,
-  DEST_WINDOWS = 1,
-  DEST_SHARED_SYSTEM = 2,
-  DEST_FONT = 3
-};
-enum EndAction { END_NONE = 0, END_OPEN_DOCUMENT = 1, END_START_PROGRAM = 2 };
-enum RemovalMode { REMOVAL_KEEP = 0, REMOVAL_REMOVE = 1, REMOVAL_NOT_INSTALLED = 2 };
-enum SpecialHandling { SPECIAL_NONE = 0, SPECIAL_SCREEN_SAVER = 1, SPECIAL_SELF_REGISTER = 2 };
+// The flags, destination kinds, end actions, removal modes and special
+// handling stored in an entry are named in common/package_format.h; the
+// entry status is written by the installation (a message number).
 enum EntryStatus { STATUS_NONE = 0, STATUS_REPLACED = 23, STATUS_CREATED = 25, STATUS_FAILED = 27 };
 enum EntryString {
   STR_TARGET = 0,

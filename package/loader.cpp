@@ -215,7 +215,8 @@ int read_record_payload(FileHandle file, uint16_t flags, uint32_t length, Buffer
   if (!buffer) return LOAD_NO_MEMORY;
   if (flags & RECORD_COMPRESSED) {
     uint32_t produced = 0;
-    if (!DecodeToMemory(buffer, size, file, 0, &produced) || produced != size) {
+    FileSource input(file);
+    if (!DecodeToMemory(buffer, size, &input, 0, &produced) || produced != size) {
       heap_free(buffer);
       return LOAD_DAMAGED;
     }
@@ -360,7 +361,7 @@ bool load_package() {
   int index = -1;
   bool complete = false;
   g_package.start_block = 0;
-  g_package.start_page = 0xFFFF;
+  g_package.start_page = WHOLE_WIZARD;
   int err = LOAD_OK;
   for (;;) {
     uint8_t header[RECORD_HEADER_SIZE];
