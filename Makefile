@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 30
 LONG_FUZZ_SECONDS ?= 600
 
 .PHONY: all bootstrap native win64 win32 release fuzz-build test test-native test-wine \
-        test-fuzz demo fuzz bench stub clean
+        test-fuzz test-stub-size demo fuzz bench stub clean
 
 all: native win64 win32
 
@@ -51,8 +51,11 @@ test-wine: win64
 test-fuzz: fuzz-build
 	./scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
-test: test-native test-wine test-fuzz
-	@echo "release setup program: $$(stat -c %s build/win32/bin/pakwiz-stub.exe) bytes"
+# The release setup program as built must stay within 64 KiB.
+test-stub-size: win32
+	./scripts/check-stub-size.sh build/win32/bin/pakwiz-stub.exe 65536
+
+test: test-native test-wine test-fuzz test-stub-size
 	@echo "make test: all tiers passed"
 
 fuzz: fuzz-build

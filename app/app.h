@@ -11,6 +11,9 @@ int setup_main(HINSTANCE instance, const char* command_line, int show);
 
 // Reads /S path and /DEL from the command line into g_app.
 void parse_command_line(const char* command_line);
+// The arguments of a whole process command line: what follows the program
+// name (quoted or not) and the blanks behind it.
+const char* program_arguments(const char* command_line);
 
 // Relaunch from a removable disk. When the running executable lies on a
 // removable drive, copies the stub into a temporary copy and starts it with

@@ -34,6 +34,19 @@ const char* read_argument(const char* p, char* out) {
 
 } // namespace
 
+const char* program_arguments(const char* p) {
+  if (!p) return "";
+  if (*p == '"') {
+    for (p++; *p && *p != '"'; p++) {
+    }
+    if (*p) p++;
+  } else {
+    while ((unsigned char)*p > ' ') p++;
+  }
+  while (*p == ' ' || *p == '\t') p++;
+  return p;
+}
+
 void parse_command_line(const char* p) {
   if (!p) return;
   p = skip_spaces(p);

@@ -1,4 +1,7 @@
-// Entry point of the setup program.
+// Entry point of the setup program. The program has no C runtime start-up:
+// the loader calls setup_entry directly, which gathers what WinMain would
+// receive (instance, the arguments behind the program name, the show state)
+// and ends the process with the run's exit code.
 #include <windows.h>
 
 #include "app/app.h"
@@ -15,7 +18,12 @@ uint32_t stub_length_from_marker() {
          ((uint32_t)g_stub_marker.length[2] << 16) | ((uint32_t)g_stub_marker.length[3] << 24);
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) {
+// The stack is only 4-byte aligned when the loader enters a 32-bit program.
+extern "C" __attribute__((force_align_arg_pointer, noreturn)) void setup_entry() {
   g_app.stub_length = stub_length_from_marker();
-  return setup_main(instance, command_line, show);
+  STARTUPINFOA startup;
+  startup.cb = sizeof startup;
+  GetStartupInfoA(&startup);
+  int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+  ExitProcess((UINT)setup_main(GetModuleHandleA(NULL), program_arguments(GetCommandLineA()), show));
 }

@@ -14,13 +14,22 @@ function(pakwiz_sanitize target)
 endfunction()
 
 # The setup program is downloaded with every installer: it is built for size,
-# without exceptions, RTTI or libstdc++'s runtime support.
+# without exceptions, RTTI or libstdc++'s runtime support. No -fdata-sections:
+# with it this compiler puts zero-initialised globals into initialised data,
+# which costs file bytes, while it removes no unused data here.
 set(PAKWIZ_STUB_COMPILE_OPTIONS
-    -Os -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections
+    -Os -fno-exceptions -fno-rtti -ffunction-sections
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
     -fno-ident)
+# It has no C runtime start-up: the loader enters setup_entry (app/main.cpp).
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
+  set(PAKWIZ_STUB_ENTRY _setup_entry) # 32-bit C names carry a leading underscore
+else()
+  set(PAKWIZ_STUB_ENTRY setup_entry)
+endif()
 set(PAKWIZ_STUB_LINK_OPTIONS
-    -s -Wl,--gc-sections -static-libgcc -static-libstdc++ -Wl,--build-id=none)
+    -s -nostartfiles -Wl,-e,${PAKWIZ_STUB_ENTRY} -Wl,--gc-sections -static-libgcc
+    -static-libstdc++ -Wl,--build-id=none -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/stub-sections.ld)
 
 # Windows test programs are linked statically: under Wine a missing
 # libwinpthread-1.dll makes them exit silently.

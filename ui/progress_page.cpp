@@ -1,6 +1,7 @@
-// The progress page: runs the installation one file entry per timer tick, so
-// that the wizard stays responsive and can be cancelled between entries, and
-// shows a segmented bar, the percentage and the file being installed.
+// The progress page: runs the installation one file entry per step, in
+// slices of steps between which the message loop runs, so that the wizard
+// stays responsive and can be cancelled between entries, and shows a
+// segmented bar, the percentage and the file being installed.
 #include "ui/progress_page.h"
 
 #include "common/heap.h"
@@ -16,8 +17,9 @@ namespace {
 enum {
   STEP_TIMER = 11,
   FIRST_STEP_DELAY = 100, // ms after the page opens
-  NEXT_STEP_DELAY = 50,   // ms after each step
+  STEP_SLICE = 15,        // ms of steps in one message before the loop runs again
   FILE_NAME_LIMIT = 30,
+  WM_NEXT_STEPS = WM_APP + 11, // posted: the next slice of steps
 };
 
 struct ProgressState {
@@ -84,16 +86,54 @@ void run_to_end() {
   finish_installation();
 }
 
-void on_timer(HWND page) {
-  if (!g_install.installing || g_progress.question_open) return;
-  KillTimer(page, STEP_TIMER);
-  g_progress.timer_running = false;
-  if (install_step()) {
-    start_timer(page, NEXT_STEP_DELAY);
-    if (!g_progress.timer_running) run_to_end();
-  } else {
-    finish_installation();
+bool queue_has(UINT kinds) {
+  return HIWORD(GetQueueStatus(kinds)) != 0;
+}
+
+// Paints what the steps of a slice changed (the file name, the bar) before
+// the next slice, which would otherwise come before the painting.
+void paint_now() {
+  HWND windows[] = {g_ui.frame_window, g_ui.main_dialog, g_progress.window};
+  for (HWND w : windows)
+    if (w) RedrawWindow(w, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+// The next slice: at once by a posted message, or by the timer when input or
+// painting waits, since a timer message comes only after those (a posted one
+// would come before them).
+void continue_steps(HWND page) {
+  if (!queue_has(QS_INPUT)) {
+    if (queue_has(QS_PAINT)) paint_now();
+    if (!queue_has(QS_INPUT | QS_PAINT) && PostMessageA(page, WM_NEXT_STEPS, 0, 0)) return;
   }
+  start_timer(page, 0);
+  if (!g_progress.timer_running) run_to_end();
+}
+
+// Runs steps, one file entry each, while the slice lasts, no input waits and
+// nothing has stopped the installation (the cancel question, the end of the
+// wizard after a disk prompt).
+void run_steps(HWND page) {
+  if (!g_install.installing || g_progress.question_open) {
+    // A posted slice that arrives while the question is open: the timer goes
+    // on once it is answered.
+    if (g_install.installing && !g_progress.timer_running) start_timer(page, FIRST_STEP_DELAY);
+    return;
+  }
+  if (g_progress.timer_running) KillTimer(page, STEP_TIMER);
+  g_progress.timer_running = false;
+  DWORD start = GetTickCount();
+  do {
+    if (!install_step()) {
+      finish_installation();
+      return;
+    }
+    if (g_progress.question_open || g_wizard.page_result != PAGE_RUNNING) {
+      start_timer(page, FIRST_STEP_DELAY);
+      return;
+    }
+  } while (GetTickCount() - start < STEP_SLICE && !queue_has(QS_INPUT));
+  continue_steps(page);
 }
 
 // The installation could not start (the package file cannot be opened):
@@ -204,7 +244,8 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
     if (!g_progress.timer_running) run_to_end();
     return TRUE;
   case WM_TIMER:
-    on_timer(page);
+  case WM_NEXT_STEPS:
+    run_steps(page);
     return TRUE;
   case WM_COMMAND:
     // In a single-page run the main dialog handles Cancel without asking.

@@ -1240,6 +1240,29 @@ void Driver::exec(const Step& s) {
     arity(s, 2, 2);
     if (file_exists(a[0]) && read_bytes(a[0]) != read_bytes(a[1]))
       fail(a[0] + " exists but differs from " + a[1]);
+  } else if (c == "expect-folder-complete-or-absent") {
+    // expect-folder-complete-or-absent A B MIN MAX: for every file of folder
+    // B, A holds it with exactly its bytes or does not hold it; between MIN
+    // and MAX of them are there.
+    arity(s, 4, 4);
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((a[1] + "\\*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) fail("cannot list " + a[1]);
+    int present = 0;
+    std::string differing;
+    do {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      std::string installed = a[0] + "\\" + found.cFileName;
+      if (!file_exists(installed)) continue;
+      present++;
+      if (differing.empty() && read_bytes(installed) != read_bytes(a[1] + "\\" + found.cFileName))
+        differing = installed;
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    if (!differing.empty()) fail(differing + " exists but differs from its source");
+    if (present < number(a[2]) || present > number(a[3]))
+      fail(std::to_string(present) + " files of " + a[1] + " in " + a[0] + ", expected " + a[2] +
+           " to " + a[3]);
   } else if (c == "delete") {
     arity(s, 1, 1);
     DeleteFileA(a[0].c_str());
@@ -1436,7 +1459,9 @@ std::vector<Step> read_scenario(const std::string& path,
     s.line = line;
     s.command = text.substr(0, space);
     // Lines for the test script that prepares the scenario, not for the driver.
-    if (s.command == "project" || s.command == "build-options" || s.command == "generate") continue;
+    if (s.command == "project" || s.command == "build-options" || s.command == "generate" ||
+        s.command == "generate-files")
+      continue;
     if (space != std::string::npos) {
       std::string rest = text.substr(space);
       rest = rest.substr(std::min(rest.size(), rest.find_first_not_of(" \t")));

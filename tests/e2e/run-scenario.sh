@@ -35,13 +35,27 @@ project=$(awk '$1 == "project" { print $2; exit }' "$scenario")
 # Generated sources: the project is built from a copy of projects/ that holds them.
 project_dir=$here/projects
 generated=$(awk '$1 == "generate" { print $2, $3 }' "$scenario")
-if [ -n "$generated" ]; then
+many=$(awk '$1 == "generate-files" { print $2, $3, $4, $5 }' "$scenario")
+if [ -n "$generated" ] || [ -n "$many" ]; then
   cp -r "$here/projects" "$work/projects"
   project_dir=$work/projects
   while read -r path size; do
+    [ -n "$path" ] || continue
     mkdir -p "$(dirname "$project_dir/$path")"
     head -c "$size" /dev/urandom >"$project_dir/$path"
   done <<<"$generated"
+  # generate-files TOML FOLDER COUNT SIZE: COUNT files FOLDER/f0000.bin ... of
+  # SIZE random bytes, listed as the `files` of TOML's last table.
+  while read -r toml folder count size; do
+    [ -n "$toml" ] || continue
+    mkdir -p "$project_dir/$folder"
+    head -c $((count * size)) /dev/urandom | split -a 4 -d -b "$size" --additional-suffix=.bin - "$project_dir/$folder/f"
+    {
+      echo "files = ["
+      for ((i = 0; i < count; i++)); do printf '  { source = "%s/f%04d.bin" },\n' "$folder" "$i"; done
+      echo "]"
+    } >>"$project_dir/$toml"
+  done <<<"$many"
 fi
 if [ -z "$project" ]; then
   echo "e2e: $scenario has no project line" >&2

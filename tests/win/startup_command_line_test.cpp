@@ -79,3 +79,21 @@ TEST(CommandLineLimits, NullLineChangesNothingAndLongPathIsCutTo259Characters) {
   g_app.temp_copy = false;
   app_free_buffers();
 }
+
+// The program's own entry point takes its arguments from the whole process
+// command line: behind the program name, quoted or not, and the blanks after it.
+TEST(ProgramArguments, SkipThePossiblyQuotedProgramNameAndTheBlanksBehindIt) {
+  const struct {
+    const char* line;
+    const char* arguments;
+  } cases[] = {
+      {"setup.exe /S\"C:\\p.exe\" /DEL", "/S\"C:\\p.exe\" /DEL"},
+      {"\"C:\\My Files\\setup.exe\"  \t /DEL", "/DEL"},
+      {"\"C:\\a b\\setup.exe\"/DEL", "/DEL"}, // nothing between the quote and the switch
+      {"C:\\setup.exe", ""},
+      {"\"C:\\open quote", ""},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(program_arguments(c.line), c.arguments) << c.line;
+  EXPECT_STREQ(program_arguments(nullptr), "");
+}
