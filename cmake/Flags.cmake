@@ -24,12 +24,14 @@ set(PAKWIZ_STUB_COMPILE_OPTIONS
 # It has no C runtime start-up: the loader enters setup_entry (app/main.cpp).
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   set(PAKWIZ_STUB_ENTRY _setup_entry) # 32-bit C names carry a leading underscore
+  set(PAKWIZ_STUB_SCRIPT stub-i686.ld) # the whole layout, with merged sections
 else()
   set(PAKWIZ_STUB_ENTRY setup_entry)
+  set(PAKWIZ_STUB_SCRIPT stub-sections.ld) # additions to the default layout
 endif()
 set(PAKWIZ_STUB_LINK_OPTIONS
     -s -nostartfiles -Wl,-e,${PAKWIZ_STUB_ENTRY} -Wl,--gc-sections -static-libgcc
-    -static-libstdc++ -Wl,--build-id=none -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/stub-sections.ld)
+    -static-libstdc++ -Wl,--build-id=none -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/${PAKWIZ_STUB_SCRIPT})
 
 # Windows test programs are linked statically: under Wine a missing
 # libwinpthread-1.dll makes them exit silently.
