@@ -61,7 +61,7 @@ test: test-native test-wine test-fuzz test-stub-size
 fuzz: fuzz-build
 	./scripts/run-fuzz.sh build/fuzz $(LONG_FUZZ_SECONDS)
 
-bench: release win32
+bench: release win32 win64
 	./scripts/run-bench.sh build/release build/win32
 
 demo: win64

@@ -6,12 +6,12 @@
 #include "install/install.h"
 
 #ifdef _WIN32
-#include <direct.h>
+#include <windows.h>
 static int enter_folder(const char* path) {
-  return _chdir(path);
+  return SetCurrentDirectoryA(path) ? 0 : -1;
 }
 static int make_folder(const char* path) {
-  return _mkdir(path);
+  return CreateDirectoryA(path, NULL) ? 0 : -1;
 }
 #else
 #include <sys/stat.h>

@@ -345,6 +345,7 @@ private:
   bool exited_ = false;
   DWORD last_run_exit_ = 0;
   bool have_last_run_ = false;
+  LARGE_INTEGER stopwatch_ = {};
   HWND last_page_ = NULL;
   int shot_number_ = 0;
   HWND cover_ = NULL;
@@ -961,6 +962,41 @@ void Driver::exec(const Step& s) {
     CloseHandle(pi.hProcess);
     have_last_run_ = true;
     log("run ended with exit code %d", (int)last_run_exit_);
+  } else if (c == "stopwatch") {
+    // stopwatch: start measuring; report-seconds NAME prints "NAME: seconds"
+    // since then on a line of its own (for benchmarks).
+    arity(s, 0, 0);
+    QueryPerformanceCounter(&stopwatch_);
+  } else if (c == "report-seconds") {
+    arity(s, 1, 1);
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    printf("%s: %.3f\n", a[0].c_str(),
+           (double)(now.QuadPart - stopwatch_.QuadPart) / (double)frequency.QuadPart);
+    fflush(stdout);
+  } else if (c == "run-command") {
+    // run-command COMMAND LINE...: start a program (the rest of the line, as
+    // written) and wait for it to end with exit code 0.
+    if (s.rest.empty()) fail("run-command needs a command line");
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::vector<char> buffer(s.rest.begin(), s.rest.end());
+    buffer.push_back(0);
+    if (!CreateProcessA(NULL, buffer.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+      fail("cannot start " + s.rest);
+    CloseHandle(pi.hThread);
+    DWORD code = 1;
+    bool ended =
+        wait_for([&] { return WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0; }, timeout_ms);
+    if (ended)
+      GetExitCodeProcess(pi.hProcess, &code);
+    else
+      TerminateProcess(pi.hProcess, 99);
+    CloseHandle(pi.hProcess);
+    if (!ended) fail(s.rest + " did not end");
+    if (code != 0) fail(s.rest + " ended with exit code " + std::to_string(code));
   } else if (c == "expect-run-exit") {
     arity(s, 1, 1);
     if (!have_last_run_) fail("no run step before");
