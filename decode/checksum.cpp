@@ -19,6 +19,20 @@ uint32_t rotate_add(uint32_t c, const uint8_t* data, size_t count) {
   return c;
 }
 
+void RunningChecksum::Add(const uint8_t* data, size_t count) {
+  while (pending_count_ && pending_count_ < 4 && count) {
+    pending_[pending_count_++] = *data++;
+    count--;
+  }
+  if (pending_count_ == 4) {
+    sum_ = rotate_add(sum_, pending_, 4);
+    pending_count_ = 0;
+  }
+  size_t whole = count & ~(size_t)3;
+  sum_ = rotate_add(sum_, data, whole);
+  for (size_t i = whole; i < count; i++) pending_[pending_count_++] = data[i];
+}
+
 uint32_t file_checksum(FileHandle file) {
   uint8_t* buffer = (uint8_t*)heap_alloc(CHUNK);
   if (!buffer) return 0;

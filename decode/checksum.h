@@ -13,6 +13,20 @@
 // multiple of 4 bytes.
 uint32_t rotate_add(uint32_t c, const uint8_t* data, size_t count);
 
+// The checksum of data that arrives in pieces of any length, as one call of
+// rotate_add over the whole data would give it: up to 3 bytes of a word wait
+// for the next piece.
+class RunningChecksum {
+public:
+  void Add(const uint8_t* data, size_t count);
+  uint32_t Value() const { return rotate_add(sum_, pending_, pending_count_); }
+
+private:
+  uint32_t sum_ = 0;
+  uint8_t pending_[4] = {};
+  size_t pending_count_ = 0;
+};
+
 // Checksum of the file's content from its current position to its end, read
 // in 16,384-byte chunks; 0 when the chunk buffer cannot be had.
 uint32_t file_checksum(FileHandle file);

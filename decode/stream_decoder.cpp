@@ -276,7 +276,9 @@ bool FileSink::Write(const uint8_t* data, uint16_t count) {
   if (result_ != FILE_OK) return false;
   if (output_ == INVALID_FILE || !count) return true;
   result_ = file_write_exact(output_, data, count);
-  return result_ == FILE_OK;
+  if (result_ != FILE_OK) return false;
+  if (written_) written_->Add(data, count);
+  return true;
 }
 
 // ---------------------------------------------------------------------------

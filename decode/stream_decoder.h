@@ -32,6 +32,7 @@
 #include <stdint.h>
 
 #include "common/file.h"
+#include "decode/checksum.h"
 
 // Results of a decode.
 enum DecodeStatus {
@@ -71,7 +72,10 @@ private:
 // FILE_WRITE_FAILED, so that the caller can tell it from a damaged stream.
 class FileSink : public OutputSink {
 public:
-  explicit FileSink(FileHandle output) : output_(output), result_(FILE_OK) {}
+  // With `written`, the checksum of every byte written to the file is kept
+  // there (the proof of the file's content without reading it back).
+  explicit FileSink(FileHandle output, RunningChecksum* written = nullptr)
+      : output_(output), result_(FILE_OK), written_(written) {}
   int IsReady() override { return 1; }
   bool Write(const uint8_t* data, uint16_t count) override;
   int write_result() const { return result_; }
@@ -79,6 +83,7 @@ public:
 private:
   FileHandle output_;
   int result_; // FileResult of the first write that failed, else FILE_OK
+  RunningChecksum* written_;
 };
 
 // Where a decode takes its compressed bytes from. The decoder reads in

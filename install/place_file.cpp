@@ -42,16 +42,11 @@ bool identical_to_entry(const char* path, const FileEntry& entry) {
   return same;
 }
 
-// Checksum of the file just written; true when it matches the entry's.
-bool prove_checksum(const FileEntry& entry, const char* destination, const char* temp) {
-  FileHandle f = file_open(temp, FILE_READ);
-  if (f == INVALID_FILE) {
-    set_error(PLACE_ERR_REOPEN, temp);
-    return false;
-  }
-  uint32_t sum = file_checksum(f);
-  file_close(f);
-  if (sum != entry.checksum) {
+// The checksum of the bytes written to the file (each write reported whole);
+// true when it matches the entry's.
+bool prove_checksum(const FileEntry& entry, const char* destination,
+                    const RunningChecksum& written) {
+  if (written.Value() != entry.checksum) {
     set_error(PLACE_ERR_CHECKSUM, destination);
     return false;
   }
@@ -68,17 +63,18 @@ void set_write_error(int file_result, const char* destination, const char* temp)
 }
 
 // Decodes the entry's archive data into the open file `out` (the temporary
-// file `temp` beside `destination`). The archive reader sets its own error
-// file name for 15 and 18.
-bool decode_entry(const FileEntry& entry, FileHandle out, const char* destination,
-                  const char* temp) {
+// file `temp` beside `destination`), keeping the checksum of what was written
+// in `written` when given. The archive reader sets its own error file name
+// for 15 and 18.
+bool decode_entry(const FileEntry& entry, FileHandle out, const char* destination, const char* temp,
+                  RunningChecksum* written = nullptr) {
   int err = SeekArchive(entry.archive_position);
   if (err) {
     g_install.error_code = (uint32_t)err;
     return false;
   }
   StreamDecoder decoder;
-  FileSink sink(out);
+  FileSink sink(out, written);
   ArchiveSource archive;
   if (decoder.Decode(&sink, &archive, entry.packed_size) == DECODE_OK) return true;
   // A write that failed (a full disk) and an archive that failed under the
@@ -122,9 +118,10 @@ bool fill_patched(const FileEntry& entry, FileHandle out, const char* destinatio
     return false;
   }
   const FileEntry base = file_entry(base_record);
-  bool ok = decode_entry(base, out, destination, temp) || g_install.error_code == 0;
+  RunningChecksum written;
+  bool ok = decode_entry(base, out, destination, temp, &written) || g_install.error_code == 0;
   file_close(out);
-  if (!ok || !prove_checksum(base, destination, temp)) return false;
+  if (!ok || !prove_checksum(base, destination, written)) return false;
   return apply_patch(entry, temp, destination, start_percent, end_percent);
 }
 
@@ -184,10 +181,11 @@ bool place_file(const FileEntry& entry, const char* destination, bool in_use,
   } else {
     // A seek or write failure ends here; a damaged stream is caught by the
     // checksum.
-    bool ok = decode_entry(entry, out, destination, temp) || g_install.error_code == 0;
+    RunningChecksum written;
+    bool ok = decode_entry(entry, out, destination, temp, &written) || g_install.error_code == 0;
     if (ok && (flags & ENTRY_FILE_TIMES)) set_file_times(out, entry.file_times);
     file_close(out);
-    if (!ok || !prove_checksum(entry, destination, temp)) return false;
+    if (!ok || !prove_checksum(entry, destination, written)) return false;
   }
 
   if (in_use) {

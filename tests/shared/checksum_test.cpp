@@ -2,6 +2,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "common/file.h"
 #include "common/heap.h"
@@ -26,6 +27,25 @@ TEST(Checksum, RotateAddOfKnownTexts) {
   uint32_t c = rotate_add(0, (const uint8_t*)s.data(), 20);
   c = rotate_add(c, (const uint8_t*)s.data() + 20, s.size() - 20);
   EXPECT_EQ(c, sum_of(s));
+}
+
+// Pieces of any length, including empty ones and ones shorter than a word,
+// give the sum of one pass over the whole data ("abcde" spans the known value).
+TEST(Checksum, RunningChecksumOverUnevenPiecesEqualsOnePass) {
+  std::string s = "abcde";
+  for (int i = 0; i < 200; i++) s += (char)(i * 37 + 11);
+  const std::vector<std::vector<size_t>> splits = {
+      {5}, {1, 1, 1, 1, 1}, {3, 0, 2}, {2, 7, 1, 3, 100, 92}, {205}, {4, 4, 197}, {1, 203, 1}};
+  for (const auto& split : splits) {
+    RunningChecksum running;
+    size_t at = 0;
+    for (size_t n : split) {
+      running.Add((const uint8_t*)s.data() + at, n);
+      at += n;
+      if (at == 5) EXPECT_EQ(running.Value(), 0xC8C6C527u);
+    }
+    EXPECT_EQ(running.Value(), sum_of(s.substr(0, at))) << "first piece " << split[0];
+  }
 }
 
 static bool fail_all(size_t, int) {
