@@ -32,9 +32,13 @@ else()
   set(PAKWIZ_STUB_ENTRY setup_entry)
   set(PAKWIZ_STUB_SCRIPT stub-sections.ld) # additions to the default layout
 endif()
+# Shared with the uninstaller, which keeps the runtime's start-up.
 set(PAKWIZ_STUB_LINK_OPTIONS
-    -s -nostartfiles -Wl,-e,${PAKWIZ_STUB_ENTRY} -Wl,--gc-sections -static-libgcc
-    -static-libstdc++ -Wl,--build-id=none -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/${PAKWIZ_STUB_SCRIPT})
+    -s -Wl,--gc-sections -static-libgcc -static-libstdc++ -Wl,--build-id=none)
+# The setup program alone.
+set(PAKWIZ_SETUP_LINK_OPTIONS
+    ${PAKWIZ_STUB_LINK_OPTIONS} -nostartfiles -Wl,-e,${PAKWIZ_STUB_ENTRY}
+    -Wl,-T,${CMAKE_CURRENT_LIST_DIR}/${PAKWIZ_STUB_SCRIPT})
 
 # Windows test programs are linked statically: under Wine a missing
 # libwinpthread-1.dll makes them exit silently.

@@ -42,7 +42,9 @@ TEST(Checksum, RunningChecksumOverUnevenPiecesEqualsOnePass) {
     for (size_t n : split) {
       running.Add((const uint8_t*)s.data() + at, n);
       at += n;
-      if (at == 5) EXPECT_EQ(running.Value(), 0xC8C6C527u);
+      if (at == 5) {
+        EXPECT_EQ(running.Value(), 0xC8C6C527u);
+      }
     }
     EXPECT_EQ(running.Value(), sum_of(s.substr(0, at))) << "first piece " << split[0];
   }
