@@ -576,8 +576,11 @@ BuildSummary build_setup(const BuildOptions& options) {
     if (fresh) patch_pairs.push_back(key);
     return it->second;
   };
-  // Per entry: the candidate bases and their pairs.
+  // Per entry: the candidate bases and their pairs. The bases that
+  // automatic patches may use, by target name: the entries of the blocks
+  // before the current one.
   std::vector<std::vector<std::vector<std::pair<EntryRef, size_t>>>> candidates(blocks);
+  std::map<std::string, std::vector<EntryRef>> bases_by_name;
   for (size_t b = 0; b < blocks; b++) {
     const std::vector<FileSpec>& files = project.languages[b].files;
     candidates[b].resize(files.size());
@@ -589,13 +592,14 @@ BuildSummary build_setup(const BuildOptions& options) {
         continue;
       }
       if (!options.auto_patches || !may_become_patch(b, i)) continue;
-      for (size_t bb = 0; bb < b; bb++)
-        for (size_t be = 0; be < project.languages[bb].files.size(); be++)
-          if (can_be_base(bb, be) &&
-              lower(project.languages[bb].files[be].target) == lower(f.target) &&
-              source_of(bb, be).content != source_of(b, i).content)
-            candidates[b][i].push_back({EntryRef{(int)bb, (int)be}, pair_for(bb, be, b, i)});
+      auto named = bases_by_name.find(lower(f.target));
+      if (named == bases_by_name.end()) continue;
+      for (const EntryRef& r : named->second)
+        if (source_of((size_t)r.block, (size_t)r.entry).content != source_of(b, i).content)
+          candidates[b][i].push_back({r, pair_for((size_t)r.block, (size_t)r.entry, b, i)});
     }
+    for (size_t i = 0; i < files.size(); i++)
+      if (can_be_base(b, i)) bases_by_name[lower(files[i].target)].push_back({(int)b, (int)i});
   }
   std::vector<MadePatch> patches = make_patches(sources, patch_pairs, level, options.jobs);
 
