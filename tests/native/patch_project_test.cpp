@@ -410,7 +410,7 @@ patch_from = "base.dat"
   ASSERT_EQ(summary.notes.size(), 1u);
   EXPECT_EQ(summary.notes[0],
             "'new.dat' of language block 0 is stored in full, not as a patch: the setup program "
-            "reads language block 0's files forward and is at volume 1 by then, but the base's "
+            "reads language block 0's files forward and is at volume 3 by then, but the base's "
             "data lie in the setup file");
   EXPECT_EQ(summary.patched, 0u);
   PackageInfo info = read_package(dir.file("setup.exe"));
@@ -447,7 +447,8 @@ language = "de"
 files = [{ source = "de/app.exe" }, { source = "de/readme.txt" }, { source = "de/notes.txt" },
          { source = "de/lib.dat" }]
 [[languages]]
-language = "fr"
+language = "en"
+name = "English 2"
 files = [{ source = "fr/app.exe" }]
 )";
   struct Expected {
