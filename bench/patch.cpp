@@ -15,7 +15,7 @@
 // time) and the applier's (the setup program's blob reader and
 // interpreter, through temporary files as verify runs it).
 //
-// Then a large patched file: about 64 MB of corpus files joined into one
+// Then a large patched file: corpus files joined into one (up to 64 MB)
 // base, and two targets made from it: a "new build" (a few thousand edits)
 // and a "dense" one (a byte changed every 100 to 300 bytes, so the patch is
 // hundreds of thousands of short copies). Each patch is applied to the base
