@@ -66,7 +66,7 @@ click next
 expect-page ready
 stopwatch
 click next
-expect-file C:\\Bench\\$kind\\$last
+wait-file C:\\Bench\\$kind\\$last
 report-seconds install_$kind
 walk
 stopwatch
@@ -76,8 +76,12 @@ STEPS
   mkdir -p "$work/shots-$kind"
   /usr/lib/wine/wine64 "$driver" --setup "$(winpath "$work/$kind-setup.exe")" \
     --work "$(winpath "$work")" --shots "$(winpath "$work/shots-$kind")" \
-    "$(winpath "$work/$kind.steps")" </dev/null >"$work/$kind.out"
+    "$(winpath "$work/$kind.steps")" </dev/null >"$work/$kind.out" || status=$?
   sed 's/^/  /' "$work/$kind.out" >&2
+  if [ "${status:-0}" != 0 ]; then
+    echo "bench_install: the $kind scenario failed" >&2
+    exit 1
+  fi
 done
 
 figure() { awk -v n="$1" -F': ' '$1 == n { print $2 }' "$work/$2.out"; }

@@ -1158,6 +1158,10 @@ void Driver::exec(const Step& s) {
     // helper that outlives it) disappears within the timeout.
     arity(s, 1, 1);
     if (!wait_for([&] { return !file_exists(a[0]); }, timeout_ms)) fail(a[0] + " is still there");
+  } else if (c == "wait-file") {
+    // A file that the watched process makes appears within the timeout.
+    arity(s, 1, 1);
+    if (!wait_for([&] { return file_exists(a[0]); }, timeout_ms)) fail("no file " + a[0]);
   } else if (c == "expect-no-key") {
     arity(s, 1, 1);
     std::string path;
