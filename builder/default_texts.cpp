@@ -57,7 +57,8 @@ TextSet english() {
       "Some files that Setup will replace are read-only. Do you want to replace them anyway?",
       "Setup cannot install {product} in this folder.",
       "The file %s is write-protected and cannot be replaced.",
-      "",
+      "\"%s\" is not a valid folder. Type a full path such as C:\\Programs\\{product}, "
+      "without the characters < > : \" | ? * and without device names such as CON or NUL.",
       "There is not enough free disk space in this folder. Do you want to install anyway?",
       "There is not enough memory to complete the installation.",
       "Do you really want to stop the installation?",
@@ -139,7 +140,9 @@ TextSet german() {
       "trotzdem ersetzen?",
       "Das Setup kann {product} nicht in diesem Ordner installieren.",
       "Die Datei %s ist schreibgeschützt und kann nicht ersetzt werden.",
-      "",
+      "„%s“ ist kein gültiger Ordner. Geben Sie einen vollständigen Pfad wie "
+      "C:\\Programme\\{product} ein, ohne die Zeichen < > : \" | ? * und ohne Gerätenamen wie "
+      "CON oder NUL.",
       "In diesem Ordner ist nicht genügend freier Speicherplatz vorhanden. Möchten Sie "
       "trotzdem installieren?",
       "Es ist nicht genügend Arbeitsspeicher vorhanden, um die Installation abzuschließen.",
@@ -219,7 +222,8 @@ char expected_conversion(unsigned table, unsigned number) {
   if (table == 6 && number == 28) return 'd';                   // disk prompt: the disk number
   if (table == 6 && (number == 29 || number == 30)) return 's'; // version questions
   // Messages shown through the error-file-name formatter.
-  if (table == 6 && (number == 9 || number == 12 || (number >= 15 && number <= 22))) return 'S';
+  if (table == 6 && (number == 9 || number == 10 || number == 12 || (number >= 15 && number <= 22)))
+    return 'S';
   return 0;
 }
 

@@ -33,11 +33,25 @@ const char* destination_string(unsigned number) {
 }
 
 DiskFreeSpaceQuery disk_free_space = GetDiskFreeSpaceA;
+// The call that reads the free bytes beyond 2 GB, where the system has it
+// (looked up on first use; the first Windows 95 lacks it).
+DiskFreeSpaceExQuery disk_free_space_ex;
+bool disk_free_space_ex_known;
 
-// The figures of the disk holding `path`. Arithmetic on them is done in 64
-// bits: the same results as 32-bit arithmetic wherever that does not wrap,
-// and no wrapped figures on large disks.
-bool disk_figures(const char* path, uint64_t* cluster_bytes, uint64_t* free_clusters) {
+DiskFreeSpaceExQuery free_bytes_query() {
+  if (!disk_free_space_ex_known) {
+    disk_free_space_ex_known = true;
+    if (HMODULE kernel = GetModuleHandleA("kernel32.dll"))
+      disk_free_space_ex =
+          (DiskFreeSpaceExQuery)(void*)GetProcAddress(kernel, "GetDiskFreeSpaceExA");
+  }
+  return disk_free_space_ex;
+}
+
+// The figures of the disk holding `path`: its cluster size and the bytes free
+// to this user, in 64 bits. The cluster size is 0 when only the free bytes
+// could be read.
+bool disk_figures(const char* path, uint64_t* cluster_bytes, uint64_t* free_bytes) {
   char root[PATH_SIZE];
   const char* query = path;
   if (!(path[0] == '\\' && path[1] == '\\')) {
@@ -49,10 +63,18 @@ bool disk_figures(const char* path, uint64_t* cluster_bytes, uint64_t* free_clus
     query = root;
   }
   DWORD sectors = 0, bytes = 0, free = 0, total = 0;
-  if (!disk_free_space(query, &sectors, &bytes, &free, &total)) return false;
-  *cluster_bytes = (uint64_t)sectors * bytes;
-  *free_clusters = free;
-  return true;
+  bool known = disk_free_space(query, &sectors, &bytes, &free, &total) != 0;
+  *cluster_bytes = known ? (uint64_t)sectors * bytes : 0;
+  // Counted in whole 256-byte units of a cluster, as the free space always was.
+  uint64_t unit = *cluster_bytes >> 8 << 8;
+  *free_bytes = unit && free > UINT64_MAX / unit ? UINT64_MAX : unit * free;
+  ULARGE_INTEGER available, disk_total, disk_free;
+  DiskFreeSpaceExQuery ex = free_bytes_query();
+  if (ex && ex(query, &available, &disk_total, &disk_free)) {
+    *free_bytes = available.QuadPart;
+    known = true;
+  }
+  return known;
 }
 
 // `bytes` rounded up to a multiple of `unit` (no rounding for a unit of 0,
@@ -129,6 +151,48 @@ void set_status_lines(HWND page, const char* line1, const char* line2, const cha
   set_control_text(page, IDC_TEXT4, line3);
 }
 
+// A folder name component that Windows keeps for a device, with or without
+// an extension (CON, nul.txt, COM1, LPT9...).
+bool is_device_name(const char* name, size_t length) {
+  size_t n = 0;
+  while (n < length && name[n] != '.') n++;
+  while (n && name[n - 1] == ' ') n--;
+  static const char devices[] = "CON\0PRN\0AUX\0NUL\0COM\0LPT";
+  for (const char* d = devices; d < devices + sizeof devices; d += 4) {
+    bool numbered = d >= devices + 16;
+    if (n == 3u + numbered && compare_nocase_n(name, d, 3) == 0 &&
+        (!numbered || (name[3] >= '1' && name[3] <= '9')))
+      return true;
+  }
+  return false;
+}
+
+// A typed folder that can name a folder: not empty, none of the characters
+// that no name may hold (a colon only after a drive letter), no device name.
+bool is_folder_name(const char* text) {
+  if (!text[0]) return false;
+  const char* part = text;
+  for (const char* p = text;; p = CharNextA(p)) {
+    unsigned char c = (unsigned char)*p;
+    if (c == '\\' || c == '/' || !c) {
+      if (is_device_name(part, (size_t)(p - part))) return false;
+      if (!c) return true;
+      part = p + 1;
+    } else if (c < ' ' || (c == ':' && p != text + 1)) {
+      return false;
+    } else {
+      for (const char* bad = "<>\"|?*"; *bad; bad++)
+        if (c == (unsigned char)*bad) return false;
+    }
+  }
+}
+
+// A full path: a drive root (C:\...) or a network share (\\server\...).
+bool is_full_path(const char* path) {
+  if (path[0] == '\\') return path[1] == '\\' && path[2] && path[2] != '.' && path[2] != '\\';
+  return path[0] && path[1] == ':' && path[2] == '\\';
+}
+
 // Makes sure the install folder exists, creating it when the user agrees.
 // The process's current folder is left in it.
 bool have_install_folder() {
@@ -157,15 +221,31 @@ void show_check_failure(CheckResult result) {
   heap_free(text);
 }
 
+// Next: the typed folder as a full path in the install folder (without its
+// trailing backslash), or false, after a message naming what was typed, when
+// it is no folder name, cannot be made a full path, or leaves no room in the
+// path buffers for the files' names.
+bool take_typed_folder(HWND page) {
+  char* folder = g_app.install_folder;
+  read_folder_field(page);
+  bool fits = GetWindowTextLengthA(GetDlgItem(page, IDC_FOLDER)) < PATH_SIZE;
+  remove_trailing_backslash(folder);
+  char full[PATH_SIZE];
+  DWORD n = fits && is_folder_name(folder) ? GetFullPathNameA(folder, PATH_SIZE, full, NULL) : 0;
+  if (n && n < PATH_SIZE - 1 && is_full_path(full)) {
+    text_copy(folder, PATH_SIZE, full);
+    remove_trailing_backslash(folder);
+    return true;
+  }
+  text_copy_cut(g_app.error_file_name, PATH_SIZE, folder);
+  show_check_failure((CheckResult)MESSAGE_INVALID_FOLDER);
+  return false;
+}
+
 // Next: true when the wizard may go on to the ready page.
 bool validate_folder(HWND page) {
   char* folder = g_app.install_folder;
-  read_folder_field(page);
-  remove_trailing_backslash(folder);
-  char full[PATH_SIZE];
-  DWORD n = GetFullPathNameA(folder, PATH_SIZE, full, NULL);
-  if (n && n < PATH_SIZE && full[0]) text_copy(folder, PATH_SIZE, full);
-  if (!have_install_folder()) return false;
+  if (!take_typed_folder(page) || !have_install_folder()) return false;
 
   append_backslash(folder, PATH_SIZE);
   set_status_lines(page, get_message(MESSAGE_CHECKING_FOLDER), "", "");
@@ -235,22 +315,22 @@ INT_PTR on_command(HWND page, int id) {
 } // namespace
 
 uint32_t free_space_kb(const char* path) {
-  uint64_t cluster_bytes, free_clusters;
-  if (!disk_figures(path, &cluster_bytes, &free_clusters)) return SPACE_UNKNOWN;
-  uint64_t unit = cluster_bytes >> 8;
-  if (unit && free_clusters > (UINT64_MAX >> 2) / unit) return SPACE_UNKNOWN - 1;
-  uint64_t kb = (unit * free_clusters) >> 2;
+  uint64_t cluster_bytes, free_bytes;
+  if (!disk_figures(path, &cluster_bytes, &free_bytes)) return SPACE_UNKNOWN;
+  uint64_t kb = free_bytes >> 10;
   return kb < SPACE_UNKNOWN ? (uint32_t)kb : SPACE_UNKNOWN - 1;
 }
 
 uint32_t cluster_size_kb(const char* path) {
-  uint64_t cluster_bytes, free_clusters;
-  if (!disk_figures(path, &cluster_bytes, &free_clusters)) return 32;
+  uint64_t cluster_bytes, free_bytes;
+  if (!disk_figures(path, &cluster_bytes, &free_bytes) || !cluster_bytes) return 32;
   return (uint32_t)((cluster_bytes + 1023) >> 10);
 }
 
-void set_disk_free_space_query(DiskFreeSpaceQuery query) {
+void set_disk_free_space_query(DiskFreeSpaceQuery query, DiskFreeSpaceExQuery ex_query) {
   disk_free_space = query ? query : GetDiskFreeSpaceA;
+  disk_free_space_ex = ex_query;
+  disk_free_space_ex_known = query != nullptr;
 }
 
 // The largest file is counted twice: it is decoded into a temporary file

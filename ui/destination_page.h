@@ -9,18 +9,24 @@
 
 // Free space of the disk that holds `path`, in kilobytes, or SPACE_UNKNOWN
 // when it cannot be read. A path with a drive letter is asked about its root
-// (C:\); a network path (\\server\share\...) is passed as it stands. A disk
-// with more than 4 TB free reads as SPACE_UNKNOWN - 1.
+// (C:\); a network path (\\server\share\...) is passed as it stands. The
+// bytes free to this user come from GetDiskFreeSpaceExA where the system has
+// it (GetDiskFreeSpaceA stops at 2 GB), else from the free clusters. A disk
+// with 4 TB or more free reads as SPACE_UNKNOWN - 1.
 static const uint32_t SPACE_UNKNOWN = 0xFFFFFFFFu;
 uint32_t free_space_kb(const char* path);
 // Cluster size of that disk in kilobytes (rounded up); 32 when unknown.
 uint32_t cluster_size_kb(const char* path);
 
-// Test seam: the call that reads the disk figures (null = GetDiskFreeSpaceA).
+// Test seam: the calls that read the disk figures. A null `query` restores
+// GetDiskFreeSpaceA and GetDiskFreeSpaceExA; with a stand-in `query`, a null
+// `ex_query` is a system without the second call.
 typedef BOOL(WINAPI* DiskFreeSpaceQuery)(LPCSTR root, LPDWORD sectors_per_cluster,
                                          LPDWORD bytes_per_sector, LPDWORD free_clusters,
                                          LPDWORD total_clusters);
-void set_disk_free_space_query(DiskFreeSpaceQuery query);
+typedef BOOL(WINAPI* DiskFreeSpaceExQuery)(LPCSTR root, PULARGE_INTEGER available,
+                                           PULARGE_INTEGER total, PULARGE_INTEGER free);
+void set_disk_free_space_query(DiskFreeSpaceQuery query, DiskFreeSpaceExQuery ex_query = nullptr);
 
 // Results of the space and access check (message numbers).
 enum CheckResult {

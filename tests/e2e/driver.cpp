@@ -1036,13 +1036,15 @@ void Driver::exec(const Step& s) {
     std::string got;
     if (!wait_for([&] { return (got = text_of(w)) == a[1]; }, timeout_ms))
       fail("the " + a[0] + " caption reads " + quote(got) + ", expected " + quote(a[1]));
-  } else if (c == "expect-enabled" || c == "expect-visible" || c == "expect-checked") {
+  } else if (c == "expect-enabled" || c == "expect-visible" || c == "expect-checked" ||
+             c == "expect-editable") {
     arity(s, 2, 2);
     HWND w = control(button_id(a[0]));
     bool want = yes_no(a[1]);
-    bool got = c == "expect-enabled"   ? IsWindowEnabled(w) != 0
-               : c == "expect-visible" ? IsWindowVisible(w) != 0
-                                       : SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    bool got = c == "expect-enabled"    ? IsWindowEnabled(w) != 0
+               : c == "expect-visible"  ? IsWindowVisible(w) != 0
+               : c == "expect-editable" ? !(GetWindowLongA(w, GWL_STYLE) & ES_READONLY)
+                                        : SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
     if (got != want) fail(c.substr(7) + " of " + a[0] + " is " + (got ? "yes" : "no"));
   } else if (c == "click") {
     arity(s, 1, 1);
@@ -1063,7 +1065,7 @@ void Driver::exec(const Step& s) {
     if (!cmd) fail("syscommand close|minimize|restore [frame|main]");
     HWND w = a.size() > 1 && a[1] == "main" ? main_dialog() : frame();
     PostMessageA(need(w, "window"), WM_SYSCOMMAND, cmd, 0);
-  } else if (c == "answer-message") {
+  } else if (c == "answer-message" || c == "answer-message-ending") {
     arity(s, 1, 2);
     HWND box = NULL;
     if (!wait_for([&] { return (box = message_box()) != NULL; }, timeout_ms))
@@ -1071,8 +1073,12 @@ void Driver::exec(const Step& s) {
     std::string text = message_text(box);
     log("message %s", quote(text).c_str());
     screenshot("message");
-    if (a.size() > 1 && text != a[1])
-      fail("message reads " + quote(text) + ", expected " + quote(a[1]));
+    bool ending = c == "answer-message-ending";
+    if (a.size() > 1 && (ending ? text.size() < a[1].size() ||
+                                      text.compare(text.size() - a[1].size(), a[1].size(), a[1])
+                                : text != a[1]))
+      fail("message reads " + quote(text) + ", expected " + (ending ? "it to end with " : "") +
+           quote(a[1]));
     int id = answer_id(a[0]);
     HWND button = GetDlgItem(box, id);
     if (!button) fail("the message box has no " + a[0] + " button");
@@ -1503,7 +1509,7 @@ std::vector<Step> read_scenario(const std::string& path,
     s.command = text.substr(0, space);
     // Lines for the test script that prepares the scenario, not for the driver.
     if (s.command == "project" || s.command == "build-options" || s.command == "generate" ||
-        s.command == "generate-files")
+        s.command == "generate-files" || s.command == "small-drive")
       continue;
     if (space != std::string::npos) {
       std::string rest = text.substr(space);

@@ -74,6 +74,27 @@ if ! "$builder" build "$project_dir/$project" -o "$work/setup.exe" --stub "$stub
   exit 1
 fi
 
+# A small drive: `small-drive LETTER SIZE` mounts a tmpfs of SIZE (as mount
+# takes it: 4m) in a temporary folder and makes it drive LETTER: of the Wine
+# prefix for the scenario. Skipped (77) where tmpfs cannot be mounted.
+read -r drive_letter drive_size <<<"$(awk '$1 == "small-drive" { print tolower($2), $3; exit }' "$scenario")"
+if [ -n "${drive_letter:-}" ]; then
+  drive_dir=$(mktemp -d /tmp/pakwiz-e2e-drive.XXXXXX)
+  drive_link=$prefix/dosdevices/$drive_letter:
+  cleanup_drive() {
+    rm -f "$drive_link"
+    umount "$drive_dir" 2>/dev/null
+    rmdir "$drive_dir"
+  }
+  trap cleanup_drive EXIT
+  if ! mount -t tmpfs -o "size=$drive_size" pakwiz-e2e "$drive_dir" 2>"$work/mount.log"; then
+    echo "e2e: cannot mount a tmpfs ($(cat "$work/mount.log")); scenario $name skipped"
+    exit 77
+  fi
+  rm -f "$drive_link"
+  ln -s "$drive_dir" "$drive_link"
+fi
+
 export E2E_STUB_SIZE=$(stat -c %s "$stub")
 export E2E_PROJECTS=$(winpath "$here/projects")
 "$WINE" "$driver" --setup "$(winpath "$work/setup.exe")" --work "$(winpath "$work")" \

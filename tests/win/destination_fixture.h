@@ -20,14 +20,30 @@
 #include "ui/ui.h"
 #include "win/install_page_host.h"
 
-// The figures a GetDiskFreeSpaceA stand-in reports, and the roots it was
-// asked about.
+// The figures that stand-ins of GetDiskFreeSpaceA and GetDiskFreeSpaceExA
+// report, and the roots they were asked about. The second call reports the
+// free clusters in bytes unless `available` says otherwise.
 struct FakeDisk {
-  bool readable = true;
+  bool readable = true, ex_readable = true;
   DWORD sectors_per_cluster = 8, bytes_per_sector = 512, free_clusters = 0;
-  std::vector<std::string> roots;
+  uint64_t available = UINT64_MAX;
+  std::vector<std::string> roots, ex_roots;
 };
 inline FakeDisk g_fake_disk;
+
+inline BOOL WINAPI fake_disk_ex_query(LPCSTR root, PULARGE_INTEGER available, PULARGE_INTEGER total,
+                                      PULARGE_INTEGER free) {
+  g_fake_disk.ex_roots.push_back(root);
+  if (!g_fake_disk.ex_readable) return FALSE;
+  uint64_t bytes = g_fake_disk.available;
+  if (bytes == UINT64_MAX)
+    bytes = (uint64_t)g_fake_disk.free_clusters * g_fake_disk.sectors_per_cluster *
+            g_fake_disk.bytes_per_sector;
+  available->QuadPart = bytes;
+  total->QuadPart = bytes;
+  free->QuadPart = bytes;
+  return TRUE;
+}
 
 inline BOOL WINAPI fake_disk_query(LPCSTR root, LPDWORD sectors, LPDWORD bytes, LPDWORD free,
                                    LPDWORD total) {
@@ -40,11 +56,12 @@ inline BOOL WINAPI fake_disk_query(LPCSTR root, LPDWORD sectors, LPDWORD bytes, 
   return TRUE;
 }
 
-// Makes the disk report 4 KB clusters, `free_clusters` of them free.
-inline void use_fake_disk(DWORD free_clusters) {
+// Makes the disk report 4 KB clusters, `free_clusters` of them free, through
+// both calls (or only the first one, as on a system without the second).
+inline void use_fake_disk(DWORD free_clusters, bool with_ex = true) {
   g_fake_disk = FakeDisk{};
   g_fake_disk.free_clusters = free_clusters;
-  set_disk_free_space_query(fake_disk_query);
+  set_disk_free_space_query(fake_disk_query, with_ex ? fake_disk_ex_query : nullptr);
 }
 
 // The builder's built-in templates (resources/templates.rc).
@@ -79,6 +96,7 @@ inline LanguageMaker destination_language(uint16_t flags = LANG_FOLDER_CHANGEABL
   messages[6] = "Create the folder?";
   messages[8] = "Setup cannot install here.";
   messages[9] = "%s is write-protected.";
+  messages[10] = "[%s] is no folder name.";
   messages[11] = "Not enough space. Install anyway?";
   lang.table(6, messages);
   lang.table(7, {"< Back", "Next >", "Cancel", "Install", "Take it", "Never mind"});

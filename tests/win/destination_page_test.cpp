@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "common/bytes.h"
 #include "common/state.h"
 #include "package/package.h"
 #include "package/script.h"
@@ -55,7 +56,7 @@ TEST_F(DestinationPage, ShowsTheFolderAndBothSpaceFiguresAndFollowsTheField) {
   EXPECT_STREQ(g_app.install_folder, "D:\\Elsewhere");
   EXPECT_EQ(g_fake_disk.roots.back(), "D:\\");
   EXPECT_EQ(control_text(page, 1019), "1 MB");
-  g_fake_disk.readable = false; // unknown reads as nothing free
+  g_fake_disk.readable = g_fake_disk.ex_readable = false; // unknown reads as nothing free
   type_folder("E:\\Other");
   EXPECT_EQ(control_text(page, 1019), "0 MB");
 }
@@ -218,4 +219,75 @@ TEST_F(DestinationPage, ASinglePageRunLeavesNextAndBackToTheMainDialog) {
   EXPECT_TRUE(asked.empty());
   EXPECT_EQ(g_wizard.current_page, 4);
   EXPECT_FALSE(folder_exists(dir.file("app")));
+}
+
+// A typed text that cannot name a folder is refused on Next with a message
+// naming it: no question about creating it, nothing created, the page stays.
+TEST_F(DestinationPage, AnInvalidFolderNameIsRefusedWithAMessage) {
+  load_files({text_file("a.txt", 10)});
+  open_page();
+  std::string app = dir.file("app");
+  std::string long_name = app + "\\" + std::string(PATH_SIZE - app.size() - 2, 'x');
+  struct Case {
+    std::string typed, named;
+  } cases[] = {
+      {app + "\\a<b", ""},
+      {app + "\\a>b", ""},
+      {app + "\\say \"hi\"", ""},
+      {app + "\\a|b", ""},
+      {app + "\\what?", ""},
+      {app + "\\*", ""},
+      {app + "\\a:b", ""},
+      {app + "\\tab\there", ""},
+      {app + "\\CON", ""},
+      {app + "\\nul.txt\\sub", ""},
+      {app + "\\Com1", ""},
+      {app + "\\lpt9 .log", ""},
+      {"AUX", ""},
+      {"", ""},
+      {"\\\\.\\Folder", ""},
+      {"\\\\?\\C:\\Folder", ""},
+      {long_name, ""}, // fits the field but leaves no room for the backslash
+      {long_name + "\\more\\", long_name + "\\more"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    asked.clear();
+    styles.clear();
+    type_folder(c.typed);
+    EXPECT_TRUE(claimed(IDC_NEXT));
+    std::string named = c.named.empty() ? c.typed : c.named;
+    EXPECT_EQ(asked,
+              (std::vector<std::string>{"Setup cannot install here.\n\n[" +
+                                        named.substr(0, PATH_SIZE - 1) + "] is no folder name."}));
+    EXPECT_EQ(styles, (std::vector<unsigned>{MB_ICONINFORMATION}));
+    EXPECT_FALSE(folder_exists(app));
+    EXPECT_EQ(g_wizard.page_result, 0);
+  }
+  // Names that only look like devices, and a path just short enough, are folders.
+  std::string fits = app + "\\" + std::string(PATH_SIZE - app.size() - 3, 'x');
+  for (std::string name : {app + "\\CONSOLE", app + "\\COM0", app + "\\my.con", fits}) {
+    SCOPED_TRACE(name);
+    asked.clear();
+    type_folder(name);
+    answers = {ANSWER_NO};
+    EXPECT_TRUE(claimed(IDC_NEXT));
+    EXPECT_EQ(asked, (std::vector<std::string>{"Create the folder?"}));
+  }
+}
+
+// Files of nearly 4 GB each: the sums must not wrap at 32 bits.
+TEST_F(DestinationPage, SpaceNeededBeyond4GBIsShownAndChecked) {
+  load_files({text_file("one.bin", 10), text_file("two.bin", 10)});
+  CreateDirectoryA(dir.file("app").c_str(), NULL);
+  for (uint32_t i = 0; i < 2; i++) write_u32(entry(i) + 14, 0xFFFF0000u);
+  use_fake_disk(0);
+  g_fake_disk.available = 10ull << 30; // 10 GB
+  open_page();
+  EXPECT_EQ(control_text(page, 1016), "8192 MB");
+  EXPECT_EQ(control_text(page, 1019), "10240 MB");
+  // Needed: both files and the largest once more, about 12 GB.
+  EXPECT_EQ(check_space_and_access(), CHECK_LOW_SPACE);
+  g_fake_disk.available = 12ull << 30;
+  EXPECT_EQ(check_space_and_access(), CHECK_OK);
 }

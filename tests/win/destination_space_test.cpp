@@ -24,6 +24,7 @@ protected:
 
 } // namespace
 
+// Where only GetDiskFreeSpaceA is there, the free clusters give the figure.
 TEST_F(DiskFigures, FreeSpaceAndClusterSizeFollowTheDiskFigures) {
   struct Case {
     DWORD sectors, bytes, free;
@@ -40,11 +41,41 @@ TEST_F(DiskFigures, FreeSpaceAndClusterSizeFollowTheDiskFigures) {
       {8, 512, 0xFFFFFFFF, 0xFFFFFFFEu, 4},
   };
   for (const Case& c : cases) {
-    use_fake_disk(c.free);
+    use_fake_disk(c.free, false);
     g_fake_disk.sectors_per_cluster = c.sectors;
     g_fake_disk.bytes_per_sector = c.bytes;
     EXPECT_EQ(free_space_kb("C:\\App\\"), c.free_kb) << c.sectors << " x " << c.bytes;
     EXPECT_EQ(cluster_size_kb("C:\\App\\"), c.cluster_kb) << c.sectors << " x " << c.bytes;
+  }
+}
+
+// GetDiskFreeSpaceA stops at 2 GB (a 3 GB free disk reads as 2 GB there):
+// the free bytes come from GetDiskFreeSpaceExA when it answers, the cluster
+// size still from the first call.
+TEST_F(DiskFigures, TheBytesFreeComeFromTheSecondCallWhenItAnswers) {
+  const uint64_t GB = 1ull << 30, TB = 1ull << 40;
+  struct Case {
+    bool readable, ex_readable;
+    uint64_t available;
+    uint32_t free_kb, cluster_kb;
+  } cases[] = {
+      {true, true, 3 * GB, 3 * 1024 * 1024, 4},
+      {true, true, 3 * GB + 1023, 3 * 1024 * 1024, 4}, // whole kilobytes
+      {true, true, 4 * TB - 1024, 0xFFFFFFFFu - 1, 4}, // the largest figure below "unknown"
+      {true, true, 5 * TB, 0xFFFFFFFFu - 1, 4},        // saturated, not wrapped
+      {true, true, 0, 0, 4},
+      {false, true, 3 * GB, 3 * 1024 * 1024, 32}, // no cluster size: 32 KB
+      {true, false, 3 * GB, 2 * 1024 * 1024, 4},  // back to the capped clusters
+      {false, false, 3 * GB, SPACE_UNKNOWN, 32},
+  };
+  for (const Case& c : cases) {
+    use_fake_disk(0x80000); // 2 GB in 4 KB clusters
+    g_fake_disk.readable = c.readable;
+    g_fake_disk.ex_readable = c.ex_readable;
+    g_fake_disk.available = c.available;
+    EXPECT_EQ(free_space_kb("C:\\App\\"), c.free_kb) << c.available << " bytes";
+    EXPECT_EQ(cluster_size_kb("C:\\App\\"), c.cluster_kb) << c.available << " bytes";
+    EXPECT_EQ(g_fake_disk.ex_roots.front(), "C:\\");
   }
 }
 
@@ -69,24 +100,25 @@ TEST_F(DiskFigures, DriveLetterPathsAskTheRootAndNetworkPathsGoAsTheyAre) {
 
 TEST_F(DiskFigures, AnUnreadableDiskIsUnknownWith32KClusters) {
   use_fake_disk(10);
-  g_fake_disk.readable = false;
+  g_fake_disk.readable = g_fake_disk.ex_readable = false;
   EXPECT_EQ(free_space_kb("Q:\\App\\"), SPACE_UNKNOWN);
   EXPECT_EQ(cluster_size_kb("Q:\\App\\"), 32u);
 }
 
-TEST_F(DiskFigures, RealDriveCMatchesItsOwnFigures) {
+TEST_F(DiskFigures, RealDriveCMatchesWhatTheSystemReportsFree) {
   // Other processes write to the same disk: take a reading that did not
   // change around the call.
   for (int attempt = 0; attempt < 20; attempt++) {
-    DWORD s1, b1, f1, t1, s2, b2, f2, t2;
-    ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &s1, &b1, &f1, &t1));
+    ULARGE_INTEGER a1, a2, total, free;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &a1, &total, &free));
     uint32_t kb = free_space_kb("C:\\windows\\system32\\");
-    ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &s2, &b2, &f2, &t2));
-    if (f1 != f2) continue;
-    uint64_t cluster = (uint64_t)s1 * b1;
-    uint64_t want = ((cluster >> 8) * f1) >> 2;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("C:\\", &a2, &total, &free));
+    if (a1.QuadPart != a2.QuadPart) continue;
+    uint64_t want = a1.QuadPart >> 10;
     EXPECT_EQ(kb, want < 0xFFFFFFFFu ? (uint32_t)want : 0xFFFFFFFEu);
-    EXPECT_EQ(cluster_size_kb("C:\\windows\\system32\\"), (uint32_t)((cluster + 1023) >> 10));
+    DWORD sectors, bytes, clusters, all;
+    ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &sectors, &bytes, &clusters, &all));
+    EXPECT_EQ(cluster_size_kb("C:\\windows\\system32\\"), (sectors * bytes + 1023) >> 10);
     EXPECT_GT(kb, 0u);
     return;
   }
@@ -127,7 +159,7 @@ TEST_F(SpaceAndAccessCheck, CountsClustersBeyondTheTargetsAndTheLargestFileOnceM
   } cases[] = {{true, 17, CHECK_LOW_SPACE}, {true, 18, CHECK_OK}, {false, 0, CHECK_OK}};
   for (const Case& c : cases) {
     use_fake_disk(c.free_clusters);
-    g_fake_disk.readable = c.readable;
+    g_fake_disk.readable = g_fake_disk.ex_readable = c.readable;
     EXPECT_EQ(check_space_and_access(), c.result) << c.free_clusters << " clusters free";
   }
   EXPECT_FALSE(g_ui.read_only_files_found);
