@@ -428,7 +428,6 @@ PackageInfo read_package(const std::string& path) {
   RecordInfo end = info.records.back();
   if (block >= 0 && !(block_seen[(size_t)block] & (1u << REC_FILE_LIST)))
     problem(end, "language block " + std::to_string(block) + " ended without its file list");
-  if (!(globals_seen & (1u << REC_SETUP_FLAGS))) problem(end, "the script has no setup flags");
   if (!(globals_seen & (1u << REC_TEMPLATES))) problem(end, "the script has no dialog templates");
   if (info.blocks.empty()) fail(path + ": the package has no language record");
   if (info.start_language >= info.blocks.size())
