@@ -24,6 +24,9 @@ struct BuildOptions {
   int level = -1;           // -1 = the encoder's default
   unsigned jobs = 0;        // 0 = one per core
   bool progress = false;    // draw a progress bar on stderr (a terminal)
+  // Store a file as a patch of the same-named file of an earlier language
+  // block when that is clearly smaller (--patches auto, the default).
+  bool auto_patches = true;
 };
 
 struct BuildSummary {
@@ -34,6 +37,8 @@ struct BuildSummary {
   size_t entries = 0;        // file entries over all language blocks
   size_t stored = 0;         // copies stored in the archive
   size_t languages = 0;
+  size_t patched = 0;             // entries stored as patches
+  std::vector<std::string> notes; // patched files stored in full after all, and why
 };
 
 // The setup program used when --stub is not given: pakwiz-stub.exe beside

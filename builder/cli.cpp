@@ -31,7 +31,7 @@ const char* const MAIN_HELP =
 
 const char* const BUILD_HELP =
     "usage: pakwiz build PROJECT.toml [-o SETUP.exe] [--volume-size SIZE] [--stub FILE]\n"
-    "                    [--uninstaller FILE] [--level N] [-j N]\n"
+    "                    [--uninstaller FILE] [--level N] [-j N] [--patches auto|off]\n"
     "\n"
     "Builds the setup executable that the project file describes.\n"
     "\n"
@@ -48,6 +48,10 @@ const char* const BUILD_HELP =
     "  --level N            compression level, 0 (store) to the encoder's highest;\n"
     "                       default: the highest ratio\n"
     "  -j, --jobs N         compress at most N files at a time (default: one per core)\n"
+    "  --patches auto|off   auto (the default): store a file as a patch of the file of the\n"
+    "                       same target name in an earlier language block when the patch\n"
+    "                       is clearly smaller than the compressed file; off: only the\n"
+    "                       patches that the project asks for (patch_from)\n"
     "\n"
     "Nothing is written unless the whole build succeeds.\n";
 
@@ -180,7 +184,12 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
           options.uninstaller = args.value(a);
         else if (a == "--level")
           options.level = parse_int(a, args.value(a), 0, max_compression_level());
-        else if (a == "-j" || a == "--jobs")
+        else if (a == "--patches") {
+          std::string v = args.value(a);
+          if (v != "auto" && v != "off")
+            throw Usage{"--patches needs 'auto' or 'off', not '" + v + "'"};
+          options.auto_patches = v == "auto";
+        } else if (a == "-j" || a == "--jobs")
           options.jobs = (unsigned)parse_int(a, args.value(a), 1, 1024);
         else if (a.size() > 1 && a[0] == '-')
           throw Usage{"unknown option '" + a + "' for build"};
@@ -199,7 +208,11 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
       for (const std::string& v : s.volumes) out << "wrote " << printable(v) << "\n";
       out << s.languages << (s.languages == 1 ? " language, " : " languages, ") << s.entries
           << " file entries, " << with_commas(s.source_bytes) << " bytes of files stored as "
-          << with_commas(s.archive_bytes) << " archive bytes in " << s.stored << " copies\n";
+          << with_commas(s.archive_bytes) << " archive bytes in " << s.stored << " copies";
+      if (s.patched)
+        out << ", " << s.patched << (s.patched == 1 ? " file" : " files") << " as patches";
+      out << "\n";
+      for (const std::string& n : s.notes) out << "note: " << printable(n) << "\n";
       return 0;
     }
 
