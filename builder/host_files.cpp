@@ -318,7 +318,8 @@ bool remove_file(const std::string& path) {
 }
 
 std::string write_file_beneath(const std::string& root, const std::vector<std::string>& parts,
-                               const uint8_t* data, size_t size, std::optional<uint64_t> filetime) {
+                               const std::function<void(HostFile&)>& fill,
+                               std::optional<uint64_t> filetime) {
   create_folders(root);
   std::string path = root;
   for (size_t i = 0; i < parts.size(); i++) {
@@ -342,7 +343,7 @@ std::string write_file_beneath(const std::string& root, const std::vector<std::s
   std::string temp;
   HostFile out = HostFile::create_temporary(folder, "", &temp);
   try {
-    out.write(data, size);
+    fill(out);
     if (filetime) out.set_time(*filetime);
     out.close();
     rename_over(temp, path);
@@ -549,7 +550,8 @@ struct Fd {
 } // namespace
 
 std::string write_file_beneath(const std::string& root, const std::vector<std::string>& parts,
-                               const uint8_t* data, size_t size, std::optional<uint64_t> filetime) {
+                               const std::function<void(HostFile&)>& fill,
+                               std::optional<uint64_t> filetime) {
   create_folders(root);
   Fd dir;
   dir.fd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -587,7 +589,7 @@ std::string write_file_beneath(const std::string& root, const std::vector<std::s
   HostFile out = HostFile::adopt(create_exclusive(dir.fd, folder, "", O_WRONLY, 0666, &temp),
                                  joined(folder, temp));
   try {
-    out.write(data, size);
+    fill(out);
     if (filetime) out.set_time(*filetime);
     out.close();
     // renameat replaces whatever the name holds by then, a link included,
@@ -616,5 +618,11 @@ MappedFile::~MappedFile() {
 }
 
 #endif
+
+std::string write_file_beneath(const std::string& root, const std::vector<std::string>& parts,
+                               const uint8_t* data, size_t size, std::optional<uint64_t> filetime) {
+  return write_file_beneath(
+      root, parts, [&](HostFile& out) { out.write(data, size); }, filetime);
+}
 
 } // namespace pakwiz

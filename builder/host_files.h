@@ -18,6 +18,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -139,6 +140,11 @@ void create_folders(const std::string& folder);
 // `filetime` sets its modification time. Returns the path written.
 std::string write_file_beneath(const std::string& root, const std::vector<std::string>& parts,
                                const uint8_t* data, size_t size, std::optional<uint64_t> filetime);
+// The same with the contents written by `fill` into the open temporary file;
+// when `fill` throws, the temporary file is removed and the name untouched.
+std::string write_file_beneath(const std::string& root, const std::vector<std::string>& parts,
+                               const std::function<void(HostFile&)>& fill,
+                               std::optional<uint64_t> filetime);
 
 // A read-only view of a whole file, for parsing that needs random access
 // (PE version resources) without reading a large file into memory. The view

@@ -17,6 +17,7 @@
 #include "builder/terminal_text.h"
 #include "builder/volume_files.h"
 #include "decode/checksum.h"
+#include "decode/stream_decoder.h"
 
 namespace pakwiz {
 
@@ -108,11 +109,107 @@ bool has_data(const FileEntryFields& e) {
   return e.removal != REMOVAL_NOT_INSTALLED;
 }
 
-std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& info,
-                                    const FileEntryFields& e);
+// The archive bytes [position, end) as the decoder's input: read on demand,
+// a chunk at a time, from whatever volumes hold them. A failed read (a
+// missing or short volume) ends the decode; error() tells why.
+class ArchiveRange : public InputSource {
+public:
+  ArchiveRange(ArchiveFiles& archive, uint64_t position, uint64_t count)
+      : archive_(archive), at_(position), end_(position + count) {}
+  int IsReady() override { return 1; }
+  bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) override {
+    uint64_t n = end_ - at_ < count ? end_ - at_ : count;
+    *got = 0;
+    if (n == 0) return true;
+    try {
+      archive_.read_into(at_, buffer, n);
+    } catch (const BuildError& err) {
+      error_ = err.what();
+      return false;
+    }
+    at_ += n;
+    *got = (uint32_t)n;
+    return true;
+  }
+  void Unread(uint32_t count) override { at_ -= count; }
+  const std::string& error() const { return error_; }
+
+private:
+  ArchiveFiles& archive_;
+  uint64_t at_, end_;
+  std::string error_;
+};
+
+// The file checksum over data that arrives in pieces of any length.
+class RunningChecksum {
+public:
+  void add(const uint8_t* data, size_t n) {
+    while (n > 0 && pending_ > 0) {
+      held_[pending_++] = *data++;
+      n--;
+      if (pending_ == 4) {
+        sum_ = rotate_add(sum_, held_, 4);
+        pending_ = 0;
+      }
+    }
+    size_t whole = n & ~(size_t)3;
+    sum_ = rotate_add(sum_, data, whole);
+    for (size_t i = whole; i < n; i++) held_[pending_++] = data[i];
+  }
+  uint32_t value() const { return rotate_add(sum_, held_, pending_); }
+
+private:
+  uint32_t sum_ = 0;
+  uint8_t held_[4] = {};
+  size_t pending_ = 0;
+};
+
+// Where an entry's file goes while it is checked: into the checksum, and
+// also into an open file or a buffer when one is given.
+struct EntryOutput {
+  HostFile* file = nullptr;
+  std::vector<uint8_t>* keep = nullptr;
+  RunningChecksum sum;
+  uint64_t size = 0;
+  void put(const uint8_t* data, size_t n) {
+    sum.add(data, n);
+    if (file) file->write(data, n);
+    if (keep) keep->insert(keep->end(), data, data + n);
+    size += n;
+  }
+};
+
+// Takes decoded bytes into an EntryOutput, refusing any beyond `limit`.
+class EntrySink : public OutputSink {
+public:
+  EntrySink(EntryOutput& out, uint64_t limit) : out_(out), limit_(limit) {}
+  int IsReady() override { return 1; }
+  bool Write(const uint8_t* data, uint16_t count) override {
+    if (count > limit_ - produced_) {
+      too_long_ = true;
+      return false;
+    }
+    produced_ += count;
+    out_.put(data, count);
+    return true;
+  }
+  uint64_t produced() const { return produced_; }
+  bool too_long() const { return too_long_; }
+
+private:
+  EntryOutput& out_;
+  uint64_t limit_;
+  uint64_t produced_ = 0;
+  bool too_long_ = false;
+};
+
+void entry_data(ArchiveFiles& archive, const PackageInfo& info, const FileEntryFields& e,
+                EntryOutput& out);
 
 // A patched entry's file: its base entry decoded and checked, then the patch
-// applied by the setup program's own applier (patch_rebuild.h).
+// applied by the setup program's own applier (patch_rebuild.h). The base
+// and the result are held in memory, each at most what its stream can
+// decode to.
 std::vector<uint8_t> patched_contents(ArchiveFiles& archive, const PackageInfo& info,
                                       const FileEntryFields& e) {
   std::string base_name =
@@ -128,52 +225,95 @@ std::vector<uint8_t> patched_contents(ArchiveFiles& archive, const PackageInfo& 
     fail("its base entry, " + base_name + ", holds no data");
   std::vector<uint8_t> base_data;
   try {
-    base_data = entry_contents(archive, info, base);
+    EntryOutput kept;
+    kept.keep = &base_data;
+    entry_data(archive, info, base, kept);
   } catch (const BuildError& err) {
     fail("its base entry, " + base_name + ": " + err.what());
   }
   std::vector<uint8_t> data =
       rebuild_patched_file(base_data, archive.read(e.position, e.packed_size));
   if (data.size() != e.file_size)
-    fail("the patch rebuilds " + with_commas(data.size()) + " bytes, not its " +
+    fail("the patched file's size " + with_commas(data.size()) + " is not its " +
          with_commas(e.file_size));
   return data;
 }
 
-// Decodes and checks one entry; returns its file contents (with the prefix
-// block for the uninstaller, rebuilt for a patched file) or throws
-// BuildError with the problem.
-std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& info,
-                                    const FileEntryFields& e) {
+// Decodes and checks one entry, streaming its file (with the prefix block
+// for the uninstaller, rebuilt for a patched file) into `out`; throws
+// BuildError with the problem. A stream is decoded a chunk at a time: no
+// entry is held whole in memory (but a patched file and its base).
+void entry_data(ArchiveFiles& archive, const PackageInfo& info, const FileEntryFields& e,
+                EntryOutput& out) {
   if (e.flags & ENTRY_PATCH) {
     std::vector<uint8_t> data = patched_contents(archive, info, e);
-    uint32_t sum = rotate_add(0, data.data(), data.size());
-    if (sum != e.checksum)
-      fail("the patched file's checksum " + hex(sum) + " differs from the entry's " +
-           hex(e.checksum));
-    return data;
+    out.put(data.data(), data.size());
+  } else {
+    if (e.flags & ENTRY_UNINSTALLER) {
+      if (!info.prefix) fail("uninstaller entry, but the package has no file prefix block");
+      if (e.file_size < info.prefix->size() + UNINSTALLER_RESERVED_BYTES)
+        fail("uninstaller entry's data is shorter than the 8 bytes the uninstall log overwrites");
+    }
+    uint32_t expected = data_size(e, info);
+    std::string where = "its data at archive position " + with_commas(e.position) + " (" +
+                        with_commas(e.packed_size) + " bytes)";
+    if (expected > max_unpacked_size(e.packed_size))
+      fail(where + " cannot decode to its " + with_commas(expected) + " bytes");
+    if (e.flags & ENTRY_UNINSTALLER) out.put(info.prefix->data(), info.prefix->size());
+    ArchiveRange input(archive, e.position, e.packed_size);
+    EntrySink sink(out, expected);
+    StreamDecoder decoder;
+    int status = decoder.Decode(&sink, &input, 0);
+    if (!input.error().empty()) fail(input.error());
+    if (status != DECODE_OK || sink.produced() != expected)
+      fail(where + (sink.too_long() ? " decodes to more than" : " does not decode to") + " its " +
+           with_commas(expected) + " bytes");
   }
-  if (e.flags & ENTRY_UNINSTALLER) {
-    if (!info.prefix) fail("uninstaller entry, but the package has no file prefix block");
-    if (e.file_size < info.prefix->size() + UNINSTALLER_RESERVED_BYTES)
-      fail("uninstaller entry's data is shorter than the 8 bytes the uninstall log overwrites");
-  }
-  std::vector<uint8_t> packed = archive.read(e.position, e.packed_size);
-  std::vector<uint8_t> data;
-  uint32_t expected = data_size(e, info);
-  if (!decode_stream(packed, expected, &data))
-    fail("its data at archive position " + with_commas(e.position) + " (" +
-         with_commas(e.packed_size) + " bytes) does not decode to its " + with_commas(expected) +
-         " bytes");
-  if (e.flags & ENTRY_UNINSTALLER)
-    data.insert(data.begin(), info.prefix->begin(), info.prefix->end());
-  uint32_t sum = rotate_add(0, data.data(), data.size());
+  uint32_t sum = out.sum.value();
   if (sum != e.checksum)
-    fail("checksum " + hex(sum) + " differs from the entry's " + hex(e.checksum));
-  return data;
+    fail(std::string((e.flags & ENTRY_PATCH) ? "the patched file's checksum " : "checksum ") +
+         hex(sum) + " differs from the entry's " + hex(e.checksum));
 }
 
 } // namespace
+
+std::vector<std::string> package_problems(const PackageInfo& info) {
+  std::vector<std::string> problems = info.problems;
+  for (size_t b = 0; b < info.blocks.size(); b++) {
+    if (!info.blocks[b].files) continue;
+    const std::vector<FileEntryFields>& files = *info.blocks[b].files;
+    for (size_t i = 0; i < files.size(); i++) {
+      const FileEntryFields& e = files[i];
+      auto bad = [&](const std::string& text) {
+        problems.push_back(entry_name(b, i, e) + ": " + text);
+      };
+      auto code = [&](const char* what, unsigned value, unsigned last) {
+        if (value > last) bad("unknown " + std::string(what) + " code " + std::to_string(value));
+      };
+      code("destination", e.destination, DEST_FONT);
+      code("end action", e.end_action, END_START_PROGRAM);
+      code("removal", e.removal, REMOVAL_NOT_INSTALLED);
+      code("special handling", e.special, SPECIAL_SELF_REGISTER);
+      if (!has_data(e)) continue;
+      if (safe_extract_path(e.strings[0], e.destination).empty())
+        bad("the target name cannot be written safely (a \"..\" part, a control character or "
+            "no name)");
+      if ((e.flags & ENTRY_UNINSTALLER) && !info.prefix)
+        bad("uninstaller entry, but the package has no file prefix block");
+      if (e.flags & ENTRY_PATCH) {
+        bool exists = e.base_block < info.blocks.size() && info.blocks[e.base_block].files &&
+                      e.base_entry < info.blocks[e.base_block].files->size();
+        if (!exists)
+          bad("its base entry, block " + std::to_string(e.base_block) + " entry " +
+              std::to_string(e.base_entry) + ", does not exist");
+      } else if (data_size(e, info) > max_unpacked_size(e.packed_size)) {
+        bad("its " + with_commas(e.packed_size) + " packed bytes cannot decode to its " +
+            with_commas(data_size(e, info)) + " bytes");
+      }
+    }
+  }
+  return problems;
+}
 
 std::string safe_extract_path(const std::string& target, uint8_t destination) {
   std::string t = target;
@@ -344,6 +484,7 @@ void list_package(const std::string& path, std::ostream& out) {
       }
     }
   }
+  for (const std::string& p : package_problems(info)) out << "problem: " << printable(p) << "\n";
 }
 
 bool verify_package(const std::string& path, std::ostream& out) {
@@ -355,6 +496,10 @@ bool verify_package(const std::string& path, std::ostream& out) {
     return false;
   }
   size_t problems = 0, checked = 0, skipped = 0;
+  for (const std::string& p : package_problems(info)) {
+    out << "damaged: " << printable(path) << ": " << printable(p) << "\n";
+    problems++;
+  }
   if (!info.has_archive) {
     out << "note: " << printable(path) << " has no archive size word (script only)\n";
   } else {
@@ -371,8 +516,10 @@ bool verify_package(const std::string& path, std::ostream& out) {
       out << "damaged: " << printable(path) << ": " << length << "\n";
       problems++;
     }
-    // Entries sharing one stored copy are decoded once.
-    std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint8_t, uint32_t>, std::string> done;
+    // Entries sharing one stored copy (and claiming the same size) are
+    // decoded once.
+    std::map<std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, uint8_t, uint32_t>, std::string>
+        done;
     for (size_t b = 0; b < info.blocks.size(); b++) {
       if (!info.blocks[b].files) continue;
       const std::vector<FileEntryFields>& files = *info.blocks[b].files;
@@ -384,7 +531,7 @@ bool verify_package(const std::string& path, std::ostream& out) {
         }
         // A patched entry's result also depends on its base.
         uint32_t base = (e.flags & ENTRY_PATCH) ? 0x10000u | (e.base_block << 8) | e.base_entry : 0;
-        auto key = std::make_tuple(e.position, e.packed_size, e.checksum,
+        auto key = std::make_tuple(e.position, e.packed_size, e.file_size, e.checksum,
                                    (uint8_t)(e.flags & (ENTRY_PATCH | ENTRY_UNINSTALLER)), base);
         auto it = done.find(key);
         std::string problem;
@@ -392,7 +539,8 @@ bool verify_package(const std::string& path, std::ostream& out) {
           problem = it->second;
         } else {
           try {
-            entry_contents(archive, info, e);
+            EntryOutput checked;
+            entry_data(archive, info, e, checked);
           } catch (const BuildError& err) {
             problem = err.what();
           }
@@ -440,12 +588,6 @@ void extract_package(const std::string& path, const std::string& dir, std::optio
     }
     std::string rel = safe_extract_path(e.strings[0], e.destination);
     if (rel.empty()) fail(path + ": " + name + ": the target name is not safe to extract");
-    std::vector<uint8_t> data;
-    try {
-      data = entry_contents(archive, info, e);
-    } catch (const BuildError& err) {
-      fail(path + ": " + name + ": " + err.what());
-    }
     std::vector<std::string> parts;
     for (size_t at = 0, slash; at <= rel.size(); at = slash + 1) {
       slash = rel.find('/', at);
@@ -454,9 +596,23 @@ void extract_package(const std::string& path, const std::string& dir, std::optio
     }
     std::optional<uint64_t> time;
     if (e.flags & ENTRY_FILE_TIMES) time = e.times[2];
-    std::string written_path = write_file_beneath(dir, parts, data.data(), data.size(), time);
-    out << "extracted " << printable(written_path) << " (" << with_commas(data.size())
-        << " bytes)\n";
+    // The file is decoded straight into its temporary file, which becomes
+    // the file only when the whole entry decoded and checked.
+    uint64_t size = 0;
+    std::string written_path = write_file_beneath(
+        dir, parts,
+        [&](HostFile& file) {
+          EntryOutput output;
+          output.file = &file;
+          try {
+            entry_data(archive, info, e, output);
+          } catch (const BuildError& err) {
+            fail(path + ": " + name + ": " + err.what());
+          }
+          size = output.size;
+        },
+        time);
+    out << "extracted " << printable(written_path) << " (" << with_commas(size) << " bytes)\n";
     written++;
   }
   out << written << " files written to " << printable(dir) << "\n";

@@ -1,15 +1,25 @@
 // `pakwiz list`, `verify` and `extract`: reading a finished package with the
 // builder's own package reader (package_reader.h) and volume reader
-// (volume_files.h). Archive data is gathered into memory from whatever
-// volumes hold it and handed to the setup program's stream decoder through a
-// temporary file (decode_stream), so the tools may visit entries in any
-// order.
+// (volume_files.h). Each entry's stream is read from whatever volumes hold it
+// and decoded by the setup program's stream decoder a chunk at a time, into
+// its checksum and (extract) its file, so that work and memory stay bounded
+// by the package's size; the tools may visit entries in any order.
 #pragma once
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace pakwiz {
+
+struct PackageInfo;
+
+// The breaches of the format's rules in a package that could be read: those
+// found while reading (PackageInfo::problems) and entries that the setup
+// program or `extract` would refuse (unknown codes, unsafe target names, a
+// missing base entry, sizes no stream of their packed size can reach).
+// Each names the record and its offset, or the block and entry.
+std::vector<std::string> package_problems(const PackageInfo& info);
 
 // Prints the package's records, setup flags, start record, language blocks
 // and every entry. Throws BuildError when the package cannot be read.

@@ -8,6 +8,7 @@
 #include "builder/bytes.h"
 #include "builder/errors.h"
 #include "decode/stream_decoder.h"
+#include "package/package.h"
 
 namespace pakwiz {
 
@@ -74,6 +75,19 @@ std::optional<std::string> text_at(const std::vector<uint8_t>& p, uint32_t offse
 }
 
 } // namespace
+
+std::string record_name(uint16_t tag) {
+  static const char* const NAMES[] = {
+      "setup flags", "billboard",   "background", "title",         "unused type 4",
+      "templates",   "file list",   "start",      "unused type 8", "title font",
+      "language",    "file prefix", "INI list",   "registry list", "file patch list"};
+  if (tag == TAG_END) return "end marker";
+  if (tag >= TAG_BASE && tag - TAG_BASE < (int)(sizeof NAMES / sizeof *NAMES))
+    return NAMES[tag - TAG_BASE];
+  char buf[32];
+  snprintf(buf, sizeof buf, "tag 0x%04X", (unsigned)tag);
+  return buf;
+}
 
 LanguageFields parse_language_payload(const std::vector<uint8_t>& p, const std::string& what) {
   if (p.size() < LANGUAGE_FIXED_SIZE)
@@ -198,7 +212,7 @@ std::vector<PatchEntryFields> parse_patch_list(const std::vector<uint8_t>& p,
 
 bool decode_stream(const std::vector<uint8_t>& packed, uint32_t expected,
                    std::vector<uint8_t>* out) {
-  if (packed.size() > 0xFFFFFFFFu) return false;
+  if (packed.size() > 0xFFFFFFFFu || expected > max_unpacked_size(packed.size())) return false;
   MemorySource input(packed.data(), (uint32_t)packed.size());
   // One byte more than expected: a stream that decodes to more is caught.
   uint32_t capacity = expected < 0xFFFFFFFFu ? expected + 1 : expected;
@@ -249,14 +263,32 @@ PackageInfo read_package(const std::string& path) {
     fail(path + ": the stub length " + with_commas(info.stub_length) +
          " lies beyond the end of the file");
 
+  // Lengths are checked against the file before anything is allocated.
   auto read_at = [&](uint64_t offset, size_t n, const std::string& what) {
+    if (offset > info.file_length || n > info.file_length - offset)
+      fail(path + ": " + what + " runs past the end of the file (truncated?)");
     std::vector<uint8_t> bytes(n);
     f.clear();
     f.seekg((std::streamoff)offset);
-    if (offset > info.file_length || n > info.file_length - offset ||
-        !f.read((char*)bytes.data(), (std::streamsize)n))
-      fail(path + ": " + what + " runs past the end of the file (truncated?)");
+    if (!f.read((char*)bytes.data(), (std::streamsize)n))
+      fail(path + ": " + what + " cannot be read: " + std::strerror(errno));
     return bytes;
+  };
+
+  // Breaches of the format's rules that the setup program passes over (or
+  // that make it refuse the package) but that reading can go on past.
+  auto problem = [&](const RecordInfo& r, const std::string& text) {
+    info.problems.push_back("record " + std::to_string(info.records.size()) + " at offset " +
+                            with_commas(r.offset) + " (" + record_name(r.tag) + "): " + text);
+  };
+  uint32_t globals_seen = 0;        // a bit for each global record type met
+  std::vector<uint32_t> block_seen; // the same for each language block's records
+  auto once = [&](const RecordInfo& r, uint32_t* seen, int type, const char* where) {
+    if (*seen & (1u << type)) problem(r, std::string("a second one ") + where);
+    *seen |= 1u << type;
+  };
+  auto accepted = [](const std::vector<uint8_t>& payload, bool (*check)(const Buffer&)) {
+    return check(Buffer{(uint8_t*)payload.data(), (uint32_t)payload.size()});
   };
 
   uint64_t at = info.stub_length;
@@ -272,6 +304,8 @@ PackageInfo read_package(const std::string& path) {
     at += 8;
     std::string what = path + ": record at offset " + with_commas(r.offset);
     if (r.tag == TAG_END) {
+      if (r.length != 0 && r.length != 4)
+        problem(r, "its length " + with_commas(r.length) + " is neither 0 nor 4");
       info.records.push_back(r);
       if (r.length != 0) {
         info.archive_offset = at;
@@ -280,11 +314,26 @@ PackageInfo read_package(const std::string& path) {
       }
       break;
     }
+    int type = r.tag >= TAG_BASE && r.tag <= TAG_BASE + 14 ? r.tag - TAG_BASE : -1;
+    if (type < 0 || type == 4 || type == 8)
+      problem(r, "an unknown record tag; the setup program passes over it");
     if (r.length == 0) {
+      if (!(type < 0 || type == 4 || type == 8))
+        problem(r, "an empty record; the setup program passes over it");
       info.records.push_back(r);
       continue;
     }
-    int type = r.tag >= TAG_BASE && r.tag <= TAG_BASE + 14 ? r.tag - TAG_BASE : -1;
+    bool global = type == REC_SETUP_FLAGS || type == REC_START || type == REC_BILLBOARD ||
+                  type == REC_BACKGROUND || type == REC_TITLE || type == REC_TEMPLATES ||
+                  type == REC_TITLE_FONT || type == REC_PREFIX;
+    if (global) {
+      once(r, &globals_seen, type, "(the setup program keeps the last)");
+      if (block >= 0) problem(r, "after the first language record");
+    }
+    if (type == REC_SETUP_FLAGS && !info.records.empty()) problem(r, "not the first record");
+    if ((type == REC_SETUP_FLAGS || type == REC_START) &&
+        (r.length != 4 || (r.flags & RECORD_COMPRESSED)))
+      problem(r, "not 4 bytes stored as they are");
     std::vector<uint8_t> payload =
         read_at(at, r.length, "the record at offset " + with_commas(r.offset));
     at += r.length;
@@ -319,37 +368,51 @@ PackageInfo read_package(const std::string& path) {
       payload.swap(unpacked);
       r.unpacked = size;
     }
-    info.records.push_back(r);
     std::string block_what = what + " (language block " + std::to_string(block) + ")";
+    const char* refused = "the setup program refuses it (an offset, count or text outside it)";
     switch (type) {
     case REC_BILLBOARD:
-      info.billboard = payload;
-      break;
     case REC_BACKGROUND:
-      info.background = payload;
+      if (!accepted(payload, check_bitmap)) problem(r, "not a bitmap the setup program shows");
+      (type == REC_BILLBOARD ? info.billboard : info.background) = payload;
       break;
     case REC_TITLE:
+      if (!accepted(payload, check_text)) problem(r, "the text has no end");
       info.title = payload;
       break;
     case REC_TEMPLATES:
+      if (!accepted(payload, check_templates)) problem(r, refused);
       info.templates = payload;
       break;
     case REC_TITLE_FONT:
+      if (payload.size() < 60) problem(r, "shorter than its 60 bytes");
       info.title_font = payload;
       break;
     case REC_PREFIX:
       info.prefix = payload;
       break;
-    case REC_LANGUAGE:
+    case REC_LANGUAGE: {
+      if (block >= 0 && !(block_seen[(size_t)block] & (1u << REC_FILE_LIST)))
+        problem(r, "language block " + std::to_string(block) + " ended without its file list");
       if (++block >= 6) fail(what + ": more than six language records");
+      block_seen.push_back(0);
+      LanguageRecord checked = {};
+      if (!check_language_record(Buffer{payload.data(), (uint32_t)payload.size()}, &checked))
+        problem(r, refused);
       info.blocks.emplace_back();
       info.blocks.back().language =
           parse_language_payload(payload, what + " (language block " + std::to_string(block) + ")");
       break;
-    default:
+    }
+    default: {
       if (block < 0)
         fail(what + ": a per-block record (type " + std::to_string(type) +
              ") before any language record");
+      once(r, &block_seen[(size_t)block], type,
+           "in its language block (the setup program keeps the last)");
+      Buffer list{payload.data(), (uint32_t)payload.size()};
+      if (!(type == REC_FILE_LIST ? check_file_list(list) : check_entry_list(list, type)))
+        problem(r, refused);
       BlockInfo& b = info.blocks.back();
       if (type == REC_FILE_LIST) b.files = parse_file_list(payload, block_what + ", file list");
       if (type == REC_INI_LIST) b.ini = parse_ini_list(payload, block_what + ", INI list");
@@ -359,7 +422,13 @@ PackageInfo read_package(const std::string& path) {
         b.patches = parse_patch_list(payload, block_what + ", file patch list");
       break;
     }
+    }
+    info.records.push_back(r);
   }
+  RecordInfo end = info.records.back();
+  if (block >= 0 && !(block_seen[(size_t)block] & (1u << REC_FILE_LIST)))
+    problem(end, "language block " + std::to_string(block) + " ended without its file list");
+  if (!(globals_seen & (1u << REC_TEMPLATES))) problem(end, "the script has no dialog templates");
   if (info.blocks.empty()) fail(path + ": the package has no language record");
   if (info.start_language >= info.blocks.size())
     fail(path + ": the start language block " + std::to_string(info.start_language) +

@@ -38,10 +38,18 @@ struct PackageInfo {
   std::optional<std::vector<uint8_t>> billboard, background, title, title_font, templates, prefix;
   std::vector<BlockInfo> blocks;
   std::vector<RecordInfo> records;
+  // Breaches of the format's rules found while reading (each naming the
+  // record and its offset) that do not stop the reading: unknown tags, empty
+  // or repeated records, records out of place, records the setup program
+  // refuses. `verify` fails on any; `list` shows them.
+  std::vector<std::string> problems;
   bool has_archive = false;    // the end marker carries an archive size word
   uint64_t archive_offset = 0; // file position of the archive size word
   uint32_t archive_size = 0;   // archive bytes in the package file
 };
+
+// "file list", "language", ... or "tag 0xNNNN" for a record tag.
+std::string record_name(uint16_t tag);
 
 // The offsets of every occurrence of the stub marker in data[0..size).
 std::vector<size_t> find_stub_markers(const uint8_t* data, size_t size);
@@ -65,6 +73,14 @@ std::vector<RegistryEntryFields> parse_registry_list(const std::vector<uint8_t>&
                                                      const std::string& what);
 std::vector<PatchEntryFields> parse_patch_list(const std::vector<uint8_t>& p,
                                                const std::string& what);
+
+// The most a compressed stream of `packed` bytes can decode to (Deflate
+// expands by at most 1032 to 1, plus a little for the block headers; the setup
+// program's loader uses the same bound). A stated size above it is damage,
+// found before anything is allocated or decoded.
+inline uint64_t max_unpacked_size(uint64_t packed) {
+  return packed * 1032 + 1024;
+}
 
 // Decodes one compressed stream held wholly in `packed` with the setup
 // program's decoder, straight from memory. Returns false when the

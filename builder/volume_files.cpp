@@ -70,7 +70,19 @@ void ArchiveFiles::open_next() {
 
 std::vector<uint8_t> ArchiveFiles::read(uint64_t position, uint64_t count) {
   std::vector<uint8_t> out;
-  out.reserve(count);
+  const uint64_t step = 1 << 20;
+  while (count > 0) {
+    uint64_t n = count < step ? count : step;
+    size_t at = out.size();
+    out.resize(at + n);
+    read_into(position, out.data() + at, n);
+    position += n;
+    count -= n;
+  }
+  return out;
+}
+
+void ArchiveFiles::read_into(uint64_t position, uint8_t* out, uint64_t count) {
   while (count > 0) {
     // Find (or open) the volume holding `position`.
     size_t v = 0;
@@ -87,17 +99,15 @@ std::vector<uint8_t> ArchiveFiles::read(uint64_t position, uint64_t count) {
     uint64_t n = vol.size - offset < count ? vol.size - offset : count;
     if (v == 0 && vol.data_offset + offset + n > package_length_)
       fail(vol.path + ": the file ends inside the archive (truncated)");
-    size_t at = out.size();
-    out.resize(at + n);
     vol.stream->clear();
     vol.stream->seekg((std::streamoff)(vol.data_offset + offset));
-    if (!vol.stream->read((char*)out.data() + at, (std::streamsize)n))
+    if (!vol.stream->read((char*)out, (std::streamsize)n))
       fail(vol.path + ": cannot read " + with_commas(n) + " bytes at offset " +
            with_commas(vol.data_offset + offset));
+    out += n;
     position += n;
     count -= n;
   }
-  return out;
 }
 
 } // namespace pakwiz

@@ -27,7 +27,11 @@ public:
   // Reads `count` bytes from archive position `position`. Throws BuildError
   // naming the file when a volume is missing, unreadable, shorter than its
   // size word says (or longer), or when the archive ends before the bytes do.
+  // Memory grows with the bytes actually read, never ahead of them: a count
+  // larger than the archive costs nothing before the read fails.
   std::vector<uint8_t> read(uint64_t position, uint64_t count);
+  // The same into a caller's buffer of `count` bytes.
+  void read_into(uint64_t position, uint8_t* out, uint64_t count);
 
   // Checks the package file's own length against its archive size word;
   // empty when it matches, else the problem.

@@ -67,6 +67,8 @@ uint32_t skip_strings(const uint8_t* data, uint32_t at, uint32_t end, uint32_t c
   return at;
 }
 
+} // namespace
+
 bool check_language_record(const Buffer& rec, LanguageRecord* out) {
   if (rec.size < LANGUAGE_FIXED_SIZE) return false;
   bool ok = true;
@@ -177,6 +179,8 @@ bool check_templates(const Buffer& rec) {
 bool check_text(const Buffer& text) {
   return text.size > 0 && text.data[text.size - 1] == 0;
 }
+
+namespace {
 
 // Patched entries name a base entry in any block: it must exist.
 bool check_base_entries() {

@@ -84,3 +84,13 @@ void release_package();
 // file is positioned just behind the header. 0, 1 (read failure or damaged
 // stream) or 5 (no memory). out->data is null on failure.
 int read_record_payload(FileHandle package_file, uint16_t flags, uint32_t length, Buffer* out);
+
+// The rules the loader applies to one unpacked record, also used by the
+// builder's package tools: true when the setup program accepts it. Every
+// offset, count, length and text must lie inside the record.
+bool check_language_record(const Buffer& rec, LanguageRecord* out);
+bool check_file_list(const Buffer& list);
+bool check_entry_list(const Buffer& list, int type); // INI, registry or file patch list
+bool check_bitmap(const Buffer& bmp);
+bool check_templates(const Buffer& rec);
+bool check_text(const Buffer& text);

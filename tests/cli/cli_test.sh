@@ -178,6 +178,62 @@ damaged)
   run 1 "verify a package with extra bytes" "$pakwiz" verify setup.exe
   ;;
 
+hostile)
+  # Lengths and sizes that the file cannot back fail at once and in little
+  # memory: a record length past the end of the file, a compressed record
+  # claiming 1 GiB, a file entry claiming 4 GiB from its few packed bytes
+  # (the uninstaller: 4 GiB less its 19-byte prefix).
+  write_sample
+  run 0 "build stored" "$pakwiz" build sample.toml --stub stub.bin -o stored.exe --level 0
+  run 0 "build packed" "$pakwiz" build sample.toml --stub stub.bin -o packed.exe
+  python3 - <<'PY'
+import struct
+def records(data):
+    at = struct.unpack_from("<I", data, 23)[0]  # the stand-in stub's length field
+    while True:
+        tag, flags, length = struct.unpack_from("<HHI", data, at)
+        yield at, tag, flags, length
+        if tag == 0x7F7F:
+            return
+        at += 8 + length
+def put(source, name, offset, value):
+    d = bytearray(open(source, "rb").read())
+    struct.pack_into("<I", d, offset, value)
+    open(name, "wb").write(d)
+stored = open("stored.exe", "rb").read()
+packed = open("packed.exe", "rb").read()
+first = next(records(stored))
+put("stored.exe", "long-record.exe", first[0] + 4, 0x40000000)
+compressed = next(r for r in records(packed) if r[2] & 1)
+put("packed.exe", "huge-record.exe", compressed[0] + 8, 0x40000000)
+files = next(r for r in records(stored) if r[1] == 0x1234 + 6)
+assert files[2] == 0  # stored as is: the entry's size field lies at +14
+put("stored.exe", "huge-entry.exe", files[0] + 8 + 4 + 14, 0xFFFFFFFF)
+PY
+  # bounded EXPECTED_RC FILE TEXT COMMAND...: at most 100 MB and 10 seconds.
+  bounded() {
+    local rc=$1 file=$2 text=$3
+    shift 3
+    run "$rc" "$* on $file" /usr/bin/time -f '%e %M' -o cost.txt "$pakwiz" "$@" "$file"
+    cat out.txt err.txt > both.txt
+    contains both.txt "$text" "$* on $file"
+    local seconds kb
+    read -r seconds kb < <(tail -1 cost.txt)
+    seconds=${seconds:-999} kb=${kb:-999999999} # unless GNU time saw the command end
+    [ "$kb" -lt 100000 ] || fail "$* on $file took $kb KB"
+    [ "${seconds%.*}" -lt 10 ] || fail "$* on $file took $seconds s"
+  }
+  for c in list verify; do
+    bounded 1 long-record.exe "runs past the end of the file" $c
+    bounded 1 huge-record.exe "does not decode to its stated 1,073,741,824 bytes" $c
+  done
+  bounded 0 huge-entry.exe "size 4,294,967,295" list
+  bounded 1 huge-entry.exe "cannot decode to its 4,294,967,276 bytes" verify
+  # Block 1's uninstaller entry shares the stored copy but not the damage.
+  grep -q "damaged: block 1 entry 0" both.txt && fail "block 1's entry judged by block 0's"
+  bounded 1 huge-entry.exe "cannot decode to its 4,294,967,276 bytes" extract -d out
+  ;;
+
 bad_inputs)
   write_sample
   # bad_project NAME EXPECTED-MESSAGE: the project text on stdin must fail to
@@ -371,6 +427,15 @@ PY
   run 0 "build 512 MiB" /usr/bin/time -f '%M' -o rss.txt "$pakwiz" build zeros.toml --stub stub.bin -o zeros.exe --level 1 -j 1
   rss=$(tail -1 rss.txt)
   [ "$rss" -lt 200000 ] || fail "building a 512 MiB source took $rss KB of memory"
+  # ... and verified and extracted likewise: entries are decoded as a stream.
+  run 0 "verify 512 MiB" /usr/bin/time -f '%M' -o rss.txt "$pakwiz" verify zeros.exe
+  rss=$(tail -1 rss.txt)
+  [ "$rss" -lt 200000 ] || fail "verifying a 512 MiB entry took $rss KB of memory"
+  run 0 "extract 512 MiB" /usr/bin/time -f '%M' -o rss.txt "$pakwiz" extract zeros.exe -d zeros
+  rss=$(tail -1 rss.txt)
+  [ "$rss" -lt 200000 ] || fail "extracting a 512 MiB entry took $rss KB of memory"
+  cmp -s zeros/zeros.bin zeros.bin || fail "the extracted 512 MiB file differs"
+  rm -rf zeros
   # A source the format cannot hold is refused from its size alone (a sparse
   # file: nothing is read).
   truncate -s 4294967296 huge.bin

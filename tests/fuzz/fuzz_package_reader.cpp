@@ -1,0 +1,55 @@
+// Runs the builder's package tools over arbitrary bytes as a package file:
+// list, verify and extract into a scratch folder. Damage must end in a
+// BuildError or a verify report: never a crash, a sanitizer report, another
+// exception, work or memory out of proportion to the input, or a file
+// written anywhere but below the extract folder.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "builder/errors.h"
+#include "builder/inspect.h"
+
+namespace fs = std::filesystem;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static std::string root = [] {
+    char name[] = "/tmp/pakwiz-fuzz-reader-XXXXXX";
+    if (!mkdtemp(name)) abort();
+    return std::string(name);
+  }();
+  const std::string package = root + "/setup.exe", out_dir = root + "/out";
+  {
+    std::ofstream f(package, std::ios::binary | std::ios::trunc);
+    f.write((const char*)data, (std::streamsize)size);
+    if (!f) abort();
+  }
+  std::ostringstream out;
+  try {
+    pakwiz::list_package(package, out);
+  } catch (const pakwiz::BuildError&) {
+  }
+  try {
+    pakwiz::verify_package(package, out);
+  } catch (const pakwiz::BuildError&) {
+  }
+  try {
+    pakwiz::extract_package(package, out_dir, std::nullopt, out);
+  } catch (const pakwiz::BuildError&) {
+  }
+  // Nothing but the package and the extract folder may appear beside them.
+  for (const fs::directory_entry& entry : fs::directory_iterator(root)) {
+    std::string name = entry.path().filename().string();
+    if (name != "setup.exe" && name != "out") {
+      fprintf(stderr, "extract wrote outside its folder: %s\n", name.c_str());
+      abort();
+    }
+  }
+  fs::remove_all(out_dir);
+  return 0;
+}
