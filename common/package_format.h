@@ -135,12 +135,21 @@ enum {
 //   LOG_TAG_FILES      u32 count, count x (folder, name, u8 LOGGED_* flags); first, always
 //   LOG_TAG_SHORTCUTS  u32 count, count x (folder, name)                   optional
 //   LOG_TAG_KEY        u32 LOG_KEY_ROOT, key path                           optional
+//   LOG_TAG_VALUES     u32 count, count x value entry                       optional
 //   LOG_TAG_END        no body
+// A value entry is a u8 LOGGED_VALUE_* kind and then, by kind:
+//   LOGGED_VALUE_REGISTRY   u32 root (HKEY handle value), key path, value name ("" = default)
+//   LOGGED_VALUE_KEY        u32 root, key path            (a key the installation created)
+//   LOGGED_VALUE_INI        INI file, section, key
+//   LOGGED_VALUE_INI_FILE   INI file                      (a file the installation created)
+// The value record lists only what did not exist before the installation
+// wrote it; created keys come parent first.
 // A log string is a u16 character count and that many 8-bit characters.
 enum : uint16_t {
   LOG_TAG_FILES = 0x1235,
   LOG_TAG_SHORTCUTS = 0x1236,
   LOG_TAG_KEY = 0x1238,
+  LOG_TAG_VALUES = 0x1239,
   LOG_TAG_END = 0x7F7F,
 };
 enum : uint8_t {
@@ -148,6 +157,14 @@ enum : uint8_t {
   LOGGED_FONT = 0x02,          // a font added with AddFontResourceA
   LOGGED_SELF_REGISTER = 0x04, // DllRegisterServer was called
 };
+enum : uint8_t {
+  LOGGED_VALUE_REGISTRY = 1,
+  LOGGED_VALUE_KEY = 2,
+  LOGGED_VALUE_INI = 3,
+  LOGGED_VALUE_INI_FILE = 4,
+};
+// The roots a value entry may name: HKEY_CLASSES_ROOT to HKEY_USERS.
+static const uint32_t LOG_FIRST_ROOT = 0x80000000u, LOG_LAST_ROOT = 0x80000003u;
 // The root key of the key log record: HKEY_LOCAL_MACHINE as its handle value.
 static const uint32_t LOG_KEY_ROOT = 0x80000002u;
 // The key path of a key log record: this prefix and the uninstall key name.

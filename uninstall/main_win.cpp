@@ -4,6 +4,7 @@
 
 #include "common/file.h"
 #include "common/heap.h"
+#include "common/state.h"
 #include "common/text.h"
 #include "uninstall/pe_image.h"
 #include "uninstall/uninstall.h"
@@ -15,7 +16,7 @@ namespace {
 const uint32_t MAX_FILE_SIZE = 64u << 20;
 
 struct Options {
-  bool silent;         // /S
+  bool silent;         // /Q (or /S)
   bool by_setup;       // /X
   bool finish_removal; // /R path
   char original[MAX_PATH];
@@ -49,7 +50,7 @@ bool is_switch(const char* word, char letter) {
 void parse_options(const char* line, Options* o) {
   char word[MAX_PATH];
   while (next_word(line, word, sizeof word)) {
-    if (is_switch(word, 's'))
+    if (is_switch(word, 'q') || is_switch(word, 's'))
       o->silent = true;
     else if (is_switch(word, 'x'))
       o->by_setup = true;
@@ -165,7 +166,7 @@ int uninstall(const Options& o) {
   release_protected_folders();
   if (SUCCEEDED(ole)) OleUninitialize();
   heap_free(file);
-  return UNINSTALL_DONE;
+  return removal.failed ? UNINSTALL_FAILED : UNINSTALL_DONE;
 }
 
 } // namespace
@@ -185,6 +186,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
   // Libraries that cannot be loaded while unregistering, and drives without
   // media, fail quietly instead of stopping the program with a system box.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  g_app.platform_nt = (GetVersion() & 0x80000000u) == 0; // the restart services ask
   choose_texts();
   Options options = {};
   parse_options(command_line, &options);

@@ -6,20 +6,22 @@
 //
 // Command line (switch character '/' or '-', any case):
 //   (none)  ask the user, remove, report, then remove the uninstaller itself
-//   /S      silent: no question and no message (scripted use); exit code only
+//   /Q      quiet: no question and no window (unattended removal); exit code
+//           only. /S is the same.
 //   /X      started by a later installation: silent, and the uninstaller file
 //           and its folder stay (that installation deletes the file once
 //           this process has ended, so no second process may be left)
 //   /R path internal: the temporary copy that deletes the original
 //           uninstaller `path` after that process has ended
-// Exit codes: 0 done, 1 cancelled by the user, 2 no or a damaged log.
+// Exit codes: 0 done, 1 cancelled by the user, 2 no or a damaged log, 3
+// something named by the log could not be removed nor scheduled.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
 #include "uninstall/log_reader.h"
 
-enum { UNINSTALL_DONE = 0, UNINSTALL_CANCELLED = 1, UNINSTALL_NO_LOG = 2 };
+enum { UNINSTALL_DONE = 0, UNINSTALL_CANCELLED = 1, UNINSTALL_NO_LOG = 2, UNINSTALL_FAILED = 3 };
 
 // ---------------------------------------------------------------------------
 // Texts (texts_win.cpp): English, or German when the user's UI language is
@@ -57,7 +59,8 @@ struct RemovalReport {
   uint32_t kept;      // shared files still used by others, or without a count
 };
 
-// Removes what the log names: files (with their SharedDLLs counts, fonts and
+// Removes what the log names: the registry values, keys, INI entries and INI
+// files of the value record, files (with their SharedDLLs counts, fonts and
 // self-registration), their empty folders, the shortcuts and their empty
 // folders, and the uninstall key. Relative folders are resolved against
 // install_folder (ending with a backslash); `own_path` is never deleted.

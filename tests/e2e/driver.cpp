@@ -296,7 +296,7 @@ LinkInfo read_shell_link(const std::string& link_path) {
 }
 
 // The log as items of the expect-uninstall-log step: "file|FOLDER|NAME|FLAGS",
-// "link|FOLDER|NAME", "key|HKLM\PATH".
+// "link|FOLDER|NAME", "key|HKLM\PATH", and the value entries (value_item).
 std::vector<std::string> uninstall_log_items(const UninstallLog& log) {
   std::vector<std::string> items;
   for (const LoggedFile& f : log.files)
@@ -307,6 +307,7 @@ std::vector<std::string> uninstall_log_items(const UninstallLog& log) {
     if (log.key_root != 0x80000002u) snprintf(root, sizeof root, "%08X", (unsigned)log.key_root);
     items.push_back(std::string("key|") + root + "\\" + log.key_path);
   }
+  for (const LoggedValue& v : log.values) items.push_back(value_item(v));
   return items;
 }
 
@@ -1145,9 +1146,11 @@ void Driver::exec(const Step& s) {
       fail(a[0] + " holds " + std::to_string(x.size()) + " bytes, expected " + std::to_string(n));
     if (y.size() < n || !std::equal(x.begin(), x.end(), y.begin()))
       fail(a[0] + " is not the first " + std::to_string(n) + " bytes of " + a[1]);
-  } else if (c == "expect-registry" || c == "expect-registry-contains") {
+  } else if (c == "expect-registry" || c == "expect-registry-contains" ||
+             c == "expect-registry-quoted") {
     // expect-registry HKLM\Key\Path NAME VALUE (NAME "" = the default value);
-    // -contains: VALUE is a part of it (multi-strings are joined by newlines).
+    // -contains: VALUE is a part of it (multi-strings are joined by newlines);
+    // -quoted: the value is VALUE in double quotes (a command's program path).
     arity(s, 3, 3);
     const std::string& key = a[0];
     std::string path;
@@ -1173,10 +1176,11 @@ void Driver::exec(const Step& s) {
     } else {
       got = data.data();
     }
-    bool ok = c == "expect-registry" ? got == a[2] : got.find(a[2]) != std::string::npos;
+    std::string want = c == "expect-registry-quoted" ? "\"" + a[2] + "\"" : a[2];
+    bool ok = c == "expect-registry-contains" ? got.find(want) != std::string::npos : got == want;
     if (!ok)
       fail(key + " " + quote(a[1]) + " is " + quote(got) + ", expected " +
-           (c == "expect-registry" ? "" : "it to contain ") + quote(a[2]));
+           (c == "expect-registry-contains" ? "it to contain " : "") + quote(want));
   } else if (c == "expect-ini") {
     // expect-ini FILE SECTION KEY VALUE
     arity(s, 4, 4);

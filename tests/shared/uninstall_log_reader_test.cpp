@@ -39,6 +39,12 @@ LogSpec full_spec() {
   s.shortcuts = std::vector<LogShortcutSpec>{{"C:\\Menu\\Programs\\Games\\Puzzles", "Puzzle.lnk"},
                                              {"C:\\Desktop", "Readme.LNK"}};
   s.key_name = "Hello 2.0";
+  s.values = std::vector<LogValueSpec>{
+      {LOGGED_VALUE_KEY, 0x80000001u, "Software\\Hello", "", ""},
+      {LOGGED_VALUE_REGISTRY, 0x80000001u, "Software\\Hello", "Path", ""},
+      {LOGGED_VALUE_REGISTRY, 0x80000000u, ".hello", "", ""}, // the default value
+      {LOGGED_VALUE_INI_FILE, 0, "C:\\Hello\\hello.ini", "", ""},
+      {LOGGED_VALUE_INI, 0, "win.ini", "Hello", "Run"}};
   return s;
 }
 
@@ -69,6 +75,15 @@ TEST(UninstallLogReader, ReadsEveryRecordOfAValidLog) {
   EXPECT_STREQ(name, "Hello 2.0");
   // The key log record's body: root, then 2 + 52 + 9 bytes of key path.
   EXPECT_EQ(log.key.length, 52 + 9);
+  std::vector<std::string> values;
+  c = value_entries(log);
+  for (LogValueEntry v; next_value(&c, &v);)
+    values.push_back(std::to_string(v.kind) + "|" + std::to_string(v.root) + "|" + str(v.a) + "|" +
+                     str(v.b) + "|" + str(v.c));
+  EXPECT_EQ(values,
+            (std::vector<std::string>{"2|2147483649|Software\\Hello||",
+                                      "1|2147483649|Software\\Hello|Path|", "1|2147483648|.hello||",
+                                      "4|0|C:\\Hello\\hello.ini||", "3|0|win.ini|Hello|Run"}));
 
   // Bytes behind the end record are not part of the log.
   Bytes longer = bytes;
@@ -179,6 +194,23 @@ TEST(UninstallLogReader, DamagedStructureIsRefused) {
                 [&](Bytes& b) { put_record(b, LOG_TAG_FILES, files_body(0, 0)), end(b); })},
       {"two key log records",
        log_with(files_body(0, 0), [&](Bytes& b) { key(b), key(b), end(b); })},
+      {"two value log records", log_with(files_body(0, 0),
+                                         [&](Bytes& b) {
+                                           Bytes body;
+                                           put_u32(body, 0);
+                                           put_record(b, LOG_TAG_VALUES, body);
+                                           put_record(b, LOG_TAG_VALUES, body);
+                                           end(b);
+                                         })},
+      {"value count beyond the entries",
+       log_with(files_body(0, 0),
+                [&](Bytes& b) {
+                  Bytes body;
+                  put_u32(body, 2);
+                  put_value_entry(body, {LOGGED_VALUE_INI, 0, "a.ini", "S", "K"});
+                  put_record(b, LOG_TAG_VALUES, body);
+                  end(b);
+                })},
       {"two shortcut log records",
        log_with(files_body(0, 0), [&](Bytes& b) { shortcuts(b), shortcuts(b), end(b); })},
       {"key record longer than its key", log_with(files_body(0, 0),
@@ -270,6 +302,38 @@ TEST(UninstallLogReader, FoldersAndNamesOutsideTheirShapesAreRefused) {
     spec.shortcuts = std::vector<LogShortcutSpec>{{l.first, l.second}};
     EXPECT_FALSE(valid(make_uninstall_log(spec)))
         << "shortcut '" << l.first << "' '" << l.second << "'";
+  }
+}
+
+TEST(UninstallLogReader, ValueEntriesOutsideTheirShapesAreRefused) {
+  const uint32_t HKCU = 0x80000001u;
+  const LogValueSpec bad[] = {
+      {0, HKCU, "Software\\P", "", ""},
+      {5, HKCU, "Software\\P", "", ""},
+      {LOGGED_VALUE_REGISTRY, 0x80000004u, "Software\\P", "V", ""}, // no root of the table
+      {LOGGED_VALUE_KEY, 2, "Software\\P", "", ""},                 // a list index, not a root
+      {LOGGED_VALUE_KEY, HKCU, "", "", ""},
+      {LOGGED_VALUE_KEY, HKCU, "\\Software", "", ""},
+      {LOGGED_VALUE_KEY, HKCU, "Software\\", "", ""},
+      {LOGGED_VALUE_KEY, HKCU, "Software\\\\P", "", ""},
+      {LOGGED_VALUE_KEY, HKCU, std::string("Soft\x01"), "", ""},
+      {LOGGED_VALUE_KEY, HKCU, "S\\" + std::string(300, 'k'), "", ""},
+      {LOGGED_VALUE_REGISTRY, HKCU, "Software\\P", std::string("V\n"), ""},
+      {LOGGED_VALUE_INI, 0, "", "S", "K"},
+      {LOGGED_VALUE_INI, 0, "a.ini", "", "K"},
+      {LOGGED_VALUE_INI, 0, "a.ini", "S", ""},
+      {LOGGED_VALUE_INI, 0, "a.ini", "S", std::string("K\0", 2)},
+      {LOGGED_VALUE_INI_FILE, 0, "a.ini", "", ""}, // a file to delete needs its whole path
+      {LOGGED_VALUE_INI_FILE, 0, "C:", "", ""},
+      {LOGGED_VALUE_INI_FILE, 0, "C:\\a\\..\\b.ini", "", ""},
+      {LOGGED_VALUE_INI_FILE, 0, "C:\\a\\*.ini", "", ""},
+  };
+  for (const LogValueSpec& v : bad) {
+    LogSpec spec;
+    spec.values = std::vector<LogValueSpec>{v};
+    EXPECT_FALSE(valid(make_uninstall_log(spec)))
+        << "kind " << (int)v.kind << " root " << v.root << " '" << v.a << "' '" << v.b << "' '"
+        << v.c << "'";
   }
 }
 
