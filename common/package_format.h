@@ -165,6 +165,25 @@ enum : uint8_t {
 };
 // The roots a value entry may name: HKEY_CLASSES_ROOT to HKEY_USERS.
 static const uint32_t LOG_FIRST_ROOT = 0x80000000u, LOG_LAST_ROOT = 0x80000003u;
+// The uninstaller's data: the builder puts it at the start of the uninstaller
+// entry's own data, before the reserved bytes, so that it lies between the
+// program's image and the log. A record with the tag below (flags 0) whose
+// body is a u16 count and that many log strings: the uninstaller's texts in
+// the language block's language, numbered as UninstallerText. A text missing
+// from the end of the list takes the uninstaller's built-in one.
+enum : uint16_t { UNINSTALLER_DATA_TAG = 0x1240 };
+enum UninstallerText {
+  UNINSTALL_TEXT_CAPTION,  // the title of its windows
+  UNINSTALL_TEXT_ASK,      // the question; %s: the product
+  UNINSTALL_TEXT_DONE,     // the report; %s: the product
+  UNINSTALL_TEXT_RESTART,  // files in use go at the next start of Windows
+  UNINSTALL_TEXT_FAILED,   // something could not be removed
+  UNINSTALL_TEXT_NO_LOG,   // no valid uninstall log
+  UNINSTALL_TEXT_PROGRESS, // the progress window's line; %s: the product
+  UNINSTALL_TEXT_COUNT
+};
+// The longest text the uninstaller takes from its data.
+enum { UNINSTALL_TEXT_MAX = 1023 };
 // The root key of the key log record: HKEY_LOCAL_MACHINE as its handle value.
 static const uint32_t LOG_KEY_ROOT = 0x80000002u;
 // The key path of a key log record: this prefix and the uninstall key name.

@@ -227,6 +227,24 @@ bool check_uninstall_log(const uint8_t* data, uint32_t size, CheckedLog* log) {
   return false;
 }
 
+bool read_uninstaller_texts(const uint8_t* body, uint32_t length, LogText* texts) {
+  for (int i = 0; i < UNINSTALL_TEXT_COUNT; i++) texts[i] = LogText{nullptr, 0};
+  Reader r = {body, body + length, true};
+  uint16_t count = r.u16();
+  for (uint16_t i = 0; i < count && r.ok; i++) {
+    LogText t = r.text();
+    if (!r.ok || t.length > UNINSTALL_TEXT_MAX) break;
+    bool has_nul = false;
+    for (uint16_t k = 0; k < t.length; k++) has_nul = has_nul || t.text[k] == 0;
+    if (has_nul) break;
+    if (i < UNINSTALL_TEXT_COUNT) texts[i] = t;
+    if (i + 1 == count && r.at == r.end) return true;
+  }
+  if (count == 0 && r.ok && r.at == r.end) return true;
+  for (int i = 0; i < UNINSTALL_TEXT_COUNT; i++) texts[i] = LogText{nullptr, 0};
+  return false;
+}
+
 LogCursor file_entries(const CheckedLog& log) {
   return LogCursor{log.files, log.files + log.file_bytes, log.file_count};
 }

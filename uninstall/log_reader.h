@@ -80,6 +80,13 @@ bool next_file(LogCursor* cursor, LogFileEntry* file);
 bool next_shortcut(LogCursor* cursor, LogLinkEntry* shortcut);
 bool next_value(LogCursor* cursor, LogValueEntry* value);
 
+// The texts of the uninstaller's data record body (common/package_format.h)
+// into texts[UNINSTALL_TEXT_COUNT]; a text the body does not hold gets a null
+// `text`. False, with every text null, when the body is out of shape: a
+// string beyond the body, bytes behind the last one, a text longer than
+// UNINSTALL_TEXT_MAX or holding a NUL.
+bool read_uninstaller_texts(const uint8_t* body, uint32_t length, LogText* texts);
+
 // "." or ".\...": a folder below the install folder.
 bool is_relative_folder(LogText folder);
 

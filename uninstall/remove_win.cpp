@@ -191,7 +191,8 @@ void remove_files(const CheckedLog& log, const char* install_folder, const char*
   bool fonts_changed = false;
   LogCursor cursor = file_entries(log);
   LogFileEntry f;
-  while (next_file(&cursor, &f)) {
+  for (uint32_t done = 0; next_file(&cursor, &f); done++) {
+    if (g_removal_progress) g_removal_progress(done, log.file_count);
     if (!logged_path(path, MAX_PATH, install_folder, f.folder, f.name)) {
       report->failed++;
       continue;
@@ -312,6 +313,8 @@ void remove_values(const CheckedLog& log, char* a, char* b, char* c, RemovalRepo
 }
 
 } // namespace
+
+void (*g_removal_progress)(uint32_t done, uint32_t total) = nullptr;
 
 void load_protected_folders() {
   release_protected_folders();

@@ -24,18 +24,22 @@
 enum { UNINSTALL_DONE = 0, UNINSTALL_CANCELLED = 1, UNINSTALL_NO_LOG = 2, UNINSTALL_FAILED = 3 };
 
 // ---------------------------------------------------------------------------
-// Texts (texts_win.cpp): English, or German when the user's UI language is
-// German. The program has no string tables of a package to draw on.
+// Texts (texts_win.cpp): those of the uninstaller's data record, which the
+// builder writes in the language block's language; a text it lacks is the
+// built-in English one, or German when the user's UI language is German.
 enum TextId {
-  TEXT_CAPTION,
-  TEXT_ASK,
-  TEXT_DONE,
-  TEXT_RESTART,
-  TEXT_FAILED,
-  TEXT_NO_LOG,
-  TEXT_COUNT
+  TEXT_CAPTION = UNINSTALL_TEXT_CAPTION,
+  TEXT_ASK = UNINSTALL_TEXT_ASK,
+  TEXT_DONE = UNINSTALL_TEXT_DONE,
+  TEXT_RESTART = UNINSTALL_TEXT_RESTART,
+  TEXT_FAILED = UNINSTALL_TEXT_FAILED,
+  TEXT_NO_LOG = UNINSTALL_TEXT_NO_LOG,
+  TEXT_PROGRESS = UNINSTALL_TEXT_PROGRESS,
+  TEXT_COUNT = UNINSTALL_TEXT_COUNT
 };
 void choose_texts();
+// Takes the texts of the data record in the uninstaller file's bytes.
+void use_data_texts(const uint8_t* file, uint32_t size);
 const char* text(TextId id);
 
 // ---------------------------------------------------------------------------
@@ -66,6 +70,8 @@ struct RemovalReport {
 // install_folder (ending with a backslash); `own_path` is never deleted.
 void remove_logged_items(const CheckedLog& log, const char* install_folder, const char* own_path,
                          RemovalReport* report);
+// Told after each file entry (done of total), when set.
+extern void (*g_removal_progress)(uint32_t done, uint32_t total);
 
 // The parts of remove_logged_items, for the tests' benefit named here.
 enum DeleteResult { DELETE_REMOVED, DELETE_GONE, DELETE_SCHEDULED, DELETE_FAILED };

@@ -1,5 +1,6 @@
-// Arbitrary bytes as the uninstaller's own file: the PE image end and the
-// log found behind it, and arbitrary bytes as a log.
+// Arbitrary bytes as the uninstaller's own file: the PE image end, the
+// uninstaller's data record and its texts, and the log found behind them;
+// and arbitrary bytes as a log.
 // Checks beyond the sanitizers: a log that is accepted walks exactly its
 // counts of entries; it ends within the bytes and reads the same from its
 // own bytes alone; every path it names below the install folder stays
@@ -73,8 +74,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check_log(data, n);
   uint32_t at = find_uninstall_log(data, n);
   if (at) {
-    check(at <= n && pe_image_end(data, n) == at);
+    // Right behind the image, or behind the uninstaller's data record there.
+    uint32_t end = pe_image_end(data, n), length = 0;
+    uint32_t body = find_uninstaller_data(data, n, &length);
+    check(at <= n - 8 && at == (body ? body + length : end));
     check_log(data + at, n - at);
+  }
+  uint32_t length = 0;
+  uint32_t body = find_uninstaller_data(data, n, &length);
+  if (body) {
+    check(body <= n && length <= n - body);
+    LogText texts[UNINSTALL_TEXT_COUNT];
+    if (read_uninstaller_texts(data + body, length, texts))
+      for (const LogText& t : texts)
+        check(!t.text || ((const uint8_t*)t.text >= data + body &&
+                          (const uint8_t*)t.text + t.length <= data + body + length &&
+                          t.length <= UNINSTALL_TEXT_MAX && !memchr(t.text, 0, t.length)));
   }
   return 0;
 }

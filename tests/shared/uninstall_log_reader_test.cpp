@@ -409,3 +409,39 @@ TEST(UninstallLogReader, OnlyKeysDirectlyUnderTheUninstallKeyAreNamed) {
     }
   }
 }
+
+TEST(UninstallLogReader, UninstallerTextsOfTheDataRecord) {
+  auto body = [](const std::vector<std::string>& texts, int count = -1) {
+    Bytes b;
+    put_u16(b, (uint16_t)(count < 0 ? texts.size() : (size_t)count));
+    for (const std::string& t : texts) put_log_string(b, t);
+    return b;
+  };
+  LogText texts[UNINSTALL_TEXT_COUNT];
+  Bytes two = body({"Uninstall", "Remove %s?"});
+  ASSERT_TRUE(read_uninstaller_texts(two.data(), (uint32_t)two.size(), texts));
+  EXPECT_EQ(str(texts[UNINSTALL_TEXT_CAPTION]), "Uninstall");
+  EXPECT_EQ(str(texts[UNINSTALL_TEXT_ASK]), "Remove %s?");
+  for (int i = 2; i < UNINSTALL_TEXT_COUNT; i++) EXPECT_EQ(texts[i].text, nullptr) << i;
+  // More texts than this uninstaller knows: the known ones are taken.
+  Bytes many = body(std::vector<std::string>(UNINSTALL_TEXT_COUNT + 2, "t"));
+  ASSERT_TRUE(read_uninstaller_texts(many.data(), (uint32_t)many.size(), texts));
+  EXPECT_EQ(str(texts[UNINSTALL_TEXT_COUNT - 1]), "t");
+  Bytes none = body({});
+  EXPECT_TRUE(read_uninstaller_texts(none.data(), (uint32_t)none.size(), texts));
+
+  Bytes trailing = two;
+  trailing.push_back(0);
+  const std::pair<const char*, Bytes> bad[] = {
+      {"count beyond the texts", body({"a"}, 2)},
+      {"bytes behind the last text", trailing},
+      {"a NUL inside a text", body({std::string("a\0b", 3)})},
+      {"a text over the longest", body({std::string(UNINSTALL_TEXT_MAX + 1, 'x')})},
+      {"no count", Bytes{1}},
+  };
+  for (const auto& b : bad) {
+    EXPECT_FALSE(read_uninstaller_texts(b.second.data(), (uint32_t)b.second.size(), texts))
+        << b.first;
+    for (int i = 0; i < UNINSTALL_TEXT_COUNT; i++) EXPECT_EQ(texts[i].text, nullptr) << b.first;
+  }
+}

@@ -2,6 +2,7 @@
 // turned into strings for comparisons and messages.
 #include "support/uninstall_log_reader.h"
 
+#include "common/bytes.h"
 #include "uninstall/log_reader.h"
 
 namespace {
@@ -18,6 +19,10 @@ UninstallLog read_uninstall_log(const std::vector<uint8_t>& file, size_t offset)
     log.error = "the file is shorter than the offset";
     return log;
   }
+  // The uninstaller's data record, when the builder put one there.
+  if (file.size() - offset >= 8 && read_u16(&file[offset]) == UNINSTALLER_DATA_TAG &&
+      read_u16(&file[offset + 2]) == 0 && read_u32(&file[offset + 4]) <= file.size() - offset - 8)
+    offset += 8 + read_u32(&file[offset + 4]);
   CheckedLog checked;
   if (!check_uninstall_log(file.data() + offset, (uint32_t)(file.size() - offset), &checked)) {
     log.error = "refused by the uninstaller's reader";

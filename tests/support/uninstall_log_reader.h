@@ -37,7 +37,8 @@ struct UninstallLog {
   std::vector<LoggedValue> values;
 };
 
-// Parses the log whose first record header lies at `offset` of `file`.
+// Parses the log whose first record header lies at `offset` of `file`, or
+// behind the uninstaller's data record that lies there.
 UninstallLog read_uninstall_log(const std::vector<uint8_t>& file, size_t offset);
 
 // A value entry as one line: "value|HKCU\Key|Name", "regkey|HKCU\Key",
