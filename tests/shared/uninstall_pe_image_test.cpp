@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/package_format.h"
 #include "support/uninstall_log_maker.h"
 #include "uninstall/pe_image.h"
 
