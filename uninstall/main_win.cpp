@@ -133,10 +133,17 @@ void open_progress(const char* product) {
   int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
       y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
   HINSTANCE instance = GetModuleHandleA(NULL);
-  // The dialog class: a plain captioned window without a class of our own.
-  g_progress_frame =
-      CreateWindowExA(0, "#32770", text(TEXT_CAPTION), WS_POPUP | WS_CAPTION | WS_VISIBLE, x, y,
-                      width, height, NULL, NULL, instance, NULL);
+  // A window class of its own, so that nothing takes it for a message box.
+  WNDCLASSA window_class = {};
+  window_class.lpfnWndProc = DefWindowProcA;
+  window_class.hInstance = instance;
+  window_class.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_WAIT);
+  window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = "PakwizUninstallProgress";
+  RegisterClassA(&window_class);
+  g_progress_frame = CreateWindowExA(0, window_class.lpszClassName, text(TEXT_CAPTION),
+                                     WS_POPUP | WS_CAPTION | WS_VISIBLE, x, y, width, height, NULL,
+                                     NULL, instance, NULL);
   if (!g_progress_frame) return;
   RECT client;
   GetClientRect(g_progress_frame, &client);
