@@ -270,7 +270,8 @@ bool key_is_empty(HKEY root, const char* path) {
   return r == ERROR_SUCCESS && subkeys == 0 && values == 0;
 }
 
-// What the value record names: the values and INI entries first, then the
+// What the value record names: the values and INI entries first (and the
+// sections they leave empty), then the
 // keys that are empty now (deepest first: a pass per level, as a parent
 // comes before its children in the log), then INI files without a section.
 void remove_values(const CheckedLog& log, char* a, char* b, char* c, RemovalReport* report) {
@@ -288,6 +289,8 @@ void remove_values(const CheckedLog& log, char* a, char* b, char* c, RemovalRepo
     } else if (v.kind == LOGGED_VALUE_INI) {
       terminated(v.a, a);
       WritePrivateProfileStringA(terminated(v.b, b), terminated(v.c, c), NULL, a);
+      // A section left without any entry goes too: it holds nothing.
+      if (GetPrivateProfileSectionA(b, c, 4, a) == 0) WritePrivateProfileStringA(b, NULL, NULL, a);
       WritePrivateProfileStringA(NULL, NULL, NULL, a);
     }
   }

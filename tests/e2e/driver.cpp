@@ -918,6 +918,22 @@ void Driver::exec(const Step& s) {
     size_t end = s.rest[0] == '"' ? s.rest.find('"', 1) : s.rest.find_first_of(" \t");
     std::string rest = end == std::string::npos ? "" : s.rest.substr(end + (s.rest[0] == '"'));
     start_process(quote(a[0]) + rest);
+  } else if (c == "start-registered") {
+    // start-registered ROOT\KEY NAME: the command line a string value holds,
+    // started as it stands (as Add/Remove Programs starts "UninstallString").
+    arity(s, 2, 2);
+    std::string path;
+    HKEY root = registry_root(a[0], &path);
+    char command[2048] = "";
+    DWORD size = sizeof command - 1, type = 0;
+    HKEY h;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS)
+      fail("no registry key " + a[0]);
+    LONG r = RegQueryValueExA(h, a[1].c_str(), NULL, &type, (BYTE*)command, &size);
+    RegCloseKey(h);
+    if (r != ERROR_SUCCESS || type != REG_SZ)
+      fail("no string value " + quote(a[1]) + " under " + a[0]);
+    start_process(command);
   } else if (c == "attach") {
     arity(s, 0, 0);
     DWORD old = pid_;
@@ -1146,6 +1162,17 @@ void Driver::exec(const Step& s) {
       fail(a[0] + " holds " + std::to_string(x.size()) + " bytes, expected " + std::to_string(n));
     if (y.size() < n || !std::equal(x.begin(), x.end(), y.begin()))
       fail(a[0] + " is not the first " + std::to_string(n) + " bytes of " + a[1]);
+  } else if (c == "delete-key") {
+    // delete-key ROOT\KEY: the key with everything below it, if it exists.
+    arity(s, 1, 1);
+    std::string path;
+    HKEY root = registry_root(a[0], &path);
+    LONG r = RegDeleteTreeA(root, path.c_str());
+    if (r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) {
+      RegDeleteKeyA(root, path.c_str());
+    } else {
+      fail("cannot delete " + a[0]);
+    }
   } else if (c == "expect-registry" || c == "expect-registry-contains" ||
              c == "expect-registry-quoted") {
     // expect-registry HKLM\Key\Path NAME VALUE (NAME "" = the default value);
