@@ -43,12 +43,11 @@ bool run_and_wait(const char* program, const char* argument) {
   // No message is dispatched meanwhile; peeking keeps the wizard from being
   // taken for a hung program, and the short wait keeps the loop from
   // spinning on the processor.
-  DWORD code;
+  // The process handle itself tells the end: an exit code of 259 would read
+  // as STILL_ACTIVE forever.
   MSG message;
-  while (GetExitCodeProcess(process.hProcess, &code) && code == STILL_ACTIVE) {
+  while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT)
     PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);
-    WaitForSingleObject(process.hProcess, 50);
-  }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;

@@ -99,7 +99,7 @@ bool loggable(const char* text, bool may_be_empty, bool path) {
   return true;
 }
 
-// An INI file that may be logged as created: "X:" and plain names, so that
+// An INI file that may be logged as created: "X:\" and plain names, so that
 // the uninstaller's reader takes it for a file it may delete.
 bool loggable_file_path(const char* path) {
   if (!loggable(path, false, true) || !IsCharAlphaA(path[0]) || path[1] != ':' || path[2] != '\\')
