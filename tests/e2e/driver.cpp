@@ -343,6 +343,7 @@ public:
 private:
   HANDLE process_ = NULL;
   DWORD pid_ = 0;
+  std::map<std::string, HANDLE> locked_; // lock-file: open without sharing
   bool exited_ = false;
   DWORD last_run_exit_ = 0;
   bool have_last_run_ = false;
@@ -1044,16 +1045,32 @@ void Driver::exec(const Step& s) {
     if (!cmd) fail("syscommand close|minimize|restore [frame|main]");
     HWND w = a.size() > 1 && a[1] == "main" ? main_dialog() : frame();
     PostMessageA(need(w, "window"), WM_SYSCOMMAND, cmd, 0);
-  } else if (c == "answer-message") {
-    arity(s, 1, 2);
+  } else if (c == "lock-file" || c == "unlock-file") {
+    // lock-file PATH: hold the file open without sharing (a program in use);
+    // unlock-file PATH: close it again.
+    arity(s, 1, 1);
+    auto it = locked_.find(a[0]);
+    if (it != locked_.end()) {
+      CloseHandle(it->second);
+      locked_.erase(it);
+    }
+    if (c == "lock-file") {
+      HANDLE h = CreateFileA(a[0].c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+      if (h == INVALID_HANDLE_VALUE) fail("cannot open " + a[0]);
+      locked_[a[0]] = h;
+    }
+  } else if (c == "answer-message" || c == "answer-message-contains") {
+    arity(s, c == "answer-message" ? 1 : 2, 2);
     HWND box = NULL;
     if (!wait_for([&] { return (box = message_box()) != NULL; }, timeout_ms))
       fail("no message box appeared");
     std::string text = message_text(box);
     log("message %s", quote(text).c_str());
     screenshot("message");
-    if (a.size() > 1 && text != a[1])
-      fail("message reads " + quote(text) + ", expected " + quote(a[1]));
+    bool matches = c == "answer-message" ? text == a[1] : text.find(a[1]) != std::string::npos;
+    if (a.size() > 1 && !matches)
+      fail("message reads " + quote(text) + ", expected " +
+           (c == "answer-message" ? "" : "it to contain ") + quote(a[1]));
     int id = answer_id(a[0]);
     HWND button = GetDlgItem(box, id);
     if (!button) fail("the message box has no " + a[0] + " button");
