@@ -392,11 +392,10 @@ TEST_F(UninstallLogTest, ValuesTheInstallationCreatedAreLoggedAndRemovedAgain) {
   language.ini_file = install_folder + "new.ini";
   language.ini_section = "Setup";
   language.ini_key = "Dir";
-  PackedFile u = uninstaller();
-  u.content = read_file_bytes(test_exe_folder() + "pakwiz-uninstall.exe");
-  ASSERT_FALSE(u.content.empty());
-  u.content.resize(u.content.size() + 8, 0);
-  load({u}, text_bytes(PROGRAM), &language);
+  // The real uninstaller as the package's prefix block.
+  Bytes program = read_file_bytes(test_exe_folder() + "pakwiz-uninstall.exe");
+  ASSERT_FALSE(program.empty());
+  load({uninstaller()}, program, &language);
   set_list(&LanguageBlock::ini_list,
            pakwiz::ini_list_payload({
                {0, old_ini, "S", "a", "2"}, // overwritten: not logged, stays
@@ -416,7 +415,7 @@ TEST_F(UninstallLogTest, ValuesTheInstallationCreatedAreLoggedAndRemovedAgain) {
 
   const std::string uninstaller_path = install_folder + "Uninstall.exe";
   Bytes placed = read_file_bytes(uninstaller_path);
-  UninstallLog log = read_uninstall_log(placed, u.content.size() - 8);
+  UninstallLog log = read_uninstall_log(placed, program.size());
   ASSERT_EQ(log.error, "") << describe(log);
   std::vector<std::string> items;
   for (const LoggedValue& v : log.values) items.push_back(value_item(v));
