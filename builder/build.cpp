@@ -582,9 +582,27 @@ BuildSummary build_setup(const BuildOptions& options) {
   for (const Content& c : contents) packed.push_back(c.size());
 
   // A layout that would send the setup program back a volume is refused.
+  // The uninstallers' small data (one per block, their texts differ) come
+  // first, as a list of their own: every block's walk then starts in the
+  // setup file and can still share the contents stored for earlier blocks.
+  std::vector<std::vector<int64_t>> walks(1);
+  std::vector<std::vector<EntryRef>> walk_bases(1);
+  for (int64_t c : uninstaller_content)
+    if (c != NO_CONTENT) walks[0].push_back(c);
+  walk_bases[0].resize(walks[0].size());
+  walks.insert(walks.end(), entry_content.begin(), entry_content.end());
+  for (std::vector<EntryRef> bases : entry_base) {
+    for (EntryRef& r : bases)
+      if (r.valid()) r.block++;
+    walk_bases.push_back(bases);
+  }
   auto lay_out = [&](const VolumePlan& plan) {
-    ArchiveLayout l = lay_out_archive(entry_content, packed, plan, entry_base);
+    ArchiveLayout l = lay_out_archive(walks, packed, plan, walk_bases);
+    l.positions.erase(l.positions.begin());
     if (!l.conflict) return l;
+    if (l.conflict->block == 0)
+      fail(project.path + ": the uninstallers' data do not fit the setup file");
+    l.conflict->block--;
     const LayoutConflict& c = *l.conflict;
     auto volume = [](uint32_t v) {
       return v == 0 ? std::string("the setup file") : "volume " + std::to_string(v);
