@@ -246,11 +246,9 @@ void register_install_folder() {
   const char* folder = g_app.install_folder;
   if ((language->flags & LANG_STORE_FOLDER_REGISTRY) && language->registry_key) {
     HKEY root = list_root_key(language->registry_root);
-    HKEY key;
-    if (root && RegCreateKeyA(root, language->registry_key, &key) == ERROR_SUCCESS) {
-      set_string_value(key, language->registry_value, folder); // null: the default value
-      RegCloseKey(key);
-    }
+    if (root) // a null value name: the default value
+      set_logged_registry_string(root, language->registry_key, language->registry_value, folder,
+                                 (uint32_t)text_length(folder) + 1);
   }
   if ((language->flags & LANG_STORE_FOLDER_INI) && language->ini_file && language->ini_section &&
       language->ini_key) {

@@ -286,9 +286,10 @@ TEST_F(UninstallLogTest, InstallFolderIsRecordedWhereTheLanguageRecordAsks) {
   }
 }
 
-// Eight language blocks: the earlier installations are found through the
-// uninstall keys of the other blocks, and only a block whose first entry is
-// an uninstaller, whose key names an existing file, is run.
+// Language blocks of two packages: the earlier installations are found
+// through the uninstall keys of the other blocks, and only a block whose
+// first entry is an uninstaller, whose key names an existing file, is run,
+// its program quoted whether the value holds it quoted or bare.
 TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers) {
   struct Block {
     const char* key_name; // "" = none
@@ -296,74 +297,89 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
     const char* installed; // folder of the registered uninstaller, "" = no value
     bool present;          // the uninstaller file exists
     bool runs;
-    const char* stored_as; // the value around the path: "" bare, "\"%\"" quoted
-  } blocks[] = {
-      {"PakwizPrevA", true, "a b", true, true, "\"%\""},    // quoted, a folder with a space
-      {"PakwizPrevG", true, "g", true, true, "\"%\" /arg"}, // what follows the quotes is dropped
-      {"PakwizPrevH", true, "h h", true, true, "%"},        // bare
-      {"PakwizPrevB", true, "b", false, false, "%"},        // its uninstaller is gone
-      {"PakwizPrevC", true, "c", true, false, "%"},         // the current block
-      {"PakwizPrevD", false, "d", true, false, "%"},        // first entry is no uninstaller
-      {"", true, "", false, false, "%"},
-      {"PakwizPrevF", true, "", false, false, "%"}, // key without UninstallString
+    const char* stored_as; // the value, % standing for the path
   };
-  PackageMaker p;
-  p.record(REC_TEMPLATES, minimal_templates());
-  std::string fixture = test_exe_folder() + "pakwiz_record_args.exe";
-  std::vector<std::string> paths;
-  for (const Block& b : blocks) {
-    LanguageMaker l;
-    l.table(6, install_messages());
-    l.has_uninstall_key = b.key_name[0] != 0;
-    l.uninstall_key = b.key_name;
-    p.record(REC_LANGUAGE, l.bytes());
-    EntryMaker first;
-    first.strings[0] = "uninst.exe";
-    first.flags = b.uninstaller_first ? ENTRY_UNINSTALLER : 0;
-    p.record(REC_FILE_LIST, file_list({first}));
+  struct Package {
+    std::vector<Block> blocks;
+    int current;
+  } packages[] = {
+      {{
+           {"PakwizPrevA", true, "a b", true, true, "\"%\""}, // quoted, a folder with a space
+           {"PakwizPrevB", true, "b", false, false, "%"},     // its uninstaller is gone
+           {"PakwizPrevC", true, "c", true, false, "%"},      // the current block
+           {"PakwizPrevD", false, "d", true, false, "%"},     // first entry is no uninstaller
+           {"", true, "", false, false, "%"},
+           {"PakwizPrevF", true, "", false, false, "%"}, // key without UninstallString
+       },
+       2},
+      {{
+           {"PakwizPrevG", true, "g", true, true, "\"%\" /arg"}, // behind the quotes: dropped
+           {"PakwizPrevH", true, "h h", true, true, "%"},        // bare, with a space
+           {"PakwizPrevI", true, "i", true, false, "%"},         // the current block
+       },
+       2},
+  };
+  for (const Package& package : packages) {
+    TearDown();
+    SetUp();
+    PackageMaker p;
+    p.record(REC_TEMPLATES, minimal_templates());
+    std::string fixture = test_exe_folder() + "pakwiz_record_args.exe";
+    std::vector<std::string> paths;
+    for (const Block& b : package.blocks) {
+      LanguageMaker l;
+      l.table(6, install_messages());
+      l.has_uninstall_key = b.key_name[0] != 0;
+      l.uninstall_key = b.key_name;
+      p.record(REC_LANGUAGE, l.bytes());
+      EntryMaker first;
+      first.strings[0] = "uninst.exe";
+      first.flags = b.uninstaller_first ? ENTRY_UNINSTALLER : 0;
+      p.record(REC_FILE_LIST, file_list({first}));
 
-    std::string path = b.installed[0] ? dir.file(std::string(b.installed) + "\\uninst.exe") : "";
-    paths.push_back(path);
-    if (b.present) {
-      CreateDirectoryA(dir.file(b.installed).c_str(), NULL);
-      ASSERT_TRUE(CopyFileA(fixture.c_str(), path.c_str(), FALSE)) << fixture;
-    }
-    if (b.key_name[0]) {
-      std::string key = std::string(UNINSTALL) + b.key_name;
-      HKEY k;
-      RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
-      ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, key.c_str(), &k), ERROR_SUCCESS);
-      if (!path.empty()) {
-        std::string value = b.stored_as;
-        value.replace(value.find('%'), 1, path);
-        RegSetValueExA(k, "UninstallString", 0, REG_SZ, (const BYTE*)value.c_str(),
-                       (DWORD)value.size() + 1);
+      std::string path = b.installed[0] ? dir.file(std::string(b.installed) + "\\uninst.exe") : "";
+      paths.push_back(path);
+      if (b.present) {
+        CreateDirectoryA(dir.file(b.installed).c_str(), NULL);
+        ASSERT_TRUE(CopyFileA(fixture.c_str(), path.c_str(), FALSE)) << fixture;
       }
-      RegCloseKey(k);
+      if (b.key_name[0]) {
+        std::string key = std::string(UNINSTALL) + b.key_name;
+        HKEY k;
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, key.c_str(), &k), ERROR_SUCCESS);
+        if (!path.empty()) {
+          std::string value = b.stored_as;
+          value.replace(value.find('%'), 1, path);
+          RegSetValueExA(k, "UninstallString", 0, REG_SZ, (const BYTE*)value.c_str(),
+                         (DWORD)value.size() + 1);
+        }
+        RegCloseKey(k);
+      }
     }
-  }
-  std::string package = dir.write("setup.exe", p.finish());
-  strcpy(g_app.package_path, package.c_str());
-  g_app.stub_length = 64;
-  ASSERT_TRUE(load_package());
-  ASSERT_EQ(g_package.block_count, 8);
-  select_language_block(4);
-  // What an unquoted "<dir>\a b\uninst.exe /X" would start instead.
-  std::vector<std::string> decoys = {dir.file("a.exe"), dir.file("h.exe")};
-  for (const std::string& decoy : decoys)
-    ASSERT_TRUE(CopyFileA(fixture.c_str(), decoy.c_str(), FALSE));
+    std::string setup = dir.write("setup.exe", p.finish());
+    strcpy(g_app.package_path, setup.c_str());
+    g_app.stub_length = 64;
+    ASSERT_TRUE(load_package());
+    ASSERT_EQ(g_package.block_count, (int)package.blocks.size());
+    select_language_block(package.current);
+    // What an unquoted "<dir>\a b\uninst.exe /X" would start instead.
+    std::vector<std::string> decoys = {dir.file("a.exe"), dir.file("h.exe")};
+    for (const std::string& decoy : decoys)
+      ASSERT_TRUE(CopyFileA(fixture.c_str(), decoy.c_str(), FALSE));
 
-  remove_previous_installations();
-  for (const std::string& decoy : decoys) EXPECT_FALSE(file_exists(decoy + ".args")) << decoy;
-  for (size_t i = 0; i < paths.size(); i++) {
-    const Block& b = blocks[i];
-    SCOPED_TRACE(b.key_name);
-    if (paths[i].empty()) continue;
-    Bytes args = read_file_bytes(paths[i] + ".args");
-    EXPECT_EQ(std::string(args.begin(), args.end()), b.runs ? "\"" + paths[i] + "\" /X" : "");
-    EXPECT_EQ(file_exists(paths[i]), b.present && !b.runs); // deleted once it has run
-    if (b.key_name[0])
-      RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + b.key_name).c_str());
+    remove_previous_installations();
+    for (const std::string& decoy : decoys) EXPECT_FALSE(file_exists(decoy + ".args")) << decoy;
+    for (size_t i = 0; i < paths.size(); i++) {
+      const Block& b = package.blocks[i];
+      SCOPED_TRACE(b.key_name);
+      if (paths[i].empty()) continue;
+      Bytes args = read_file_bytes(paths[i] + ".args");
+      EXPECT_EQ(std::string(args.begin(), args.end()), b.runs ? "\"" + paths[i] + "\" /X" : "");
+      EXPECT_EQ(file_exists(paths[i]), b.present && !b.runs); // deleted once it has run
+      if (b.key_name[0])
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + b.key_name).c_str());
+    }
   }
 }
 
@@ -389,7 +405,9 @@ TEST_F(UninstallLogTest, ValuesTheInstallationCreatedAreLoggedAndRemovedAgain) {
   language.flags = LANG_STORE_FOLDER_REGISTRY | LANG_STORE_FOLDER_INI;
   language.registry_root = 1;
   language.registry_key = base + "\\Folder"; // the default value of a new key
-  language.ini_file = install_folder + "new.ini";
+  const std::string folder_ini = dir.file("folder.ini");
+  DeleteFileA(folder_ini.c_str());
+  language.ini_file = folder_ini;
   language.ini_section = "Setup";
   language.ini_key = "Dir";
   // The real uninstaller as the package's prefix block.
@@ -422,8 +440,9 @@ TEST_F(UninstallLogTest, ValuesTheInstallationCreatedAreLoggedAndRemovedAgain) {
   const std::string hkcu = "HKCU\\" + base, ini = install_folder + "new.ini";
   EXPECT_EQ(items, (std::vector<std::string>{
                        "regkey|" + hkcu + "\\Folder", "value|" + hkcu + "\\Folder|",
-                       "inifile|" + ini, "ini|" + ini + "|Setup|Dir", "ini|" + old_ini + "|S|b",
-                       "ini|" + ini + "|N|k", "value|" + hkcu + "|New", "value|" + hkcu + "|Fresh",
+                       "inifile|" + folder_ini, "ini|" + folder_ini + "|Setup|Dir",
+                       "ini|" + old_ini + "|S|b", "inifile|" + ini, "ini|" + ini + "|N|k",
+                       "value|" + hkcu + "|New", "value|" + hkcu + "|Fresh",
                        "regkey|" + hkcu + "\\Deep", "regkey|" + hkcu + "\\Deep\\Er",
                        "value|" + hkcu + "\\Deep\\Er|", "value|" + hkcu + "\\Deep\\Er|Again"}))
       << describe(log);
@@ -452,7 +471,8 @@ TEST_F(UninstallLogTest, ValuesTheInstallationCreatedAreLoggedAndRemovedAgain) {
   EXPECT_STREQ(text, "2");
   GetPrivateProfileStringA("S", "b", "<absent>", text, sizeof text, old_ini.c_str());
   EXPECT_STREQ(text, "<absent>");
-  EXPECT_EQ(GetFileAttributesA(ini.c_str()), INVALID_FILE_ATTRIBUTES);
+  for (const std::string& created : {ini, folder_ini})
+    EXPECT_EQ(GetFileAttributesA(created.c_str()), INVALID_FILE_ATTRIBUTES) << created;
   DeleteFileA(uninstaller_path.c_str());
   delete_tree();
 }
