@@ -507,23 +507,39 @@ BuildSummary build_setup(const BuildOptions& options) {
       candidates.push_back(s.content);
     }
   }
-  // The uninstaller entry's own data: the 8 bytes that the uninstall log's
-  // first record header overwrites.
-  std::vector<uint8_t> log_reserve(UNINSTALLER_RESERVED_BYTES, 0);
-  std::vector<uint8_t> log_reserve_stream;
-  int64_t log_reserve_content = NO_CONTENT;
-  uint32_t uninstaller_checksum = 0;
-  bool any_uninstaller = false;
-  for (const LanguageSpec& l : project.languages)
-    for (const FileSpec& f : l.files) any_uninstaller = any_uninstaller || f.uninstaller;
-  if (any_uninstaller) {
+  // Each uninstaller entry's own data: the uninstaller's data record (its
+  // texts in the block's language), then the 8 bytes that the uninstall
+  // log's first record header overwrites.
+  std::vector<std::vector<uint8_t>> uninstaller_data(project.languages.size());
+  std::vector<std::vector<uint8_t>> uninstaller_streams(project.languages.size());
+  std::vector<int64_t> uninstaller_content(project.languages.size(), NO_CONTENT);
+  std::vector<uint32_t> uninstaller_checksum(project.languages.size(), 0);
+  for (size_t b = 0; b < project.languages.size(); b++) {
+    const LanguageSpec& l = project.languages[b];
+    bool has_uninstaller = false;
+    for (const FileSpec& f : l.files) has_uninstaller = has_uninstaller || f.uninstaller;
+    if (!has_uninstaller) continue;
     if (!has_prefix) fail(project.path + ": an uninstaller entry needs the file prefix block");
-    log_reserve_stream = encode_stream(log_reserve.data(), log_reserve.size(), level);
-    log_reserve_content = (int64_t)contents.size();
-    contents.push_back(Content{&log_reserve_stream, {}});
+    ByteWriter body;
+    body.u16((uint16_t)l.uninstaller_texts.size());
+    for (const std::string& text : l.uninstaller_texts) {
+      body.u16((uint16_t)text.size());
+      body.append((const uint8_t*)text.data(), text.size());
+    }
+    ByteWriter record;
+    record.u16(UNINSTALLER_DATA_TAG);
+    record.u16(0);
+    record.u32((uint32_t)body.bytes.size());
+    record.append(body.bytes);
+    record.zeros(UNINSTALLER_RESERVED_BYTES);
+    std::vector<uint8_t>& data = uninstaller_data[b];
+    data = record.bytes;
+    uninstaller_streams[b] = encode_stream(data.data(), data.size(), level);
+    uninstaller_content[b] = (int64_t)contents.size();
+    contents.push_back(Content{&uninstaller_streams[b], {}});
     std::vector<uint8_t> whole = prefix;
-    whole.insert(whole.end(), log_reserve.begin(), log_reserve.end());
-    uninstaller_checksum = rotate_add(0, whole.data(), whole.size());
+    whole.insert(whole.end(), data.begin(), data.end());
+    uninstaller_checksum[b] = rotate_add(0, whole.data(), whole.size());
     if (whole.size() > MAX_U32) fail(project.uninstaller_program + " is too large");
   }
 
@@ -664,11 +680,12 @@ BuildSummary build_setup(const BuildOptions& options) {
     for (size_t i = 0; i < l.files.size(); i++) {
       const FileSpec& f = l.files[i];
       const Source* s = entry_source[b][i] >= 0 ? &sources[(size_t)entry_source[b][i]] : nullptr;
-      entries[b].push_back(entry_fields(f, s, (uint32_t)prefix.size(), UNINSTALLER_RESERVED_BYTES,
-                                        uninstaller_checksum));
+      entries[b].push_back(entry_fields(f, s, (uint32_t)prefix.size(),
+                                        (uint32_t)uninstaller_data[b].size(),
+                                        uninstaller_checksum[b]));
       int64_t content = NO_CONTENT;
       if (f.uninstaller) {
-        content = log_reserve_content;
+        content = uninstaller_content[b];
       } else if (entry_patch[b][i] >= 0) {
         FileEntryFields& e = entries[b].back();
         e.flags |= ENTRY_PATCH;
@@ -699,10 +716,28 @@ BuildSummary build_setup(const BuildOptions& options) {
   auto volume_name = [](uint32_t v) {
     return v == 0 ? std::string("the setup file") : "volume " + std::to_string(v);
   };
+  // The uninstallers' small data (one per block, their texts differ) come
+  // first, as a list of their own: every block's walk then starts in the
+  // setup file and can still share the contents stored for earlier blocks.
   auto lay_out = [&](const VolumePlan& plan) {
     for (;;) {
-      ArchiveLayout l = lay_out_archive(entry_content, packed, plan, entry_base);
+      std::vector<std::vector<int64_t>> walks(1);
+      std::vector<std::vector<EntryRef>> walk_bases(1);
+      for (int64_t u : uninstaller_content)
+        if (u != NO_CONTENT) walks[0].push_back(u);
+      walk_bases[0].resize(walks[0].size());
+      walks.insert(walks.end(), entry_content.begin(), entry_content.end());
+      for (std::vector<EntryRef> bases : entry_base) {
+        for (EntryRef& r : bases)
+          if (r.valid()) r.block++;
+        walk_bases.push_back(bases);
+      }
+      ArchiveLayout l = lay_out_archive(walks, packed, plan, walk_bases);
+      l.positions.erase(l.positions.begin());
       if (!l.conflict) return l;
+      if (l.conflict->block == 0)
+        fail(project.path + ": the uninstallers' data do not fit the setup file");
+      l.conflict->block--;
       const LayoutConflict& c = *l.conflict;
       std::string why = "the setup program reads language block " + std::to_string(c.block) +
                         "'s files forward and is at " + volume_name(c.reader_volume) +

@@ -200,6 +200,38 @@ std::string lower(std::string s) {
 
 } // namespace
 
+const char* const UNINSTALLER_TEXT_NAMES[UNINSTALLER_TEXTS] = {
+    "caption", "ask", "done", "restart", "failed", "no_log", "progress"};
+const bool UNINSTALLER_TEXT_FORMATTED[UNINSTALLER_TEXTS] = {false, true,  true, false,
+                                                            false, false, true};
+
+const std::vector<std::string>& uninstaller_texts(const std::string& code) {
+  static const std::vector<std::string> english = {
+      "Uninstall {product}",
+      "Do you want to remove %s and all of its files from this computer?",
+      "%s has been removed from this computer.",
+      "Some files are in use. They will be removed when Windows restarts.",
+      "Some files could not be removed.",
+      "This uninstaller carries no valid uninstall information, so it cannot remove anything. "
+      "Run the uninstaller that the installation placed in the program's folder.",
+      "Removing %s ...",
+  };
+  static const std::vector<std::string> german = {
+      "{product} deinstallieren",
+      "Möchten Sie %s mit allen zugehörigen Dateien von diesem Computer entfernen?",
+      "%s wurde von diesem Computer entfernt.",
+      "Einige Dateien werden gerade verwendet. Sie werden beim nächsten Start von Windows "
+      "entfernt.",
+      "Einige Dateien konnten nicht entfernt werden.",
+      "Dieses Deinstallationsprogramm enthält keine gültigen Deinstallationsdaten und "
+      "kann nichts entfernen. Starten Sie das Deinstallationsprogramm, das die Installation im "
+      "Ordner des Programms abgelegt hat.",
+      "%s wird entfernt ...",
+  };
+  const TextSet* set = find_text_set(code);
+  return set && std::string(set->code) == "de" ? german : english;
+}
+
 const TextSet* find_text_set(const std::string& code) {
   std::string c = lower(code);
   if (c == "english") c = "en";

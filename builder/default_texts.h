@@ -27,6 +27,16 @@ const TextSet* find_text_set(const std::string& code);
 // The codes accepted by find_text_set, for messages.
 std::vector<std::string> text_set_codes();
 
+// The uninstaller's texts for a set's code, in UTF-8 with "{product}", in the
+// order of the uninstaller's data record (common/package_format.h); English
+// for a code without its own. The project overrides them by name under
+// [languages.uninstaller_texts]; UNINSTALLER_TEXT_FORMATTED marks the ones the
+// uninstaller formats with the product name (%s).
+enum { UNINSTALLER_TEXTS = 7 };
+extern const char* const UNINSTALLER_TEXT_NAMES[UNINSTALLER_TEXTS];
+extern const bool UNINSTALLER_TEXT_FORMATTED[UNINSTALLER_TEXTS];
+const std::vector<std::string>& uninstaller_texts(const std::string& code);
+
 // Strings that the setup program formats with one argument: the conversion it
 // expects ('s' text or 'd' number), or 0 when the string is shown as it is.
 // Message strings of table 6 that the program formats only when they contain

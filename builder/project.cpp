@@ -671,8 +671,8 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
                                     const FileSpec* uninstaller) const {
   check_keys(t, "[[languages]]",
              {"language", "name", "folder", "folder_changeable", "folder_registry", "folder_ini",
-              "uninstall_key", "uninstaller", "information", "texts", "files", "ini", "registry",
-              "patches"});
+              "uninstall_key", "uninstaller", "uninstaller_texts", "information", "texts", "files",
+              "ini", "registry", "patches"});
   LanguageSpec lang;
   lang.pos = pos(t);
   if (lang.pos.line == 0) lang.pos.file = file_;
@@ -725,6 +725,34 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
     }
     if (lang.tables[k].size() > 65535)
       fail_at(lang.pos, "string table " + std::to_string(k) + " holds more than 65,535 strings");
+  }
+
+  // The uninstaller's texts: the built-in ones of the language, then the
+  // project's, by name.
+  std::vector<std::string> uninstaller_utf8 = uninstaller_texts(lang.code);
+  std::vector<SourcePos> uninstaller_where(UNINSTALLER_TEXTS, lang.pos);
+  if (const toml::node* v = t.get("uninstaller_texts")) {
+    const toml::table& u = as_table(*v, "uninstaller_texts");
+    check_keys(u, "uninstaller_texts",
+               std::vector<std::string>(UNINSTALLER_TEXT_NAMES,
+                                        UNINSTALLER_TEXT_NAMES + UNINSTALLER_TEXTS));
+    for (int i = 0; i < UNINSTALLER_TEXTS; i++)
+      if (const toml::node* x = u.get(UNINSTALLER_TEXT_NAMES[i])) {
+        uninstaller_utf8[(size_t)i] =
+            get_utf8(*x, std::string("uninstaller_texts.") + UNINSTALLER_TEXT_NAMES[i]);
+        uninstaller_where[(size_t)i] = pos(*x);
+      }
+  }
+  for (int i = 0; i < UNINSTALLER_TEXTS; i++) {
+    std::string what = uninstaller_where[(size_t)i].str() + ": uninstaller text '" +
+                       UNINSTALLER_TEXT_NAMES[i] + "'";
+    std::string text =
+        to_ansi(replace_all(uninstaller_utf8[(size_t)i], "{product}", product_), what);
+    std::string problem = check_conversion(text, UNINSTALLER_TEXT_FORMATTED[i] ? 's' : 0);
+    if (!problem.empty()) fail(what + ": " + problem);
+    if (text.size() > UNINSTALL_TEXT_MAX)
+      fail(what + " is longer than " + std::to_string(UNINSTALL_TEXT_MAX) + " characters");
+    lang.uninstaller_texts.push_back(text);
   }
 
   lang.name = set->name;

@@ -90,6 +90,8 @@ struct LanguageSpec {
   // String tables 0..10 in ANSI; absent tables are not written.
   std::array<std::vector<std::string>, STRING_TABLES> tables;
   std::array<bool, STRING_TABLES> table_present{};
+  // The uninstaller's texts in ANSI (default_texts.h: UNINSTALLER_TEXT_NAMES).
+  std::vector<std::string> uninstaller_texts;
   std::vector<FileSpec> files; // the uninstaller entry (if any) first
   std::vector<IniSpec> ini;
   std::vector<RegistrySpec> registry;

@@ -135,12 +135,21 @@ enum {
 //   LOG_TAG_FILES      u32 count, count x (folder, name, u8 LOGGED_* flags); first, always
 //   LOG_TAG_SHORTCUTS  u32 count, count x (folder, name)                   optional
 //   LOG_TAG_KEY        u32 LOG_KEY_ROOT, key path                           optional
+//   LOG_TAG_VALUES     u32 count, count x value entry                       optional
 //   LOG_TAG_END        no body
+// A value entry is a u8 LOGGED_VALUE_* kind and then, by kind:
+//   LOGGED_VALUE_REGISTRY   u32 root (HKEY handle value), key path, value name ("" = default)
+//   LOGGED_VALUE_KEY        u32 root, key path            (a key the installation created)
+//   LOGGED_VALUE_INI        INI file, section, key
+//   LOGGED_VALUE_INI_FILE   INI file                      (a file the installation created)
+// The value record lists only what did not exist before the installation
+// wrote it; created keys come parent first.
 // A log string is a u16 character count and that many 8-bit characters.
 enum : uint16_t {
   LOG_TAG_FILES = 0x1235,
   LOG_TAG_SHORTCUTS = 0x1236,
   LOG_TAG_KEY = 0x1238,
+  LOG_TAG_VALUES = 0x1239,
   LOG_TAG_END = 0x7F7F,
 };
 enum : uint8_t {
@@ -148,6 +157,33 @@ enum : uint8_t {
   LOGGED_FONT = 0x02,          // a font added with AddFontResourceA
   LOGGED_SELF_REGISTER = 0x04, // DllRegisterServer was called
 };
+enum : uint8_t {
+  LOGGED_VALUE_REGISTRY = 1,
+  LOGGED_VALUE_KEY = 2,
+  LOGGED_VALUE_INI = 3,
+  LOGGED_VALUE_INI_FILE = 4,
+};
+// The roots a value entry may name: HKEY_CLASSES_ROOT to HKEY_USERS.
+static const uint32_t LOG_FIRST_ROOT = 0x80000000u, LOG_LAST_ROOT = 0x80000003u;
+// The uninstaller's data: the builder puts it at the start of the uninstaller
+// entry's own data, before the reserved bytes, so that it lies between the
+// program's image and the log. A record with the tag below (flags 0) whose
+// body is a u16 count and that many log strings: the uninstaller's texts in
+// the language block's language, numbered as UninstallerText. A text missing
+// from the end of the list takes the uninstaller's built-in one.
+enum : uint16_t { UNINSTALLER_DATA_TAG = 0x1240 };
+enum UninstallerText {
+  UNINSTALL_TEXT_CAPTION,  // the title of its windows
+  UNINSTALL_TEXT_ASK,      // the question; %s: the product
+  UNINSTALL_TEXT_DONE,     // the report; %s: the product
+  UNINSTALL_TEXT_RESTART,  // files in use go at the next start of Windows
+  UNINSTALL_TEXT_FAILED,   // something could not be removed
+  UNINSTALL_TEXT_NO_LOG,   // no valid uninstall log
+  UNINSTALL_TEXT_PROGRESS, // the progress window's line; %s: the product
+  UNINSTALL_TEXT_COUNT
+};
+// The longest text the uninstaller takes from its data.
+enum { UNINSTALL_TEXT_MAX = 1023 };
 // The root key of the key log record: HKEY_LOCAL_MACHINE as its handle value.
 static const uint32_t LOG_KEY_ROOT = 0x80000002u;
 // The key path of a key log record: this prefix and the uninstall key name.

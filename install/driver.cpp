@@ -150,6 +150,7 @@ void finish_installation() {
     apply_ini_list();
     apply_registry_list();
     apply_patch_list();
+    close_uninstall_log(); // the value record and the end record
     append_backslash(g_app.install_folder, PATH_SIZE);
   }
   if (observer && observer->finished) observer->finished(observer->context);

@@ -98,17 +98,20 @@ void self_register(const char* path);
 // Earlier installations (setup flag 0x10, called by prepare_installation):
 // for every other language block whose first file entry is an uninstaller
 // entry and that has an uninstall key name, the uninstaller named by the
-// key's "UninstallString" is run with "/X" and waited for, and its file is
-// then deleted (retried for up to 3 s). Silent; the installation goes on.
+// key's "UninstallString" (quoted or bare) is run quoted with "/X" and waited
+// for, and its file is then deleted (retried for up to 3 s). Silent; the installation goes on.
 void remove_previous_installations();
 
 // Appends the uninstall log (install/uninstall_log.h) to the placed
 // uninstaller file, whose last 8 bytes the first record header takes over;
 // makes the Start-menu shortcuts as it logs them; registers the uninstall key
 // (HKLM ...\Uninstall\<key name>: "DisplayName", "UninstallString" = the
-// bare path) when the block has a key name. A file that cannot be opened gets
-// no log; its shortcuts and key are still made.
+// quoted path) when the block has a key name. A file that cannot be opened
+// gets no log; its shortcuts and key are still made. The log stays open for
+// the value record of the lists until close_uninstall_log, which writes the
+// end record.
 void write_uninstall_log(const char* uninstaller_path);
+void close_uninstall_log();
 
 // Shortcuts (install/shortcuts.h): the Start-menu shortcuts of the current
 // block without a log (a block without an uninstaller), and one desktop
@@ -118,7 +121,7 @@ void create_desktop_shortcut(const char* target, const char* name, const char* a
 
 // Records the install folder (without its trailing backslash) where the
 // language record asks: its registry value (language flags bit 2) and its
-// INI entry (bit 3). Not part of the uninstall log.
+// INI entry (bit 3). Logged in the value record like the lists' values.
 void register_install_folder();
 
 // The INI, registry and file patch lists of the current block

@@ -1,7 +1,9 @@
 // The INI, registry and file patch lists of a language block: small changes
 // made after every file is in place, in this order, each entry in its stored
 // order (apply_ini_list, apply_registry_list, apply_patch_list in
-// install/install.h). None of them is recorded in the uninstall log.
+// install/install.h). The registry values, keys, INI entries and INI files
+// they create go into the value record of the uninstall log (the helpers
+// below); file patches are not logged.
 //
 // Every list is a u16 entry count followed by the entries back to back,
 // little-endian, no padding; texts are NUL-terminated.
@@ -95,4 +97,14 @@ void patch_file(const char* path, const PatchEntry& entry);
 // HKEY_LOCAL_MACHINE, 3 HKEY_USERS, 16 and above HKEY_CURRENT_USER. Indexes
 // 4 to 15 name no root: null, and the entry or registration is not made.
 HKEY list_root_key(uint32_t index);
+
+// Writes a string value (`size` bytes with the NUL) under root\key_path,
+// creating the key. While the uninstall log is open, the keys and the value
+// that did not exist before go into its value record.
+void set_logged_registry_string(HKEY root, const char* key_path, const char* name,
+                                const char* value, uint32_t size);
+// Writes an INI entry and flushes the file; while the uninstall log is open,
+// a file or entry that did not exist before goes into its value record.
+void write_logged_ini_string(const char* file, const char* section, const char* key,
+                             const char* value);
 #endif

@@ -74,8 +74,7 @@ void apply_ini_list() {
     uint32_t n;
     char* value = list_value_text(entry.value, &n);
     if (!value) continue;
-    WritePrivateProfileStringA(entry.section, entry.key, value, path);
-    WritePrivateProfileStringA(NULL, NULL, NULL, path); // written out at once
+    write_logged_ini_string(path, entry.section, entry.key, value);
     heap_free(value);
   }
 }
@@ -94,11 +93,7 @@ void apply_registry_list() {
     uint32_t n;
     char* value = list_value_text(entry.value, &n);
     if (!value) continue;
-    HKEY key;
-    if (RegCreateKeyA(root, entry.key, &key) == ERROR_SUCCESS) {
-      RegSetValueExA(key, entry.name, 0, REG_SZ, (const BYTE*)value, n + 1);
-      RegCloseKey(key);
-    }
+    set_logged_registry_string(root, entry.key, entry.name, value, n + 1);
     heap_free(value);
   }
 }

@@ -73,8 +73,12 @@ void write_file_log_entry(FileHandle f, const char* path, uint8_t flags) {
 
 bool entry_is_logged(const FileEntry& entry) {
   uint16_t status = entry.status();
-  return (status == STATUS_REPLACED || status == STATUS_CREATED) &&
-         entry.removal_mode() == REMOVAL_REMOVE;
+  if (entry.removal_mode() != REMOVAL_REMOVE || (entry.flags & ENTRY_UNINSTALLER)) return false;
+  // A shared file whose usage count this installation raised is logged
+  // whatever became of the file itself (kept as identical or newer, or
+  // replaced at restart): its uninstallation must give the count back.
+  if (file_log_flags(entry) & LOGGED_SHARED) return status != STATUS_FAILED;
+  return status == STATUS_REPLACED || status == STATUS_CREATED;
 }
 
 uint8_t file_log_flags(const FileEntry& entry) {

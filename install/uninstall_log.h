@@ -6,6 +6,7 @@
 //   file log record      LOG_TAG_FILES: u32 count, count x (folder, name, u8 LOGGED_* flags)
 //   shortcut log record  LOG_TAG_SHORTCUTS: u32 count, count x (folder, name)   (optional)
 //   key log record       LOG_TAG_KEY: u32 LOG_KEY_ROOT, key path               (optional)
+//   value log record     LOG_TAG_VALUES: u32 count, count x value entry
 //   end record           LOG_TAG_END, length 0
 //
 // Every record has the package's record header: u16 tag, u16 flags (0), u32
@@ -35,7 +36,8 @@ void write_log_string(FileHandle f, const char* text);
 void write_file_log_entry(FileHandle f, const char* path, uint8_t flags);
 
 // Whether a file entry that the installation has processed belongs in the
-// file log (it was put in place and is removed at uninstall), and its flags.
+// file log (it was put in place, or its shared usage count was raised, and
+// it is removed at uninstall), and its flags.
 bool entry_is_logged(const FileEntry& entry);
 uint8_t file_log_flags(const FileEntry& entry);
 

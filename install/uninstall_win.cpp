@@ -30,8 +30,22 @@ void register_uninstall_key(const char* key_path, const char* key_name,
   HKEY key;
   if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
   set_string_value(key, "DisplayName", key_name);
-  set_string_value(key, "UninstallString", uninstaller_path); // the bare path
+  // Quoted, as command lines hold a program path with spaces.
+  char quoted[PATH_SIZE + 2];
+  if (text_copy(quoted, sizeof quoted, "\"") &&
+      text_append(quoted, sizeof quoted, uninstaller_path) &&
+      text_append(quoted, sizeof quoted, "\""))
+    set_string_value(key, "UninstallString", quoted);
   RegCloseKey(key);
+}
+
+// The program path of an "UninstallString": the text between the quotes of
+// a quoted one (anything behind the closing quote is dropped), else all of it.
+void unquote_program(char* command) {
+  if (command[0] != '"') return;
+  size_t n = 0;
+  for (const char* p = command + 1; *p && *p != '"'; p++) command[n++] = *p;
+  command[n] = 0;
 }
 
 // The file log record. Its header takes the place of the 8 bytes reserved at
@@ -62,7 +76,133 @@ void write_file_log_record(FileHandle f, uint32_t e0) {
   finish_counted_record(f, e0 - RECORD_HEADER_SIZE, LOG_TAG_FILES, count);
 }
 
+// The log between write_uninstall_log and close_uninstall_log: the value
+// record is begun and the list helpers append their entries to it.
+struct OpenLog {
+  FileHandle f;
+  uint32_t values_start;
+  uint32_t value_count;
+};
+OpenLog g_log = {INVALID_FILE, FILE_BAD_POSITION, 0};
+
+const uint32_t MAX_LOGGED_TEXT = PATH_SIZE - 1;
+
+// A text the log's reader accepts: at most 259 characters, none below a
+// space; `path`: backslash-separated parts, none empty.
+bool loggable(const char* text, bool may_be_empty, bool path) {
+  size_t n = text_length(text);
+  if (n > MAX_LOGGED_TEXT || (n == 0 && !may_be_empty)) return false;
+  for (size_t i = 0; i < n; i++) {
+    if ((unsigned char)text[i] < 0x20) return false;
+    if (path && text[i] == '\\' && (i == 0 || i + 1 == n || text[i + 1] == '\\')) return false;
+  }
+  return true;
+}
+
+// An INI file that may be logged as created: "X:\" and plain names, so that
+// the uninstaller's reader takes it for a file it may delete.
+bool loggable_file_path(const char* path) {
+  if (!loggable(path, false, true) || !IsCharAlphaA(path[0]) || path[1] != ':' || path[2] != '\\')
+    return false;
+  const char* part = path + 3;
+  for (const char* p = part;; p++) {
+    if (*p == '\\' || !*p) {
+      size_t n = (size_t)(p - part);
+      if (n == 0 || (n == 1 && part[0] == '.') || (n == 2 && part[0] == '.' && part[1] == '.'))
+        return false;
+      if (!*p) return true;
+      part = p + 1;
+    } else if (*p == '/' || *p == ':' || *p == '*' || *p == '?' || *p == '"' || *p == '<' ||
+               *p == '>' || *p == '|') {
+      return false;
+    }
+  }
+}
+
+// One value entry: the kind, the root for the registry kinds, then the texts.
+void log_value(uint8_t kind, HKEY root, const char* a, const char* b, const char* c) {
+  FileHandle f = g_log.f;
+  if (f == INVALID_FILE) return;
+  file_write_exact(f, &kind, 1);
+  if (root) {
+    uint8_t r[4];
+    write_u32(r, (uint32_t)(uintptr_t)root);
+    file_write_exact(f, r, 4);
+  }
+  const char* texts[3] = {a, b, c};
+  for (const char* t : texts)
+    if (t) write_log_string(f, t);
+  g_log.value_count++;
+}
+
 } // namespace
+
+void set_logged_registry_string(HKEY root, const char* key_path, const char* name,
+                                const char* value, uint32_t size) {
+  bool log = g_log.f != INVALID_FILE && loggable(key_path, false, true) &&
+             loggable(name ? name : "", true, false);
+  // The first part of the key path that does not exist yet (n: none) and
+  // whether the value existed.
+  char prefix[PATH_SIZE];
+  size_t first_new = PATH_SIZE;
+  bool value_existed = true;
+  HKEY key;
+  if (log) {
+    text_copy(prefix, sizeof prefix, key_path);
+    for (size_t i = 0;; i++) {
+      char c = prefix[i];
+      if (c != '\\' && c) continue;
+      prefix[i] = 0;
+      bool exists = RegOpenKeyExA(root, prefix, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
+      if (exists) {
+        value_existed =
+            c == 0 && RegQueryValueExA(key, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+        RegCloseKey(key);
+      }
+      prefix[i] = c;
+      if (!exists) {
+        first_new = i;
+        value_existed = false;
+        break;
+      }
+      if (!c) break;
+    }
+  }
+  if (RegCreateKeyA(root, key_path, &key) != ERROR_SUCCESS) return;
+  bool written = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)value, size) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  if (!log) return;
+  // The created keys, parent first.
+  for (size_t i = 0; first_new != PATH_SIZE; i++) {
+    char c = prefix[i];
+    if (c && c != '\\') continue;
+    if (i >= first_new) {
+      prefix[i] = 0;
+      log_value(LOGGED_VALUE_KEY, root, prefix, nullptr, nullptr);
+      prefix[i] = c;
+    }
+    if (!c) break;
+  }
+  if (written && !value_existed)
+    log_value(LOGGED_VALUE_REGISTRY, root, key_path, name ? name : "", nullptr);
+}
+
+void write_logged_ini_string(const char* file, const char* section, const char* key,
+                             const char* value) {
+  bool log = g_log.f != INVALID_FILE && loggable(file, false, false) &&
+             loggable(section, false, false) && loggable(key, false, false);
+  bool file_existed =
+      !loggable_file_path(file) || GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES;
+  char probe[4];
+  bool entry_existed =
+      GetPrivateProfileStringA(section, key, "\x01", probe, sizeof probe, file) != 1 ||
+      probe[0] != 1;
+  if (!WritePrivateProfileStringA(section, key, value, file)) return;
+  WritePrivateProfileStringA(NULL, NULL, NULL, file); // written out at once
+  if (!log) return;
+  if (!file_existed) log_value(LOGGED_VALUE_INI_FILE, nullptr, file, nullptr, nullptr);
+  if (!entry_existed) log_value(LOGGED_VALUE_INI, nullptr, file, section, key);
+}
 
 void write_uninstall_log(const char* uninstaller_path) {
   FileHandle f = file_open(uninstaller_path, FILE_READ_WRITE);
@@ -85,9 +225,19 @@ void write_uninstall_log(const char* uninstaller_path) {
     if (f != INVALID_FILE) write_key_log_record(f, key_path);
   }
   if (f != INVALID_FILE) {
-    write_end_record(f);
-    file_close(f);
+    g_log.f = f;
+    g_log.value_count = 0;
+    g_log.values_start = begin_counted_record(f, LOG_TAG_VALUES);
   }
+}
+
+void close_uninstall_log() {
+  FileHandle f = g_log.f;
+  if (f == INVALID_FILE) return;
+  finish_counted_record(f, g_log.values_start, LOG_TAG_VALUES, g_log.value_count);
+  write_end_record(f);
+  file_close(f);
+  g_log.f = INVALID_FILE;
 }
 
 void register_install_folder() {
@@ -96,17 +246,13 @@ void register_install_folder() {
   const char* folder = g_app.install_folder;
   if ((language->flags & LANG_STORE_FOLDER_REGISTRY) && language->registry_key) {
     HKEY root = list_root_key(language->registry_root);
-    HKEY key;
-    if (root && RegCreateKeyA(root, language->registry_key, &key) == ERROR_SUCCESS) {
-      set_string_value(key, language->registry_value, folder); // null: the default value
-      RegCloseKey(key);
-    }
+    if (root) // a null value name: the default value
+      set_logged_registry_string(root, language->registry_key, language->registry_value, folder,
+                                 (uint32_t)text_length(folder) + 1);
   }
   if ((language->flags & LANG_STORE_FOLDER_INI) && language->ini_file && language->ini_section &&
       language->ini_key) {
-    WritePrivateProfileStringA(language->ini_section, language->ini_key, folder,
-                               language->ini_file);
-    WritePrivateProfileStringA(NULL, NULL, NULL, language->ini_file);
+    write_logged_ini_string(language->ini_file, language->ini_section, language->ini_key, folder);
   }
 }
 
@@ -128,6 +274,7 @@ void remove_previous_installations() {
     LONG read = RegQueryValueExA(key, "UninstallString", NULL, NULL, (BYTE*)path, &size);
     RegCloseKey(key);
     if (read != ERROR_SUCCESS) continue;
+    unquote_program(path);
     FileHandle f = file_open(path, FILE_READ);
     if (f == INVALID_FILE) continue;
     file_close(f);

@@ -3,8 +3,10 @@
 # program, starts it under Wine on a fresh Xvfb display in a fresh Wine prefix
 # (build/win64/demo/wineprefix), walks its wizard like a user (Next on every
 # page, Yes to questions, Enter on the last page), then prints the pages it
-# saw, the files it installed, the registry values it wrote, and where the
-# screenshots are.
+# saw, the files it installed, the registry values it wrote; then removes the
+# installation again as Add/Remove Programs would (the uninstaller named by
+# its UninstallString, confirmed) and prints what is left of it (nothing),
+# and where the screenshots are.
 #
 # Uses the trees that `make demo` builds: build/native (the pakwiz builder)
 # and build/win64 (the setup program and the e2e driver).
@@ -113,6 +115,34 @@ echo "Registry values written:"
 comm -13 "$out/registry-before.txt" "$out/registry-after.txt" |
   grep -v -i -E 'Wine|Control\\\\Class\\\\|\\Explorer\\|MountMgr|\\Volatile|Session Manager\\Environment' |
   sed 's/^/  /' || echo "  (none)"
+cat >"$out/uninstall.steps" <<'STEPS'
+# Remove the installation as Add/Remove Programs does, and confirm.
+start-registered "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Hello" UninstallString
+answer-message yes
+answer-message ok
+expect-exit 0
+wait-gone "C:\Program Files\Hello"
+STEPS
+echo
+echo "demo: uninstalling"
+"$WINE" "$driver" --setup "$(winpath "$out/hello-setup.exe")" --work "$(winpath "$out")" \
+  --shots "$(winpath "$shots")" "$(winpath "$out/uninstall.steps")" </dev/null |
+  tee "$out/uninstall.log" || status=$?
+for bmp in "$shots"/*.bmp; do
+  [ -e "$bmp" ] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+registry_values | sort >"$out/registry-uninstalled.txt"
+find "$prefix/drive_c" -type f | sort >"$out/files-uninstalled.txt"
+echo
+echo "Left after uninstalling (files and registry values that were not there before):"
+{
+  comm -13 "$out/files-before.txt" "$out/files-uninstalled.txt" |
+    grep -v -i -E '/drive_c/windows/|/temp/|\.reg$' | sed "s|^$prefix/drive_c/|  file |"
+  comm -13 "$out/registry-before.txt" "$out/registry-uninstalled.txt" |
+    grep -v -i -E 'Wine|Control\\\\Class\\\\|\\Explorer\\|MountMgr|\\Volatile|Session Manager\\Environment|SharedDLLs' |
+    sed 's/^/  /'
+} | grep . || echo "  (nothing)"
 echo
 echo "Screenshots ($shots):"
 ls "$shots" | sed 's/^/  /'

@@ -120,6 +120,55 @@ bool check_entries(Reader r, uint32_t count, bool files) {
   return r.ok && r.at == r.end;
 }
 
+// Texts of value entries: at most 259 characters, none below a space.
+bool is_value_text(LogText t, bool may_be_empty) {
+  if (t.length > MAX_LOG_TEXT || (t.length == 0 && !may_be_empty)) return false;
+  for (uint16_t i = 0; i < t.length; i++)
+    if ((unsigned char)t.text[i] < 0x20) return false;
+  return true;
+}
+
+bool is_key_path(LogText t) {
+  if (!is_value_text(t, false)) return false;
+  for (uint16_t i = 0; i < t.length; i++)
+    if (t.text[i] == '\\' && (i == 0 || i + 1 == t.length || t.text[i + 1] == '\\')) return false;
+  return true;
+}
+
+// One value entry; false when it is not of a known kind and shape.
+bool read_value(Reader* r, LogValueEntry* v) {
+  *v = LogValueEntry();
+  v->kind = r->u8();
+  switch (v->kind) {
+  case LOGGED_VALUE_REGISTRY:
+  case LOGGED_VALUE_KEY:
+    v->root = r->u32();
+    v->a = r->text();
+    if (v->kind == LOGGED_VALUE_REGISTRY) v->b = r->text();
+    return r->ok && v->root >= LOG_FIRST_ROOT && v->root <= LOG_LAST_ROOT && is_key_path(v->a) &&
+           is_value_text(v->b, true);
+  case LOGGED_VALUE_INI:
+    v->a = r->text();
+    v->b = r->text();
+    v->c = r->text();
+    return r->ok && is_value_text(v->a, false) && is_value_text(v->b, false) &&
+           is_value_text(v->c, false);
+  case LOGGED_VALUE_INI_FILE:
+    v->a = r->text();
+    return r->ok && v->a.length > 3 && v->a.length <= MAX_LOG_TEXT && is_absolute_folder(v->a);
+  default:
+    return false;
+  }
+}
+
+bool check_values(Reader r, uint32_t count) {
+  if (count > r.left() / 3) return false; // an INI file entry needs at least 3 bytes
+  LogValueEntry v;
+  for (uint32_t i = 0; i < count; i++)
+    if (!read_value(&r, &v)) return false;
+  return r.ok && r.at == r.end;
+}
+
 bool copy_text(char* out, size_t cap, size_t* used, const char* s, size_t n) {
   if (*used + n >= cap) return false;
   for (size_t i = 0; i < n; i++) out[*used + i] = s[i];
@@ -133,7 +182,7 @@ bool copy_text(char* out, size_t cap, size_t* used, const char* s, size_t n) {
 bool check_uninstall_log(const uint8_t* data, uint32_t size, CheckedLog* log) {
   *log = CheckedLog();
   Reader r = {data, data + size, true};
-  bool seen_shortcuts = false, seen_key = false;
+  bool seen_shortcuts = false, seen_key = false, seen_values = false;
   for (int index = 0;; index++) {
     uint16_t tag = r.u16();
     uint16_t flags = r.u16();
@@ -164,11 +213,35 @@ bool check_uninstall_log(const uint8_t* data, uint32_t size, CheckedLog* log) {
       log->key_root = body.u32();
       log->key = body.text();
       if (!body.ok || body.at != body.end || log->key.length > MAX_LOG_TEXT) break;
+    } else if (tag == LOG_TAG_VALUES && !seen_values) {
+      seen_values = true;
+      log->value_count = body.u32();
+      log->values = body.at;
+      log->value_bytes = body.left();
+      if (!body.ok || !check_values(body, log->value_count)) break;
     } else {
       break; // an unknown record, a second file log record or a repeated one
     }
   }
   *log = CheckedLog();
+  return false;
+}
+
+bool read_uninstaller_texts(const uint8_t* body, uint32_t length, LogText* texts) {
+  for (int i = 0; i < UNINSTALL_TEXT_COUNT; i++) texts[i] = LogText{nullptr, 0};
+  Reader r = {body, body + length, true};
+  uint16_t count = r.u16();
+  for (uint16_t i = 0; i < count && r.ok; i++) {
+    LogText t = r.text();
+    if (!r.ok || t.length > UNINSTALL_TEXT_MAX) break;
+    bool has_nul = false;
+    for (uint16_t k = 0; k < t.length; k++) has_nul = has_nul || t.text[k] == 0;
+    if (has_nul) break;
+    if (i < UNINSTALL_TEXT_COUNT) texts[i] = t;
+    if (i + 1 == count && r.at == r.end) return true;
+  }
+  if (count == 0 && r.ok && r.at == r.end) return true;
+  for (int i = 0; i < UNINSTALL_TEXT_COUNT; i++) texts[i] = LogText{nullptr, 0};
   return false;
 }
 
@@ -178,6 +251,19 @@ LogCursor file_entries(const CheckedLog& log) {
 
 LogCursor shortcut_entries(const CheckedLog& log) {
   return LogCursor{log.shortcuts, log.shortcuts + log.shortcut_bytes, log.shortcut_count};
+}
+
+LogCursor value_entries(const CheckedLog& log) {
+  return LogCursor{log.values, log.values + log.value_bytes, log.value_count};
+}
+
+bool next_value(LogCursor* c, LogValueEntry* v) {
+  if (c->left == 0) return false;
+  Reader r = {c->at, c->end, true};
+  if (!read_value(&r, v)) return false;
+  c->at = r.at;
+  c->left--;
+  return true;
 }
 
 bool next_file(LogCursor* c, LogFileEntry* f) {

@@ -2,8 +2,8 @@
 // Portable code: it is tested natively and under Wine.
 //
 // The setup program appends the log to the installed uninstaller file: the
-// records LOG_TAG_FILES (first, always), LOG_TAG_SHORTCUTS and LOG_TAG_KEY
-// (optional) and LOG_TAG_END, each with the package's record header, as
+// records LOG_TAG_FILES (first, always), LOG_TAG_SHORTCUTS, LOG_TAG_KEY and
+// LOG_TAG_VALUES (optional) and LOG_TAG_END, each with the package's record header, as
 // common/package_format.h describes them.
 //
 // A folder is "." (the install folder), ".\sub\dir" (below it) or an
@@ -14,8 +14,12 @@
 // header and count against the bytes that are there, each body consumed
 // exactly, each record at most once, and each folder and name against the
 // shapes above (names without separators or wildcards, no "." or ".."
-// components). A log that fails any check is refused as a whole, so that a
-// damaged log cannot name anything that the installation did not write.
+// components). In value entries a key path is backslash-separated non-empty
+// parts, sections, keys and value names hold no character below a space, the
+// root is one of LOG_FIRST_ROOT..LOG_LAST_ROOT, and an INI file logged as
+// created is an absolute "X:\..." path like a file's. A log that fails any
+// check is refused as a whole, so that a damaged log cannot name anything
+// that the installation did not write.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -36,6 +40,12 @@ struct LogLinkEntry {
   LogText folder, name; // name ends with ".lnk"
 };
 
+struct LogValueEntry {
+  uint8_t kind;    // LOGGED_VALUE_*
+  uint32_t root;   // registry kinds
+  LogText a, b, c; // key path, value name / file, section, key (by kind)
+};
+
 // A checked log. The entries stay in the caller's buffer and are walked with
 // a LogCursor; the buffer must outlive the log.
 struct CheckedLog {
@@ -46,6 +56,8 @@ struct CheckedLog {
   bool has_key;
   uint32_t key_root;
   LogText key;
+  const uint8_t* values; // null without a value log record
+  uint32_t value_bytes, value_count;
   uint32_t size; // bytes from the first header to the end record's end
 };
 
@@ -63,8 +75,17 @@ struct LogCursor {
 };
 LogCursor file_entries(const CheckedLog& log);
 LogCursor shortcut_entries(const CheckedLog& log);
+LogCursor value_entries(const CheckedLog& log);
 bool next_file(LogCursor* cursor, LogFileEntry* file);
 bool next_shortcut(LogCursor* cursor, LogLinkEntry* shortcut);
+bool next_value(LogCursor* cursor, LogValueEntry* value);
+
+// The texts of the uninstaller's data record body (common/package_format.h)
+// into texts[UNINSTALL_TEXT_COUNT]; a text the body does not hold gets a null
+// `text`. False, with every text null, when the body is out of shape: a
+// string beyond the body, bytes behind the last one, a text longer than
+// UNINSTALL_TEXT_MAX or holding a NUL.
+bool read_uninstaller_texts(const uint8_t* body, uint32_t length, LogText* texts);
 
 // "." or ".\...": a folder below the install folder.
 bool is_relative_folder(LogText folder);

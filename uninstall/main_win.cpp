@@ -4,6 +4,7 @@
 
 #include "common/file.h"
 #include "common/heap.h"
+#include "common/state.h"
 #include "common/text.h"
 #include "uninstall/pe_image.h"
 #include "uninstall/uninstall.h"
@@ -15,7 +16,7 @@ namespace {
 const uint32_t MAX_FILE_SIZE = 64u << 20;
 
 struct Options {
-  bool silent;         // /S
+  bool silent;         // /Q (or /S)
   bool by_setup;       // /X
   bool finish_removal; // /R path
   char original[MAX_PATH];
@@ -49,7 +50,7 @@ bool is_switch(const char* word, char letter) {
 void parse_options(const char* line, Options* o) {
   char word[MAX_PATH];
   while (next_word(line, word, sizeof word)) {
-    if (is_switch(word, 's'))
+    if (is_switch(word, 'q') || is_switch(word, 's'))
       o->silent = true;
     else if (is_switch(word, 'x'))
       o->by_setup = true;
@@ -106,10 +107,63 @@ int show(const char* message, UINT flags) {
   return MessageBoxA(NULL, message, text(TEXT_CAPTION), flags | MB_SETFOREGROUND);
 }
 
+// The progress window of an interactive run: the progress text and a count
+// of the files done, in a small captioned window.
+HWND g_progress_frame, g_progress_label;
+char g_progress_text[UNINSTALL_TEXT_MAX + MAX_PATH + 1];
+
+void show_progress(uint32_t done, uint32_t total) {
+  char line[sizeof g_progress_text + 32], number[16];
+  text_copy(line, sizeof line, g_progress_text);
+  format_text(number, sizeof number, "\n\n%u", number_arg((long)done));
+  text_append(line, sizeof line, number);
+  format_text(number, sizeof number, " / %u", number_arg((long)total));
+  text_append(line, sizeof line, number);
+  SetWindowTextA(g_progress_label, line);
+  MSG message;
+  while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+void open_progress(const char* product) {
+  format_text(g_progress_text, sizeof g_progress_text, text(TEXT_PROGRESS), text_arg(product));
+  const int width = 420, height = 130;
+  int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+      y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  HINSTANCE instance = GetModuleHandleA(NULL);
+  // A window class of its own, so that nothing takes it for a message box.
+  WNDCLASSA window_class = {};
+  window_class.lpfnWndProc = DefWindowProcA;
+  window_class.hInstance = instance;
+  window_class.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_WAIT);
+  window_class.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = "PakwizUninstallProgress";
+  RegisterClassA(&window_class);
+  g_progress_frame = CreateWindowExA(0, window_class.lpszClassName, text(TEXT_CAPTION),
+                                     WS_POPUP | WS_CAPTION | WS_VISIBLE, x, y, width, height, NULL,
+                                     NULL, instance, NULL);
+  if (!g_progress_frame) return;
+  RECT client;
+  GetClientRect(g_progress_frame, &client);
+  g_progress_label = CreateWindowExA(0, "STATIC", g_progress_text,
+                                     WS_CHILD | WS_VISIBLE | SS_CENTER, 10, 12, client.right - 20,
+                                     client.bottom - 20, g_progress_frame, NULL, instance, NULL);
+  SendMessageA(g_progress_label, WM_SETFONT, (WPARAM)GetStockObject(DEFAULT_GUI_FONT), 0);
+  g_removal_progress = show_progress;
+  show_progress(0, 0);
+}
+
+void close_progress() {
+  g_removal_progress = nullptr;
+  if (g_progress_frame) DestroyWindow(g_progress_frame);
+  g_progress_frame = g_progress_label = NULL;
+}
+
 void report(const char* product, const RemovalReport& r) {
-  // wsprintfA writes at most 1,024 characters; the product name has 259.
   char message[2048];
-  wsprintfA(message, text(TEXT_DONE), product);
+  format_text(message, sizeof message, text(TEXT_DONE), text_arg(product));
   if (r.scheduled) {
     text_append(message, sizeof message, "\n\n");
     text_append(message, sizeof message, text(TEXT_RESTART));
@@ -127,6 +181,7 @@ int uninstall(const Options& o) {
   uint32_t size = 0, at = 0;
   uint8_t* file = own_path(own) ? read_whole_file(own, &size) : nullptr;
   CheckedLog log;
+  if (file) use_data_texts(file, size);
   if (file) at = find_uninstall_log(file, size);
   if (!at || !check_uninstall_log(file + at, size - at, &log)) {
     heap_free(file);
@@ -140,7 +195,7 @@ int uninstall(const Options& o) {
 
   product_name(log, install_folder, product);
   if (!quiet) {
-    wsprintfA(message, text(TEXT_ASK), product);
+    format_text(message, sizeof message, text(TEXT_ASK), text_arg(product));
     if (show(message, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
       heap_free(file);
       return UNINSTALL_CANCELLED;
@@ -156,7 +211,9 @@ int uninstall(const Options& o) {
   if (n && n < MAX_PATH) SetCurrentDirectoryA(temp);
 
   RemovalReport removal;
+  if (!quiet) open_progress(product);
   remove_logged_items(log, install_folder, own, &removal);
+  close_progress();
   if (!quiet) report(product, removal);
   // Under /X the installation that started this process deletes the file
   // once the process has ended; nothing may outlive it.
@@ -165,7 +222,7 @@ int uninstall(const Options& o) {
   release_protected_folders();
   if (SUCCEEDED(ole)) OleUninitialize();
   heap_free(file);
-  return UNINSTALL_DONE;
+  return removal.failed ? UNINSTALL_FAILED : UNINSTALL_DONE;
 }
 
 } // namespace
@@ -185,6 +242,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
   // Libraries that cannot be loaded while unregistering, and drives without
   // media, fail quietly instead of stopping the program with a system box.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  g_app.platform_nt = (GetVersion() & 0x80000000u) == 0; // the restart services ask
   choose_texts();
   Options options = {};
   parse_options(command_line, &options);

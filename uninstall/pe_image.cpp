@@ -68,8 +68,20 @@ uint32_t pe_image_end(const uint8_t* file, uint32_t size) {
   return end <= size ? (uint32_t)end : 0;
 }
 
-uint32_t find_uninstall_log(const uint8_t* file, uint32_t size) {
+uint32_t find_uninstaller_data(const uint8_t* file, uint32_t size, uint32_t* length) {
   uint32_t end = pe_image_end(file, size);
+  if (end == 0 || !fits(end, RECORD_HEADER_SIZE, size)) return 0;
+  if (read_u16(file + end) != UNINSTALLER_DATA_TAG || read_u16(file + end + 2) != 0) return 0;
+  uint32_t n = read_u32(file + end + 4);
+  if (!fits(end + RECORD_HEADER_SIZE, n, size)) return 0;
+  *length = n;
+  return end + RECORD_HEADER_SIZE;
+}
+
+uint32_t find_uninstall_log(const uint8_t* file, uint32_t size) {
+  uint32_t data_length = 0;
+  uint32_t data = find_uninstaller_data(file, size, &data_length);
+  uint32_t end = data ? data + data_length : pe_image_end(file, size);
   if (end == 0 || !fits(end, RECORD_HEADER_SIZE, size)) return 0;
   if (read_u16(file + end) != LOG_TAG_FILES || read_u16(file + end + 2) != 0) return 0;
   return end;

@@ -15,7 +15,12 @@
 // or any part of it lies beyond `size`.
 uint32_t pe_image_end(const uint8_t* file, uint32_t size);
 
-// The offset of the uninstall log in an uninstaller file: the image end, when
-// the header of a file log record (tag 0x1235, flags 0) lies there. 0 when
-// there is no log (a freshly built uninstaller, a damaged file).
+// The offset of the uninstall log in an uninstaller file: the image end, or
+// the end of the uninstaller's data record lying there, when the header of a
+// file log record (tag 0x1235, flags 0) lies there. 0 when there is no log (a
+// freshly built uninstaller, a damaged file).
 uint32_t find_uninstall_log(const uint8_t* file, uint32_t size);
+// The body of the uninstaller's data record behind the image (tag
+// UNINSTALLER_DATA_TAG, flags 0, within the file): its offset, and its length
+// in *length; 0 when there is none.
+uint32_t find_uninstaller_data(const uint8_t* file, uint32_t size, uint32_t* length);

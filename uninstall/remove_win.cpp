@@ -3,7 +3,9 @@
 #include <shlobj.h>
 
 #include "common/heap.h"
+#include "common/state.h"
 #include "common/text.h"
+#include "install/restart.h"
 #include "uninstall/uninstall.h"
 
 namespace {
@@ -131,6 +133,41 @@ void broadcast_font_change() {
   SendMessageTimeoutA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0, SMTO_ABORTIFHUNG, 2000, &result);
 }
 
+// The font's values under the Fonts keys (NT family, then 95 family): a
+// value goes only when its data names this file, by its full path or, for a
+// font in the fonts folder, by its bare name.
+void remove_font_values(const char* path) {
+  static const char* const FONT_KEYS[] = {"Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts",
+                                          "Software\\Microsoft\\Windows\\CurrentVersion\\Fonts"};
+  char fonts[MAX_PATH];
+  special_folder(CSIDL_FONTS, fonts);
+  remove_trailing_backslash(fonts);
+  const char* sep = last_separator(path);
+  char folder[MAX_PATH];
+  text_copy_cut(folder, sizeof folder, path);
+  if (sep) folder[sep - path] = 0;
+  const char* bare = sep && fonts[0] && equals_nocase(folder, fonts) ? sep + 1 : nullptr;
+  for (const char* key_path : FONT_KEYS) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ | KEY_SET_VALUE, &key) !=
+        ERROR_SUCCESS)
+      continue;
+    char name[MAX_PATH], data[MAX_PATH];
+    for (DWORD i = 0;;) {
+      DWORD name_size = sizeof name, data_size = sizeof data - 1, type = 0;
+      if (RegEnumValueA(key, i, name, &name_size, NULL, &type, (BYTE*)data, &data_size) !=
+          ERROR_SUCCESS)
+        break;
+      data[data_size < sizeof data ? data_size : sizeof data - 1] = 0;
+      bool names_it =
+          type == REG_SZ && (equals_nocase(data, path) || (bare && equals_nocase(data, bare)));
+      if (names_it && RegDeleteValueA(key, name) == ERROR_SUCCESS) continue; // the next moved up
+      i++;
+    }
+    RegCloseKey(key);
+  }
+}
+
 void unregister_library(const char* path) {
   HMODULE module = LoadLibraryA(path);
   if (!module) return;
@@ -154,7 +191,8 @@ void remove_files(const CheckedLog& log, const char* install_folder, const char*
   bool fonts_changed = false;
   LogCursor cursor = file_entries(log);
   LogFileEntry f;
-  while (next_file(&cursor, &f)) {
+  for (uint32_t done = 0; next_file(&cursor, &f); done++) {
+    if (g_removal_progress) g_removal_progress(done, log.file_count);
     if (!logged_path(path, MAX_PATH, install_folder, f.folder, f.name)) {
       report->failed++;
       continue;
@@ -165,7 +203,10 @@ void remove_files(const CheckedLog& log, const char* install_folder, const char*
       continue;
     }
     if (f.flags & LOGGED_SELF_REGISTER) unregister_library(path);
-    if ((f.flags & LOGGED_FONT) && RemoveFontResourceA(path)) fonts_changed = true;
+    if (f.flags & LOGGED_FONT) {
+      if (RemoveFontResourceA(path)) fonts_changed = true;
+      remove_font_values(path);
+    }
     count(report, delete_logged_file(path));
   }
   if (fonts_changed) broadcast_font_change();
@@ -207,7 +248,76 @@ void remove_shortcuts(const CheckedLog& log, char* path, char* base, RemovalRepo
   }
 }
 
+// A log text as a terminated string; texts are at most 259 characters.
+const char* terminated(LogText t, char* out) {
+  uint16_t n = t.length < MAX_PATH ? t.length : MAX_PATH - 1;
+  for (uint16_t i = 0; i < n; i++) out[i] = t.text[i];
+  out[n] = 0;
+  return out;
+}
+
+HKEY root_key(uint32_t root) {
+  return (HKEY)(ULONG_PTR)(LONG)root; // the handle value, sign-extended as Windows defines it
+}
+
+bool key_is_empty(HKEY root, const char* path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  DWORD subkeys = 1, values = 1;
+  LONG r = RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL,
+                            NULL);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS && subkeys == 0 && values == 0;
+}
+
+// What the value record names: the values and INI entries first (and the
+// sections they leave empty), then the
+// keys that are empty now (deepest first: a pass per level, as a parent
+// comes before its children in the log), then INI files without a section.
+void remove_values(const CheckedLog& log, char* a, char* b, char* c, RemovalReport* report) {
+  LogCursor cursor = value_entries(log);
+  LogValueEntry v;
+  while (next_value(&cursor, &v)) {
+    if (v.kind == LOGGED_VALUE_REGISTRY) {
+      HKEY key;
+      if (RegOpenKeyExA(root_key(v.root), terminated(v.a, a), 0, KEY_SET_VALUE, &key) !=
+          ERROR_SUCCESS)
+        continue; // the key is gone, and the value with it
+      LONG r = RegDeleteValueA(key, terminated(v.b, b));
+      RegCloseKey(key);
+      if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) report->failed++;
+    } else if (v.kind == LOGGED_VALUE_INI) {
+      terminated(v.a, a);
+      WritePrivateProfileStringA(terminated(v.b, b), terminated(v.c, c), NULL, a);
+      // A section left without any entry goes too: it holds nothing.
+      if (GetPrivateProfileSectionA(b, c, 4, a) == 0) WritePrivateProfileStringA(b, NULL, NULL, a);
+      WritePrivateProfileStringA(NULL, NULL, NULL, a);
+    }
+  }
+  for (bool removed = true; removed;) {
+    removed = false;
+    cursor = value_entries(log);
+    while (next_value(&cursor, &v)) {
+      if (v.kind != LOGGED_VALUE_KEY || !key_is_empty(root_key(v.root), terminated(v.a, a)))
+        continue;
+      if (RegDeleteKeyA(root_key(v.root), a) == ERROR_SUCCESS) removed = true;
+    }
+  }
+  cursor = value_entries(log);
+  while (next_value(&cursor, &v)) {
+    if (v.kind != LOGGED_VALUE_INI_FILE) continue;
+    terminated(v.a, a);
+    // A file that still holds a section keeps it: another program's entries.
+    if (GetFileAttributesA(a) == INVALID_FILE_ATTRIBUTES ||
+        GetPrivateProfileSectionNamesA(b, MAX_PATH, a) != 0)
+      continue;
+    count(report, delete_logged_file(a));
+  }
+}
+
 } // namespace
+
+void (*g_removal_progress)(uint32_t done, uint32_t total) = nullptr;
 
 void load_protected_folders() {
   release_protected_folders();
@@ -264,10 +374,16 @@ DeleteResult delete_logged_file(const char* path) {
     SetFileAttributesA(path, attributes & ~(DWORD)FILE_ATTRIBUTE_READONLY);
   if (DeleteFileA(path)) return DELETE_REMOVED;
   if (GetLastError() == ERROR_FILE_NOT_FOUND) return DELETE_GONE;
-  // In use (a running program, a loaded library, an open document).
-  if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) return DELETE_SCHEDULED;
-  if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes);
-  return DELETE_FAILED;
+  // In use (a running program, a loaded library, an open document): deleted
+  // at the next start of Windows. On the 95 family the WININIT.INI line
+  // cannot be checked afterwards; it counts as scheduled.
+  if (g_app.platform_nt) {
+    if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) return DELETE_SCHEDULED;
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, attributes);
+    return DELETE_FAILED;
+  }
+  schedule_replacement(nullptr, path);
+  return DELETE_SCHEDULED;
 }
 
 SharedUse release_shared_use(const char* path) {
@@ -341,13 +457,16 @@ bool same_file(const char* a, const char* b) {
 void remove_logged_items(const CheckedLog& log, const char* install_folder, const char* own_path,
                          RemovalReport* report) {
   *report = RemovalReport();
-  // Two path buffers for the walks.
-  char* path = (char*)heap_alloc(2 * MAX_PATH);
+  // Three path buffers for the walks.
+  char* path = (char*)heap_alloc(3 * MAX_PATH);
   if (!path) {
-    report->failed = log.file_count + log.shortcut_count;
+    report->failed = log.file_count + log.shortcut_count + log.value_count;
     return;
   }
   char* second = path + MAX_PATH;
+  // The values first: an INI file the installation created may lie in a
+  // folder that is to be removed.
+  remove_values(log, path, second, second + MAX_PATH, report);
   remove_files(log, install_folder, own_path, path, report);
   remove_file_folders(log, install_folder, path, second);
   remove_shortcuts(log, path, second, report);

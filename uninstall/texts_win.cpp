@@ -1,5 +1,8 @@
-// The uninstaller's few texts. They are written in Windows-1252, the
+// The uninstaller's few texts: those the builder put into its data record,
+// else the built-in ones below. They are written in Windows-1252, the
 // character set of the ANSI calls that show them.
+#include "common/heap.h"
+#include "uninstall/pe_image.h"
 #include "uninstall/uninstall.h"
 
 namespace {
@@ -12,6 +15,7 @@ const char* const ENGLISH[TEXT_COUNT] = {
     "Some files could not be removed.",
     "This uninstaller carries no valid uninstall information, so it cannot remove "
     "anything. Run the uninstaller that the installation placed in the program's folder.",
+    "Removing %s ...",
 };
 
 const char* const GERMAN[TEXT_COUNT] = {
@@ -25,9 +29,12 @@ const char* const GERMAN[TEXT_COUNT] = {
     "Dieses Deinstallationsprogramm enth\xE4lt keine g\xFCltigen Deinstallationsdaten und kann "
     "nichts entfernen. Starten Sie das Deinstallationsprogramm, das die Installation im Ordner "
     "des Programms abgelegt hat.",
+    "%s wird entfernt ...",
 };
 
 const char* const* g_texts = ENGLISH;
+// The data record's texts, each a heap copy with its NUL; null: built-in.
+char* g_data_texts[TEXT_COUNT];
 
 } // namespace
 
@@ -41,6 +48,22 @@ void choose_texts() {
   g_texts = PRIMARYLANGID(language) == LANG_GERMAN ? GERMAN : ENGLISH;
 }
 
+void use_data_texts(const uint8_t* file, uint32_t size) {
+  uint32_t length = 0;
+  uint32_t at = find_uninstaller_data(file, size, &length);
+  LogText texts[TEXT_COUNT];
+  if (!at || !read_uninstaller_texts(file + at, length, texts)) return;
+  for (int i = 0; i < TEXT_COUNT; i++) {
+    if (!texts[i].text || g_data_texts[i]) continue;
+    char* copy = (char*)heap_alloc((size_t)texts[i].length + 1);
+    if (!copy) continue;
+    for (uint16_t k = 0; k < texts[i].length; k++) copy[k] = texts[i].text[k];
+    copy[texts[i].length] = 0;
+    g_data_texts[i] = copy;
+  }
+}
+
 const char* text(TextId id) {
-  return id < TEXT_COUNT ? g_texts[id] : "";
+  if (id >= TEXT_COUNT) return "";
+  return g_data_texts[id] ? g_data_texts[id] : g_texts[id];
 }

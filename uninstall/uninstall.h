@@ -6,34 +6,40 @@
 //
 // Command line (switch character '/' or '-', any case):
 //   (none)  ask the user, remove, report, then remove the uninstaller itself
-//   /S      silent: no question and no message (scripted use); exit code only
+//   /Q      quiet: no question and no window (unattended removal); exit code
+//           only. /S is the same.
 //   /X      started by a later installation: silent, and the uninstaller file
 //           and its folder stay (that installation deletes the file once
 //           this process has ended, so no second process may be left)
 //   /R path internal: the temporary copy that deletes the original
 //           uninstaller `path` after that process has ended
-// Exit codes: 0 done, 1 cancelled by the user, 2 no or a damaged log.
+// Exit codes: 0 done, 1 cancelled by the user, 2 no or a damaged log, 3
+// something named by the log could not be removed nor scheduled.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
 #include "uninstall/log_reader.h"
 
-enum { UNINSTALL_DONE = 0, UNINSTALL_CANCELLED = 1, UNINSTALL_NO_LOG = 2 };
+enum { UNINSTALL_DONE = 0, UNINSTALL_CANCELLED = 1, UNINSTALL_NO_LOG = 2, UNINSTALL_FAILED = 3 };
 
 // ---------------------------------------------------------------------------
-// Texts (texts_win.cpp): English, or German when the user's UI language is
-// German. The program has no string tables of a package to draw on.
+// Texts (texts_win.cpp): those of the uninstaller's data record, which the
+// builder writes in the language block's language; a text it lacks is the
+// built-in English one, or German when the user's UI language is German.
 enum TextId {
-  TEXT_CAPTION,
-  TEXT_ASK,
-  TEXT_DONE,
-  TEXT_RESTART,
-  TEXT_FAILED,
-  TEXT_NO_LOG,
-  TEXT_COUNT
+  TEXT_CAPTION = UNINSTALL_TEXT_CAPTION,
+  TEXT_ASK = UNINSTALL_TEXT_ASK,
+  TEXT_DONE = UNINSTALL_TEXT_DONE,
+  TEXT_RESTART = UNINSTALL_TEXT_RESTART,
+  TEXT_FAILED = UNINSTALL_TEXT_FAILED,
+  TEXT_NO_LOG = UNINSTALL_TEXT_NO_LOG,
+  TEXT_PROGRESS = UNINSTALL_TEXT_PROGRESS,
+  TEXT_COUNT = UNINSTALL_TEXT_COUNT
 };
 void choose_texts();
+// Takes the texts of the data record in the uninstaller file's bytes.
+void use_data_texts(const uint8_t* file, uint32_t size);
 const char* text(TextId id);
 
 // ---------------------------------------------------------------------------
@@ -57,12 +63,15 @@ struct RemovalReport {
   uint32_t kept;      // shared files still used by others, or without a count
 };
 
-// Removes what the log names: files (with their SharedDLLs counts, fonts and
+// Removes what the log names: the registry values, keys, INI entries and INI
+// files of the value record, files (with their SharedDLLs counts, fonts and
 // self-registration), their empty folders, the shortcuts and their empty
 // folders, and the uninstall key. Relative folders are resolved against
 // install_folder (ending with a backslash); `own_path` is never deleted.
 void remove_logged_items(const CheckedLog& log, const char* install_folder, const char* own_path,
                          RemovalReport* report);
+// Told after each file entry (done of total), when set.
+extern void (*g_removal_progress)(uint32_t done, uint32_t total);
 
 // The parts of remove_logged_items, for the tests' benefit named here.
 enum DeleteResult { DELETE_REMOVED, DELETE_GONE, DELETE_SCHEDULED, DELETE_FAILED };

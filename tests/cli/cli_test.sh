@@ -125,8 +125,17 @@ roundtrip)
   cmp -s en/bin/data.bin src/data.bin || fail "extracted data.bin differs"
   cmp -s en/config.cfg src/docs/config.cfg || fail "extracted config.cfg differs"
   cmp -s en/readme.txt src/readme.txt || fail "extracted readme.txt differs"
-  { cat src/uninst.exe; printf '\0\0\0\0\0\0\0\0'; } > expected-uninstaller
-  cmp -s en/Uninstall.exe expected-uninstaller || fail "the uninstaller is not prefix + 8 bytes"
+  # The uninstaller: the prefix, its data record (tag 0x1240, flags 0, the
+  # length of the texts behind it), then the 8 reserved bytes.
+  prefix_size=$(stat -c %s src/uninst.exe)
+  cmp -s -n "$prefix_size" en/Uninstall.exe src/uninst.exe || fail "the uninstaller does not begin with its prefix"
+  [ "$(od -An -tx1 -j "$prefix_size" -N4 en/Uninstall.exe | tr -d ' ')" = 40120000 ] ||
+    fail "no uninstaller data record behind the prefix"
+  texts=$(od -An -tu4 -j $((prefix_size + 4)) -N4 en/Uninstall.exe | tr -d ' ')
+  [ "$(stat -c %s en/Uninstall.exe)" = $((prefix_size + 8 + texts + 8)) ] ||
+    fail "the uninstaller is not prefix + data record + 8 bytes"
+  [ "$(tail -c 8 en/Uninstall.exe | od -An -tx1 | tr -d ' \n')" = 0000000000000000 ] ||
+    fail "the uninstaller does not end with the 8 reserved bytes"
   [ -e en/liesmich.txt ] && fail "block 0 extract wrote block 1's file"
   run 0 "extract de" "$pakwiz" extract setup.exe -d de --language 1
   cmp -s de/liesmich.txt src/liesmich.txt || fail "extracted liesmich.txt differs"
@@ -321,7 +330,8 @@ stub)
 
 example)
   make_stub stub.bin
-  run 0 "build hello" "$pakwiz" build "$source_dir/examples/hello/hello.toml" --stub stub.bin -o hello-setup.exe
+  printf "MZ a stand-in uninstaller" > uninst.bin
+  run 0 "build hello" "$pakwiz" build "$source_dir/examples/hello/hello.toml" --stub stub.bin --uninstaller uninst.bin -o hello-setup.exe
   run 0 "verify hello" "$pakwiz" verify hello-setup.exe
   run 0 "extract hello de" "$pakwiz" extract hello-setup.exe -d de --language 1
   cmp -s de/liesmich.txt "$source_dir/examples/hello/liesmich.txt" || fail "hello: liesmich.txt"

@@ -296,7 +296,7 @@ LinkInfo read_shell_link(const std::string& link_path) {
 }
 
 // The log as items of the expect-uninstall-log step: "file|FOLDER|NAME|FLAGS",
-// "link|FOLDER|NAME", "key|HKLM\PATH".
+// "link|FOLDER|NAME", "key|HKLM\PATH", and the value entries (value_item).
 std::vector<std::string> uninstall_log_items(const UninstallLog& log) {
   std::vector<std::string> items;
   for (const LoggedFile& f : log.files)
@@ -307,6 +307,7 @@ std::vector<std::string> uninstall_log_items(const UninstallLog& log) {
     if (log.key_root != 0x80000002u) snprintf(root, sizeof root, "%08X", (unsigned)log.key_root);
     items.push_back(std::string("key|") + root + "\\" + log.key_path);
   }
+  for (const LoggedValue& v : log.values) items.push_back(value_item(v));
   return items;
 }
 
@@ -342,6 +343,7 @@ public:
 private:
   HANDLE process_ = NULL;
   DWORD pid_ = 0;
+  std::map<std::string, HANDLE> locked_; // lock-file: open without sharing
   bool exited_ = false;
   DWORD last_run_exit_ = 0;
   bool have_last_run_ = false;
@@ -918,6 +920,22 @@ void Driver::exec(const Step& s) {
     size_t end = s.rest[0] == '"' ? s.rest.find('"', 1) : s.rest.find_first_of(" \t");
     std::string rest = end == std::string::npos ? "" : s.rest.substr(end + (s.rest[0] == '"'));
     start_process(quote(a[0]) + rest);
+  } else if (c == "start-registered") {
+    // start-registered ROOT\KEY NAME: the command line a string value holds,
+    // started as it stands (as Add/Remove Programs starts "UninstallString").
+    arity(s, 2, 2);
+    std::string path;
+    HKEY root = registry_root(a[0], &path);
+    char command[2048] = "";
+    DWORD size = sizeof command - 1, type = 0;
+    HKEY h;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &h) != ERROR_SUCCESS)
+      fail("no registry key " + a[0]);
+    LONG r = RegQueryValueExA(h, a[1].c_str(), NULL, &type, (BYTE*)command, &size);
+    RegCloseKey(h);
+    if (r != ERROR_SUCCESS || type != REG_SZ)
+      fail("no string value " + quote(a[1]) + " under " + a[0]);
+    start_process(command);
   } else if (c == "attach") {
     arity(s, 0, 0);
     DWORD old = pid_;
@@ -1065,20 +1083,42 @@ void Driver::exec(const Step& s) {
     if (!cmd) fail("syscommand close|minimize|restore [frame|main]");
     HWND w = a.size() > 1 && a[1] == "main" ? main_dialog() : frame();
     PostMessageA(need(w, "window"), WM_SYSCOMMAND, cmd, 0);
-  } else if (c == "answer-message" || c == "answer-message-ending") {
-    arity(s, 1, 2);
+  } else if (c == "lock-file" || c == "unlock-file") {
+    // lock-file PATH: hold the file open without sharing (a program in use);
+    // unlock-file PATH: close it again.
+    arity(s, 1, 1);
+    auto it = locked_.find(a[0]);
+    if (it != locked_.end()) {
+      CloseHandle(it->second);
+      locked_.erase(it);
+    }
+    if (c == "lock-file") {
+      HANDLE h = CreateFileA(a[0].c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+      if (h == INVALID_HANDLE_VALUE) fail("cannot open " + a[0]);
+      locked_[a[0]] = h;
+    }
+  } else if (c == "answer-message" || c == "answer-message-ending" ||
+             c == "answer-message-contains") {
+    arity(s, c == "answer-message" ? 1 : 2, 2);
     HWND box = NULL;
     if (!wait_for([&] { return (box = message_box()) != NULL; }, timeout_ms))
       fail("no message box appeared");
     std::string text = message_text(box);
     log("message %s", quote(text).c_str());
     screenshot("message");
-    bool ending = c == "answer-message-ending";
-    if (a.size() > 1 && (ending ? text.size() < a[1].size() ||
-                                      text.compare(text.size() - a[1].size(), a[1].size(), a[1])
-                                : text != a[1]))
-      fail("message reads " + quote(text) + ", expected " + (ending ? "it to end with " : "") +
-           quote(a[1]));
+    if (a.size() > 1) {
+      bool matches = c == "answer-message-ending"
+                         ? text.size() >= a[1].size() &&
+                               !text.compare(text.size() - a[1].size(), a[1].size(), a[1])
+                     : c == "answer-message-contains" ? text.find(a[1]) != std::string::npos
+                                                      : text == a[1];
+      if (!matches)
+        fail("message reads " + quote(text) + ", expected " +
+             (c == "answer-message-ending"     ? "it to end with "
+              : c == "answer-message-contains" ? "it to contain "
+                                               : "") +
+             quote(a[1]));
+    }
     int id = answer_id(a[0]);
     HWND button = GetDlgItem(box, id);
     if (!button) fail("the message box has no " + a[0] + " button");
@@ -1194,9 +1234,22 @@ void Driver::exec(const Step& s) {
       fail(a[0] + " holds " + std::to_string(x.size()) + " bytes, expected " + std::to_string(n));
     if (y.size() < n || !std::equal(x.begin(), x.end(), y.begin()))
       fail(a[0] + " is not the first " + std::to_string(n) + " bytes of " + a[1]);
-  } else if (c == "expect-registry" || c == "expect-registry-contains") {
+  } else if (c == "delete-key") {
+    // delete-key ROOT\KEY: the key with everything below it, if it exists.
+    arity(s, 1, 1);
+    std::string path;
+    HKEY root = registry_root(a[0], &path);
+    LONG r = RegDeleteTreeA(root, path.c_str());
+    if (r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) {
+      RegDeleteKeyA(root, path.c_str());
+    } else {
+      fail("cannot delete " + a[0]);
+    }
+  } else if (c == "expect-registry" || c == "expect-registry-contains" ||
+             c == "expect-registry-quoted") {
     // expect-registry HKLM\Key\Path NAME VALUE (NAME "" = the default value);
-    // -contains: VALUE is a part of it (multi-strings are joined by newlines).
+    // -contains: VALUE is a part of it (multi-strings are joined by newlines);
+    // -quoted: the value is VALUE in double quotes (a command's program path).
     arity(s, 3, 3);
     const std::string& key = a[0];
     std::string path;
@@ -1222,10 +1275,11 @@ void Driver::exec(const Step& s) {
     } else {
       got = data.data();
     }
-    bool ok = c == "expect-registry" ? got == a[2] : got.find(a[2]) != std::string::npos;
+    std::string want = c == "expect-registry-quoted" ? "\"" + a[2] + "\"" : a[2];
+    bool ok = c == "expect-registry-contains" ? got.find(want) != std::string::npos : got == want;
     if (!ok)
       fail(key + " " + quote(a[1]) + " is " + quote(got) + ", expected " +
-           (c == "expect-registry" ? "" : "it to contain ") + quote(a[2]));
+           (c == "expect-registry-contains" ? "it to contain " : "") + quote(want));
   } else if (c == "expect-ini") {
     // expect-ini FILE SECTION KEY VALUE
     arity(s, 4, 4);

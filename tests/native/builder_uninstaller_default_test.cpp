@@ -8,10 +8,15 @@
 #include <string>
 #include <vector>
 
+#include <sstream>
+
 #include "builder/errors.h"
+#include "builder/inspect.h"
 #include "builder/project.h"
 #include "builder/source_files.h"
 #include "builder_test_util.h"
+#include "common/bytes.h"
+#include "uninstall/log_reader.h"
 
 using namespace pakwiz;
 using namespace builder_test;
@@ -121,4 +126,79 @@ TEST(BuilderUninstallerDefault, PakwizUninstallBesideTheBuilderIsTheDefault) {
   dir.write("a.txt", "a");
   build_with(dir, WITHOUT_PROGRAM, "");
   EXPECT_EQ(prefix_block(dir), bytes("MZ beside the builder"));
+}
+
+// Each language block's uninstaller entry carries a data record before the
+// reserved bytes: the uninstaller's texts in the block's language, the
+// project's overrides by name, "{product}" replaced, in ANSI.
+TEST(BuilderUninstallerDefault, EachBlocksUninstallerCarriesItsTexts) {
+  TempDir dir;
+  dir.write("a.txt", "a");
+  dir.write("mine.exe", "MZ the builder's uninstaller");
+  const std::string toml = R"(product = "Tool"
+[uninstaller]
+[[languages]]
+language = "en"
+[[languages.files]]
+source = "a.txt"
+[[languages]]
+language = "de"
+uninstaller_texts = { caption = "Weg mit {product}", done = "%s ist weg." }
+[[languages.files]]
+source = "a.txt"
+)";
+  build_with(dir, toml, dir.file("mine.exe"));
+  const std::vector<uint8_t> program = bytes("MZ the builder's uninstaller");
+  for (int block = 0; block < 2; block++) {
+    SCOPED_TRACE(block);
+    std::ostringstream ignored;
+    std::string out = dir.file("out" + std::to_string(block));
+    extract_package(dir.file("setup.exe"), out, block, ignored);
+    std::vector<uint8_t> file = read_file_bytes(out + "/Uninstall.exe");
+    ASSERT_GT(file.size(), program.size() + 16);
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), file.begin()));
+    const uint8_t* record = file.data() + program.size();
+    EXPECT_EQ(read_u16(record), UNINSTALLER_DATA_TAG);
+    EXPECT_EQ(read_u16(record + 2), 0);
+    uint32_t length = read_u32(record + 4);
+    // The record, then the 8 reserved bytes end the file.
+    ASSERT_EQ(program.size() + 8 + length + 8, file.size());
+    EXPECT_EQ(std::vector<uint8_t>(file.end() - 8, file.end()), std::vector<uint8_t>(8, 0));
+    LogText texts[UNINSTALL_TEXT_COUNT];
+    ASSERT_TRUE(read_uninstaller_texts(record + 8, length, texts));
+    auto str = [&](int i) { return std::string(texts[i].text, texts[i].length); };
+    if (block == 0) {
+      EXPECT_EQ(str(UNINSTALL_TEXT_CAPTION), "Uninstall Tool");
+      EXPECT_EQ(str(UNINSTALL_TEXT_DONE), "%s has been removed from this computer.");
+    } else {
+      EXPECT_EQ(str(UNINSTALL_TEXT_CAPTION), "Weg mit Tool");
+      EXPECT_EQ(str(UNINSTALL_TEXT_DONE), "%s ist weg.");
+      EXPECT_EQ(str(UNINSTALL_TEXT_ASK).substr(0, 8), "M\xF6"
+                                                      "chten ");
+    }
+    for (int i = 0; i < UNINSTALL_TEXT_COUNT; i++) EXPECT_NE(texts[i].text, nullptr) << i;
+  }
+
+  // Texts the uninstaller formats take one %s; unknown names are refused.
+  const std::pair<std::string, std::string> wrong[] = {
+      {"ask = \"%s and %s\"", "ask"},
+      {"progress = \"%d\"", "progress"},
+      {"titel = \"x\"", "titel"},
+  };
+  for (const auto& w : wrong) {
+    std::string project = R"(product = "Tool"
+[uninstaller]
+[[languages]]
+uninstaller_texts = { )" + w.first +
+                          R"( }
+[[languages.files]]
+source = "a.txt"
+)";
+    try {
+      build_with(dir, project, dir.file("mine.exe"));
+      ADD_FAILURE() << "built with " << w.first;
+    } catch (const BuildError& e) {
+      EXPECT_NE(std::string(e.what()).find(w.second), std::string::npos) << e.what();
+    }
+  }
 }

@@ -167,7 +167,9 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   ASSERT_EQ(read_u32(list.data()), 2u);
   uint8_t* e = list.data() + 4;
   EXPECT_EQ(entry_flags(e), ENTRY_UNINSTALLER);
-  EXPECT_EQ(entry_file_size(e), 11u + 8u); // prefix block + the 8 bytes the log overwrites
+  // The prefix block, the uninstaller's data record, the 8 bytes the log overwrites.
+  ASSERT_GT(entry_file_size(e), 11u + 8u + 8u);
+  uint32_t uninstaller_data_size = entry_file_size(e) - 11;
   EXPECT_STREQ(entry_string(e, STR_TARGET), "Uninstall.exe");
   EXPECT_STREQ(entry_string(e, STR_MENU_FOLDER), "Sample");
   EXPECT_STREQ(entry_string(e, STR_MENU_NAME), "Uninstall");
@@ -201,7 +203,8 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   EXPECT_STREQ(entry_string(e, STR_DESKTOP_ARGS), "-y");
   EXPECT_EQ(entry_length(e), 30u + 20 + 24 + 13 + 6 + 5 + 3 + 6 + 3);
 
-  // The entry's archive data decodes to the file; the uninstaller's to 8 zeros.
+  // The entry's archive data decodes to the file; the uninstaller's to its
+  // data record (tag 0x1240, flags 0, the body's length) and 8 zeros.
   std::vector<uint8_t> archive_bytes(file.begin() + end.offset + 12, file.end());
   auto decoded = [&](uint32_t position, uint32_t packed, uint32_t size) {
     std::vector<uint8_t> stream(archive_bytes.begin() + position,
@@ -212,7 +215,13 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   };
   EXPECT_EQ(decoded(entry_archive_position(e), entry_packed_size(e), (uint32_t)data.size()), data);
   uint8_t* u = list.data() + 4;
-  EXPECT_EQ(decoded(uninstaller_position, entry_packed_size(u), 8), std::vector<uint8_t>(8, 0));
+  std::vector<uint8_t> own =
+      decoded(uninstaller_position, entry_packed_size(u), uninstaller_data_size);
+  ASSERT_EQ(own.size(), uninstaller_data_size);
+  EXPECT_EQ(read_u16(own.data()), UNINSTALLER_DATA_TAG);
+  EXPECT_EQ(read_u16(own.data() + 2), 0);
+  EXPECT_EQ(8u + read_u32(own.data() + 4) + 8u, own.size());
+  EXPECT_EQ(std::vector<uint8_t>(own.end() - 8, own.end()), std::vector<uint8_t>(8, 0));
 
   // Block 1: no uninstaller; the common entry, then its own copy of the same
   // data, which shares the stored copy and has no times.

@@ -88,6 +88,11 @@ TEST_F(UninstallLogLayout, LoggedEntriesAndTheirFlags) {
       {"shared self-registering system file", 1, 2, 1, 2, 23, true, 5},
       {"usage count asked for in the install folder", 1, 0, 1, 0, 25, true, 0},
       {"Windows folder with usage count", 1, 1, 1, 0, 25, true, 1},
+      // Its usage count was raised although the file was left as it was
+      // (identical, or a newer one kept): the uninstallation gives it back.
+      {"counted shared file left in place", 1, 2, 1, 0, 0, true, 1},
+      {"counted shared file that failed", 1, 2, 1, 0, 27, false, 1},
+      {"counted shared file kept at uninstall", 0, 2, 1, 0, 0, false, 1},
   };
   for (const Case& c : cases) {
     EntryMaker m;
@@ -141,7 +146,6 @@ TEST_F(UninstallLogLayout, RecordsAreCompletedAtTheirEnd) {
   EXPECT_EQ(key_path, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tool 1.0 x");
   EXPECT_EQ(log.key_path, key_path);
   EXPECT_EQ(log.key_root, 0x80000002u);
-  EXPECT_EQ(log.key_body_length, 68u); // 6 + the 52-character prefix + 10
   // The end record closes the file.
   EXPECT_EQ(Bytes(got.end() - 8, got.end()), (Bytes{0x7F, 0x7F, 0, 0, 0, 0, 0, 0}));
 }

@@ -39,6 +39,12 @@ LogSpec full_spec() {
   s.shortcuts = std::vector<LogShortcutSpec>{{"C:\\Menu\\Programs\\Games\\Puzzles", "Puzzle.lnk"},
                                              {"C:\\Desktop", "Readme.LNK"}};
   s.key_name = "Hello 2.0";
+  s.values = std::vector<LogValueSpec>{
+      {LOGGED_VALUE_KEY, 0x80000001u, "Software\\Hello", "", ""},
+      {LOGGED_VALUE_REGISTRY, 0x80000001u, "Software\\Hello", "Path", ""},
+      {LOGGED_VALUE_REGISTRY, 0x80000000u, ".hello", "", ""}, // the default value
+      {LOGGED_VALUE_INI_FILE, 0, "C:\\Hello\\hello.ini", "", ""},
+      {LOGGED_VALUE_INI, 0, "win.ini", "Hello", "Run"}};
   return s;
 }
 
@@ -69,6 +75,15 @@ TEST(UninstallLogReader, ReadsEveryRecordOfAValidLog) {
   EXPECT_STREQ(name, "Hello 2.0");
   // The key log record's body: root, then 2 + 52 + 9 bytes of key path.
   EXPECT_EQ(log.key.length, 52 + 9);
+  std::vector<std::string> values;
+  c = value_entries(log);
+  for (LogValueEntry v; next_value(&c, &v);)
+    values.push_back(std::to_string(v.kind) + "|" + std::to_string(v.root) + "|" + str(v.a) + "|" +
+                     str(v.b) + "|" + str(v.c));
+  EXPECT_EQ(values,
+            (std::vector<std::string>{"2|2147483649|Software\\Hello||",
+                                      "1|2147483649|Software\\Hello|Path|", "1|2147483648|.hello||",
+                                      "4|0|C:\\Hello\\hello.ini||", "3|0|win.ini|Hello|Run"}));
 
   // Bytes behind the end record are not part of the log.
   Bytes longer = bytes;
@@ -179,6 +194,23 @@ TEST(UninstallLogReader, DamagedStructureIsRefused) {
                 [&](Bytes& b) { put_record(b, LOG_TAG_FILES, files_body(0, 0)), end(b); })},
       {"two key log records",
        log_with(files_body(0, 0), [&](Bytes& b) { key(b), key(b), end(b); })},
+      {"two value log records", log_with(files_body(0, 0),
+                                         [&](Bytes& b) {
+                                           Bytes body;
+                                           put_u32(body, 0);
+                                           put_record(b, LOG_TAG_VALUES, body);
+                                           put_record(b, LOG_TAG_VALUES, body);
+                                           end(b);
+                                         })},
+      {"value count beyond the entries",
+       log_with(files_body(0, 0),
+                [&](Bytes& b) {
+                  Bytes body;
+                  put_u32(body, 2);
+                  put_value_entry(body, {LOGGED_VALUE_INI, 0, "a.ini", "S", "K"});
+                  put_record(b, LOG_TAG_VALUES, body);
+                  end(b);
+                })},
       {"two shortcut log records",
        log_with(files_body(0, 0), [&](Bytes& b) { shortcuts(b), shortcuts(b), end(b); })},
       {"key record longer than its key", log_with(files_body(0, 0),
@@ -273,6 +305,38 @@ TEST(UninstallLogReader, FoldersAndNamesOutsideTheirShapesAreRefused) {
   }
 }
 
+TEST(UninstallLogReader, ValueEntriesOutsideTheirShapesAreRefused) {
+  const uint32_t HKCU = 0x80000001u;
+  const LogValueSpec bad[] = {
+      {0, HKCU, "Software\\P", "", ""},
+      {5, HKCU, "Software\\P", "", ""},
+      {LOGGED_VALUE_REGISTRY, 0x80000004u, "Software\\P", "V", ""}, // no root of the table
+      {LOGGED_VALUE_KEY, 2, "Software\\P", "", ""},                 // a list index, not a root
+      {LOGGED_VALUE_KEY, HKCU, "", "", ""},
+      {LOGGED_VALUE_KEY, HKCU, "\\Software", "", ""},
+      {LOGGED_VALUE_KEY, HKCU, "Software\\", "", ""},
+      {LOGGED_VALUE_KEY, HKCU, "Software\\\\P", "", ""},
+      {LOGGED_VALUE_KEY, HKCU, std::string("Soft\x01"), "", ""},
+      {LOGGED_VALUE_KEY, HKCU, "S\\" + std::string(300, 'k'), "", ""},
+      {LOGGED_VALUE_REGISTRY, HKCU, "Software\\P", std::string("V\n"), ""},
+      {LOGGED_VALUE_INI, 0, "", "S", "K"},
+      {LOGGED_VALUE_INI, 0, "a.ini", "", "K"},
+      {LOGGED_VALUE_INI, 0, "a.ini", "S", ""},
+      {LOGGED_VALUE_INI, 0, "a.ini", "S", std::string("K\0", 2)},
+      {LOGGED_VALUE_INI_FILE, 0, "a.ini", "", ""}, // a file to delete needs its whole path
+      {LOGGED_VALUE_INI_FILE, 0, "C:", "", ""},
+      {LOGGED_VALUE_INI_FILE, 0, "C:\\a\\..\\b.ini", "", ""},
+      {LOGGED_VALUE_INI_FILE, 0, "C:\\a\\*.ini", "", ""},
+  };
+  for (const LogValueSpec& v : bad) {
+    LogSpec spec;
+    spec.values = std::vector<LogValueSpec>{v};
+    EXPECT_FALSE(valid(make_uninstall_log(spec)))
+        << "kind " << (int)v.kind << " root " << v.root << " '" << v.a << "' '" << v.b << "' '"
+        << v.c << "'";
+  }
+}
+
 TEST(UninstallLogReader, PathsOfLoggedEntries) {
   struct Case {
     const char* install;
@@ -343,5 +407,41 @@ TEST(UninstallLogReader, OnlyKeysDirectlyUnderTheUninstallKeyAreNamed) {
     if (named && c.want) {
       EXPECT_STREQ(name, c.want);
     }
+  }
+}
+
+TEST(UninstallLogReader, UninstallerTextsOfTheDataRecord) {
+  auto body = [](const std::vector<std::string>& texts, int count = -1) {
+    Bytes b;
+    put_u16(b, (uint16_t)(count < 0 ? texts.size() : (size_t)count));
+    for (const std::string& t : texts) put_log_string(b, t);
+    return b;
+  };
+  LogText texts[UNINSTALL_TEXT_COUNT];
+  Bytes two = body({"Uninstall", "Remove %s?"});
+  ASSERT_TRUE(read_uninstaller_texts(two.data(), (uint32_t)two.size(), texts));
+  EXPECT_EQ(str(texts[UNINSTALL_TEXT_CAPTION]), "Uninstall");
+  EXPECT_EQ(str(texts[UNINSTALL_TEXT_ASK]), "Remove %s?");
+  for (int i = 2; i < UNINSTALL_TEXT_COUNT; i++) EXPECT_EQ(texts[i].text, nullptr) << i;
+  // More texts than this uninstaller knows: the known ones are taken.
+  Bytes many = body(std::vector<std::string>(UNINSTALL_TEXT_COUNT + 2, "t"));
+  ASSERT_TRUE(read_uninstaller_texts(many.data(), (uint32_t)many.size(), texts));
+  EXPECT_EQ(str(texts[UNINSTALL_TEXT_COUNT - 1]), "t");
+  Bytes none = body({});
+  EXPECT_TRUE(read_uninstaller_texts(none.data(), (uint32_t)none.size(), texts));
+
+  Bytes trailing = two;
+  trailing.push_back(0);
+  const std::pair<const char*, Bytes> bad[] = {
+      {"count beyond the texts", body({"a"}, 2)},
+      {"bytes behind the last text", trailing},
+      {"a NUL inside a text", body({std::string("a\0b", 3)})},
+      {"a text over the longest", body({std::string(UNINSTALL_TEXT_MAX + 1, 'x')})},
+      {"no count", Bytes{1}},
+  };
+  for (const auto& b : bad) {
+    EXPECT_FALSE(read_uninstaller_texts(b.second.data(), (uint32_t)b.second.size(), texts))
+        << b.first;
+    for (int i = 0; i < UNINSTALL_TEXT_COUNT; i++) EXPECT_EQ(texts[i].text, nullptr) << b.first;
   }
 }

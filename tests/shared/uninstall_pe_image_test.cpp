@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/package_format.h"
 #include "support/uninstall_log_maker.h"
 #include "uninstall/pe_image.h"
 
@@ -146,4 +147,29 @@ TEST(UninstallerImage, LogIsFoundOnlyRightBehindTheImage) {
   put_record(end_record, 0x7F7F, {});
   for (const Bytes* b : {&image, &reserved, &flagged, &late, &end_record})
     EXPECT_EQ(find_uninstall_log(b->data(), (uint32_t)b->size()), 0u);
+}
+
+// The builder's data record for the uninstaller lies between the image and
+// the log: the log is found behind it, and a record that claims more bytes
+// than the file holds is no data record.
+TEST(UninstallerImage, LogIsFoundBehindTheUninstallersDataRecord) {
+  Bytes image = make_pe(two_sections(false), 0x800);
+  Bytes texts;
+  put_u16(texts, 1);
+  put_log_string(texts, "Uninstall");
+  Bytes file = image;
+  put_record(file, UNINSTALLER_DATA_TAG, texts);
+  Bytes log = make_uninstall_log(LogSpec());
+  file.insert(file.end(), log.begin(), log.end());
+  uint32_t length = 0;
+  EXPECT_EQ(find_uninstaller_data(file.data(), (uint32_t)file.size(), &length), 0x808u);
+  EXPECT_EQ(length, texts.size());
+  EXPECT_EQ(find_uninstall_log(file.data(), (uint32_t)file.size()), 0x808u + texts.size());
+
+  Bytes too_long = file;
+  too_long[0x804] = 0xFF; // the record's length
+  too_long[0x805] = 0xFF;
+  EXPECT_EQ(find_uninstaller_data(too_long.data(), (uint32_t)too_long.size(), &length), 0u);
+  EXPECT_EQ(find_uninstall_log(too_long.data(), (uint32_t)too_long.size()), 0u);
+  EXPECT_EQ(find_uninstaller_data(image.data(), (uint32_t)image.size(), &length), 0u);
 }

@@ -18,6 +18,14 @@ std::string log_key_path(const std::string& name) {
   return UNINSTALL_KEY_PREFIX + name;
 }
 
+void put_value_entry(std::vector<uint8_t>& out, const LogValueSpec& v) {
+  out.push_back(v.kind);
+  if (v.kind == LOGGED_VALUE_REGISTRY || v.kind == LOGGED_VALUE_KEY) put_u32(out, v.root);
+  put_log_string(out, v.a);
+  if (v.kind == LOGGED_VALUE_REGISTRY || v.kind == LOGGED_VALUE_INI) put_log_string(out, v.b);
+  if (v.kind == LOGGED_VALUE_INI) put_log_string(out, v.c);
+}
+
 std::vector<uint8_t> make_uninstall_log(const LogSpec& spec) {
   std::vector<uint8_t> log, body;
   put_u32(body, (uint32_t)spec.files.size());
@@ -41,6 +49,12 @@ std::vector<uint8_t> make_uninstall_log(const LogSpec& spec) {
     put_u32(body, spec.key_root);
     put_log_string(body, log_key_path(*spec.key_name));
     put_record(log, LOG_TAG_KEY, body);
+  }
+  if (spec.values) {
+    body.clear();
+    put_u32(body, (uint32_t)spec.values->size());
+    for (const LogValueSpec& v : *spec.values) put_value_entry(body, v);
+    put_record(log, LOG_TAG_VALUES, body);
   }
   if (spec.end) put_record(log, LOG_TAG_END, {});
   return log;

@@ -1,5 +1,6 @@
-// A strict reader of the uninstall log for tests: every record in its place,
-// every length and count consistent with the bytes, the end record last.
+// The uninstall log of an installed uninstaller, read by the uninstaller's
+// own reader (every record, length and shape checked) into strings for the
+// tests; the end record must be the file's last bytes.
 #pragma once
 #include <stdint.h>
 
@@ -18,6 +19,12 @@ struct LoggedLink {
   bool operator==(const LoggedLink& o) const { return folder == o.folder && name == o.name; }
 };
 
+struct LoggedValue {
+  int kind;
+  uint32_t root;
+  std::string a, b, c;
+};
+
 struct UninstallLog {
   std::string error; // empty when the log parsed completely
   std::vector<LoggedFile> files;
@@ -25,12 +32,18 @@ struct UninstallLog {
   std::vector<LoggedLink> shortcuts;
   bool has_key = false;
   uint32_t key_root = 0;
-  uint32_t key_body_length = 0;
   std::string key_path;
+  bool has_values = false;
+  std::vector<LoggedValue> values;
 };
 
-// Parses the log whose first record header lies at `offset` of `file`.
+// Parses the log whose first record header lies at `offset` of `file`, or
+// behind the uninstaller's data record that lies there.
 UninstallLog read_uninstall_log(const std::vector<uint8_t>& file, size_t offset);
+
+// A value entry as one line: "value|HKCU\Key|Name", "regkey|HKCU\Key",
+// "ini|FILE|SECTION|KEY", "inifile|FILE".
+std::string value_item(const LoggedValue& v);
 
 // For failure messages: the log as text, one entry per line.
 std::string describe(const UninstallLog& log);

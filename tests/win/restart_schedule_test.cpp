@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/state.h"
@@ -96,4 +99,24 @@ TEST_F(ScheduleReplacement, WindowsNtRecordsDelayedMovesAndDeletions) {
   EXPECT_NE(pending.find(nt + temp + "|!" + nt + target + "|"), std::string::npos) << pending;
   EXPECT_NE(pending.find(nt + gone + "||"), std::string::npos) << pending;
   EXPECT_FALSE(file_exists(wininit()));
+}
+
+// Running a program to its end: the wait ends with the process, whatever
+// its exit code, also 259 (the value STILL_ACTIVE that an exit code query
+// gives for a running process).
+TEST(RunAndWait, EndsWithTheProcessWhateverItsExitCode) {
+  char system[MAX_PATH];
+  ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+  const std::string cmd = std::string(system) + "\\cmd.exe";
+  for (const char* code : {"0", "259"}) {
+    SCOPED_TRACE(code);
+    auto done = std::make_shared<std::atomic<int>>(0);
+    std::string argument = std::string("/c exit ") + code;
+    std::thread([done, cmd, argument] {
+      *done = run_and_wait(cmd.c_str(), argument.c_str()) ? 1 : 2;
+    }).detach();
+    DWORD start = GetTickCount();
+    while (*done == 0 && GetTickCount() - start < 30000) Sleep(20);
+    EXPECT_EQ(*done, 1) << (*done == 0 ? "still waiting after 30 s" : "not started");
+  }
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "builder/script_writer.h"
+#include "common/heap.h"
 #include "common/state.h"
 #include "install/install.h"
 #include "package/file_entry.h"
@@ -104,6 +106,14 @@ protected:
     ASSERT_EQ(g_install.error_code, 0u);
     finish_installation();
   }
+  // Puts a list into the current block, as the loader would have.
+  void set_list(Buffer LanguageBlock::*slot, const std::vector<uint8_t>& bytes) {
+    Buffer& b = g_package.blocks[g_package.current_block].*slot;
+    if (b.data) heap_free(b.data);
+    b.data = (uint8_t*)heap_alloc(bytes.size());
+    memcpy(b.data, bytes.data(), bytes.size());
+    b.size = (uint32_t)bytes.size();
+  }
   UninstallLog log_of(const std::string& path) {
     Bytes bytes = read_file_bytes(path);
     std::string head(bytes.begin(), bytes.begin() + (long)std::min(bytes.size(), PROGRAM.size()));
@@ -173,10 +183,9 @@ TEST_F(UninstallLogTest, LogsWhatThisInstallationPlacedWithItsShortcutsAndKey) {
   ASSERT_TRUE(log.has_key);
   EXPECT_EQ(log.key_root, 0x80000002u);
   EXPECT_EQ(log.key_path, key);
-  EXPECT_EQ(log.key_body_length, 68u);
   EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, key, "DisplayName"), "PakwizLogT");
   EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, key, "UninstallString"),
-            install_folder + "Uninstall.exe");
+            "\"" + install_folder + "Uninstall.exe\"");
   EXPECT_EQ(read_link(menu + "\\Pakwiz Tool.lnk").path, install_folder + "tool.exe");
   EXPECT_EQ(read_link(menu + "\\Uninstall Pakwiz.lnk").path, install_folder + "Uninstall.exe");
 
@@ -227,7 +236,7 @@ TEST_F(UninstallLogTest, UninstallerThatCannotBeOpenedStillGetsShortcutsAndKey) 
   Bytes placed = text_bytes(PROGRAM);
   placed.resize(placed.size() + 8, 0);
   EXPECT_EQ(read_file_bytes(path), placed); // no log: the reserved bytes as placed
-  EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, key, "UninstallString"), path);
+  EXPECT_EQ(read_string(HKEY_LOCAL_MACHINE, key, "UninstallString"), "\"" + path + "\"");
   EXPECT_EQ(read_link(menu + "\\Locked A.lnk").path, install_folder + "a.txt");
   DeleteFileA((menu + "\\Locked A.lnk").c_str());
   RemoveDirectoryA(menu.c_str());
@@ -277,9 +286,10 @@ TEST_F(UninstallLogTest, InstallFolderIsRecordedWhereTheLanguageRecordAsks) {
   }
 }
 
-// Six language blocks: the earlier installations are found through the
-// uninstall keys of the other blocks, and only a block whose first entry is
-// an uninstaller, whose key names an existing file, is run.
+// Language blocks of two packages: the earlier installations are found
+// through the uninstall keys of the other blocks, and only a block whose
+// first entry is an uninstaller, whose key names an existing file, is run,
+// its program quoted whether the value holds it quoted or bare.
 TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers) {
   struct Block {
     const char* key_name; // "" = none
@@ -287,66 +297,182 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
     const char* installed; // folder of the registered uninstaller, "" = no value
     bool present;          // the uninstaller file exists
     bool runs;
-  } blocks[] = {
-      {"PakwizPrevA", true, "a b", true, true}, // a folder with a space
-      {"PakwizPrevB", true, "b", false, false}, // its uninstaller is gone
-      {"PakwizPrevC", true, "c", true, false},  // the current block
-      {"PakwizPrevD", false, "d", true, false}, // first entry is no uninstaller
-      {"", true, "", false, false},
-      {"PakwizPrevF", true, "", false, false}, // key without UninstallString
+    const char* stored_as; // the value, % standing for the path
   };
-  PackageMaker p;
-  p.record(REC_TEMPLATES, minimal_templates());
-  std::string fixture = test_exe_folder() + "pakwiz_record_args.exe";
-  std::vector<std::string> paths;
-  for (const Block& b : blocks) {
-    LanguageMaker l;
-    l.table(6, install_messages());
-    l.has_uninstall_key = b.key_name[0] != 0;
-    l.uninstall_key = b.key_name;
-    p.record(REC_LANGUAGE, l.bytes());
-    EntryMaker first;
-    first.strings[0] = "uninst.exe";
-    first.flags = b.uninstaller_first ? ENTRY_UNINSTALLER : 0;
-    p.record(REC_FILE_LIST, file_list({first}));
+  struct Package {
+    std::vector<Block> blocks;
+    int current;
+  } packages[] = {
+      {{
+           {"PakwizPrevA", true, "a b", true, true, "\"%\""}, // quoted, a folder with a space
+           {"PakwizPrevB", true, "b", false, false, "%"},     // its uninstaller is gone
+           {"PakwizPrevC", true, "c", true, false, "%"},      // the current block
+           {"PakwizPrevD", false, "d", true, false, "%"},     // first entry is no uninstaller
+           {"", true, "", false, false, "%"},
+           {"PakwizPrevF", true, "", false, false, "%"}, // key without UninstallString
+       },
+       2},
+      {{
+           {"PakwizPrevG", true, "g", true, true, "\"%\" /arg"}, // behind the quotes: dropped
+           {"PakwizPrevH", true, "h h", true, true, "%"},        // bare, with a space
+           {"PakwizPrevI", true, "i", true, false, "%"},         // the current block
+       },
+       2},
+  };
+  for (const Package& package : packages) {
+    TearDown();
+    SetUp();
+    PackageMaker p;
+    p.record(REC_TEMPLATES, minimal_templates());
+    std::string fixture = test_exe_folder() + "pakwiz_record_args.exe";
+    std::vector<std::string> paths;
+    for (const Block& b : package.blocks) {
+      LanguageMaker l;
+      l.table(6, install_messages());
+      l.has_uninstall_key = b.key_name[0] != 0;
+      l.uninstall_key = b.key_name;
+      p.record(REC_LANGUAGE, l.bytes());
+      EntryMaker first;
+      first.strings[0] = "uninst.exe";
+      first.flags = b.uninstaller_first ? ENTRY_UNINSTALLER : 0;
+      p.record(REC_FILE_LIST, file_list({first}));
 
-    std::string path = b.installed[0] ? dir.file(std::string(b.installed) + "\\uninst.exe") : "";
-    paths.push_back(path);
-    if (b.present) {
-      CreateDirectoryA(dir.file(b.installed).c_str(), NULL);
-      ASSERT_TRUE(CopyFileA(fixture.c_str(), path.c_str(), FALSE)) << fixture;
+      std::string path = b.installed[0] ? dir.file(std::string(b.installed) + "\\uninst.exe") : "";
+      paths.push_back(path);
+      if (b.present) {
+        CreateDirectoryA(dir.file(b.installed).c_str(), NULL);
+        ASSERT_TRUE(CopyFileA(fixture.c_str(), path.c_str(), FALSE)) << fixture;
+      }
+      if (b.key_name[0]) {
+        std::string key = std::string(UNINSTALL) + b.key_name;
+        HKEY k;
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, key.c_str(), &k), ERROR_SUCCESS);
+        if (!path.empty()) {
+          std::string value = b.stored_as;
+          value.replace(value.find('%'), 1, path);
+          RegSetValueExA(k, "UninstallString", 0, REG_SZ, (const BYTE*)value.c_str(),
+                         (DWORD)value.size() + 1);
+        }
+        RegCloseKey(k);
+      }
     }
-    if (b.key_name[0]) {
-      std::string key = std::string(UNINSTALL) + b.key_name;
-      HKEY k;
-      RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
-      ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, key.c_str(), &k), ERROR_SUCCESS);
-      if (!path.empty())
-        RegSetValueExA(k, "UninstallString", 0, REG_SZ, (const BYTE*)path.c_str(),
-                       (DWORD)path.size() + 1);
-      RegCloseKey(k);
+    std::string setup = dir.write("setup.exe", p.finish());
+    strcpy(g_app.package_path, setup.c_str());
+    g_app.stub_length = 64;
+    ASSERT_TRUE(load_package());
+    ASSERT_EQ(g_package.block_count, (int)package.blocks.size());
+    select_language_block(package.current);
+    // What an unquoted "<dir>\a b\uninst.exe /X" would start instead.
+    std::vector<std::string> decoys = {dir.file("a.exe"), dir.file("h.exe")};
+    for (const std::string& decoy : decoys)
+      ASSERT_TRUE(CopyFileA(fixture.c_str(), decoy.c_str(), FALSE));
+
+    remove_previous_installations();
+    for (const std::string& decoy : decoys) EXPECT_FALSE(file_exists(decoy + ".args")) << decoy;
+    for (size_t i = 0; i < paths.size(); i++) {
+      const Block& b = package.blocks[i];
+      SCOPED_TRACE(b.key_name);
+      if (paths[i].empty()) continue;
+      Bytes args = read_file_bytes(paths[i] + ".args");
+      EXPECT_EQ(std::string(args.begin(), args.end()), b.runs ? "\"" + paths[i] + "\" /X" : "");
+      EXPECT_EQ(file_exists(paths[i]), b.present && !b.runs); // deleted once it has run
+      if (b.key_name[0])
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + b.key_name).c_str());
     }
   }
-  std::string package = dir.write("setup.exe", p.finish());
-  strcpy(g_app.package_path, package.c_str());
-  g_app.stub_length = 64;
-  ASSERT_TRUE(load_package());
-  ASSERT_EQ(g_package.block_count, 6);
-  select_language_block(2);
-  // What an unquoted "<dir>\a b\uninst.exe /X" would start instead.
-  std::string decoy = dir.file("a.exe");
-  ASSERT_TRUE(CopyFileA(fixture.c_str(), decoy.c_str(), FALSE));
+}
 
-  remove_previous_installations();
-  EXPECT_FALSE(file_exists(decoy + ".args"));
-  for (size_t i = 0; i < paths.size(); i++) {
-    const Block& b = blocks[i];
-    SCOPED_TRACE(b.key_name);
-    if (paths[i].empty()) continue;
-    Bytes args = read_file_bytes(paths[i] + ".args");
-    EXPECT_EQ(std::string(args.begin(), args.end()), b.runs ? "\"" + paths[i] + "\" /X" : "");
-    EXPECT_EQ(file_exists(paths[i]), b.present && !b.runs); // deleted once it has run
-    if (b.key_name[0])
-      RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + b.key_name).c_str());
-  }
+// The value record: only what the lists and the install-folder registration
+// created is logged (keys parent first), and the installed uninstaller
+// removes exactly that: values and keys that were there before, an
+// overwritten value and a skipped only-if-absent entry stay.
+TEST_F(UninstallLogTest, ValuesTheInstallationCreatedAreLoggedAndRemovedAgain) {
+  const std::string base = "Software\\PakwizValueLog";
+  auto delete_tree = [&] {
+    for (const char* sub : {"\\Deep\\Er", "\\Deep", "\\Folder", ""})
+      RegDeleteKeyA(HKEY_CURRENT_USER, (base + sub).c_str());
+  };
+  delete_tree();
+  HKEY k;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, base.c_str(), &k), ERROR_SUCCESS);
+  RegSetValueExA(k, "Old", 0, REG_SZ, (const BYTE*)"old", 4);
+  RegSetValueExA(k, "Kept", 0, REG_SZ, (const BYTE*)"kept", 5);
+  RegCloseKey(k);
+  std::string old_ini = dir.write("old.ini", "[S]\r\na=1\r\n");
+
+  LanguageMaker language;
+  language.flags = LANG_STORE_FOLDER_REGISTRY | LANG_STORE_FOLDER_INI;
+  language.registry_root = 1;
+  language.registry_key = base + "\\Folder"; // the default value of a new key
+  const std::string folder_ini = dir.file("folder.ini");
+  DeleteFileA(folder_ini.c_str());
+  language.ini_file = folder_ini;
+  language.ini_section = "Setup";
+  language.ini_key = "Dir";
+  // The real uninstaller as the package's prefix block.
+  Bytes program = read_file_bytes(test_exe_folder() + "pakwiz-uninstall.exe");
+  ASSERT_FALSE(program.empty());
+  load({uninstaller()}, program, &language);
+  set_list(&LanguageBlock::ini_list,
+           pakwiz::ini_list_payload({
+               {0, old_ini, "S", "a", "2"}, // overwritten: not logged, stays
+               {0, old_ini, "S", "b", "2"},
+               {1, old_ini, "S", "a", "3"}, // only if absent: skipped
+               {0, "#InstallDir#\\new.ini", "N", "k", "v"},
+           }));
+  set_list(&LanguageBlock::registry_list, pakwiz::registry_list_payload({
+                                              {1, 0, base, "Old", "new"},
+                                              {1, 0, base, "New", "n"},
+                                              {1, 1, base, "Kept", "x"},
+                                              {1, 1, base, "Fresh", "f"},
+                                              {1, 0, base + "\\Deep\\Er", "", "d"},
+                                              {1, 0, base + "\\Deep\\Er", "Again", "a"},
+                                          }));
+  install_all();
+
+  const std::string uninstaller_path = install_folder + "Uninstall.exe";
+  Bytes placed = read_file_bytes(uninstaller_path);
+  UninstallLog log = read_uninstall_log(placed, program.size());
+  ASSERT_EQ(log.error, "") << describe(log);
+  std::vector<std::string> items;
+  for (const LoggedValue& v : log.values) items.push_back(value_item(v));
+  const std::string hkcu = "HKCU\\" + base, ini = install_folder + "new.ini";
+  EXPECT_EQ(items, (std::vector<std::string>{
+                       "regkey|" + hkcu + "\\Folder", "value|" + hkcu + "\\Folder|",
+                       "inifile|" + folder_ini, "ini|" + folder_ini + "|Setup|Dir",
+                       "ini|" + old_ini + "|S|b", "inifile|" + ini, "ini|" + ini + "|N|k",
+                       "value|" + hkcu + "|New", "value|" + hkcu + "|Fresh",
+                       "regkey|" + hkcu + "\\Deep", "regkey|" + hkcu + "\\Deep\\Er",
+                       "value|" + hkcu + "\\Deep\\Er|", "value|" + hkcu + "\\Deep\\Er|Again"}))
+      << describe(log);
+
+  // The uninstaller as a later installation starts it: no questions.
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::string line = "\"" + uninstaller_path + "\" /X";
+  ASSERT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
+  DWORD code = 99;
+  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(code, 0u);
+
+  EXPECT_EQ(read_string(HKEY_CURRENT_USER, base, "Old"), "new");
+  EXPECT_EQ(read_string(HKEY_CURRENT_USER, base, "Kept"), "kept");
+  for (const char* gone : {"New", "Fresh"})
+    EXPECT_EQ(read_string(HKEY_CURRENT_USER, base, gone), "<absent>") << gone;
+  for (const char* sub : {"\\Deep\\Er", "\\Deep", "\\Folder"})
+    EXPECT_EQ(read_string(HKEY_CURRENT_USER, base + sub, ""), "<no key>") << sub;
+  char text[64];
+  GetPrivateProfileStringA("S", "a", "<absent>", text, sizeof text, old_ini.c_str());
+  EXPECT_STREQ(text, "2");
+  GetPrivateProfileStringA("S", "b", "<absent>", text, sizeof text, old_ini.c_str());
+  EXPECT_STREQ(text, "<absent>");
+  for (const std::string& created : {ini, folder_ini})
+    EXPECT_EQ(GetFileAttributesA(created.c_str()), INVALID_FILE_ATTRIBUTES) << created;
+  DeleteFileA(uninstaller_path.c_str());
+  delete_tree();
 }

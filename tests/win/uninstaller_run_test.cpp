@@ -1,6 +1,6 @@
 // The uninstaller program run as a whole: the x86_64 build with a hand-made
-// log behind it, started the way Windows (with /S here, as a script would)
-// or a later installation (/X) starts it.
+// log behind it, started the way Windows (with /S or /Q here, as a script
+// would) or a later installation (/X) starts it.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
@@ -352,6 +352,34 @@ TEST_F(Uninstaller, AFileInUseIsDeletedAtRestart) {
   CloseHandle(open);
   EXPECT_TRUE(exists(busy));
   EXPECT_TRUE(contains_nocase(pending_renames(), busy)) << pending_renames();
+}
+
+// /Q removes without a question or a window, like /S; anything it could
+// neither remove nor schedule makes the exit code non-zero.
+TEST_F(Uninstaller, QuietRunReportsAFailureInItsExitCode) {
+  for (const char* quiet : {"/Q", "-q"}) {
+    SCOPED_TRACE(quiet);
+    std::string hello = put(install + "\\hello.exe");
+    LogSpec log;
+    log.files = {{".", "hello.exe", 0}};
+    place_uninstaller(make_uninstall_log(log));
+    EXPECT_EQ(run(quiet), 0u);
+    EXPECT_FALSE(exists(hello));
+    EXPECT_TRUE(wait_until([&] { return !exists(uninstaller); }));
+
+    // A folder where the log names a file: not removed, and said so.
+    CreateDirectoryA(install.c_str(), NULL);
+    put(install + "\\hello.exe");
+    std::string taken = install + "\\taken.txt";
+    CreateDirectoryA(taken.c_str(), NULL);
+    log.files.push_back({".", "taken.txt", 0});
+    place_uninstaller(make_uninstall_log(log));
+    EXPECT_EQ(run(quiet), 3u);
+    EXPECT_FALSE(exists(hello));
+    EXPECT_TRUE(exists(taken));
+    EXPECT_TRUE(wait_until([&] { return !exists(uninstaller); }));
+    RemoveDirectoryA(taken.c_str());
+  }
 }
 
 TEST_F(Uninstaller, WithoutAValidLogNothingChanges) {
