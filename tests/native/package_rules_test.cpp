@@ -167,7 +167,9 @@ TEST(PackageRules, VerifyReportsEveryBreachNamingItsPlace) {
     std::string path = dir.write(std::string("case.exe"), rewritten(p, c.edit));
     text = verify_text(path, &good);
     EXPECT_FALSE(good) << c.what << "\n" << text;
-    if (*c.expected) EXPECT_NE(text.find(c.expected), std::string::npos) << c.what << "\n" << text;
+    if (*c.expected) {
+      EXPECT_NE(text.find(c.expected), std::string::npos) << c.what << "\n" << text;
+    }
     // Every script breach names its record's offset, entry breaches their entry.
     EXPECT_TRUE(text.find(" at offset ") != std::string::npos ||
                 text.find("block 0 entry") != std::string::npos)

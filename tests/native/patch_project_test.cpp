@@ -485,7 +485,9 @@ files = [{ source = "fr/app.exe" }]
       int want = automatic ? e.base_block : e.base_block_off;
       if (e.block == 0 && e.entry == 4) want = 1; // patch_from holds either way
       EXPECT_EQ((f.flags & 0x10) != 0, want >= 0) << e.block << "/" << e.entry;
-      if (want >= 0) EXPECT_EQ(f.base_block, want) << e.block << "/" << e.entry;
+      if (want >= 0) {
+        EXPECT_EQ(f.base_block, want) << e.block << "/" << e.entry;
+      }
     }
     std::ostringstream out;
     EXPECT_TRUE(verify_package(dir.file("setup.exe"), out)) << out.str();
@@ -494,8 +496,9 @@ files = [{ source = "fr/app.exe" }]
       extract_package(dir.file("setup.exe"), to, block, out);
       const char* code = block == 0 ? "en" : block == 1 ? "de" : "fr";
       for (const auto& [name, bytes] : files)
-        if (name.rfind(code, 0) == 0)
+        if (name.rfind(code, 0) == 0) {
           EXPECT_EQ(read_file_bytes(to + name.substr(2)), bytes) << name;
+        }
     }
   }
   // Two patches of about a kilobyte in place of two files of 50,000
