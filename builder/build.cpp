@@ -8,7 +8,9 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -20,10 +22,13 @@
 #include "builder/package_format.h"
 #include "builder/package_reader.h"
 #include "builder/patch_generator.h"
+#include "builder/pe_resources.h"
 #include "builder/pe_version.h"
 #include "builder/progress.h"
 #include "builder/project.h"
 #include "builder/script_writer.h"
+#include "builder/setup_resources.h"
+#include "builder/signing.h"
 #include "builder/source_files.h"
 #include "builder/templates.h"
 #include "builder/volume_files.h"
@@ -180,11 +185,14 @@ public:
       fail("cannot create " + final_path + (ec ? ": " + ec.message() : ": " + errno_text()));
     return *streams_.back();
   }
-  void commit() {
+  // Closes every file, lets `finish` work on the first (by its temporary
+  // name), then renames them all.
+  void commit(const std::function<void(const std::string&)>& finish = nullptr) {
     for (size_t i = 0; i < streams_.size(); i++) {
       streams_[i]->close();
       if (!*streams_[i]) fail("cannot write " + files_[i].first + " (disk full?)");
     }
+    if (finish && !files_.empty()) finish(files_[0].first);
     for (auto& [temp, final_path] : files_) {
       std::error_code ec;
       fs::rename(fs::u8path(temp), fs::u8path(final_path), ec);
@@ -290,7 +298,7 @@ class ArchiveStreamer {
 public:
   ArchiveStreamer(const ArchiveLayout& layout, const std::vector<const std::vector<uint8_t>*>& data)
       : layout_(layout), data_(data) {}
-  void write(std::ofstream& out, uint64_t from, uint64_t count) {
+  void write(std::ofstream& out, uint64_t from, uint64_t count, PeChecksum* checksum = nullptr) {
     while (count > 0) {
       while (piece_ < layout_.pieces.size() &&
              layout_.pieces[piece_].position +
@@ -302,6 +310,7 @@ public:
       uint64_t offset = from - p.position;
       uint64_t n = std::min<uint64_t>(bytes.size() - offset, count);
       out.write((const char*)bytes.data() + offset, (std::streamsize)n);
+      if (checksum) checksum->add(bytes.data() + offset, (size_t)n);
       from += n;
       count -= n;
     }
@@ -377,14 +386,30 @@ BuildSummary build_setup(const BuildOptions& options) {
   bool wants_uninstaller = false;
   for (const LanguageSpec& l : project.languages)
     for (const FileSpec& f : l.files) wants_uninstaller = wants_uninstaller || f.uninstaller;
-  if (wants_uninstaller && project.uninstaller_program.empty())
+  bool own_uninstaller = wants_uninstaller && project.uninstaller_program.empty();
+  if (own_uninstaller)
     project.uninstaller_program =
         options.uninstaller.empty() ? default_uninstaller_path() : options.uninstaller;
 
   std::string output = options.output;
   if (output.empty()) output = fs::u8path(options.project).stem().u8string() + "-setup.exe";
   std::string stub_path = options.stub.empty() ? default_stub_path() : options.stub;
-  std::vector<uint8_t> stub = prepare_stub(read_source_file(stub_path, SourcePos{}), stub_path);
+  // The project's manifest, version resource and icon go into the stub's
+  // resources, and the first two into pakwiz's own uninstaller, before the
+  // stub's length field is set. A stub that is no Windows program (a test's
+  // stand-in) is used as it is.
+  BuildSummary summary;
+  std::vector<uint8_t> stub = read_source_file(stub_path, SourcePos{});
+  summary.resources = is_pe_image(stub);
+  if (summary.resources) {
+    std::optional<IconResources> icon;
+    const ExecutableSpec& exe = project.executable;
+    if (!exe.icon.empty())
+      icon = icon_resources(read_source_file(exe.icon, exe.icon_pos),
+                            exe.icon_pos.str() + ": " + exe.icon);
+    stub = apply_setup_resources(stub, exe, icon ? &*icon : nullptr, stub_path);
+  }
+  stub = prepare_stub(stub, stub_path);
 
   // Global records.
   std::vector<std::vector<uint8_t>> templates =
@@ -400,6 +425,10 @@ BuildSummary build_setup(const BuildOptions& options) {
   if (has_prefix) {
     prefix = read_source_file(project.uninstaller_program, project.uninstaller_pos);
     if (prefix.empty()) fail_at(project.uninstaller_pos, project.uninstaller_program + " is empty");
+    // A project's own uninstaller program carries its own resources.
+    if (own_uninstaller && is_pe_image(prefix))
+      prefix =
+          apply_setup_resources(prefix, project.executable, nullptr, project.uninstaller_program);
   }
 
   // Distinct sources, in order of first use.
@@ -486,7 +515,6 @@ BuildSummary build_setup(const BuildOptions& options) {
   std::vector<std::vector<FileEntryFields>> entries(project.languages.size());
   std::vector<std::vector<int64_t>> entry_content(project.languages.size());
   std::vector<std::vector<EntryRef>> entry_base(project.languages.size());
-  BuildSummary summary;
   for (size_t b = 0; b < project.languages.size(); b++) {
     const LanguageSpec& l = project.languages[b];
     for (size_t i = 0; i < l.files.size(); i++) {
@@ -662,9 +690,22 @@ BuildSummary build_setup(const BuildOptions& options) {
   std::ofstream& package = outputs.create(output);
   summary.script_bytes = script.size();
   append_end_marker(script, (uint32_t)first_bytes);
+  // The PE checksum covers the whole setup file, package included.
+  size_t checksum_at = summary.resources ? pe_checksum_offset(stub) : 0;
+  if (checksum_at) std::fill(stub.begin() + checksum_at, stub.begin() + checksum_at + 4, 0);
+  PeChecksum checksum;
+  checksum.add(stub.data(), stub.size());
+  checksum.add(script.data(), script.size());
   package.write((const char*)stub.data(), (std::streamsize)stub.size());
   package.write((const char*)script.data(), (std::streamsize)script.size());
-  streamer.write(package, 0, first_bytes);
+  streamer.write(package, 0, first_bytes, &checksum);
+  if (checksum_at) {
+    ByteWriter sum;
+    sum.u32(checksum.finish());
+    package.seekp((std::streamoff)checksum_at);
+    package.write((const char*)sum.bytes.data(), 4);
+    package.seekp(0, std::ios::end);
+  }
   uint64_t done = first_bytes;
   for (uint32_t v = 1; v < volumes; v++) {
     std::string path = volume_file_path(output, v);
@@ -677,7 +718,12 @@ BuildSummary build_setup(const BuildOptions& options) {
     done += n;
     summary.volumes.push_back(path);
   }
-  outputs.commit();
+  // Signing happens on the finished setup file before it takes its name;
+  // volume files need no signature.
+  outputs.commit([&](const std::string& setup_file) {
+    if (options.sign) sign_file(setup_file, *options.sign, project.executable.description);
+  });
+  summary.signed_output = options.sign.has_value();
 
   summary.output = output;
   summary.stub_bytes = stub.size();

@@ -14,6 +14,9 @@
 #include "builder/errors.h"
 #include "builder/package_reader.h"
 #include "builder/patch_rebuild.h"
+#include "builder/setup_resources.h"
+#include "builder/signing.h"
+#include "builder/source_files.h"
 #include "builder/volume_files.h"
 #include "decode/checksum.h"
 
@@ -183,6 +186,42 @@ void set_modification_time(const std::string& path, uint64_t filetime) {
 #endif
 }
 
+uint64_t archive_end(const PackageInfo& info) {
+  return info.has_archive ? info.archive_offset + 4 + info.archive_size : info.file_length;
+}
+
+// The setup program's manifest, version resource and icon.
+void list_program_resources(const PackageInfo& info, std::ostream& out) {
+  std::vector<uint8_t> file = read_source_file(info.path, SourcePos{});
+  std::vector<uint8_t> stub(file.begin(),
+                            file.begin() + std::min<uint64_t>(info.stub_length, file.size()));
+  if (!is_pe_image(stub)) return;
+  ProgramResourcesInfo r = describe_program_resources(stub, info.path + " (setup program)");
+  if (r.has_manifest)
+    out << "  manifest: execution level " << r.execution_level.value_or("(none)")
+        << (r.common_controls_6 ? ", common controls 6" : "") << (r.dpi_aware ? ", DPI aware" : "")
+        << ", " << r.supported_os << " supported Windows versions\n";
+  else
+    out << "  manifest: none\n";
+  if (r.file_version) {
+    out << "  version: file " << *r.file_version << ", product " << *r.product_version << "\n";
+    for (auto& [key, value] : r.version_strings) out << "    " << key << ": \"" << value << "\"\n";
+  } else {
+    out << "  version: none\n";
+  }
+  std::string icons;
+  for (const std::string& size : r.icon_sizes) icons += (icons.empty() ? "" : ", ") + size;
+  out << "  icon: " << (icons.empty() ? "none" : icons) << "\n";
+}
+
+std::string signature_text(const CertificateTable& t) {
+  if (!t.named) return "not signed";
+  if (!t.behind_archive)
+    return "names a certificate table at " + with_commas(t.offset) + " (" + with_commas(t.size) +
+           " bytes) that is not what a signing tool leaves behind the package";
+  return "signed (a certificate table of " + with_commas(t.size) + " bytes follows the package)";
+}
+
 } // namespace
 
 std::string safe_extract_path(const std::string& target, uint8_t destination) {
@@ -215,6 +254,8 @@ void list_package(const std::string& path, std::ostream& out) {
   out << path << "\n";
   out << "  stub: " << with_commas(info.stub_length) << " bytes (length field at offset "
       << with_commas(info.marker_offset + 6) << ")\n";
+  list_program_resources(info, out);
+  out << "  signature: " << signature_text(find_certificate_table(path, archive_end(info))) << "\n";
   uint64_t script_end = info.has_archive ? info.archive_offset - 8 : info.file_length;
   out << "  script: " << with_commas(script_end - info.stub_length) << " bytes in "
       << info.records.size() << " records\n";
@@ -361,6 +402,9 @@ bool verify_package(const std::string& path, std::ostream& out) {
     return false;
   }
   size_t problems = 0, checked = 0, skipped = 0;
+  CertificateTable signature = find_certificate_table(path, archive_end(info));
+  out << path << ": " << signature_text(signature) << "\n";
+  if (signature.named && !signature.behind_archive) problems++;
   if (!info.has_archive) {
     out << "note: " << path << " has no archive size word (script only)\n";
   } else {
@@ -372,7 +416,8 @@ bool verify_package(const std::string& path, std::ostream& out) {
       return false;
     }
     ArchiveFiles& archive = *files;
-    std::string length = archive.check_package_length();
+    std::string length = archive.check_package_length(
+        signature.behind_archive ? info.file_length - archive_end(info) : 0);
     if (!length.empty()) {
       out << "damaged: " << path << ": " << length << "\n";
       problems++;

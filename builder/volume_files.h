@@ -29,9 +29,10 @@ public:
   // size word says (or longer), or when the archive ends before the bytes do.
   std::vector<uint8_t> read(uint64_t position, uint64_t count);
 
-  // Checks the package file's own length against its archive size word;
-  // empty when it matches, else the problem.
-  std::string check_package_length() const;
+  // Checks the package file's own length against its archive size word,
+  // allowing `signature_bytes` behind the archive (a certificate table and
+  // its padding); empty when it matches, else the problem.
+  std::string check_package_length(uint64_t signature_bytes = 0) const;
 
 private:
   struct Volume {
