@@ -160,7 +160,9 @@ CertificateTable find_certificate_table(const std::string& path, uint64_t archiv
     t.offset = read_u32(headers + entry);
     t.size = read_u32(headers + entry + 4);
     t.named = t.offset != 0 || t.size != 0;
-    t.behind_archive = t.named && certificate_table_follows(f, archive_end, file_size(f));
+    uint32_t length = file_size(f);
+    t.behind_archive = t.named && archive_end < length &&
+                       certificate_table_follows(f, (uint32_t)archive_end, length);
   }
   file_close(f);
   return t;

@@ -26,17 +26,17 @@ uint32_t security_directory_entry(const uint8_t* headers, uint32_t size) {
   return entry <= size - 8 ? entry : 0;
 }
 
-bool certificate_table_follows(FileHandle file, uint64_t archive_end, uint32_t file_length) {
+bool certificate_table_follows(FileHandle file, uint32_t archive_end, uint32_t file_length) {
   uint8_t headers[1024];
-  if (file_seek(file, 0, FROM_START) != 0) return false;
+  if (archive_end >= file_length || file_seek(file, 0, FROM_START) != 0) return false;
   uint32_t entry = security_directory_entry(headers, file_read_some(file, headers, sizeof headers));
   if (!entry) return false;
   uint32_t offset = read_u32(headers + entry), size = read_u32(headers + entry + 4);
-  if (offset != ((archive_end + 7) & ~(uint64_t)7) || size < CERT_HEADER ||
-      (uint64_t)offset + size != file_length)
-    return false;
+  // The table starts at the first multiple of 8 from the archive's end (the
+  // difference wraps when it starts before) and runs to the file's end.
+  uint32_t gap = offset - archive_end;
+  if (gap >= 8 || (offset & 7) || size < CERT_HEADER || size != file_length - offset) return false;
   uint8_t tail[7 + CERT_HEADER];
-  uint32_t gap = offset - (uint32_t)archive_end;
   if (file_seek(file, (int32_t)archive_end, FROM_START) != archive_end ||
       file_read_exact(file, tail, gap + CERT_HEADER) != FILE_OK)
     return false;

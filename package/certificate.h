@@ -19,6 +19,6 @@ uint32_t security_directory_entry(const uint8_t* headers, uint32_t size);
 // and the certificate table that its security directory names: the table
 // starts at the first multiple of 8 from `archive_end`, the padding is zero,
 // the table runs to `file_length` and begins with a WIN_CERTIFICATE header
-// (length within the table, revision 2.0, PKCS#7 signed data). The file
-// position is left anywhere.
-bool certificate_table_follows(FileHandle file, uint64_t archive_end, uint32_t file_length);
+// (length within the table, revision 2.0, PKCS#7 signed data). False when
+// nothing follows the archive. The file position is left anywhere.
+bool certificate_table_follows(FileHandle file, uint32_t archive_end, uint32_t file_length);

@@ -385,8 +385,9 @@ bool load_package() {
       }
       g_package.archive_size = read_u32(word);
       uint64_t archive_end = (uint64_t)here + g_package.archive_size + 4;
-      complete =
-          archive_end == file_length || certificate_table_follows(file, archive_end, file_length);
+      complete = archive_end == file_length ||
+                 (archive_end < file_length &&
+                  certificate_table_follows(file, (uint32_t)archive_end, file_length));
       break;
     }
     if (length > file_length - here) {

@@ -53,10 +53,29 @@ options=($(awk '$1 == "build-options" { $1 = ""; print; exit }' "$scenario"))
 # build, which is what Wine runs here).
 uninstaller=()
 [ -f "$build/bin/pakwiz-uninstall.exe" ] && uninstaller=(--uninstaller "$build/bin/pakwiz-uninstall.exe")
+# `sign`: signed with a throw-away certificate made here, and the signature
+# checked as a user would before the scenario runs.
+sign=$(awk '$1 == "sign" { print "yes"; exit }' "$scenario")
+if [ -n "$sign" ]; then
+  if ! openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+    -days 2 -subj "/CN=Pakwiz e2e signer" >"$work/openssl.log" 2>&1; then
+    echo "e2e: openssl could not make a certificate:" >&2
+    cat "$work/openssl.log" >&2
+    exit 1
+  fi
+  options+=(--sign "$work/cert.pem" --sign-key "$work/key.pem")
+fi
 if ! "$builder" build "$project_dir/$project" -o "$work/setup.exe" --stub "$stub" \
   "${uninstaller[@]}" "${options[@]}" >"$work/build.log" 2>&1; then
   echo "e2e: building $project failed:" >&2
   cat "$work/build.log" >&2
+  exit 1
+fi
+
+if [ -n "$sign" ] && ! osslsigncode verify -in "$work/setup.exe" -CAfile "$work/cert.pem" \
+  >"$work/verify.log" 2>&1; then
+  echo "e2e: osslsigncode verify failed on the signed setup.exe:" >&2
+  cat "$work/verify.log" >&2
   exit 1
 fi
 
