@@ -83,6 +83,9 @@ struct TreeReader {
   uint32_t span; // bytes of the section from there on
   const std::string& what;
   std::vector<Resource> out;
+  // Against trees that share subdirectories or data: entries visited and
+  // bytes copied.
+  size_t visited = 0, copied = 0;
 
   [[noreturn]] void bad(const std::string& problem) const {
     fail(what + ": damaged resource directory: " + problem);
@@ -121,6 +124,7 @@ struct TreeReader {
     unsigned n = (unsigned)get_u16(&d[dir + 12]) + get_u16(&d[dir + 14]);
     size_t entries = at(offset + 16, 8 * (size_t)n);
     for (unsigned i = 0; i < n; i++) {
+      if (++visited > 1000000) bad("too many entries");
       uint32_t name = get_u32(&d[entries + 8 * i]), target = get_u32(&d[entries + 8 * i + 4]);
       ResourceId id = id_of(name);
       if (depth == 0) r.type = id;
@@ -138,10 +142,11 @@ struct TreeReader {
       size_t entry = at(target, 16);
       uint32_t rva = get_u32(&d[entry]), size = get_u32(&d[entry + 4]);
       size_t from = file_offset(rva, size);
+      copied += size;
+      if (copied > ((size_t)1 << 28)) bad("more than 256 MiB of resource data");
       r.codepage = get_u32(&d[entry + 8]);
       r.data.assign(d.begin() + (long)from, d.begin() + (long)(from + size));
       out.push_back(r);
-      if (out.size() > 100000) bad("too many resources");
     }
   }
 };

@@ -79,7 +79,10 @@ if [ -n "$sign" ] && ! osslsigncode verify -in "$work/setup.exe" -CAfile "$work/
   exit 1
 fi
 
-export E2E_STUB_SIZE=$(stat -c %s "$stub")
+# The setup program as built into setup.exe (the builder adds the project's
+# resources to the stub), from its length field.
+export E2E_STUB_SIZE=$("$builder" list "$work/setup.exe" |
+  awk '$1 == "stub:" { gsub(",", "", $2); print $2; exit }')
 export E2E_PROJECTS=$(winpath "$here/projects")
 "$WINE" "$driver" --setup "$(winpath "$work/setup.exe")" --work "$(winpath "$work")" \
   --shots "$(winpath "$shots")" "$(winpath "$scenario")" </dev/null
