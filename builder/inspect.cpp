@@ -16,7 +16,6 @@
 #include "builder/patch_rebuild.h"
 #include "builder/setup_resources.h"
 #include "builder/signing.h"
-#include "builder/source_files.h"
 #include "builder/volume_files.h"
 #include "decode/checksum.h"
 
@@ -192,10 +191,9 @@ uint64_t archive_end(const PackageInfo& info) {
 
 // The setup program's manifest, version resource and icon.
 void list_program_resources(const PackageInfo& info, std::ostream& out) {
-  std::vector<uint8_t> file = read_source_file(info.path, SourcePos{});
-  std::vector<uint8_t> stub(file.begin(),
-                            file.begin() + std::min<uint64_t>(info.stub_length, file.size()));
-  if (!is_pe_image(stub)) return;
+  std::vector<uint8_t> stub(info.stub_length);
+  std::ifstream f(fs::u8path(info.path), std::ios::binary);
+  if (!f.read((char*)stub.data(), (std::streamsize)stub.size()) || !is_pe_image(stub)) return;
   ProgramResourcesInfo r = describe_program_resources(stub, info.path + " (setup program)");
   if (r.has_manifest)
     out << "  manifest: execution level " << r.execution_level.value_or("(none)")

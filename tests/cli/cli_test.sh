@@ -286,6 +286,8 @@ sign)
   contains out.txt "all good" "verify of a signed file"
   run 0 "list signed" "$pakwiz" list p12.exe
   contains out.txt "signature: signed" "list of a signed file"
+  contains out.txt "manifest: execution level requireAdministrator, common controls 6" "list"
+  contains out.txt 'FileDescription: "Sample Setup"' "list"
   # One flipped archive byte breaks the signature (and the entry holding it).
   cp p12.exe flipped.exe
   flip_byte flipped.exe $(( $(stat -c %s plain.exe) - 3 ))
