@@ -23,6 +23,17 @@ bool relaunch_from_removable_disk(int show);
 bool make_temp_copy();
 // "<folder>_inst<n>.exe" into out (capacity cap); folder ends with a backslash.
 bool temp_copy_name(char* out, size_t cap, const char* folder, int n);
+// True when `path` (the running executable) is such a copy: "_inst<n>.exe"
+// (n from 0 to 998, case ignored) directly in the temporary folder. /DEL is
+// honoured only then, so that it never deletes the real setup.
+bool is_temp_copy(const char* path);
+
+// The command that installs the screen saver at `path`: the system's own
+// rundll32 by its full path, so that a program of that name beside the setup
+// (a downloads folder) or in the current folder is never started in its
+// place. False when the system folder cannot be had or the command does not
+// fit `cap`.
+bool screen_saver_command(char* out, size_t cap, const char* path);
 
 // Page sequencer. A slot of the page table: the dialog template index (10 =
 // no dialog) and the page procedure.

@@ -70,6 +70,37 @@ bool make_temp_copy() {
   return ok;
 }
 
+namespace {
+
+// Two spellings of one folder: equal as they stand, or in their short forms.
+bool same_folder(const char* a, const char* b) {
+  if (equals_nocase(a, b)) return true;
+  char short_a[PATH_SIZE], short_b[PATH_SIZE];
+  DWORD m = GetShortPathNameA(a, short_a, PATH_SIZE);
+  DWORD n = GetShortPathNameA(b, short_b, PATH_SIZE);
+  return m && m < PATH_SIZE && n && n < PATH_SIZE && equals_nocase(short_a, short_b);
+}
+
+} // namespace
+
+bool is_temp_copy(const char* path) {
+  const char* sep = last_separator(path);
+  const char* name = sep ? sep + 1 : path;
+  if (compare_nocase_n(name, "_inst", 5) != 0) return false;
+  const char* p = name + 5;
+  int digits = 0, n = 0;
+  for (; *p >= '0' && *p <= '9' && digits < 4; p++, digits++) n = 10 * n + (*p - '0');
+  if (digits == 0 || digits > 3 || n > 998 || !equals_nocase(p, ".exe")) return false;
+  char folder[PATH_SIZE], own[PATH_SIZE];
+  DWORD t = GetTempPathA(PATH_SIZE, folder);
+  if (t == 0 || t >= PATH_SIZE || !append_backslash(folder, PATH_SIZE)) return false;
+  size_t length = (size_t)(name - path);
+  if (length == 0 || length >= PATH_SIZE) return false;
+  for (size_t i = 0; i < length; i++) own[i] = path[i];
+  own[length] = 0;
+  return same_folder(own, folder);
+}
+
 bool relaunch_from_removable_disk(int show) {
   char* own = g_app.destination_path;
   if (!GetModuleFileNameA(NULL, own, PATH_SIZE)) return false;
@@ -77,10 +108,11 @@ bool relaunch_from_removable_disk(int show) {
   if (GetDriveTypeA(own) != DRIVE_REMOVABLE) return false;
   if (!make_temp_copy()) return false;
 
-  char command[2 * PATH_SIZE + 16];
-  command[0] = 0;
+  // Both paths quoted: a temporary folder with a space in its name would
+  // otherwise end the copy's name there, and the copy would see no switch.
+  char command[2 * PATH_SIZE + 16] = "\"";
   text_append(command, sizeof command, g_app.temp_path);
-  text_append(command, sizeof command, " /S\"");
+  text_append(command, sizeof command, "\" /S\"");
   text_append(command, sizeof command, g_app.package_path);
   text_append(command, sizeof command, "\" /DEL");
   if (WinExec(command, (UINT)show) > 31) return true;

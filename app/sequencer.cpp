@@ -3,6 +3,7 @@
 // ends when somebody sets the page result (1 Next, 2 end, 1007 Back).
 #include "app/app.h"
 #include "common/state.h"
+#include "install/install.h"
 #include "package/package.h"
 #include "package/script.h"
 #include "ui/ui.h"
@@ -100,4 +101,8 @@ void run_wizard() {
     }
   }
   g_wizard.current_page = -1;
+  // Ended while the installation ran (the close box, Alt+F4, a cancel that
+  // asks nothing, WM_QUIT): as after the cancel question, nothing that the
+  // half-done installation recorded is opened, started or installed.
+  if (g_install.installing) clear_end_actions();
 }

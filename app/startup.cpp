@@ -62,10 +62,9 @@ void run_main_dialog() {
 void install_screen_saver() {
   if (!g_install.screen_saver) return;
   resolve_destination(g_install.screen_saver);
-  char command[DESTINATION_SIZE];
-  format_text(command, sizeof command, "rundll32 desk.cpl,InstallScreenSaver %s",
-              text_arg(g_app.destination_path));
-  WinExec(command, SW_SHOWNORMAL);
+  char command[DESTINATION_SIZE + PATH_SIZE];
+  if (screen_saver_command(command, sizeof command, g_app.destination_path))
+    WinExec(command, SW_SHOWNORMAL);
 }
 
 void start_recorded_program() {
@@ -92,6 +91,15 @@ void end_of_run() {
 
 } // namespace
 
+bool screen_saver_command(char* out, size_t cap, const char* path) {
+  char program[PATH_SIZE];
+  UINT n = GetSystemDirectoryA(program, PATH_SIZE);
+  return n > 0 && n < PATH_SIZE && append_backslash(program, PATH_SIZE) &&
+         text_append(program, PATH_SIZE, "rundll32.exe") && text_copy(out, cap, "\"") &&
+         text_append(out, cap, program) &&
+         text_append(out, cap, "\" desk.cpl,InstallScreenSaver ") && text_append(out, cap, path);
+}
+
 int setup_main(HINSTANCE instance, const char* command_line, int show) {
   if (bring_running_copy_to_front()) return 0;
   g_app.instance = instance;
@@ -106,6 +114,12 @@ int setup_main(HINSTANCE instance, const char* command_line, int show) {
   GetModuleFileNameA(NULL, g_app.package_path, PATH_SIZE);
   g_app.platform_nt = windows_nt();
   parse_command_line(command_line);
+  if (g_app.temp_copy) {
+    // /DEL makes the running executable delete itself at the next restart:
+    // a mistyped or hostile command line must not delete the real setup.
+    GetModuleFileNameA(NULL, g_app.destination_path, PATH_SIZE);
+    g_app.temp_copy = is_temp_copy(g_app.destination_path);
+  }
 
   if (!g_app.temp_copy && relaunch_from_removable_disk(show)) {
     release_process();

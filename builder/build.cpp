@@ -1,14 +1,10 @@
 #include "builder/build.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <atomic>
 #include <chrono>
 #include <exception>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <optional>
 #include <thread>
@@ -19,6 +15,8 @@
 #include "builder/bytes.h"
 #include "builder/encoder.h"
 #include "builder/errors.h"
+#include "builder/host_files.h"
+#include "builder/output_files.h"
 #include "builder/package_format.h"
 #include "builder/package_reader.h"
 #include "builder/patch_generator.h"
@@ -30,6 +28,7 @@
 #include "builder/setup_resources.h"
 #include "builder/signing.h"
 #include "builder/source_files.h"
+#include "builder/stream_store.h"
 #include "builder/templates.h"
 #include "builder/volume_files.h"
 #include "decode/checksum.h"
@@ -59,68 +58,123 @@ struct Source {
   bool has_version = false;
   VersionInfo version;
   uint64_t mtime = 0;
-  std::vector<uint8_t> stream;
+  StoredStream stream; // when needs_stream
   int64_t content = NO_CONTENT;
 };
 
-uint64_t fnv1a(const std::vector<uint8_t>& data) {
-  uint64_t h = 0xcbf29ce484222325ull;
-  for (uint8_t b : data) h = (h ^ b) * 0x100000001b3ull;
+// A stored copy in the archive: a stream in the store, or bytes in memory
+// (patches and the uninstaller's reserved bytes, which are small).
+struct Content {
+  const std::vector<uint8_t>* memory = nullptr;
+  StoredStream stored;
+  uint64_t size() const { return memory ? memory->size() : stored.size; }
+};
+
+const uint64_t FNV_OFFSET = 0xcbf29ce484222325ull;
+
+uint64_t fnv1a(uint64_t h, const uint8_t* data, size_t size) {
+  for (size_t i = 0; i < size; i++) h = (h ^ data[i]) * 0x100000001b3ull;
   return h;
 }
 
-void process_source(Source& s, int level) {
-  std::vector<uint8_t> data = read_source_file(s.path, s.pos);
-  s.size = (uint32_t)data.size();
-  s.checksum = rotate_add(0, data.data(), data.size());
-  s.hash = fnv1a(data);
-  s.has_version = read_pe_version(data.data(), data.size(), &s.version);
-  s.mtime = file_modification_filetime(s.path, s.pos);
-  if (s.needs_stream) s.stream = encode_stream(data.data(), data.size(), level);
+// Reads up to `want` bytes, fewer only at the end of the file.
+size_t read_full(HostFile& in, uint8_t* buffer, size_t want) {
+  size_t got = 0;
+  while (got < want) {
+    size_t n = in.read_some(buffer + got, want - got);
+    if (n == 0) break;
+    got += n;
+  }
+  return got;
 }
 
-// Reads and compresses every source, `jobs` at a time. A failure of any task
-// is rethrown after all have ended (the first by project order, so that the
-// message does not depend on timing).
-void process_sources(std::vector<Source>& sources, int level, unsigned jobs, bool progress) {
-  uint64_t total = 0;
-  for (const Source& s : sources) {
-    std::error_code ec;
-    uint64_t n = fs::file_size(fs::u8path(s.path), ec);
-    total += ec ? 0 : n;
+// Reads a source once, a piece at a time: its size, checksum, hash and
+// version resource, and (when some entry installs it) its stream, appended to
+// the task's scratch file. Memory: one piece and the encoder's state.
+void process_source(Source& s, int level, StreamStore& store, size_t task, ProgressBar& bar) {
+  HostFile in = open_source_file(s.path, s.pos);
+  uint64_t expected = in.size();
+  if (expected > MAX_U32) fail_at(s.pos, too_large_message(s.path, expected));
+  std::vector<uint8_t> piece((size_t)std::min<uint64_t>(expected, ENCODE_PIECE));
+  // A large file's version resource is read through a mapping, which brings
+  // in only the pages that the walk touches.
+  if (expected > ENCODE_PIECE) {
+    MappedFile map(in);
+    s.has_version = read_pe_version(map.data(), map.size(), &s.version);
   }
+  std::unique_ptr<StreamEncoder> encoder;
+  if (s.needs_stream) {
+    s.stream = StoredStream{task, store.end(task), 0};
+    encoder = std::make_unique<StreamEncoder>(
+        level, [&store, task](const uint8_t* p, size_t n) { store.append(task, p, n); });
+  }
+  uint64_t total = 0;
+  uint32_t sum = 0;
+  uint64_t hash = FNV_OFFSET;
+  for (bool first = true;; first = false) {
+    size_t want = (size_t)std::min<uint64_t>(expected - total, ENCODE_PIECE);
+    size_t n = read_full(in, piece.data(), want);
+    total += n;
+    // The size read is what counts: a file that shrank ends early (a piece
+    // ends the stream then), one that grew is taken as it was.
+    bool last = n < want || total >= expected;
+    sum = rotate_add(sum, piece.data(), n);
+    hash = fnv1a(hash, piece.data(), n);
+    if (first && last) s.has_version = read_pe_version(piece.data(), n, &s.version);
+    if (encoder) encoder->add(piece.data(), n, last);
+    bar.advance(n);
+    if (last) break;
+  }
+  s.size = (uint32_t)total;
+  s.checksum = sum;
+  s.hash = hash;
+  if (encoder) s.stream.size = encoder->written();
+  s.mtime = file_modification_filetime(s.path, s.pos);
+}
+
+// Reads and compresses every source with `n` tasks, each appending to its
+// own scratch file in `store`. A failure of any task is rethrown after all
+// have ended (the first by project order, so that the message does not
+// depend on timing).
+void process_sources(std::vector<Source>& sources, int level, unsigned n, bool progress,
+                     StreamStore& store) {
+  uint64_t total = 0;
+  for (const Source& s : sources) total += source_file_size(s.path, s.pos);
   ProgressBar bar("compressing " + std::to_string(sources.size()) + " files", total, progress);
   std::vector<std::exception_ptr> errors(sources.size());
   std::atomic<size_t> next{0}, finished{0};
-  auto worker = [&] {
+  auto worker = [&](size_t task) {
     for (size_t i; (i = next++) < sources.size();) {
       try {
-        process_source(sources[i], level);
+        process_source(sources[i], level, store, task, bar);
       } catch (...) {
         errors[i] = std::current_exception();
       }
-      bar.advance(sources[i].size);
       finished++;
     }
   };
-  unsigned n = jobs ? jobs : std::max(1u, std::thread::hardware_concurrency());
-  n = (unsigned)std::min<size_t>(n, std::max<size_t>(1, sources.size()));
   std::vector<std::thread> threads;
   if (progress) {
     // The workers run on their own threads while this one draws.
-    for (unsigned t = 0; t < n; t++) threads.emplace_back(worker);
+    for (unsigned t = 0; t < n; t++) threads.emplace_back(worker, t);
     while (finished < sources.size()) {
       bar.draw();
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   } else {
-    for (unsigned t = 1; t < n; t++) threads.emplace_back(worker);
-    worker();
+    for (unsigned t = 1; t < n; t++) threads.emplace_back(worker, t);
+    worker(0);
   }
   for (std::thread& t : threads) t.join();
   bar.finish();
   for (std::exception_ptr& e : errors)
     if (e) std::rethrow_exception(e);
+}
+
+// Tasks for `items` pieces of work: `jobs`, or one per core.
+unsigned task_count(unsigned jobs, size_t items) {
+  unsigned n = jobs ? jobs : std::max(1u, std::thread::hardware_concurrency());
+  return (unsigned)std::min<size_t>(n, std::max<size_t>(1, items));
 }
 
 // The patch of each (base source, target source) pair, `jobs` at a time.
@@ -159,56 +213,6 @@ std::vector<std::vector<uint8_t>> make_patches(const std::vector<Source>& source
     if (e) std::rethrow_exception(e);
   return patches;
 }
-
-std::string errno_text() {
-  return std::strerror(errno);
-}
-
-// Output files written under temporary names and renamed at the end; any
-// that were not committed are removed.
-class Outputs {
-public:
-  ~Outputs() {
-    for (auto& [temp, final_path] : files_) {
-      std::error_code ec;
-      fs::remove(fs::u8path(temp), ec);
-    }
-  }
-  std::ofstream& create(const std::string& final_path) {
-    std::string temp = final_path + ".pakwiz-tmp";
-    fs::path folder = fs::u8path(final_path).parent_path();
-    std::error_code ec;
-    if (!folder.empty()) fs::create_directories(folder, ec); // -o may name a new folder
-    files_.emplace_back(temp, final_path);
-    streams_.emplace_back(std::make_unique<std::ofstream>(fs::u8path(temp), std::ios::binary));
-    if (!*streams_.back())
-      fail("cannot create " + final_path + (ec ? ": " + ec.message() : ": " + errno_text()));
-    return *streams_.back();
-  }
-  // Closes every file, lets `finish` work on the first (by its temporary
-  // name), then renames them all.
-  void commit(const std::function<void(const std::string&)>& finish = nullptr) {
-    for (size_t i = 0; i < streams_.size(); i++) {
-      streams_[i]->close();
-      if (!*streams_[i]) fail("cannot write " + files_[i].first + " (disk full?)");
-    }
-    if (finish && !files_.empty()) finish(files_[0].first);
-    for (auto& [temp, final_path] : files_) {
-      std::error_code ec;
-      fs::rename(fs::u8path(temp), fs::u8path(final_path), ec);
-      if (ec) { // some systems do not replace an existing file on rename
-        fs::remove(fs::u8path(final_path), ec);
-        fs::rename(fs::u8path(temp), fs::u8path(final_path), ec);
-      }
-      if (ec) fail("cannot rename " + temp + " to " + final_path + ": " + ec.message());
-    }
-    files_.clear();
-  }
-
-private:
-  std::vector<std::pair<std::string, std::string>> files_;
-  std::vector<std::unique_ptr<std::ofstream>> streams_;
-};
 
 LanguageFields language_fields(const LanguageSpec& l) {
   LanguageFields f;
@@ -296,21 +300,32 @@ FileEntryFields entry_fields(const FileSpec& f, const Source* s, uint32_t prefix
 // Writes the archive bytes [from, from + count) of the layout to `out`.
 class ArchiveStreamer {
 public:
-  ArchiveStreamer(const ArchiveLayout& layout, const std::vector<const std::vector<uint8_t>*>& data)
-      : layout_(layout), data_(data) {}
-  void write(std::ofstream& out, uint64_t from, uint64_t count, PeChecksum* checksum = nullptr) {
+  ArchiveStreamer(const ArchiveLayout& layout, const std::vector<Content>& data, StreamStore& store)
+      : layout_(layout), data_(data), store_(store) {}
+  void write(HostFile& out, uint64_t from, uint64_t count, PeChecksum* checksum = nullptr) {
     while (count > 0) {
       while (piece_ < layout_.pieces.size() &&
              layout_.pieces[piece_].position +
-                     data_[(size_t)layout_.pieces[piece_].content]->size() <=
+                     data_[(size_t)layout_.pieces[piece_].content].size() <=
                  from)
         piece_++;
       const ArchivePiece& p = layout_.pieces[piece_];
-      const std::vector<uint8_t>& bytes = *data_[(size_t)p.content];
+      const Content& c = data_[(size_t)p.content];
       uint64_t offset = from - p.position;
-      uint64_t n = std::min<uint64_t>(bytes.size() - offset, count);
-      out.write((const char*)bytes.data() + offset, (std::streamsize)n);
-      if (checksum) checksum->add(bytes.data() + offset, (size_t)n);
+      uint64_t n = std::min<uint64_t>(c.size() - offset, count);
+      if (c.memory) {
+        out.write(c.memory->data() + offset, (size_t)n);
+        if (checksum) checksum->add(c.memory->data() + offset, (size_t)n);
+      } else {
+        buffer_.resize(1 << 20);
+        for (uint64_t done = 0; done < n;) {
+          size_t k = (size_t)std::min<uint64_t>(n - done, buffer_.size());
+          store_.read(c.stored, offset + done, buffer_.data(), k);
+          out.write(buffer_.data(), k);
+          if (checksum) checksum->add((const uint8_t*)buffer_.data(), k);
+          done += k;
+        }
+      }
       from += n;
       count -= n;
     }
@@ -318,7 +333,9 @@ public:
 
 private:
   const ArchiveLayout& layout_;
-  const std::vector<const std::vector<uint8_t>*>& data_;
+  const std::vector<Content>& data_;
+  StreamStore& store_;
+  std::vector<uint8_t> buffer_;
   size_t piece_ = 0;
 };
 
@@ -332,11 +349,11 @@ static std::string beside_or_built_in(const char* name, const std::string& built
   if (!beside.empty()) {
     std::string p = (fs::u8path(beside) / name).u8string();
     if (fs::exists(fs::u8path(p))) return p;
-    *tried += "\n  " + p;
+    *tried += (tried->empty() ? " " : ", ") + p;
   }
   if (!built_in.empty()) {
     if (fs::exists(fs::u8path(built_in))) return built_in;
-    *tried += "\n  " + built_in;
+    *tried += (tried->empty() ? " " : ", ") + built_in;
   }
   return "";
 }
@@ -345,7 +362,7 @@ std::string default_stub_path() {
   std::string tried, found = beside_or_built_in("pakwiz-stub.exe", PAKWIZ_DEFAULT_STUB, &tried);
   if (found.empty())
     fail("no setup program (stub) found; looked for:" + tried +
-         "\nbuild it (make stub) or name one with --stub FILE");
+         "; build it (make stub) or name one with --stub FILE");
   return found;
 }
 
@@ -354,7 +371,7 @@ std::string default_uninstaller_path() {
       found = beside_or_built_in("pakwiz-uninstall.exe", PAKWIZ_DEFAULT_UNINSTALLER, &tried);
   if (found.empty())
     fail("no uninstaller program found for [uninstaller] without 'program'; looked for:" + tried +
-         "\nbuild it (make stub), name one with program = \"...\" or with --uninstaller FILE");
+         "; build it (make stub), name one with program = \"...\" or with --uninstaller FILE");
   return found;
 }
 
@@ -455,19 +472,49 @@ BuildSummary build_setup(const BuildOptions& options) {
       entry_source[b].push_back((int64_t)it->second);
     }
   }
-  process_sources(sources, level, options.jobs, options.progress);
+
+  // The inputs, which no output may replace. The output's name is checked
+  // now, before the long part of the build.
+  std::vector<BuildInput> inputs = {{options.project, "the project file"},
+                                    {stub_path, "the setup program (--stub)"}};
+  auto add_input = [&inputs](const std::string& path, const std::string& what,
+                             const SourcePos& pos) {
+    if (!path.empty())
+      inputs.push_back({path, what + (pos.file.empty() ? "" : " (" + pos.str() + ")")});
+  };
+  add_input(project.uninstaller_program, "the uninstaller program", project.uninstaller_pos);
+  add_input(project.billboard, "the billboard bitmap", project.billboard_pos);
+  add_input(project.background, "the background bitmap", project.background_pos);
+  add_input(project.templates_res, "the dialog templates", project.templates_pos);
+  add_input(project.executable.icon, "the icon", project.executable.icon_pos);
+  if (options.sign) {
+    add_input(options.sign->certificate, "the signing certificate (--sign)", SourcePos{});
+    add_input(options.sign->key, "the signing key (--sign-key)", SourcePos{});
+    add_input(options.sign->password_file, "the password file (--sign-password-file)", SourcePos{});
+  }
+  for (const LanguageSpec& l : project.languages)
+    add_input(l.information, "an information file", l.information_pos);
+  for (const Source& s : sources) add_input(s.path, "a source file", s.pos);
+  OutputFiles outputs(inputs);
+  outputs.check(output, "the output");
+
+  // Compressed streams wait in scratch files beside the output.
+  unsigned tasks = task_count(options.jobs, sources.size());
+  StreamStore store(outputs.prepare_folder(output), tasks);
+  process_sources(sources, level, tasks, options.progress, store);
 
   // Contents: each distinct byte sequence once (equal data gives equal streams).
-  std::vector<const std::vector<uint8_t>*> contents;
+  std::vector<Content> contents;
   std::map<std::tuple<uint32_t, uint32_t, uint64_t>, std::vector<int64_t>> by_key;
   for (Source& s : sources) {
     if (!s.needs_stream) continue;
     auto& candidates = by_key[{s.size, s.checksum, s.hash}];
     for (int64_t c : candidates)
-      if (*contents[(size_t)c] == s.stream) s.content = c;
+      if (s.content == NO_CONTENT && store.same(contents[(size_t)c].stored, s.stream))
+        s.content = c;
     if (s.content == NO_CONTENT) {
       s.content = (int64_t)contents.size();
-      contents.push_back(&s.stream);
+      contents.push_back(Content{nullptr, s.stream});
       candidates.push_back(s.content);
     }
   }
@@ -484,7 +531,7 @@ BuildSummary build_setup(const BuildOptions& options) {
     if (!has_prefix) fail(project.path + ": an uninstaller entry needs the file prefix block");
     log_reserve_stream = encode_stream(log_reserve.data(), log_reserve.size(), level);
     log_reserve_content = (int64_t)contents.size();
-    contents.push_back(&log_reserve_stream);
+    contents.push_back(Content{&log_reserve_stream, {}});
     std::vector<uint8_t> whole = prefix;
     whole.insert(whole.end(), log_reserve.begin(), log_reserve.end());
     uninstaller_checksum = rotate_add(0, whole.data(), whole.size());
@@ -508,7 +555,7 @@ BuildSummary build_setup(const BuildOptions& options) {
   std::vector<int64_t> patch_content;
   for (const std::vector<uint8_t>& p : patches) {
     patch_content.push_back((int64_t)contents.size());
-    contents.push_back(&p);
+    contents.push_back(Content{&p, {}});
   }
 
   // Entry fields (without positions) and the content each entry reads.
@@ -544,7 +591,7 @@ BuildSummary build_setup(const BuildOptions& options) {
     }
   }
   std::vector<uint64_t> packed;
-  for (const std::vector<uint8_t>* c : contents) packed.push_back(c->size());
+  for (const Content& c : contents) packed.push_back(c.size());
 
   // A layout that would send the setup program back a volume is refused.
   auto lay_out = [&](const VolumePlan& plan) {
@@ -685,9 +732,8 @@ BuildSummary build_setup(const BuildOptions& options) {
          "reads at most 4 GiB (use --volume-size)");
 
   // Write everything under temporary names, then rename.
-  Outputs outputs;
-  ArchiveStreamer streamer(layout, contents);
-  std::ofstream& package = outputs.create(output);
+  ArchiveStreamer streamer(layout, contents, store);
+  HostFile& package = outputs.create(output, "the output");
   summary.script_bytes = script.size();
   append_end_marker(script, (uint32_t)first_bytes);
   // The PE checksum covers the whole setup file, package included.
@@ -696,27 +742,30 @@ BuildSummary build_setup(const BuildOptions& options) {
   PeChecksum checksum;
   checksum.add(stub.data(), stub.size());
   checksum.add(script.data(), script.size());
-  package.write((const char*)stub.data(), (std::streamsize)stub.size());
-  package.write((const char*)script.data(), (std::streamsize)script.size());
+  package.write(stub.data(), stub.size());
+  package.write(script.data(), script.size());
   streamer.write(package, 0, first_bytes, &checksum);
   if (checksum_at) {
     ByteWriter sum;
     sum.u32(checksum.finish());
-    package.seekp((std::streamoff)checksum_at);
-    package.write((const char*)sum.bytes.data(), 4);
-    package.seekp(0, std::ios::end);
+    package.write_at(checksum_at, sum.bytes.data(), 4);
   }
   uint64_t done = first_bytes;
   for (uint32_t v = 1; v < volumes; v++) {
     std::string path = volume_file_path(output, v);
-    std::ofstream& out = outputs.create(path);
+    HostFile& out = outputs.create(path, "volume file " + std::to_string(v));
     uint64_t n = plan.volume_bytes(v, layout.size);
     ByteWriter size;
     size.u32((uint32_t)n);
-    out.write((const char*)size.bytes.data(), 4);
+    out.write(size.bytes.data(), 4);
     streamer.write(out, done, n);
     done += n;
     summary.volumes.push_back(path);
+  }
+  // Volume files of an earlier build of this output beyond the new count go.
+  for (uint32_t v = volumes; v < 10000; v++) {
+    std::string path = volume_file_path(output, v);
+    if (probe_path(path).kind == PathKind::MISSING || !outputs.remove_at_commit(path)) break;
   }
   // Signing happens on the finished setup file before it takes its name;
   // volume files need no signature.

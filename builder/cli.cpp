@@ -10,6 +10,7 @@
 #include "builder/errors.h"
 #include "builder/inspect.h"
 #include "builder/source_files.h"
+#include "builder/terminal_text.h"
 
 namespace pakwiz {
 
@@ -213,15 +214,15 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
         throw Usage{"--sign-key, --sign-password-file and --timestamp need --sign"};
       options.progress = stderr_is_terminal();
       BuildSummary s = build_setup(options);
-      out << "wrote " << s.output << ": " << with_commas(s.package_bytes)
+      out << "wrote " << printable(s.output) << ": " << with_commas(s.package_bytes)
           << " bytes (setup program " << with_commas(s.stub_bytes) << ", script "
           << with_commas(s.script_bytes) << ", archive "
           << with_commas(s.package_bytes - s.stub_bytes - s.script_bytes - 12) << ")\n";
-      for (const std::string& v : s.volumes) out << "wrote " << v << "\n";
+      for (const std::string& v : s.volumes) out << "wrote " << printable(v) << "\n";
       if (!s.resources)
         out << "note: the stub is not a Windows program; its resources (manifest, version, "
                "icon) were left alone\n";
-      if (s.signed_output) out << "signed " << s.output << "\n";
+      if (s.signed_output) out << "signed " << printable(s.output) << "\n";
       out << s.languages << (s.languages == 1 ? " language, " : " languages, ") << s.entries
           << " file entries, " << with_commas(s.source_bytes) << " bytes of files stored as "
           << with_commas(s.archive_bytes) << " archive bytes in " << s.stored << " copies\n";
@@ -254,13 +255,13 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     extract_package(package, dir, language, out);
     return 0;
   } catch (const Usage& u) {
-    err << "pakwiz: " << u.message << "\n\n" << (help ? help : MAIN_HELP);
+    err << "pakwiz: " << printable(u.message) << "\n\n" << (help ? help : MAIN_HELP);
     return 2;
   } catch (const BuildError& e) {
-    err << "pakwiz: " << e.what() << "\n";
+    err << "pakwiz: " << printable(e.what()) << "\n";
     return 1;
   } catch (const std::exception& e) {
-    err << "pakwiz: " << e.what() << "\n";
+    err << "pakwiz: " << printable(e.what()) << "\n";
     return 1;
   }
 }

@@ -29,19 +29,10 @@
 
 namespace pakwiz {
 
-namespace {
-
-#ifdef PAKWIZ_ENCODER_ZLIB
-const int MAX_LEVEL = 9;
-#else
-const int MAX_LEVEL = 12;
-#endif
-
-const size_t STORED_MAX = 65535;
-
-class BitWriter {
+// Bits in the order the decoder reads them, least significant first.
+class EncoderBits {
 public:
-  explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
+  explicit EncoderBits(std::vector<uint8_t>& out) : out_(out) {}
   void put(uint32_t value, unsigned count) { // count <= 32
     acc_ |= (uint64_t)(value & (count == 32 ? 0xFFFFFFFFu : ((1u << count) - 1))) << used_;
     used_ += count;
@@ -57,12 +48,46 @@ public:
   void bytes(const uint8_t* p, size_t n) { // only when aligned
     out_.insert(out_.end(), p, p + n);
   }
+  // Bits written so far, counting those handed out by take_bytes().
+  uint64_t bits() const { return 8 * (taken_ + out_.size()) + used_; }
+  // A point to come back to (only before take_bytes() is called again).
+  struct Mark {
+    size_t size;
+    uint64_t acc;
+    unsigned used;
+  };
+  Mark mark() const { return Mark{out_.size(), acc_, used_}; }
+  void rewind(const Mark& m) {
+    out_.resize(m.size);
+    acc_ = m.acc;
+    used_ = m.used;
+  }
+  // Hands the complete bytes to `sink` and forgets them; a partial byte stays.
+  template <class Sink> void take_bytes(Sink& sink) {
+    if (out_.empty()) return;
+    sink(out_.data(), out_.size());
+    taken_ += out_.size();
+    out_.clear();
+  }
 
 private:
   std::vector<uint8_t>& out_;
   uint64_t acc_ = 0;
   unsigned used_ = 0;
+  uint64_t taken_ = 0;
 };
+
+namespace {
+
+typedef EncoderBits BitWriter;
+
+#ifdef PAKWIZ_ENCODER_ZLIB
+const int MAX_LEVEL = 9;
+#else
+const int MAX_LEVEL = 12;
+#endif
+
+const size_t STORED_MAX = 65535;
 
 class BitReader {
 public:
@@ -162,12 +187,14 @@ void copy_bits(BitReader& in, size_t from, size_t to, BitWriter& out) {
   }
 }
 
-// Transcodes a raw Deflate stream. False when it cannot be parsed.
-bool transcode(const uint8_t* raw, size_t size, std::vector<uint8_t>& result) {
+// Transcodes a raw Deflate stream behind what `out` holds. Its last block is
+// marked last only when `final`: a stream may be made of several raw streams,
+// one per piece of the data. False when it cannot be parsed.
+bool transcode(const uint8_t* raw, size_t size, BitWriter& out, bool final) {
   BitReader in(raw, size);
-  BitWriter out(result);
   for (;;) {
-    uint32_t last = in.get(1), type = in.get(2);
+    uint32_t raw_last = in.get(1), type = in.get(2);
+    uint32_t last = final ? raw_last : 0;
     if (in.failed()) return false;
     if (type == 0) {
       out.put(7 | (last << 3), 4);
@@ -243,20 +270,22 @@ bool transcode(const uint8_t* raw, size_t size, std::vector<uint8_t>& result) {
     } else {
       return false;
     }
-    if (last) break;
+    if (raw_last) break;
   }
-  out.align();
   return !in.failed();
 }
 
-void append_stored(std::vector<uint8_t>& out, const uint8_t* data, size_t size) {
+// Stored blocks of up to 65,535 bytes: the 4-bit header, padding to a byte,
+// the 16-bit length and the bytes. The last block is marked last only when
+// `final`.
+void append_stored(BitWriter& out, const uint8_t* data, size_t size, bool final) {
   do {
     size_t n = size < STORED_MAX ? size : STORED_MAX;
-    bool last = n == size;
-    out.push_back(last ? 0x0F : 0x07); // header in the low 4 bits, then padding
-    out.push_back((uint8_t)n);
-    out.push_back((uint8_t)(n >> 8));
-    out.insert(out.end(), data, data + n);
+    bool last = final && n == size;
+    out.put(last ? 0x0F : 0x07, 4);
+    out.align();
+    out.put((uint32_t)n, 16);
+    out.bytes(data, n);
     data += n;
     size -= n;
   } while (size > 0);
@@ -321,17 +350,50 @@ int default_compression_level() {
   return MAX_LEVEL;
 }
 
+StreamEncoder::StreamEncoder(int level, Sink sink)
+    : level_(level > MAX_LEVEL ? MAX_LEVEL : level), sink_(std::move(sink)),
+      writer_(std::make_unique<EncoderBits>(pending_)) {}
+
+StreamEncoder::~StreamEncoder() = default;
+
+void StreamEncoder::add(const uint8_t* data, size_t size, bool last) {
+  EncoderBits& out = *writer_;
+  if (level_ > 0) {
+    // Compressed, unless that does not make the piece smaller than stored
+    // blocks would; a piece starting on a byte boundary that is the whole
+    // stream thus comes out as encode_stream always made it.
+    EncoderBits::Mark start = out.mark();
+    uint64_t start_bits = out.bits();
+    if (compress_raw(data, size, level_, raw_) && transcode(raw_.data(), raw_.size(), out, last) &&
+        (out.bits() - start_bits + 7) / 8 < stored_size(size)) {
+      flush(last);
+      return;
+    }
+    out.rewind(start);
+  }
+  append_stored(out, data, size, last);
+  flush(last);
+}
+
+void StreamEncoder::flush(bool last) {
+  if (last) writer_->align();
+  auto sink = [this](const uint8_t* p, size_t n) {
+    sink_(p, n);
+    written_ += n;
+  };
+  writer_->take_bytes(sink);
+}
+
 std::vector<uint8_t> encode_stream(const uint8_t* data, size_t size, int level) {
   std::vector<uint8_t> out;
-  if (level > MAX_LEVEL) level = MAX_LEVEL;
-  if (level > 0) {
-    std::vector<uint8_t> raw;
-    if (compress_raw(data, size, level, raw) && transcode(raw.data(), raw.size(), out) &&
-        out.size() < stored_size(size))
-      return out;
-    out.clear();
-  }
-  append_stored(out, data, size);
+  StreamEncoder encoder(level,
+                        [&out](const uint8_t* p, size_t n) { out.insert(out.end(), p, p + n); });
+  do {
+    size_t n = size < ENCODE_PIECE ? size : ENCODE_PIECE;
+    encoder.add(data, n, n == size);
+    data += n;
+    size -= n;
+  } while (size > 0);
   return out;
 }
 

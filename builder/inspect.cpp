@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <tuple>
@@ -12,19 +11,14 @@
 #include "builder/bitmap.h"
 #include "builder/bytes.h"
 #include "builder/errors.h"
+#include "builder/host_files.h"
 #include "builder/package_reader.h"
 #include "builder/patch_rebuild.h"
 #include "builder/setup_resources.h"
 #include "builder/signing.h"
+#include "builder/terminal_text.h"
 #include "builder/volume_files.h"
 #include "decode/checksum.h"
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <sys/time.h>
-#else
-#include <windows.h>
-#endif
 
 namespace pakwiz {
 
@@ -49,8 +43,13 @@ std::string hex(uint32_t v, int digits = 8) {
   return buf;
 }
 
+// A name or text of the package as it may be printed.
+std::string shown(const std::string& ansi) {
+  return printable(ansi_to_utf8(ansi));
+}
+
 std::string quoted(const std::string& ansi) {
-  return "\"" + ansi_to_utf8(ansi) + "\"";
+  return "\"" + shown(ansi) + "\"";
 }
 
 std::string version_text(uint32_t ms, uint32_t ls) {
@@ -91,7 +90,7 @@ std::string flags_text(uint8_t flags) {
 
 std::string entry_name(size_t block, size_t index, const FileEntryFields& e) {
   return "block " + std::to_string(block) + " entry " + std::to_string(index) + " (" +
-         ansi_to_utf8(e.strings[0]) + ")";
+         shown(e.strings[0]) + ")";
 }
 
 // Size of the archive data an entry's decoded data has: the uninstaller's
@@ -169,22 +168,6 @@ std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& in
   return data;
 }
 
-void set_modification_time(const std::string& path, uint64_t filetime) {
-#ifdef _WIN32
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return;
-  FILETIME ft{(DWORD)filetime, (DWORD)(filetime >> 32)};
-  SetFileTime(h, &ft, &ft, &ft);
-  CloseHandle(h);
-#else
-  int64_t unix100 = (int64_t)filetime - 116444736000000000ll;
-  struct timeval tv[2];
-  tv[0].tv_sec = tv[1].tv_sec = (time_t)(unix100 / 10000000);
-  tv[0].tv_usec = tv[1].tv_usec = (suseconds_t)(unix100 % 10000000 / 10);
-  if (unix100 >= 0) utimes(path.c_str(), tv);
-#endif
-}
-
 uint64_t archive_end(const PackageInfo& info) {
   return info.has_archive ? info.archive_offset + 4 + info.archive_size : info.file_length;
 }
@@ -192,18 +175,19 @@ uint64_t archive_end(const PackageInfo& info) {
 // The setup program's manifest, version resource and icon.
 void list_program_resources(const PackageInfo& info, std::ostream& out) {
   std::vector<uint8_t> stub(info.stub_length);
-  std::ifstream f(fs::u8path(info.path), std::ios::binary);
-  if (!f.read((char*)stub.data(), (std::streamsize)stub.size()) || !is_pe_image(stub)) return;
+  HostFile::open_read(info.path).read_at(0, stub.data(), stub.size());
+  if (!is_pe_image(stub)) return;
   ProgramResourcesInfo r = describe_program_resources(stub, info.path + " (setup program)");
   if (r.has_manifest)
-    out << "  manifest: execution level " << r.execution_level.value_or("(none)")
+    out << "  manifest: execution level " << printable(r.execution_level.value_or("(none)"))
         << (r.common_controls_6 ? ", common controls 6" : "") << (r.dpi_aware ? ", DPI aware" : "")
         << ", " << r.supported_os << " supported Windows versions\n";
   else
     out << "  manifest: none\n";
   if (r.file_version) {
     out << "  version: file " << *r.file_version << ", product " << *r.product_version << "\n";
-    for (auto& [key, value] : r.version_strings) out << "    " << key << ": \"" << value << "\"\n";
+    for (auto& [key, value] : r.version_strings)
+      out << "    " << printable(key) << ": \"" << printable(value) << "\"\n";
   } else {
     out << "  version: none\n";
   }
@@ -234,6 +218,8 @@ std::string safe_extract_path(const std::string& target, uint8_t destination) {
     if (end == std::string::npos) end = t.size();
     std::string part = t.substr(start, end - start);
     if (part == "..") return "";
+    for (unsigned char c : part)
+      if (c < 0x20 || c == 0x7F) return ""; // no Windows name holds a control character
     if (!part.empty() && part != ".") parts.push_back(part);
     start = end + 1;
   }
@@ -249,7 +235,7 @@ std::string safe_extract_path(const std::string& target, uint8_t destination) {
 
 void list_package(const std::string& path, std::ostream& out) {
   PackageInfo info = read_package(path);
-  out << path << "\n";
+  out << printable(path) << "\n";
   out << "  stub: " << with_commas(info.stub_length) << " bytes (length field at offset "
       << with_commas(info.marker_offset + 6) << ")\n";
   list_program_resources(info, out);
@@ -309,12 +295,11 @@ void list_package(const std::string& path, std::ostream& out) {
     if (l.folder) out << "  default folder: " << quoted(*l.folder) << "\n";
     if (l.registry_key)
       out << "  folder registry value: " << root_name(l.registry_root) << "\\"
-          << ansi_to_utf8(*l.registry_key) << " "
+          << shown(*l.registry_key) << " "
           << (l.registry_value ? quoted(*l.registry_value) : "(default value)") << "\n";
     if (l.ini_file)
       out << "  folder INI entry: " << quoted(*l.ini_file) << " ["
-          << ansi_to_utf8(l.ini_section.value_or("")) << "] "
-          << ansi_to_utf8(l.ini_key.value_or("")) << "\n";
+          << shown(l.ini_section.value_or("")) << "] " << shown(l.ini_key.value_or("")) << "\n";
     if (l.uninstall_key) out << "  uninstall key: " << quoted(*l.uninstall_key) << "\n";
     std::string tables;
     for (size_t t = 0; t < 11; t++)
@@ -330,7 +315,7 @@ void list_package(const std::string& path, std::ostream& out) {
     out << "  files: " << files.size() << "\n";
     for (size_t i = 0; i < files.size(); i++) {
       const FileEntryFields& e = files[i];
-      out << "    [" << i << "] " << ansi_to_utf8(e.strings[0]) << " -> "
+      out << "    [" << i << "] " << shown(e.strings[0]) << " -> "
           << name_of(DESTINATIONS, e.destination) << "\n";
       out << "        size " << with_commas(e.file_size) << ", packed "
           << with_commas(e.packed_size) << " at " << with_commas(e.position) << ", checksum "
@@ -348,8 +333,7 @@ void list_package(const std::string& path, std::ostream& out) {
         out << "        patch of block " << (int)e.base_block << " entry " << (int)e.base_entry;
         if (e.base_block < info.blocks.size() && info.blocks[e.base_block].files &&
             e.base_entry < info.blocks[e.base_block].files->size())
-          out << " (" << ansi_to_utf8((*info.blocks[e.base_block].files)[e.base_entry].strings[0])
-              << ")";
+          out << " (" << shown((*info.blocks[e.base_block].files)[e.base_entry].strings[0]) << ")";
         else
           out << " (missing)";
         out << "\n";
@@ -366,14 +350,13 @@ void list_package(const std::string& path, std::ostream& out) {
     if (block.ini) {
       out << "  INI entries: " << block.ini->size() << "\n";
       for (const IniEntryFields& e : *block.ini)
-        out << "    " << quoted(e.file) << " [" << ansi_to_utf8(e.section) << "] "
-            << ansi_to_utf8(e.key) << " = " << quoted(e.value)
-            << ((e.flags & 1) ? " (only if absent)" : "") << "\n";
+        out << "    " << quoted(e.file) << " [" << shown(e.section) << "] " << shown(e.key) << " = "
+            << quoted(e.value) << ((e.flags & 1) ? " (only if absent)" : "") << "\n";
     }
     if (block.registry) {
       out << "  registry entries: " << block.registry->size() << "\n";
       for (const RegistryEntryFields& e : *block.registry)
-        out << "    " << root_name(e.root) << "\\" << ansi_to_utf8(e.key) << " "
+        out << "    " << root_name(e.root) << "\\" << shown(e.key) << " "
             << (e.name.empty() ? "(default)" : quoted(e.name)) << " = " << quoted(e.value)
             << ((e.flags & 1) ? " (only if absent)" : "") << "\n";
     }
@@ -396,28 +379,28 @@ bool verify_package(const std::string& path, std::ostream& out) {
   try {
     info = read_package(path);
   } catch (const BuildError& e) {
-    out << "damaged: " << e.what() << "\n";
+    out << "damaged: " << printable(e.what()) << "\n";
     return false;
   }
   size_t problems = 0, checked = 0, skipped = 0;
   CertificateTable signature = find_certificate_table(path, archive_end(info));
-  out << path << ": " << signature_text(signature) << "\n";
+  out << printable(path) << ": " << signature_text(signature) << "\n";
   if (signature.named && !signature.behind_archive) problems++;
   if (!info.has_archive) {
-    out << "note: " << path << " has no archive size word (script only)\n";
+    out << "note: " << printable(path) << " has no archive size word (script only)\n";
   } else {
     std::unique_ptr<ArchiveFiles> files;
     try {
       files = std::make_unique<ArchiveFiles>(path, info.archive_offset, info.archive_size);
     } catch (const BuildError& e) {
-      out << "damaged: " << e.what() << "\n";
+      out << "damaged: " << printable(e.what()) << "\n";
       return false;
     }
     ArchiveFiles& archive = *files;
     std::string length = archive.check_package_length(
         signature.behind_archive ? info.file_length - archive_end(info) : 0);
     if (!length.empty()) {
-      out << "damaged: " << path << ": " << length << "\n";
+      out << "damaged: " << printable(path) << ": " << length << "\n";
       problems++;
     }
     // Entries sharing one stored copy are decoded once.
@@ -449,13 +432,13 @@ bool verify_package(const std::string& path, std::ostream& out) {
         }
         checked++;
         if (!problem.empty()) {
-          out << "damaged: " << entry_name(b, i, e) << ": " << problem << "\n";
+          out << "damaged: " << entry_name(b, i, e) << ": " << printable(problem) << "\n";
           problems++;
         }
       }
     }
   }
-  out << path << ": " << checked << " entries checked";
+  out << printable(path) << ": " << checked << " entries checked";
   if (skipped) out << ", " << skipped << " without data (not installed)";
   out << ", "
       << (problems == 0   ? std::string("all good")
@@ -495,18 +478,20 @@ void extract_package(const std::string& path, const std::string& dir, std::optio
     } catch (const BuildError& err) {
       fail(path + ": " + name + ": " + err.what());
     }
-    fs::path target = fs::u8path(dir) / fs::u8path(rel);
-    std::error_code ec;
-    fs::create_directories(target.parent_path(), ec);
-    std::ofstream f(target, std::ios::binary);
-    f.write((const char*)data.data(), (std::streamsize)data.size());
-    f.close();
-    if (!f) fail("cannot write " + target.u8string());
-    if (e.flags & 0x08) set_modification_time(target.string(), e.times[2]);
-    out << "extracted " << target.u8string() << " (" << with_commas(data.size()) << " bytes)\n";
+    std::vector<std::string> parts;
+    for (size_t at = 0, slash; at <= rel.size(); at = slash + 1) {
+      slash = rel.find('/', at);
+      if (slash == std::string::npos) slash = rel.size();
+      parts.push_back(rel.substr(at, slash - at));
+    }
+    std::optional<uint64_t> time;
+    if (e.flags & 0x08) time = e.times[2];
+    std::string written_path = write_file_beneath(dir, parts, data.data(), data.size(), time);
+    out << "extracted " << printable(written_path) << " (" << with_commas(data.size())
+        << " bytes)\n";
     written++;
   }
-  out << written << " files written to " << dir << "\n";
+  out << written << " files written to " << printable(dir) << "\n";
 }
 
 } // namespace pakwiz

@@ -28,15 +28,18 @@ bool verify_package(const std::string& path, std::ostream& out);
 // the Windows folder, the system folder and the fonts folder under Windows/,
 // System/ and Fonts/, the uninstaller as its whole file (prefix block and
 // data), a patched file rebuilt from its base. Target names are made safe
-// (no absolute paths, no ".."). Entries that are not installed (their file
-// lies beside the setup program) are skipped. Throws BuildError for a damaged entry or an
-// unwritable file, naming it.
+// (no absolute paths, no "..", no control characters), and nothing is
+// written through a link below `dir` or outside it (write_file_beneath).
+// Entries that are not installed (their file lies beside the setup program)
+// are skipped. Throws BuildError for a damaged entry, a link in the way or
+// an unwritable file, naming it.
 void extract_package(const std::string& path, const std::string& dir, std::optional<int> language,
                      std::ostream& out);
 
 // The relative host path an entry is extracted to ("" when its target name
 // cannot be made safe): separators become '/', a leading drive or separator
-// and "." parts are dropped, and a ".." part makes the name unsafe.
+// and "." parts are dropped, and a ".." part or a control character makes
+// the name unsafe.
 std::string safe_extract_path(const std::string& target, uint8_t destination);
 
 } // namespace pakwiz

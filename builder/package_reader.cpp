@@ -1,6 +1,7 @@
 #include "builder/package_reader.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -239,7 +240,7 @@ PackageInfo read_package(const std::string& path) {
   PackageInfo info;
   info.path = path;
   std::ifstream f(fs::u8path(path), std::ios::binary);
-  if (!f) fail(path + ": cannot open the file");
+  if (!f) fail(path + ": cannot open the file: " + std::strerror(errno));
   std::error_code ec;
   info.file_length = fs::file_size(fs::u8path(path), ec);
   if (ec) fail(path + ": cannot read the file: " + ec.message());

@@ -5,24 +5,17 @@
 // more than the patch holds fails like a missing volume would.
 #include "builder/patch_rebuild.h"
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "builder/errors.h"
+#include "builder/host_files.h"
 #include "common/file.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "decode/archive.h"
 #include "decode/patch.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace pakwiz {
 
@@ -39,15 +32,15 @@ public:
       fs::remove(fs::u8path(p), ec);
     }
   }
+  // A new file in the temporary folder, made exclusively under an
+  // unpredictable name (a name planted in a shared folder is never opened).
   std::string add(const std::vector<uint8_t>* content) {
-    static std::atomic<unsigned> counter{0};
-    std::string p = (fs::temp_directory_path() / ("pakwiz-patch-" + std::to_string(getpid()) + "-" +
-                                                  std::to_string(counter++) + ".tmp"))
-                        .string();
+    std::string p;
+    HostFile f =
+        HostFile::create_temporary(fs::temp_directory_path().u8string(), "pakwiz-patch", &p);
     paths_.push_back(p);
-    std::ofstream f(fs::u8path(p), std::ios::binary);
-    if (content) f.write((const char*)content->data(), (std::streamsize)content->size());
-    if (!f) fail("cannot write a temporary file in " + fs::temp_directory_path().string());
+    if (content) f.write(content->data(), content->size());
+    f.close();
     return p;
   }
 
@@ -116,8 +109,10 @@ std::vector<uint8_t> rebuild_patched_file(const std::vector<uint8_t>& base,
                              (int32_t)patch.size(),
                              0,
                              false,
+                             0,
                              0};
-    if (g_archive.handle == INVALID_FILE) fail("cannot open the temporary file " + archive_path);
+    if (g_archive.handle == INVALID_FILE)
+      fail("cannot open the temporary file " + archive_path + ": " + last_error_text());
     if (SeekArchive(0) != 0) fail("the entry has no data");
     int err = read_packed_blob(&blobs.commands, &blobs.command_size);
     if (err) fail(blob_problem(err, "command"));
@@ -128,9 +123,11 @@ std::vector<uint8_t> rebuild_patched_file(const std::vector<uint8_t>& base,
   FileHandle b = file_open(base_path.c_str(), FILE_READ);
   FileHandle o = file_open(out_path.c_str(), FILE_WRITE);
   if (b == INVALID_FILE || o == INVALID_FILE) {
+    std::string reason = last_error_text();
     file_close(b);
     file_close(o);
-    fail("cannot open the temporary files in " + fs::temp_directory_path().string());
+    fail("cannot open the temporary files in " + fs::temp_directory_path().string() + ": " +
+         reason);
   }
   PatchStreams streams = {blobs.commands, blobs.command_size, blobs.data, blobs.data_size};
   int err = run_patch(streams, b, o, PatchProgress{0, 0, 0});

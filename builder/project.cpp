@@ -15,6 +15,7 @@
 #include "builder/ansi.h"
 #include "builder/bytes.h"
 #include "builder/default_texts.h"
+#include "builder/host_files.h"
 #include "builder/source_files.h"
 
 namespace pakwiz {
@@ -35,6 +36,84 @@ std::string replace_all(std::string s, const std::string& from, const std::strin
   return s;
 }
 
+// The problem of one component of a name that Windows is to create; "" when
+// there is none.
+std::string component_problem(const std::string& part) {
+  if (windows_reserved_name(part, false))
+    return "holds '" + part + "', a name that Windows reserves for a device";
+  if (part != "." && !part.empty() && (part.back() == '.' || part.back() == ' '))
+    return "holds '" + part + "', which ends with a dot or a space (Windows drops them from names)";
+  return "";
+}
+
+// A name taken from the product for a folder: without the dots and spaces
+// at its end, which Windows would drop.
+std::string without_trailing_dots(std::string name) {
+  while (name.size() > 1 && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  return name;
+}
+
+// The components of a backslash-separated text.
+std::vector<std::string> components(const std::string& text) {
+  std::vector<std::string> parts;
+  for (size_t at = 0, end; at <= text.size(); at = end + 1) {
+    end = text.find('\\', at);
+    if (end == std::string::npos) end = text.size();
+    parts.push_back(text.substr(at, end - at));
+  }
+  return parts;
+}
+
+void check_windows_paths(const LanguageSpec& lang, size_t index);
+
+// Checks the literal components of a folder text (those without a folder
+// macro, and not a drive); "" when fine.
+std::string folder_problem(const std::string& folder) {
+  for (const std::string& part : components(folder)) {
+    if (part.find('#') != std::string::npos) continue;
+    if (part.size() == 2 && part[1] == ':') continue;
+    std::string p = component_problem(part);
+    if (!p.empty()) return p;
+  }
+  return "";
+}
+
+} // namespace
+
+std::string estimated_folder(const std::string& folder) {
+  // The longest value each folder macro takes on a standard installation
+  // (Windows on C:, the 32-bit setup program on 64-bit Windows); the place
+  // of the setup program itself is taken at its shortest, a drive root.
+  static const struct {
+    const char* token;
+    const char* value;
+  } VALUES[] = {{"#program files#", "C:\\Program Files (x86)"},
+                {"#windows#", "C:\\Windows"},
+                {"#system#", "C:\\Windows\\SysWOW64"},
+                {"#sourcedir#", "D:\\"},
+                {"#installdir#", ""},
+                {"#date#", "20240101"}};
+  std::string out;
+  size_t at = 0;
+  for (;;) {
+    size_t open = folder.find('#', at);
+    out += folder.substr(at, open == std::string::npos ? std::string::npos : open - at);
+    if (open == std::string::npos) break;
+    size_t close = folder.find('#', open + 1);
+    if (close == std::string::npos) { // no second '#': the rest stays as it is
+      out += folder.substr(open);
+      break;
+    }
+    std::string token = lower(folder.substr(open, close - open + 1));
+    for (const auto& v : VALUES)
+      if (token == v.token) out += v.value; // any other token is removed
+    at = close + 1;
+  }
+  return out;
+}
+
+namespace {
+
 class Parser {
 public:
   Parser(const std::string& path) : file_(path) {
@@ -46,6 +125,7 @@ public:
 private:
   std::string file_, dir_;
   std::string product_; // UTF-8, for {product}
+  SourcePos product_pos_;
 
   SourcePos pos(const toml::source_region& r) const {
     return SourcePos{file_, r.begin.line, r.begin.column};
@@ -250,8 +330,15 @@ void Parser::parse_shortcuts(const toml::table& t, FileSpec& f) const {
         f.menu_icon = (uint16_t)get_int(*v, "icon", 0, 65535);
     }
     if (f.menu_name.empty()) fail_at(pos(*m), "the Start-menu shortcut's name must not be empty");
-    if (!folder_given)
-      f.menu_folder = to_ansi(product_, "product"); // a folder named after the product
+    if (!folder_given) // a folder named after the product
+      f.menu_folder = without_trailing_dots(to_ansi(product_, "product"));
+    std::string problem =
+        windows_reserved_name(f.menu_name, false)
+            ? "holds '" + f.menu_name + "', a name that Windows reserves for a device"
+            : folder_problem(f.menu_folder);
+    if (!problem.empty())
+      fail_at(pos(*m),
+              "the Start-menu shortcut '" + f.menu_folder + "\\" + f.menu_name + "' " + problem);
   }
   if (const toml::node* d = t.get("desktop")) {
     if (d->is_string()) {
@@ -265,6 +352,9 @@ void Parser::parse_shortcuts(const toml::table& t, FileSpec& f) const {
       if (const toml::node* v = dt.get("args")) f.desktop_args = get_ansi(*v, "args", PATH_LIMIT);
     }
     if (f.desktop_name.empty()) fail_at(pos(*d), "the desktop shortcut's name must not be empty");
+    if (windows_reserved_name(f.desktop_name, false))
+      fail_at(pos(*d), "the desktop shortcut '" + f.desktop_name +
+                           "' is a name that Windows reserves for a device");
   }
 }
 
@@ -598,6 +688,8 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
   if (const toml::node* v = t.get("texts")) parse_texts(*v, lang, utf8, where);
   if (const toml::node* v = t.get("information")) {
     std::string path = get_path(*v, "information");
+    lang.information = path;
+    lang.information_pos = pos(*v);
     std::vector<uint8_t> bytes = read_source_file(path, pos(*v));
     std::string text(bytes.begin(), bytes.end());
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
@@ -623,11 +715,24 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
 
   lang.name = set->name;
   if (const toml::node* v = t.get("name")) lang.name = get_ansi(*v, "name", PATH_LIMIT);
-  lang.folder = "#Program Files#\\" + p.product;
-  if (const toml::node* v = t.get("folder"))
+  // Without `folder`: a folder named after the product, without the dots and
+  // spaces at its end that Windows would drop.
+  std::string product_folder = p.product;
+  while (product_folder.size() > 1 &&
+         (product_folder.back() == '.' || product_folder.back() == ' '))
+    product_folder.pop_back();
+  lang.folder = "#Program Files#\\" + product_folder;
+  if (const toml::node* v = t.get("folder")) {
     lang.folder = get_ansi(*v, "folder", PATH_LIMIT);
-  else if (lang.folder.size() > PATH_LIMIT)
-    fail_at(lang.pos, "the default folder is too long");
+    std::string problem = folder_problem(lang.folder);
+    if (!problem.empty()) fail_at(pos(*v), "'folder' " + problem);
+  } else {
+    if (lang.folder.size() > PATH_LIMIT) fail_at(lang.pos, "the default folder is too long");
+    std::string problem = folder_problem(lang.folder);
+    if (!problem.empty())
+      fail_at(product_pos_, "the default install folder '" + lang.folder + "' " + problem +
+                                "; name one with folder = \"...\"");
+  }
   if (const toml::node* v = t.get("folder_changeable"))
     lang.folder_changeable = get_bool(*v, "folder_changeable");
   if (const toml::node* v = t.get("folder_registry")) {
@@ -700,6 +805,8 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
   else if (p.product.size() > PATH_LIMIT - UNINSTALL_PREFIX_LENGTH && own_uninstaller)
     fail_at(lang.pos, "the product name is too long for an uninstall key name; set uninstall_key");
 
+  check_windows_paths(lang, index);
+
   // Two entries may not install to the same file.
   std::map<std::string, SourcePos> seen;
   for (const FileSpec& f : lang.files) {
@@ -713,6 +820,46 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
                          "' twice (the other entry is at " + it->second.str() + ")");
   }
   return lang;
+}
+
+// Checks what the setup program will create on Windows for a language
+// block: no file may also be a folder that another entry needs, and no path
+// may pass 259 characters under the default install folder as it expands
+// at its longest (estimated_folder) or under the Windows, system or fonts
+// folder.
+void check_windows_paths(const LanguageSpec& lang, size_t index) {
+  std::string block = "language block " + std::to_string(index);
+  std::map<std::string, const FileSpec*> files;
+  for (const FileSpec& f : lang.files)
+    if (f.removal != 2 && f.destination != 2)
+      files.emplace(std::to_string(f.destination) + ":" + lower(f.target), &f);
+  std::string install = estimated_folder(lang.folder);
+  for (const FileSpec& f : lang.files) {
+    if (f.removal == 2) continue;
+    if (f.destination != 2) {
+      std::string prefix;
+      std::vector<std::string> parts = components(f.target);
+      for (size_t i = 0; i + 1 < parts.size(); i++) {
+        prefix += (i ? "\\" : "") + parts[i];
+        auto it = files.find(std::to_string(f.destination) + ":" + lower(prefix));
+        if (it != files.end())
+          fail_at(f.pos, block + " installs '" + f.target + "', which needs a folder '" + prefix +
+                             "', but the entry at " + it->second->pos.str() +
+                             " installs a file of that name");
+      }
+    }
+    std::string base = f.destination == 1   ? "C:\\Windows"
+                       : f.destination == 2 ? "C:\\Windows\\SysWOW64"
+                       : f.destination == 3 ? "C:\\Windows\\Fonts"
+                                            : install;
+    std::string name = f.destination == 2 ? file_name_of(f.target) : f.target;
+    std::string path = base + (!base.empty() && base.back() == '\\' ? "" : "\\") + name;
+    if (path.size() > PATH_LIMIT)
+      fail_at(f.pos, block + ": '" + f.target + "' would be installed as '" + path + "', " +
+                         std::to_string(path.size()) +
+                         " characters long; Windows paths hold at most 259 (folder macros are "
+                         "taken at their longest usual value)");
+  }
 }
 
 void Parser::parse_title(const toml::node& n, Project& p) const {
@@ -807,6 +954,7 @@ Project Parser::parse(const std::string& text) {
   const toml::node* product = root.get("product");
   if (!product) fail_at(SourcePos{file_, 1, 1}, "the project needs a 'product' name");
   product_ = get_utf8(*product, "product");
+  product_pos_ = pos(*product);
   p.product = get_ansi(*product, "product", PATH_LIMIT, false);
   if (p.product.empty()) fail_at(pos(*product), "'product' must not be empty");
 
@@ -931,6 +1079,8 @@ std::string check_target_name(const std::string& t) {
     std::string part = t.substr(start, end - start);
     if (part == "..") return "leaves its destination folder ('..')";
     if (part.empty()) return "has an empty folder name";
+    std::string problem = component_problem(part);
+    if (!problem.empty()) return problem;
     start = end + 1;
   }
   for (unsigned char c : t)

@@ -82,6 +82,8 @@ struct LanguageSpec {
   std::string ini_file, ini_section, ini_key;
   bool store_in_ini = false;
   std::string uninstall_key; // empty: none
+  std::string information;   // host path of the information file, "" for none
+  SourcePos information_pos;
   // String tables 0..10 in ANSI; absent tables are not written.
   std::array<std::vector<std::string>, 11> tables;
   std::array<bool, 11> table_present{};
@@ -149,8 +151,19 @@ Project load_project(const std::string& path);
 std::vector<uint8_t> logfont_record(const TitleFont& font);
 
 // Checks a relative target name for the setup program: not empty, not
-// absolute, no ".." component, no characters Windows forbids in names, at
-// most 259 characters. Empty when fine, else the problem.
+// absolute, no ".." component, no component that is a name Windows reserves
+// for a device (con.txt, AUX, COM1...) or that ends with a dot or a space, no
+// characters Windows forbids in names, at most 259 characters. Empty when
+// fine, else the problem.
 std::string check_target_name(const std::string& ansi);
+
+// A folder text with its folder macros replaced by the longest value each
+// takes on a standard Windows installation ("#Program Files#" by
+// "C:\Program Files (x86)", "#Windows#" by "C:\Windows", "#System#" by
+// "C:\Windows\SysWOW64", "#Date#" by 8 digits), "#SourceDir#" by the
+// shortest it can be ("D:\", a drive root) and "#InstallDir#" and unknown
+// tokens by nothing, as the setup program expands them. The builder refuses
+// an entry whose path under this folder would pass 259 characters.
+std::string estimated_folder(const std::string& folder);
 
 } // namespace pakwiz

@@ -31,7 +31,8 @@ std::vector<uint8_t> language_payload(const LanguageFields& lang) {
     w.u16((uint16_t)lang.tables[t]->size());
     for (const std::string& s : *lang.tables[t]) w.text(s);
   }
-  if (w.size() > 0xFFFFFFFFull) fail("a language record exceeds 4 GiB");
+  uint64_t size = w.size(); // a 64-bit value: size_t may be 32 bits wide
+  if (size > 0xFFFFFFFFull) fail("a language record exceeds 4 GiB");
   return w.bytes;
 }
 

@@ -1,13 +1,14 @@
 #include "builder/signing.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "builder/ansi.h"
 #include "builder/errors.h"
+#include "builder/host_files.h"
+#include "builder/terminal_text.h"
 #include "common/file.h"
 #include "common/text.h"
 #include "package/certificate.h"
@@ -32,7 +33,7 @@ const char* const SIGNING_TOOL = "osslsigncode";
 // Runs the program with `args` (args[0] its name, looked up on the PATH),
 // its output and errors going to `log`. Returns its exit code, or -1 when
 // it could not be started.
-int run_program(const std::vector<std::string>& args, const std::string& log) {
+int run_program(const std::vector<std::string>& args, HostFile& log) {
 #ifdef _WIN32
   std::string command;
   for (const std::string& a : args) {
@@ -51,10 +52,10 @@ int run_program(const std::vector<std::string>& args, const std::string& log) {
     q.append(2 * slashes, '\\');
     command += (command.empty() ? "" : " ") + q + "\"";
   }
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return -1;
+  HANDLE out = NULL;
+  if (!DuplicateHandle(GetCurrentProcess(), (HANDLE)log.native(), GetCurrentProcess(), &out, 0,
+                       TRUE, DUPLICATE_SAME_ACCESS))
+    return -1;
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -79,8 +80,8 @@ int run_program(const std::vector<std::string>& args, const std::string& log) {
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_adddup2(&actions, log.native(), 1);
+  posix_spawn_file_actions_adddup2(&actions, log.native(), 2);
   pid_t pid;
   int err = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -94,19 +95,28 @@ int run_program(const std::vector<std::string>& args, const std::string& log) {
 #endif
 }
 
-std::string read_text(const std::string& path) {
-  std::ifstream f(fs::u8path(path), std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  std::string t = s.str();
-  while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.pop_back();
-  return t;
+// What the program wrote to `log` (its first 64 KiB), each line made
+// printable and indented.
+std::string read_text(HostFile& log) {
+  std::string t((size_t)std::min<uint64_t>(log.size(), 64 * 1024), '\0');
+  if (!t.empty()) log.read_at(0, &t[0], t.size());
+  std::string out;
+  size_t start = 0;
+  while (start < t.size()) {
+    size_t end = t.find('\n', start);
+    if (end == std::string::npos) end = t.size();
+    std::string line = t.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) out += "\n  " + printable(line);
+    start = end + 1;
+  }
+  return out;
 }
 
 void must_exist(const std::string& path, const char* what) {
   std::error_code ec;
   if (!fs::is_regular_file(fs::u8path(path), ec))
-    fail(std::string("cannot sign: the ") + what + " " + path + " does not exist");
+    fail(std::string("cannot sign: the ") + what + " " + printable(path) + " does not exist");
 }
 
 } // namespace
@@ -127,32 +137,35 @@ void sign_file(const std::string& file, const SignOptions& o, const std::string&
   args.insert(args.end(), {"-h", "sha256"});
   if (!description.empty()) args.insert(args.end(), {"-n", ansi_to_utf8(description)});
   if (!o.timestamp_url.empty()) args.insert(args.end(), {"-ts", o.timestamp_url});
-  std::string signed_file = file + ".signed", log = file + ".sign-log";
+  // The signed copy goes beside the file under a name made from its own
+  // (unpredictable) temporary name; the tool refuses to overwrite a file.
+  std::string signed_file = file + ".signed";
   args.insert(args.end(), {"-in", file, "-out", signed_file});
 
+  std::string folder = fs::u8path(file).parent_path().u8string();
+  HostFile log = HostFile::create_scratch(folder.empty() ? "." : folder);
   int code = run_program(args, log);
   std::string output = read_text(log);
-  std::error_code ec;
-  fs::remove(fs::u8path(log), ec);
   if (code != 0) {
-    fs::remove(fs::u8path(signed_file), ec);
+    remove_file(signed_file);
     if (code < 0)
       fail(std::string("cannot sign: ") + SIGNING_TOOL +
            " was not found (Debian: apt-get install osslsigncode)");
     fail(std::string("signing failed: ") + SIGNING_TOOL + " exited with " + std::to_string(code) +
-         (output.empty() ? "" : ":\n" + output));
+         (output.empty() ? "" : ":" + output));
   }
-  fs::rename(fs::u8path(signed_file), fs::u8path(file), ec);
-  if (ec) {
-    fs::remove(fs::u8path(signed_file), ec);
-    fail("cannot rename the signed file over " + file + ": " + ec.message());
+  try {
+    rename_over(signed_file, file);
+  } catch (const BuildError&) {
+    remove_file(signed_file);
+    throw;
   }
 }
 
 CertificateTable find_certificate_table(const std::string& path, uint64_t archive_end) {
   CertificateTable t;
   FileHandle f = file_open(path.c_str(), FILE_READ);
-  if (f == INVALID_FILE) fail(path + ": cannot open the file");
+  if (f == INVALID_FILE) fail(printable(path) + ": cannot open the file");
   uint8_t headers[1024];
   uint32_t n = file_read_some(f, headers, sizeof headers);
   uint32_t entry = security_directory_entry(headers, n);

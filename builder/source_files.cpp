@@ -7,6 +7,8 @@
 
 #include <filesystem>
 
+#include "builder/host_files.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -22,25 +24,49 @@ static std::string place(const SourcePos& pos) {
   return pos.file.empty() ? "" : pos.str() + ": ";
 }
 
-std::vector<uint8_t> read_source_file(const std::string& path, const SourcePos& pos) {
+HostFile open_source_file(const std::string& path, const SourcePos& pos) {
   std::error_code ec;
-  if (fs::is_directory(path, ec)) fail(place(pos) + "cannot read " + path + ": it is a folder");
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) fail(place(pos) + "cannot read " + path + ": " + strerror(errno));
-  std::vector<uint8_t> data;
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) {
-    data.insert(data.end(), buffer, buffer + n);
-    if (data.size() > 0xFFFFFFFFull) {
-      fclose(f);
-      fail(place(pos) + path + " is larger than 4 GiB, more than a package can hold");
-    }
+  if (fs::is_directory(fs::u8path(path), ec))
+    fail(place(pos) + "cannot read " + path + ": it is a folder");
+  try {
+    return HostFile::open_read(path);
+  } catch (const BuildError& e) {
+    fail(place(pos) + e.what());
   }
-  bool failed = ferror(f) != 0;
-  int err = errno;
-  fclose(f);
-  if (failed) fail(place(pos) + "cannot read " + path + ": " + strerror(err));
+}
+
+uint64_t source_file_size(const std::string& path, const SourcePos& pos) {
+  std::error_code ec;
+  fs::path p = fs::u8path(path);
+  fs::file_status st = fs::status(p, ec); // a link is followed: its file is the source
+  if (ec) fail(place(pos) + "cannot read " + path + ": " + ec.message());
+  if (fs::is_directory(st)) fail(place(pos) + "cannot read " + path + ": it is a folder");
+  if (!fs::is_regular_file(st))
+    fail(place(pos) + "cannot read " + path + ": it is not a file (a device, FIFO or socket)");
+  uint64_t n = fs::file_size(p, ec);
+  if (ec) fail(place(pos) + "cannot read " + path + ": " + ec.message());
+  if (n > MAX_SOURCE_SIZE) fail(place(pos) + too_large_message(path, n));
+  return n;
+}
+
+std::string too_large_message(const std::string& path, uint64_t size) {
+  return path + " is " + with_commas(size) + " bytes; a package holds files of at most " +
+         with_commas(MAX_SOURCE_SIZE) + " bytes (4 GiB - 1)";
+}
+
+std::vector<uint8_t> read_source_file(const std::string& path, const SourcePos& pos) {
+  uint64_t expected = source_file_size(path, pos); // refused before reading when too large
+  HostFile f = open_source_file(path, pos);
+  std::vector<uint8_t> data((size_t)expected);
+  size_t got = 0;
+  try {
+    for (size_t n;
+         got < data.size() && (n = f.read_some(data.data() + got, data.size() - got)) > 0;)
+      got += n;
+  } catch (const BuildError& e) {
+    fail(place(pos) + e.what());
+  }
+  data.resize(got); // a file that shrank meanwhile; one that grew is taken as it was
   return data;
 }
 
@@ -51,7 +77,7 @@ uint64_t file_modification_filetime(const std::string& path, const SourcePos& po
 #ifdef _WIN32
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data))
-    fail(place(pos) + "cannot read " + path + ": error " + std::to_string(GetLastError()));
+    fail(place(pos) + "cannot read " + path + ": " + last_error_text());
   return ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) | data.ftLastWriteTime.dwLowDateTime;
 #else
   struct stat st;

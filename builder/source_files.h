@@ -8,11 +8,23 @@
 #include <vector>
 
 #include "builder/errors.h"
+#include "builder/host_files.h"
 
 namespace pakwiz {
 
-// The whole file. Throws BuildError "pos: cannot read <path>: <reason>".
+// The most bytes a file of a package may have (its sizes are 32-bit).
+const uint64_t MAX_SOURCE_SIZE = 0xFFFFFFFFull;
+
+// The whole file. Throws BuildError "pos: cannot read <path>: <reason>", and
+// refuses a file larger than MAX_SOURCE_SIZE before reading any of it.
 std::vector<uint8_t> read_source_file(const std::string& path, const SourcePos& pos);
+// The file opened for reading, with messages like read_source_file's.
+HostFile open_source_file(const std::string& path, const SourcePos& pos);
+// The file's size from the file system; throws like read_source_file (also
+// when it is larger than MAX_SOURCE_SIZE).
+uint64_t source_file_size(const std::string& path, const SourcePos& pos);
+// "<path> is N bytes; a package holds files of at most ..."
+std::string too_large_message(const std::string& path, uint64_t size);
 
 // Last modification time as a FILETIME value (100 ns units since 1601-01-01
 // UTC). Throws BuildError like read_source_file.

@@ -1,6 +1,8 @@
 #include "builder/volume_files.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "builder/bytes.h"
@@ -26,7 +28,7 @@ ArchiveFiles::ArchiveFiles(const std::string& package_path, uint64_t archive_off
   if (ec) fail(package_path + ": cannot read the file: " + ec.message());
   auto stream =
       std::make_unique<std::ifstream>(std::filesystem::u8path(package_path), std::ios::binary);
-  if (!*stream) fail(package_path + ": cannot open the file");
+  if (!*stream) fail(package_path + ": cannot open the file: " + std::strerror(errno));
   volumes_.push_back(Volume{package_path, 0, first_size, archive_offset + 4, std::move(stream)});
 }
 
@@ -48,7 +50,9 @@ void ArchiveFiles::open_next() {
   const Volume& last = volumes_.back();
   std::string path = volume_file_path(package_path_, n);
   auto stream = std::make_unique<std::ifstream>(std::filesystem::u8path(path), std::ios::binary);
-  if (!*stream) fail(path + ": volume " + std::to_string(n) + " is missing or cannot be read");
+  if (!*stream)
+    fail(path + ": volume " + std::to_string(n) +
+         " is missing or cannot be read: " + std::strerror(errno));
   uint8_t word[4];
   if (!stream->read((char*)word, 4)) fail(path + ": the volume ends before its size word");
   uint64_t size = get_u32(word);

@@ -31,7 +31,11 @@ int file_read_exact(FileHandle f, void* buffer, uint32_t n) {
 
 int file_write_exact(FileHandle f, const void* buffer, uint32_t n) {
   DWORD put = 0;
-  if (!WriteFile(f, buffer, n, &put, NULL)) return FILE_WRITE_FAILED;
+  if (!WriteFile(f, buffer, n, &put, NULL)) {
+    DWORD err = GetLastError();
+    return err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL ? FILE_SHORT_WRITE
+                                                                   : FILE_WRITE_FAILED;
+  }
   return put == n ? FILE_OK : FILE_SHORT_WRITE;
 }
 
@@ -39,6 +43,14 @@ uint32_t file_seek(FileHandle f, int32_t offset, int origin) {
   DWORD method = origin == FROM_CURRENT ? FILE_CURRENT : origin == FROM_END ? FILE_END : FILE_BEGIN;
   DWORD pos = SetFilePointer(f, offset, NULL, method);
   return pos == INVALID_SET_FILE_POINTER ? FILE_BAD_POSITION : pos;
+}
+
+uint32_t file_seek_to(FileHandle f, uint32_t position) {
+  // With the high word the distance is unsigned: positions past 2 GiB.
+  LONG high = 0;
+  DWORD pos = SetFilePointer(f, (LONG)position, &high, FILE_BEGIN);
+  // 0xFFFFFFFF is FILE_BAD_POSITION either way.
+  return pos == INVALID_SET_FILE_POINTER || high != 0 ? FILE_BAD_POSITION : pos;
 }
 
 uint32_t file_tell(FileHandle f) {
@@ -105,7 +117,10 @@ int file_write_exact(FileHandle f, const void* buffer, uint32_t n) {
   while (total < n) {
     ssize_t w = write((int)f, (const char*)buffer + total, n - total);
     if (w < 0 && errno == EINTR) continue;
-    if (w < 0) return total ? FILE_SHORT_WRITE : FILE_WRITE_FAILED;
+    // No space left (or the file size limit reached) is a full disk too.
+    if (w < 0)
+      return total || errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? FILE_SHORT_WRITE
+                                                                           : FILE_WRITE_FAILED;
     if (w == 0) return FILE_SHORT_WRITE;
     total += (uint32_t)w;
   }
@@ -117,6 +132,11 @@ uint32_t file_seek(FileHandle f, int32_t offset, int origin) {
   off_t pos = lseek((int)f, (off_t)offset, whence);
   if (pos < 0 || pos > (off_t)0xFFFFFFFEu) return FILE_BAD_POSITION;
   return (uint32_t)pos;
+}
+
+uint32_t file_seek_to(FileHandle f, uint32_t position) {
+  off_t pos = lseek((int)f, (off_t)position, SEEK_SET);
+  return pos == (off_t)position && position != FILE_BAD_POSITION ? position : FILE_BAD_POSITION;
 }
 
 uint32_t file_tell(FileHandle f) {

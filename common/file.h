@@ -30,13 +30,17 @@ FileHandle file_create(const char* path);
 int file_read_exact(FileHandle f, void* buffer, uint32_t n);
 // Reads up to n bytes; returns the count read (0 on failure or at the end).
 uint32_t file_read_some(FileHandle f, void* buffer, uint32_t n);
-// Writes exactly n bytes: FILE_OK, FILE_SHORT_WRITE (disk full), FILE_WRITE_FAILED.
+// Writes exactly n bytes: FILE_OK, FILE_SHORT_WRITE (disk full: a short write,
+// or a write refused for lack of space), FILE_WRITE_FAILED (any other failure).
 int file_write_exact(FileHandle f, const void* buffer, uint32_t n);
 
 // Moves the position; returns the new position from the start of the file, or
 // FILE_BAD_POSITION on failure (the position is then unchanged).
 static const uint32_t FILE_BAD_POSITION = 0xFFFFFFFFu;
 uint32_t file_seek(FileHandle f, int32_t offset, int origin);
+// Moves to `position` from the start of the file, over the whole 32-bit range
+// (a file may be up to 4 GiB); FILE_BAD_POSITION on failure.
+uint32_t file_seek_to(FileHandle f, uint32_t position);
 uint32_t file_tell(FileHandle f);
 // Size of the file; the position is unchanged. FILE_BAD_POSITION on failure.
 uint32_t file_size(FileHandle f);

@@ -5,7 +5,7 @@
 #include "install/install.h"
 #include "package/script.h"
 
-ArchiveState g_archive = {INVALID_FILE, 0, 0, 0, 0, 0, false, 0};
+ArchiveState g_archive = {INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0};
 
 namespace {
 
@@ -67,16 +67,15 @@ int open_archive() {
   g_archive.error = 0;
   if (!name_volume()) return 16;
   FileHandle h = file_open(g_app.archive_path, FILE_READ);
-  uint8_t word[4];
-  uint32_t at = g_archive.archive_offset;
-  if (h == INVALID_FILE || file_seek(h, (int32_t)at, FROM_START) != at ||
-      file_read_exact(h, word, 4) != FILE_OK) {
+  uint64_t data = (uint64_t)g_archive.archive_offset + 4;
+  if (h == INVALID_FILE || data >= FILE_BAD_POSITION ||
+      file_seek_to(h, (uint32_t)data) != (uint32_t)data) {
     file_close(h);
     set_error_file_name();
     return 16;
   }
   g_archive.handle = h;
-  g_archive.volume_size = read_u32(word);
+  g_archive.volume_size = g_archive.archive_size;
   g_archive.bytes_left = (int32_t)g_archive.volume_size;
   return 0;
 }
@@ -111,12 +110,11 @@ FileHandle NextVolume() {
     if (h != INVALID_FILE) {
       uint32_t at = size_word_position();
       uint8_t word[4];
-      if (file_seek(h, (int32_t)at, FROM_START) == at && file_read_exact(h, word, 4) == FILE_OK) {
+      if (file_seek_to(h, at) == at && file_read_exact(h, word, 4) == FILE_OK) {
         uint32_t size = read_u32(word);
         if (resuming) {
           uint32_t target = at + 4 + resume;
-          if (resume > size || target < resume ||
-              file_seek(h, (int32_t)resume, FROM_CURRENT) != target) {
+          if (resume > size || target < resume || file_seek_to(h, target) != target) {
             file_close(h);
             return fail_volume(18);
           }
@@ -150,7 +148,7 @@ int SeekArchive(uint32_t position) {
   }
   uint32_t offset = position - g_archive.bytes_done;
   uint64_t target = (uint64_t)size_word_position() + 4 + offset;
-  if (target > 0x7FFFFFFFu || file_seek(g_archive.handle, (int32_t)target, FROM_START) != target) {
+  if (target >= FILE_BAD_POSITION || file_seek_to(g_archive.handle, (uint32_t)target) != target) {
     set_error_file_name();
     return g_archive.error = 18;
   }

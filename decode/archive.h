@@ -31,13 +31,16 @@ struct ArchiveState {
   uint32_t archive_offset; // file position of the archive size word in the package file
   bool volume_pending;     // the last volume change failed: the next one retries `volume`
   int error;               // 0, or 15 / 18 from the last failed volume change
+  uint32_t archive_size;   // data bytes of volume 0, as the package loader read them
 };
 extern ArchiveState g_archive;
 
 // Prepares reading at the start of the archive: volume 0 = the package file
 // (g_app.package_path, copied into g_app.archive_path), positioned just
-// behind its archive size word, whose value becomes the volume size. 0, or 16
-// when the file or its size word cannot be read (error file name = the path).
+// behind its archive size word, with archive_size (the loader's value) as the
+// volume size. The word is not read again: a script that ended without one
+// (the archive wholly in the volume files) has a volume 0 of 0 bytes. 0, or 16
+// when the file cannot be opened or positioned (error file name = the path).
 int open_archive();
 // Closes the current volume (the state stays for inspection).
 void close_archive();

@@ -2,14 +2,15 @@
 // the attribute helpers) lives in place_file_win.cpp and place_file_posix.cpp.
 //
 // The swap is one atomic move of the temporary file over the destination
-// (MoveFileExA with MOVEFILE_REPLACE_EXISTING on Windows, rename elsewhere)
-// instead of deleting the old file and renaming the new one: there is no
-// moment at which the destination is missing, and a failing move leaves the
-// old file as it was. A destination that is in use makes the move fail the
-// way its deletion would, so the in-use questions are asked at the same
-// point. A move that fails for any other reason sets status 27, which
-// place_file reports as error 22 naming the destination (a failed rename is
-// never counted as a success).
+// (MoveFileExA with MOVEFILE_REPLACE_EXISTING on Windows NT, rename
+// elsewhere) instead of deleting the old file and renaming the new one: there
+// is no moment at which the destination is missing, and a failing move leaves
+// the old file as it was. The Windows 95 family lacks that move and deletes,
+// then renames. A destination that is in use makes the move fail the way its
+// deletion would, so the in-use questions are asked at the same point. A move
+// that fails for any other reason sets status 27, which place_file reports as
+// error 22 naming the destination (a failed rename is never counted as a
+// success).
 #include "decode/place_file.h"
 
 #include "common/file.h"
@@ -58,38 +59,50 @@ int prove_checksum(const uint8_t* entry, const char* destination, const char* te
   return 1;
 }
 
-// Decodes the entry's archive data into the open file `out`. The archive
-// reader sets its own error file name for 15 and 18.
-int decode_entry(const uint8_t* entry, FileHandle out) {
+// Writing `temp` (beside `destination`) failed: 20 naming the destination
+// when the disk is full, else 19 naming the file being written.
+void set_write_error(int file_result, const char* destination, const char* temp) {
+  if (file_result == FILE_SHORT_WRITE)
+    set_error(PLACE_ERR_DISK_FULL, destination);
+  else
+    set_error(PLACE_ERR_WRITE, temp);
+}
+
+// Decodes the entry's archive data into the open file `out` (the temporary
+// file `temp` beside `destination`). The archive reader sets its own error
+// file name for 15 and 18.
+int decode_entry(const uint8_t* entry, FileHandle out, const char* destination, const char* temp) {
   int err = SeekArchive(entry_archive_position(entry));
   if (err) {
     g_install.error_code = (uint32_t)err;
     return 0;
   }
   g_archive.error = 0;
-  if (DecodeToFile(out, g_archive.handle, entry_packed_size(entry))) return 1;
-  // An archive that failed under the decoder (a volume missing, or the user
-  // gave up at the disk prompt) is the error to report; a damaged stream is
-  // left to the checksum.
-  if (g_archive.error) g_install.error_code = (uint32_t)g_archive.error;
+  StreamDecoder decoder;
+  FileSink sink(out);
+  if (decoder.Decode(&sink, g_archive.handle, entry_packed_size(entry)) == DECODE_OK) return 1;
+  // A write that failed (a full disk) and an archive that failed under the
+  // decoder (a volume missing, or the user gave up at the disk prompt) are
+  // the errors to report; a damaged stream is left to the checksum.
+  if (sink.write_result() != FILE_OK)
+    set_write_error(sink.write_result(), destination, temp);
+  else if (g_archive.error)
+    g_install.error_code = (uint32_t)g_archive.error;
   return 0;
 }
 
 // The uninstaller: the package's prefix block followed by the entry's own
 // archive data. Its content has no checksum of its own, so here the decoder's
 // result is what tells a damaged stream.
-int fill_uninstaller(const uint8_t* entry, FileHandle out, const char* temp) {
+int fill_uninstaller(const uint8_t* entry, FileHandle out, const char* destination,
+                     const char* temp) {
   int w = file_write_exact(out, g_package.prefix.data, g_package.prefix.size);
-  if (w == FILE_SHORT_WRITE) {
-    g_install.error_code = PLACE_ERR_DISK_FULL;
-    return 0;
-  }
   if (w != FILE_OK) {
-    set_error(PLACE_ERR_WRITE, temp);
+    set_write_error(w, destination, temp);
     return 0;
   }
   uint32_t before = g_install.error_code;
-  if (!decode_entry(entry, out)) {
+  if (!decode_entry(entry, out, destination, temp)) {
     if (g_install.error_code == before) set_error(PLACE_ERR_READ, g_app.archive_path);
     return 0;
   }
@@ -108,7 +121,7 @@ int fill_patched(const uint8_t* entry, FileHandle out, const char* destination, 
     set_error(PLACE_ERR_DAMAGED_PACKAGE, g_app.package_path);
     return 0;
   }
-  bool ok = decode_entry(base, out) || g_install.error_code == 0;
+  bool ok = decode_entry(base, out, destination, temp) || g_install.error_code == 0;
   file_close(out);
   if (!ok || !prove_checksum(base, destination, temp)) return 0;
   return apply_patch(entry, temp, destination, start_percent, end_percent);
@@ -164,12 +177,13 @@ int place_file(uint8_t* entry, const char* destination, bool in_use, uint32_t st
   if (flags & ENTRY_PATCH) {
     if (!fill_patched(entry, out, destination, temp, start_percent, end_percent)) return 0;
   } else if (flags & ENTRY_UNINSTALLER) {
-    int ok = fill_uninstaller(entry, out, temp);
+    int ok = fill_uninstaller(entry, out, destination, temp);
     file_close(out);
     if (!ok) return 0;
   } else {
-    // A seek failure ends here; a damaged stream is caught by the checksum.
-    bool ok = decode_entry(entry, out) || g_install.error_code == 0;
+    // A seek or write failure ends here; a damaged stream is caught by the
+    // checksum.
+    bool ok = decode_entry(entry, out, destination, temp) || g_install.error_code == 0;
     if (ok && (flags & ENTRY_FILE_TIMES)) set_file_times(out, entry_file_times(entry));
     file_close(out);
     if (!ok || !prove_checksum(entry, destination, temp)) return 0;

@@ -12,7 +12,8 @@
 //   17 the temporary file cannot be created (temporary path; the destination when
 //      no free temporary name fits the path buffer)
 //   18 the archive cannot be read (archive path)
-//   19 / 20 writing the uninstaller's prefix block failed / was short
+//   19 writing the temporary file failed (temporary path)
+//   20 the disk is full while writing it (destination path)
 //   21 the written data does not match the entry's checksum (destination path)
 //   22 the destination could not be replaced (destination path)
 //   31 an uninstaller entry in a package without a prefix block (package path)
@@ -72,7 +73,9 @@ bool make_temp_name(char* temp, uint32_t cap, const char* destination);
 
 // Platform layer of file placement (place_file_win.cpp, place_file_posix.cpp).
 enum ReplaceResult { REPLACE_OK = 0, REPLACE_IN_USE = 1, REPLACE_FAILED = 2 };
-// Moves `temp` over `destination` in one step (replacing it when present).
+// Moves `temp` over `destination` in one step (replacing it when present); on
+// the Windows 95 family (g_app.platform_nt false) the destination is deleted
+// first, then `temp` renamed.
 int replace_file(const char* temp, const char* destination);
 bool path_exists(const char* path);
 bool is_read_only(const char* path);

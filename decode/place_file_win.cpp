@@ -1,5 +1,6 @@
-// File placement on Windows: the atomic move, file attributes, file times and
-// the version comparison with the file on disk.
+// File placement on Windows: the swap (one atomic move on Windows NT, delete
+// and rename on the Windows 95 family), file attributes, file times and the
+// version comparison with the file on disk.
 #include <windows.h>
 
 #include "common/heap.h"
@@ -9,13 +10,29 @@
 #include "package/file_entry.h"
 #include "package/script.h"
 
-int replace_file(const char* temp, const char* destination) {
-  if (MoveFileExA(temp, destination, MOVEFILE_REPLACE_EXISTING)) return REPLACE_OK;
-  DWORD err = GetLastError();
-  // What a delete of a locked or protected file reports: the file is in use.
+namespace {
+
+// What a delete of a locked or protected file reports: the file is in use.
+int failure_of(DWORD err) {
   if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION)
     return REPLACE_IN_USE;
   return REPLACE_FAILED;
+}
+
+} // namespace
+
+int replace_file(const char* temp, const char* destination) {
+  if (g_app.platform_nt) {
+    if (MoveFileExA(temp, destination, MOVEFILE_REPLACE_EXISTING)) return REPLACE_OK;
+    return failure_of(GetLastError());
+  }
+  // The Windows 95 family has no MoveFileExA (the call only fails there):
+  // the old file is deleted, then the new one renamed into its place.
+  if (!DeleteFileA(destination)) {
+    DWORD err = GetLastError();
+    if (err != ERROR_FILE_NOT_FOUND) return failure_of(err);
+  }
+  return MoveFileA(temp, destination) ? REPLACE_OK : REPLACE_FAILED;
 }
 
 bool path_exists(const char* path) {

@@ -274,8 +274,10 @@ bool MemorySink::Write(const uint8_t* data, uint16_t count) {
 }
 
 bool FileSink::Write(const uint8_t* data, uint16_t count) {
-  if (output_ != INVALID_FILE && count) file_write_exact(output_, data, count);
-  return true;
+  if (result_ != FILE_OK) return false;
+  if (output_ == INVALID_FILE || !count) return true;
+  result_ = file_write_exact(output_, data, count);
+  return result_ == FILE_OK;
 }
 
 // ---------------------------------------------------------------------------

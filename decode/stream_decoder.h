@@ -66,16 +66,19 @@ private:
   uint32_t capacity_;
 };
 
-// Writes to an open file; write failures are not reported here (the caller
-// judges the file by its checksum). Write always returns true.
+// Writes to an open file. A failing write stops the decode (status 1) and is
+// kept: write_result() is then FILE_SHORT_WRITE (the disk is full) or
+// FILE_WRITE_FAILED, so that the caller can tell it from a damaged stream.
 class FileSink : public OutputSink {
 public:
-  explicit FileSink(FileHandle output) : output_(output) {}
+  explicit FileSink(FileHandle output) : output_(output), result_(FILE_OK) {}
   int IsReady() override { return 1; }
   bool Write(const uint8_t* data, uint16_t count) override;
+  int write_result() const { return result_; }
 
 private:
   FileHandle output_;
+  int result_; // FileResult of the first write that failed, else FILE_OK
 };
 
 struct DecoderWork; // tables and window of one decode (stream_decoder.cpp)
@@ -140,5 +143,6 @@ private:
 int DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle input, uint32_t budget,
                    uint32_t* produced = nullptr);
 // Decode one stream from `input` into the open file `output` (which the
-// caller closes). 1 on success, 0 on failure.
+// caller closes). 1 on success, 0 on failure (a damaged stream, or a write
+// that failed; a FileSink of one's own tells which).
 int DecodeToFile(FileHandle output, FileHandle input, uint32_t budget);

@@ -18,5 +18,6 @@ bool build_open_command(char* out, uint32_t cap, const char* registered, const c
   for (char* p = out; *p && !cut; p++)
     if (p[0] == '%' && p[1] == '1') cut = p;
   if (cut) *cut = 0;
-  return text_append(out, cap, " ") && text_append(out, cap, path);
+  // Quoted, so that a path with spaces reaches the program as one argument.
+  return text_append(out, cap, " \"") && text_append(out, cap, path) && text_append(out, cap, "\"");
 }

@@ -8,16 +8,18 @@
 // family (g_app.platform_nt false): WININIT.INI [Rename] lines in short form.
 void schedule_replacement(const char* new_path, const char* existing);
 void restart_windows();
-// Starts "program argument" and waits for its end; false if it did not start.
+// Starts the program (its path quoted) with the argument and waits for its
+// end; false if it did not start.
 bool run_and_wait(const char* program, const char* argument);
 // Opens the file entry's installed file with its associated program.
 void open_document(uint8_t* entry);
 
 // The command that opens `path` with a registered command (the default value
 // of "<class>\shell\open\command"): the command is cut at its "%1"
-// placeholder (quoted or not) and a space and the path are appended; without
-// a placeholder the path is appended at the end. Whatever followed the
-// placeholder is dropped. False when the result does not fit `cap`.
+// placeholder (quoted or not) and a space and the path in double quotes are
+// appended; without a placeholder the quoted path is appended at the end.
+// Whatever followed the placeholder is dropped. False when the result does
+// not fit `cap`.
 bool build_open_command(char* out, uint32_t cap, const char* registered, const char* path);
 // The extension used to find a document's file class: the path from its last
 // '.' on (that '.' may lie in a folder name), or "." when it has none.

@@ -91,8 +91,11 @@ void restart_windows() {
 bool run_and_wait(const char* program, const char* argument) {
   char* command = (char*)heap_alloc(DESTINATION_SIZE);
   if (!command) return false;
-  bool fits = text_copy(command, DESTINATION_SIZE, program) &&
-              text_append(command, DESTINATION_SIZE, " ") &&
+  // The program quoted: unquoted, a path with a space ("C:\Program Files\...")
+  // would start "C:\Program.exe" first if there were one.
+  bool fits = text_copy(command, DESTINATION_SIZE, "\"") &&
+              text_append(command, DESTINATION_SIZE, program) &&
+              text_append(command, DESTINATION_SIZE, "\" ") &&
               text_append(command, DESTINATION_SIZE, argument);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;

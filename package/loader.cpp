@@ -153,8 +153,10 @@ bool check_bitmap(const Buffer& bmp) {
   if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 16 && bit_count != 24 &&
       bit_count != 32)
     return false;
+  // Up to 8 bits per pixel the colour table holds biClrUsed entries (all of
+  // them when 0), and the pixel bits follow it directly.
+  if (bit_count <= 8 && colours_used > (1u << bit_count)) return false;
   uint64_t table = colours_used ? 4ull * colours_used : ((4ull << bit_count) & 0xFFFF);
-  if (bit_count == 8 && table < 1024) table = 1024; // the palette reads all 256 entries
   uint64_t bits = info + 40 + table;
   uint64_t rows = height < 0 ? (uint64_t)(-(int64_t)height) : (uint64_t)height;
   uint64_t stride = width > 0 ? (((uint64_t)width * bit_count + 31) / 32) * 4 : 0;
@@ -203,8 +205,10 @@ int read_record_payload(FileHandle file, uint16_t flags, uint32_t length, Buffer
   out->size = 0;
   uint32_t size = length;
   if (flags & RECORD_COMPRESSED) {
+    // A compressed payload too short for its size word is a damaged record.
+    if (length < 4) return LOAD_DAMAGED;
     uint8_t word[4];
-    if (length < 4 || file_read_exact(file, word, 4) != FILE_OK) return LOAD_READ_FAILED;
+    if (file_read_exact(file, word, 4) != FILE_OK) return LOAD_READ_FAILED;
     size = read_u32(word);
     if (size > (uint64_t)(length - 4) * MAX_EXPANSION + 1024) return LOAD_DAMAGED;
   }
@@ -368,7 +372,12 @@ bool load_package() {
     uint16_t tag = read_u16(header), flags = read_u16(header + 2);
     uint32_t length = read_u32(header + 4);
     if (length == 0) {
-      if (tag == TAG_END) break; // the script ended without a size word
+      if (tag == TAG_END) { // the script ended without a size word: no archive data here
+        uint32_t here = file_tell(file);
+        g_package.archive_offset = here != FILE_BAD_POSITION ? here : 0;
+        g_package.archive_size = 0;
+        break;
+      }
       continue;
     }
     uint32_t here = file_tell(file);
@@ -466,6 +475,7 @@ bool load_package() {
   g_package.current_block = -1;
   select_language_block(g_package.start_block);
   g_archive.archive_offset = g_package.archive_offset;
+  g_archive.archive_size = g_package.archive_size;
   g_archive.volume_size = g_package.archive_size;
   g_archive.bytes_left = (int32_t)g_package.archive_size;
   g_archive.bytes_done = 0;

@@ -12,7 +12,7 @@ PACKAGES=(
   libdeflate-dev libtomlplusplus-dev zlib1g-dev libz-mingw-w64-dev
   osslsigncode openssl
   clang libclang-rt-dev clang-format
-  python3
+  python3 time
 )
 
 missing=()

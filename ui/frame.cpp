@@ -214,19 +214,22 @@ const void* bitmap_bits(const BITMAPINFOHEADER* info) {
 
 HPALETTE palette_for_bitmap(HDC dc, const BITMAPINFOHEADER* info) {
   if (!info || info->biBitCount != 8) return NULL;
+  // The colour table holds biClrUsed entries (the loader checked: at most
+  // 256), or all 256 when it is 0.
+  int colours = info->biClrUsed && info->biClrUsed < 256 ? (int)info->biClrUsed : 256;
   LOGPALETTE* palette = (LOGPALETTE*)heap_alloc(sizeof(LOGPALETTE) + 255 * sizeof(PALETTEENTRY));
   if (!palette) return NULL;
   palette->palVersion = 0x300;
-  palette->palNumEntries = 256;
+  palette->palNumEntries = (WORD)colours;
   const RGBQUAD* table = (const RGBQUAD*)((const uint8_t*)info + sizeof(BITMAPINFOHEADER));
-  for (int i = 0; i < 256; i++) {
+  for (int i = 0; i < colours; i++) {
     palette->palPalEntry[i].peRed = table[i].rgbRed;
     palette->palPalEntry[i].peGreen = table[i].rgbGreen;
     palette->palPalEntry[i].peBlue = table[i].rgbBlue;
     palette->palPalEntry[i].peFlags = (i < 10 || i >= 246) ? PC_NOCOLLAPSE : 0;
   }
   // On an 8-bit palette display the twenty static colours stay as they are.
-  if (GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES) == 8 &&
+  if (colours == 256 && GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES) == 8 &&
       (GetDeviceCaps(dc, RASTERCAPS) & RC_PALETTE)) {
     GetSystemPaletteEntries(dc, 0, 10, palette->palPalEntry);
     GetSystemPaletteEntries(dc, 246, 10, palette->palPalEntry + 246);

@@ -108,6 +108,23 @@ void on_timer(HWND page) {
   }
 }
 
+// The installation could not start (the package file cannot be opened):
+// the error it recorded is shown the way every installation error is, on the
+// finish page, whose Cancel then ends the wizard without a question. A
+// single-page run has no finish page: there the error is a message box and
+// the wizard ends with it.
+void installation_not_started() {
+  finish_installation(); // nothing was opened; moves a normal run to the finish page
+  if (g_package.start_page == WHOLE_WIZARD) return;
+  char* text = (char*)heap_alloc(1024);
+  if (text) {
+    format_message(text, 1024, g_install.error_code);
+    show_message(text, MB_ICONSTOP);
+    heap_free(text);
+  }
+  g_wizard.page_result = PAGE_END;
+}
+
 INT_PTR on_cancel(HWND page) {
   g_progress.question_open = true;
   if (show_message(get_string(6, 13), MB_YESNO | MB_ICONQUESTION) == IDYES) {
@@ -175,7 +192,10 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
     g_progress.timer_running = false;
     page_start(page, BUTTON_CANCEL);
     set_button_label(4, 5);
-    if (!prepare_installation()) return TRUE; // only Cancel is left
+    if (!prepare_installation()) {
+      installation_not_started();
+      return TRUE;
+    }
     start_timer(page, FIRST_STEP_DELAY);
     if (!g_progress.timer_running) run_to_end();
     return TRUE;

@@ -4,6 +4,7 @@
 # stub marker with a zero length field) and checks what the commands write,
 # print and return.
 set -u
+shopt -s lastpipe # a function at the end of a pipe runs in this shell and can count failures
 case_name=$1
 pakwiz=$2
 work=$3
@@ -24,10 +25,11 @@ fail() {
 make_stub() { printf 'MZ stand-in stub \x77\x77\x67\x54\x29\x48\0\0\0\0 end of stub' > "$1"; }
 
 # run EXPECTED_RC DESCRIPTION COMMAND...: runs, keeps stdout/stderr in out.txt/err.txt
+# (a command that hangs is stopped after a minute and fails)
 run() {
   local expected=$1 what=$2
   shift 2
-  "$@" > out.txt 2> err.txt
+  timeout 60 "$@" > out.txt 2> err.txt
   local rc=$?
   if [ "$rc" != "$expected" ]; then
     fail "$what: exit code $rc, expected $expected"
@@ -185,7 +187,7 @@ bad_inputs)
     cat > bad.toml
     run 1 "$1" "$pakwiz" build bad.toml --stub stub.bin -o bad.exe
     contains err.txt "$2" "$1"
-    ls bad.exe bad.exe.pakwiz-tmp bad.D01 2> /dev/null && fail "$1 left output behind"
+    ls bad.exe bad.D01 ./*.pakwiz-tmp 2> /dev/null && fail "$1 left output behind"
   }
   printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "a\n' |
     bad_project "syntax error" "bad.toml:4:"
@@ -201,10 +203,17 @@ bad_inputs)
     bad_project "dot-dot target" "leaves its destination folder"
   { printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "'; head -c 300 /dev/zero | tr '\0' a; printf '"\n'; } |
     bad_project "long target" "300 characters long; the setup program holds at most 259"
+  mkfifo src/pipe # a source that is no file is refused, not read (which would wait forever)
+  printf 'product = "X"\n[[files]]\nsource = "src/pipe"\n' |
+    bad_project "FIFO source" "bad.toml:3:10: cannot read src/pipe: it is not a file"
+  printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "logs/aux.log"\n' |
+    bad_project "device name" "bad.toml:4:10: target 'logs\\aux.log' holds 'aux.log', a name that Windows reserves for a device"
+  printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "a"\n[[files]]\nsource = "src/readme.txt"\ntarget = "A/b"\n' |
+    bad_project "file and folder" "bad.toml:5:1: language block 0 installs 'A\\b', which needs a folder 'A'"
   printf 'product = "X"\n[[languages]]\nuninstaller = true\n' |
     bad_project "uninstaller without prefix" "no file prefix block"
   printf 'product = "X"\n[[languages]]\n[languages.texts]\n6.28 = "Insert disk %%s"\n' |
-    bad_project "wrong conversion" "string 28 of table 6: the program formats it with a number (%%d)"
+    bad_project "wrong conversion" "string 28 of table 6: the program formats it with a number (%d)"
   # A failure found after the files were compressed leaves nothing either.
   printf 'product = "X"\n[[files]]\nsource = "src/data.bin"\nversion_test = true\n' |
     bad_project "version test without version" "has no version resource"
@@ -324,6 +333,206 @@ example)
   run 0 "extract hello de" "$pakwiz" extract hello-setup.exe -d de --language 1
   cmp -s de/liesmich.txt "$source_dir/examples/hello/liesmich.txt" || fail "hello: liesmich.txt"
   cmp -s de/hello.bmp "$source_dir/examples/hello/hello.bmp" || fail "hello: hello.bmp"
+  ;;
+
+output_safety)
+  write_sample
+  cp -r src src.orig
+  cp sample.toml sample.orig
+  cp stub.bin stub.orig
+  mkdir folder
+  mkfifo fifo
+  ln src/readme.txt hardlink.txt
+  # A device node of our own in this folder (the same numbers as /dev/null):
+  # the builder must refuse to replace it without ever opening it.
+  mknod chardev c 1 3 2> err-mknod.txt || echo "note: mknod not permitted here, device row skipped"
+  # -o NAME: what it names must stay as it is, and the message says what it is.
+  while IFS='|' read -r name what; do
+    [ -e "$name" ] || [ -p "$name" ] || continue
+    run 1 "-o $name" "$pakwiz" build sample.toml --stub stub.bin -o "$name"
+    contains err.txt "cannot write the output to $name: it is $what" "-o $name"
+  done <<'ROWS'
+sample.toml|the project file
+src/readme.txt|a source file (sample.toml:
+hardlink.txt|a source file (sample.toml:
+stub.bin|the setup program (--stub)
+folder|a folder
+fifo|a FIFO (named pipe)
+chardev|a device
+ROWS
+  diff -r src src.orig > /dev/null || fail "a source file changed"
+  cmp -s sample.toml sample.orig || fail "the project file changed"
+  cmp -s stub.bin stub.orig || fail "the stub changed"
+  [ -d folder ] && [ -p fifo ] || fail "the folder or the FIFO was replaced"
+  [ -e chardev ] && { [ -c chardev ] || fail "the device node was replaced"; }
+  # A volume file may not be an input either.
+  cp src/readme.txt vol.D01
+  sed 's|src/readme.txt|vol.D01|' sample.toml > vol.toml
+  run 1 "volume over an input" "$pakwiz" build vol.toml --stub stub.bin -o vol.exe --volume-size 20K
+  contains err.txt "cannot write volume file 1 to vol.D01: it is a source file" "volume over an input"
+  [ -e vol.exe ] && fail "a refused build left vol.exe"
+
+  # A link at the output is replaced, not followed; one planted at a
+  # temporary name is never written through.
+  printf 'precious\n' > victim.txt
+  cp victim.txt victim.orig
+  ln -s victim.txt link.exe
+  ln -s victim.txt setup.exe.pakwiz-tmp
+  run 0 "build over a link" "$pakwiz" build sample.toml --stub stub.bin -o link.exe
+  [ -L link.exe ] && fail "link.exe is still a link"
+  run 0 "build beside a planted link" "$pakwiz" build sample.toml --stub stub.bin -o setup.exe
+  cmp -s victim.txt victim.orig || fail "a build wrote through a link"
+  cmp -s link.exe setup.exe || fail "the build over a link differs"
+  [ "$(ls ./*.pakwiz-tmp | wc -l)" = 1 ] || fail "temporary files left: $(ls ./*.pakwiz-tmp)"
+
+  # A rebuild with fewer volumes removes the earlier build's extra volume
+  # files, and only those (a file that is no volume stays).
+  run 0 "build 3 volumes" "$pakwiz" build sample.toml --stub stub.bin -o vols.exe --volume-size 20K
+  [ -f vols.D03 ] || fail "vols.D03 missing"
+  printf 'not a volume' > vols.D04
+  run 0 "build 1 volume" "$pakwiz" build sample.toml --stub stub.bin -o vols.exe --volume-size 40K
+  [ -f vols.D01 ] || fail "vols.D01 missing"
+  ls vols.D02 vols.D03 2> /dev/null && fail "volume files of the earlier build left behind"
+  [ -f vols.D04 ] || fail "a file that is no volume was removed"
+  run 0 "build without volumes" "$pakwiz" build sample.toml --stub stub.bin -o vols.exe
+  [ -e vols.D01 ] && fail "vols.D01 left behind"
+  run 0 "verify" "$pakwiz" verify vols.exe
+
+  # Messages give the system's reason.
+  run 1 "-o below a file" "$pakwiz" build sample.toml --stub stub.bin -o stub.bin/x.exe
+  contains err.txt "stub.bin: Not a directory" "reason of a failed output"
+  ;;
+
+large_sources)
+  make_stub stub.bin
+  # More than one compression piece (about 4 MiB): text, then random bytes
+  # (stored), then text again; a second copy is stored once.
+  python3 - <<'PY'
+import random
+random.seed(7)
+words = [b"alpha", b"beta", b"gamma", b"setup", b"folder", b"window"]
+def text(n):
+    out = bytearray()
+    while len(out) < n:
+        out += b" ".join(random.choice(words) + str(random.randint(0, 999)).encode() for _ in range(10)) + b"\n"
+    return bytes(out[:n])
+data = text(3_000_000) + random.randbytes(3_000_000) + text(3_500_001)
+open("big.bin", "wb").write(data)
+open("copy.bin", "wb").write(data)
+PY
+  printf 'product = "Big"\n[[files]]\nsource = "big.bin"\n[[files]]\nsource = "copy.bin"\n' > big.toml
+  run 0 "build" "$pakwiz" build big.toml --stub stub.bin -o big.exe --level 1
+  contains out.txt "in 1 copies" "equal large files stored once"
+  run 0 "verify" "$pakwiz" verify big.exe
+  run 0 "extract" "$pakwiz" extract big.exe -d out
+  cmp -s out/big.bin big.bin || fail "big.bin extracted differs"
+  cmp -s out/copy.bin big.bin || fail "copy.bin extracted differs"
+  # Memory stays bounded: a 512 MiB source (a sparse file) is built in far
+  # less memory than its size (peak resident set, in KB).
+  truncate -s 512M zeros.bin
+  printf 'product = "Zeros"\n[[files]]\nsource = "zeros.bin"\n' > zeros.toml
+  run 0 "build 512 MiB" /usr/bin/time -f '%M' -o rss.txt "$pakwiz" build zeros.toml --stub stub.bin -o zeros.exe --level 1 -j 1
+  rss=$(tail -1 rss.txt)
+  [ "$rss" -lt 200000 ] || fail "building a 512 MiB source took $rss KB of memory"
+  # A source the format cannot hold is refused from its size alone (a sparse
+  # file: nothing is read).
+  truncate -s 4294967296 huge.bin
+  printf 'product = "Huge"\n[[files]]\nsource = "huge.bin"\n' > huge.toml
+  run 1 "a 4 GiB source" "$pakwiz" build huge.toml --stub stub.bin -o huge.exe
+  contains err.txt "huge.toml:3:10: huge.bin is 4,294,967,296 bytes; a package holds files of at most 4,294,967,295 bytes" "a 4 GiB source"
+  ;;
+
+progress)
+  make_stub stub.bin
+  python3 - <<'PY'
+import random
+random.seed(3)
+words = [b"alpha", b"beta", b"gamma", b"setup", b"folder", b"window", b"program"]
+out = bytearray()
+while len(out) < 12_000_000:
+    out += b" ".join(random.choice(words) + str(random.randint(0, 999)).encode() for _ in range(12)) + b"\n"
+open("one.txt", "wb").write(out)
+PY
+  printf 'product = "One"\n[[files]]\nsource = "one.txt"\n' > one.toml
+  # The bar draws on a terminal only: `script` gives the build one, and keeps
+  # what was drawn in typescript.txt.
+  script -qfec "'$pakwiz' build one.toml --stub stub.bin -o one.exe -j 1" typescript.txt > script-out.txt
+  [ -f one.exe ] || fail "the build under script failed: $(cat script-out.txt)"
+  percents=$(tr '\r' '\n' < typescript.txt | grep -o 'compressing 1 files \[[#.]*\] *[0-9]*%' | grep -o '[0-9]*%$' | sort -u | tr '\n' ' ')
+  moving=$(echo "$percents" | tr ' ' '\n' | grep -cE '^([1-9]|[1-9][0-9])%$')
+  [ "$moving" -ge 1 ] || fail "the bar did not move within the one file (drawn: $percents)"
+  ;;
+
+extract_links)
+  write_sample
+  run 0 "build" "$pakwiz" build sample.toml --stub stub.bin -o setup.exe
+  mkdir outside
+  printf 'precious\n' > outside/victim.txt
+  cp outside/victim.txt victim.orig
+  # dir|link name below it|where the link points|what extract must say
+  while IFS='|' read -r dir link points; do
+    mkdir "$dir"
+    ln -s "$points" "$dir/$link"
+    run 1 "extract with $dir/$link a link" "$pakwiz" extract setup.exe -d "$dir"
+    contains err.txt "$dir/$link is a link; extract does not write through links" "link $dir/$link"
+  done <<'ROWS'
+d1|bin|../outside
+d2|readme.txt|../outside/victim.txt
+d3|config.cfg|../outside/new.txt
+ROWS
+  cmp -s outside/victim.txt victim.orig || fail "extract wrote through a link"
+  [ "$(ls outside)" = victim.txt ] || fail "extract wrote outside its folder: $(ls outside)"
+  # A hard link to a file outside is replaced by the extracted file, not written into.
+  mkdir d4
+  ln outside/victim.txt d4/readme.txt
+  run 0 "extract over a hard link" "$pakwiz" extract setup.exe -d d4
+  cmp -s outside/victim.txt victim.orig || fail "extract wrote into a hard link's file"
+  cmp -s d4/readme.txt src/readme.txt || fail "d4/readme.txt is not the extracted file"
+  # -d itself may be a link: the user named it.
+  mkdir real
+  ln -s real d5
+  run 0 "extract into a linked folder" "$pakwiz" extract setup.exe -d d5
+  cmp -s real/bin/data.bin src/data.bin || fail "extract through -d's link"
+  ;;
+
+escaping)
+  make_stub stub.bin
+  printf 'text\n' > a.txt
+  # Texts that the project may hold and a listing shows, with control
+  # characters and escape sequences.
+  cat > esc.toml <<'TOML'
+product = "Esc"
+[[files]]
+source = "a.txt"
+menu = { name = "Menu", args = "\u001b[2J" }
+[[languages]]
+[languages.texts]
+6.0 = "Title\u001b]0;owned\u0007\nforged: line"
+[[languages.registry]]
+root = "HKCU"
+key = "Software\\Esc"
+value = "one\r\ntwo"
+TOML
+  out_name=$'set\nup.exe'
+  run 0 "build" "$pakwiz" build esc.toml --stub stub.bin -o "$out_name"
+  contains out.txt 'wrote set\x0Aup.exe: ' "output name escaped"
+  cat out.txt err.txt > all.txt # everything printed, checked at the end
+  run 0 "list" "$pakwiz" list "$out_name"
+  contains out.txt 'frame title: "Title\x1B]0;owned\x07\x0Aforged: line"' "escaped title"
+  contains out.txt '= "one\x0D\x0Atwo"' "escaped registry value"
+  contains out.txt '"Esc\Menu" "\x1B[2J"' "escaped shortcut arguments"
+  cat out.txt err.txt >> all.txt
+  run 0 "verify" "$pakwiz" verify "$out_name"
+  contains out.txt 'set\x0Aup.exe: 1 entries checked' "verify names the package escaped"
+  cat out.txt err.txt >> all.txt
+  run 0 "extract" "$pakwiz" extract "$out_name" -d $'out\e[1m'
+  contains out.txt 'extracted out\x1B[1m/a.txt' "extract path escaped"
+  cat out.txt err.txt >> all.txt
+  "$pakwiz" build missing.toml -o $'x\e[2J.exe' >> all.txt 2>&1
+  if grep -q $'[\x01-\x08\x0b-\x1f\x7f]' all.txt; then
+    fail "a control character reached the output"
+  fi
+  grep -q '^forged' all.txt && fail "a name forged a line"
   ;;
 
 *)

@@ -1264,8 +1264,11 @@ void Driver::exec(const Step& s) {
     if (type == REG_DWORD) {
       got = std::to_string(*(DWORD*)data.data());
     } else if (type == REG_MULTI_SZ) {
-      for (const char* p = data.data(); *p && p < data.data() + size; p += strlen(p) + 1)
-        got += (got.empty() ? "" : "\n") + std::string(p);
+      // Empty strings count too (PendingFileRenameOperations pairs a file to
+      // delete with an empty name); the list ends with its last string.
+      const char* end = data.data() + size;
+      for (const char* p = data.data(); p < end && !(!*p && p + 1 >= end); p += strlen(p) + 1)
+        got += (p == data.data() ? "" : "\n") + std::string(p);
     } else {
       got = data.data();
     }
@@ -1387,6 +1390,10 @@ void Driver::exec(const Step& s) {
   } else if (c == "expect-no-browser") {
     arity(s, 0, 0);
     if (!wait_for([&] { return browser() == NULL; }, timeout_ms)) fail("the folder browser stayed");
+  } else if (c == "set-env") {
+    // set-env NAME VALUE: the environment of the processes started afterwards.
+    arity(s, 2, 2);
+    if (!SetEnvironmentVariableA(a[0].c_str(), a[1].c_str())) fail("cannot set " + a[0]);
   } else if (c == "make-folder") {
     // make-folder PATH: the folder and every missing parent.
     arity(s, 1, 1);

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The decoder's handle is not the archive's, so a budget beyond the data
   // makes the archive reader look for a next volume, which does not exist.
-  g_archive = ArchiveState{INVALID_FILE, 0, 0, 0, 0, 0, false, 0};
+  g_archive = ArchiveState{INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0};
 
   std::vector<uint8_t> buffer(capacity + 32, 0xEE);
   FileHandle f = input.put(stream, length);

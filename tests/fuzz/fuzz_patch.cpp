@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(fd >= 0 && write(fd, archive.data(), archive.size()) == (ssize_t)archive.size() &&
                lseek(fd, 0, SEEK_SET) == 0);
     g_archive =
-        ArchiveState{(FileHandle)fd, 0, 0, (uint32_t)rest_len, (int32_t)rest_len, 0, false, 0};
+        ArchiveState{(FileHandle)fd, 0, 0, (uint32_t)rest_len, (int32_t)rest_len, 0, false, 0, 0};
     uint32_t cn = 0, dn = 0;
     int err = SeekArchive(0) != 0 ? PATCH_ERR_READ : read_packed_blob(&blob_commands, &cn);
     if (!err) err = read_packed_blob(&blob_data, &dn);

@@ -21,6 +21,8 @@ TEST(Extract, TargetNamesAreMadeSafe) {
       {"..\\evil.txt", 0, ""},
       {"a\\..\\..\\evil.txt", 0, ""},
       {"a/../b", 0, ""},
+      {"new\nline.txt", 0, ""}, // no Windows name holds a control character
+      {"sub\\\x1b[2Jx.txt", 0, ""},
       {"", 0, ""},
       {"\\", 0, ""},
       {"drivers\\x.sys", 1, "Windows/drivers/x.sys"},

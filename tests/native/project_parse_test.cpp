@@ -331,10 +331,100 @@ TEST(ProjectFile, TargetNameRules) {
   struct Case {
     const char* target;
     bool ok;
-  } cases[] = {{"a.txt", true},   {"bin\\x.dll", true}, {"a\\.\\b", true}, {"", false},
-               {"\\a", false},    {"C:\\a", false},     {"..\\a", false},  {"a\\..", false},
-               {"a\\\\b", false}, {"a:b", false},       {"a.", false},     {"a\x01", false}};
+  } cases[] = {{"a.txt", true},
+               {"bin\\x.dll", true},
+               {"a\\.\\b", true},
+               {"", false},
+               {"\\a", false},
+               {"C:\\a", false},
+               {"..\\a", false},
+               {"a\\..", false},
+               {"a\\\\b", false},
+               {"a:b", false},
+               {"a.", false},
+               {"a\x01", false},
+               // Names Windows keeps for devices, with any extension, in any component.
+               {"con.txt", false},
+               {"bin\\AUX.log", false},
+               {"COM1", false},
+               {"lpt9.dat", false},
+               {"nul .txt", false},
+               {"com\xB9", false},
+               {"CONOUT$", false},
+               {"sub\\Prn\\x", false},
+               {"console.txt", true},
+               {"com10", true},
+               {"lpt", true},
+               {"xcon.txt", true},
+               // A dot or space ending any component, which Windows would drop.
+               {"docs.\\a.txt", false},
+               {"a \\b.txt", false},
+               {"a.txt ", false},
+               {"...", false},
+               {".hidden", true}};
   for (const Case& c : cases) EXPECT_EQ(check_target_name(c.target).empty(), c.ok) << c.target;
+}
+
+TEST(ProjectFile, DefaultFolderIsEstimatedWithTheLongestUsualMacroValues) {
+  struct Case {
+    const char* folder;
+    const char* estimate;
+  } cases[] = {
+      {"#Program Files#\\Hello", "C:\\Program Files (x86)\\Hello"},
+      {"#windows#\\Tools", "C:\\Windows\\Tools"},
+      {"#System#\\x", "C:\\Windows\\SysWOW64\\x"},
+      {"#SourceDir#App", "D:\\App"}, // the setup program's folder, at its shortest
+      {"#InstallDir#\\sub", "\\sub"},
+      {"D:\\Data #Date#", "D:\\Data 20240101"},
+      {"#unknown#x##y", "xy"}, // unknown tokens are removed
+      {"a#b", "a#b"},          // a lone '#' stays
+  };
+  for (const Case& c : cases) EXPECT_EQ(estimated_folder(c.folder), c.estimate) << c.folder;
+}
+
+TEST(ProjectFile, PathsThatWindowsCannotCreateAreRefusedWithTheirLine) {
+  TempDir dir;
+  // 22 + 1 + 200 + 1 + 35 = 259 characters: the longest path that fits.
+  std::string folder = "folder = \"#Program Files#\\\\" + std::string(200, 'f') + "\"\n";
+  std::string fits = "product = \"P\"\n[[languages]]\n" + folder +
+                     "[[languages.files]]\nsource = \"a\"\ntarget = \"" + std::string(35, 't') +
+                     "\"\n";
+  EXPECT_EQ(parse_error(dir, fits), "(no error)");
+  std::string longer = fits;
+  longer.insert(longer.rfind('"'), "t");
+  EXPECT_NE(parse_error(dir, longer)
+                .find("project.toml:4:1: language block 0: '" + std::string(36, 't') +
+                      "' would be installed as"),
+            std::string::npos)
+      << parse_error(dir, longer);
+  struct Case {
+    std::string toml, expected;
+  } cases[] = {
+      {"product = \"P\"\n[[files]]\nsource = \"a\"\ntarget = \"Win\"\n[[files]]\nsource = "
+       "\"a\"\ntarget = \"win/x/y.dll\"\n",
+       "project.toml:5:1: language block 0 installs 'win\\x\\y.dll', which needs a folder 'win'"},
+      {"product = \"P\"\n[[files]]\nsource = \"a\"\ndestination = \"system\"\ntarget = \"" +
+           std::string(240, 's') + "\"\n",
+       "would be installed as 'C:\\Windows\\SysWOW64\\sss"},
+      {"product = \"P\"\n[[files]]\nsource = \"a\"\nmenu = { folder = \"Tools \", name = \"x\" "
+       "}\n",
+       "project.toml:4:8: the Start-menu shortcut 'Tools \\x' holds 'Tools ', which ends with a "
+       "dot or a space"},
+      {"product = \"P\"\n[[files]]\nsource = \"a\"\ndesktop = \"NUL\"\n",
+       "project.toml:4:11: the desktop shortcut 'NUL' is a name that Windows reserves"},
+      {"product = \"P\"\n[[languages]]\nfolder = \"#Program Files#\\\\Aux\\\\x\"\n",
+       "project.toml:3:10: 'folder' holds 'Aux', a name that Windows reserves for a device"},
+      {"product = \"Com3\"\n", "project.toml:1:11: the default install folder '#Program "
+                               "Files#\\Com3' holds 'Com3'"},
+  };
+  for (const Case& c : cases) {
+    std::string error = parse_error(dir, c.toml);
+    EXPECT_NE(error.find(c.expected), std::string::npos) << c.toml << "\nerror: " << error;
+  }
+  // A product ending with a dot names a folder without it, as Windows would.
+  Project p = parse(dir, "product = \"Acme Inc.\"\n[[files]]\nsource = \"a\"\nmenu = \"Acme\"\n");
+  EXPECT_EQ(p.languages[0].folder, "#Program Files#\\Acme Inc");
+  EXPECT_EQ(p.languages[0].files[0].menu_folder, "Acme Inc");
 }
 
 // The complete example of docs/project-file.md stays a valid project.

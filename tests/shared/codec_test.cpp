@@ -140,6 +140,43 @@ TEST_F(CodecTest, OutputIsDeterministic) {
             encode(data, pakwiz::max_compression_level()));
 }
 
+// Large data is encoded in pieces that join into one stream: a piece may end
+// inside a byte, be stored, or be empty, and the stream still decodes whole.
+TEST_F(CodecTest, PiecesJoinIntoOneStream) {
+  Bytes text;
+  std::mt19937 rng(11);
+  while (text.size() < pakwiz::ENCODE_PIECE + 700000) {
+    std::string line = "entry " + std::to_string(rng() % 5000) + " of the list\n";
+    text.insert(text.end(), line.begin(), line.end());
+  }
+  Bytes random = pseudo_random(pakwiz::ENCODE_PIECE + 100, 12);
+  Bytes mixed(text.begin(), text.begin() + 2000000);
+  mixed.insert(mixed.end(), random.begin(), random.begin() + 3000000);
+  mixed.insert(mixed.end(), text.begin(), text.begin() + 1000000);
+  for (const Bytes* data : {&text, &mixed}) {
+    Bytes stream = encode(*data, 1);
+    EXPECT_LT(stream.size(), data->size());
+    expect_round_trip(*data, stream, "across pieces");
+  }
+  // Stored data is framed as if it were one piece.
+  EXPECT_EQ(encode(random, 1).size(), stored_bound(random.size()));
+
+  // Small pieces of every kind, each joined where the last one ended.
+  Bytes data, stream;
+  pakwiz::StreamEncoder encoder(
+      pakwiz::default_compression_level(),
+      [&stream](const uint8_t* p, size_t n) { stream.insert(stream.end(), p, p + n); });
+  for (int k = 0; k < 12; k++) {
+    Bytes piece = k % 3 == 0   ? Bytes(text.begin() + 1000 * k, text.begin() + 1000 * k + 3001)
+                  : k % 3 == 1 ? pseudo_random(2000 + k, 20 + k)
+                               : Bytes();
+    data.insert(data.end(), piece.begin(), piece.end());
+    encoder.add(piece.data(), piece.size(), k == 11);
+  }
+  EXPECT_EQ(encoder.written(), stream.size());
+  expect_round_trip(data, stream, "small pieces");
+}
+
 // Real files: a few MB from the system's program folder (Z: maps to / under
 // Wine) and the files of this source tree.
 TEST_F(CodecTest, RoundTripsRealFiles) {

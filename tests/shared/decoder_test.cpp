@@ -469,6 +469,23 @@ TEST_F(DecoderTest, SinkGetsFullWindowsThenTheRest) {
   }
 }
 
+// A file that refuses the writes (here a handle open for reading only) stops
+// the decode, and the sink tells a write failure from a damaged stream.
+TEST_F(DecoderTest, FileSinkStopsAtAFailingWriteAndKeepsItsResult) {
+  Bytes data = some_text(100000);
+  Bytes stream = pakwiz::encode_stream(data.data(), data.size(), 0);
+  FileHandle input = file_open(put_file(stream).c_str(), FILE_READ);
+  FileHandle output = file_open(put_file(Bytes()).c_str(), FILE_READ);
+  ASSERT_NE(input, INVALID_FILE);
+  ASSERT_NE(output, INVALID_FILE);
+  StreamDecoder decoder;
+  FileSink sink(output);
+  EXPECT_EQ(decoder.Decode(&sink, input, 0), DECODE_BAD_DATA);
+  EXPECT_EQ(sink.write_result(), FILE_WRITE_FAILED);
+  file_close(input);
+  file_close(output);
+}
+
 TEST_F(DecoderTest, CapacityBoundsTheOutput) {
   Bytes data = some_text(100000);
   for (int level : {0, pakwiz::default_compression_level()}) {
@@ -594,6 +611,7 @@ TEST_F(DecoderTest, InputPositionIsBehindTheLastByteTaken) {
     for (uint32_t extra : {0u, 3u}) {
       text_copy(g_app.package_path, PATH_SIZE, path.c_str());
       g_archive.archive_offset = 0;
+      g_archive.archive_size = n;
       ASSERT_EQ(open_archive(), 0);
       ASSERT_EQ(SeekArchive(4), 0);
       RecordingSink sink;

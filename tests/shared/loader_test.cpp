@@ -8,6 +8,7 @@
 
 #include "common/heap.h"
 #include "common/state.h"
+#include "decode/archive.h"
 #include "package/file_entry.h"
 #include "package/package.h"
 #include "package/script.h"
@@ -257,6 +258,36 @@ TEST_F(Loader, StartRecordMakesAPackageCompleteWithoutAnArchive) {
   EXPECT_EQ(g_messages.size(), 1u);
 }
 
+// A complete package file that holds only the script (a start record, an end
+// marker without a size word) and its whole archive in setup.D01: the archive
+// reader takes the package file's share as empty, as the loader found it, and
+// reads from the volume, not from the program's own first bytes.
+TEST_F(Loader, ScriptOnlyPackageFileHasItsArchiveInTheVolumes) {
+  PackageMaker p = simple_package(TABLE6);
+  Bytes start;
+  put_u16(start, 0xFFFF);
+  put_u16(start, 0);
+  p.record(REC_START, start);
+  Bytes file = p.stub;
+  file.insert(file.end(), p.script.begin(), p.script.end());
+  Bytes end_marker = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
+  file.insert(file.end(), end_marker.begin(), end_marker.end());
+  Bytes volume;
+  put_u32(volume, 12);
+  for (char c : std::string("volume data!")) volume.push_back((uint8_t)c);
+  dir.write("setup.D01", volume);
+  ASSERT_TRUE(load(file));
+
+  ASSERT_EQ(open_archive(), 0);
+  EXPECT_EQ(SeekArchive(0), 0);
+  EXPECT_EQ(g_archive.volume, 1u);
+  char got[12] = {};
+  uint32_t n = 0;
+  EXPECT_EQ(ReadArchive(g_archive.handle, got, sizeof got, &n), 0);
+  EXPECT_EQ(std::string(got, n), "volume data!");
+  close_archive();
+}
+
 TEST_F(Loader, SkipsEmptyUnknownAndUnusedRecordsAndReadsSetupFlagsRaw) {
   PackageMaker p = simple_package(TABLE6);
   p.raw_record(0x1234 + 6, 0, Bytes());                   // length 0: no payload at all
@@ -490,6 +521,13 @@ TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
          return p;
        },
        true},
+      {"compressed record shorter than its size word",
+       [&] {
+         PackageMaker p = base();
+         p.raw_record(0x1234 + REC_TITLE, 1, Bytes{0x0F, 0});
+         return p;
+       },
+       true},
       {"compressed record stating an impossible size",
        [&] {
          PackageMaker p = base();
@@ -510,6 +548,23 @@ TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
     } else {
       EXPECT_TRUE(g_messages.empty()) << c.what;
     }
+  }
+}
+
+// Image editors write 8-bit bitmaps with only the colours they use
+// (biClrUsed 1..255); their pixel bits follow that short table.
+TEST_F(Loader, EightBitBitmapsWithAShortColourTableAreAccepted) {
+  struct Case {
+    size_t colours;
+    bool loads;
+  } cases[] = {{1, true}, {16, true}, {255, true}, {256, true}, {257, false}};
+  for (const Case& c : cases) {
+    SetUp();
+    PackageMaker p = simple_package(TABLE6);
+    p.record(REC_BILLBOARD,
+             bitmap_8bit(5, 3, std::vector<uint32_t>(c.colours, 0x102030), Bytes(15, 0)));
+    EXPECT_EQ(load(p.finish()), c.loads) << c.colours << " colours";
+    EXPECT_EQ(g_messages.size(), c.loads ? 0u : 1u) << c.colours << " colours";
   }
 }
 

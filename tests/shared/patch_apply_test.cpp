@@ -248,7 +248,7 @@ class PackedBlob : public ::testing::Test {
 protected:
   void SetUp() override {
     saved_ = g_archive;
-    g_archive = ArchiveState{INVALID_FILE, 0, 0, 0, 0, 0, false, 0};
+    g_archive = ArchiveState{INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0};
     ASSERT_TRUE(app_alloc_buffers());
   }
   void TearDown() override {
@@ -274,6 +274,7 @@ protected:
                              (int32_t)bytes.size(),
                              0,
                              false,
+                             0,
                              0};
     ASSERT_EQ(SeekArchive(0), 0);
   }

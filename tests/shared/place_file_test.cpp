@@ -6,6 +6,11 @@
 
 #include <string>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 #include "common/state.h"
 #include "decode/archive.h"
 #include "decode/place_file.h"
@@ -157,3 +162,32 @@ TEST_F(PlaceFile, ArchiveFailingUnderTheDecoderIsReportedAsTheArchiveError) {
   EXPECT_EQ(named.substr(named.size() - 9), "setup.D01");
   EXPECT_FALSE(file_exists(path));
 }
+
+#ifndef _WIN32
+// The disk fills up while the file is decoded: error 20 naming the
+// destination, not a damaged file (21). A file size limit makes the writes
+// past it fail the way a full disk does.
+TEST_F(PlaceFile, FullDiskWhileDecodingIsReportedAsAFullDisk) {
+  PackedFile f;
+  f.entry.strings[0] = "big.bin";
+  uint32_t x = 7;
+  for (int i = 0; i < 200000; i++)
+    f.content.push_back((uint8_t)((x = x * 1103515245 + 12345) >> 16));
+  start({f});
+  std::string path = dest("big.bin");
+  strcpy(g_app.destination_path, path.c_str());
+  struct rlimit saved, limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  limit = saved;
+  limit.rlim_cur = 50000;
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  int placed = place_file(entry(0), g_app.destination_path, false, 0, 100);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_EQ(placed, 0);
+  EXPECT_EQ(g_install.error_code, (uint32_t)PLACE_ERR_DISK_FULL);
+  EXPECT_EQ(std::string(g_app.error_file_name), path);
+  EXPECT_FALSE(file_exists(path));
+}
+#endif

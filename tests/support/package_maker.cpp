@@ -122,6 +122,31 @@ Bytes PackageMaker::finish(const Bytes& archive, int size_delta) const {
   return b;
 }
 
+Bytes bitmap_8bit(int width, int height, const std::vector<uint32_t>& colours,
+                  const Bytes& pixels) {
+  uint32_t stride = ((uint32_t)width + 3) & ~3u;
+  uint32_t bits_at = 14 + 40 + 4 * (uint32_t)colours.size();
+  Bytes b;
+  put_u16(b, 0x4D42); // "BM"
+  put_u32(b, bits_at + stride * (uint32_t)height);
+  put_u32(b, 0);
+  put_u32(b, bits_at);
+  put_u32(b, 40);
+  put_u32(b, (uint32_t)width);
+  put_u32(b, (uint32_t)height);
+  put_u16(b, 1);
+  put_u16(b, 8);
+  for (int i = 0; i < 4; i++) put_u32(b, 0); // compression, image size, resolution
+  put_u32(b, (uint32_t)colours.size());
+  put_u32(b, 0);
+  for (uint32_t c : colours) put_u32(b, c & 0xFFFFFF); // blue, green, red, 0
+  for (int y = 0; y < height; y++) {
+    b.insert(b.end(), pixels.begin() + y * width, pixels.begin() + (y + 1) * width);
+    b.resize(b.size() + stride - (uint32_t)width, 0);
+  }
+  return b;
+}
+
 PackageMaker simple_package(const std::vector<std::string>& table6) {
   PackageMaker p;
   p.record(5, minimal_templates());

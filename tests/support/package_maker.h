@@ -56,6 +56,11 @@ struct PackageMaker {
   Bytes finish(const Bytes& archive = Bytes(), int size_delta = 0) const;
 };
 
+// A BMP file image of 8 bits per pixel whose colour table holds exactly
+// `colours` (0xRRGGBB each; biClrUsed = their count), with `pixels` as the
+// colour indexes of the rows from the bottom up, `width` per row.
+Bytes bitmap_8bit(int width, int height, const std::vector<uint32_t>& colours, const Bytes& pixels);
+
 // A one-language package with the given table-6 messages, ready to load.
 PackageMaker simple_package(const std::vector<std::string>& table6 = {"Title"});
 

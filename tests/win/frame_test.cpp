@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "support/package_maker.h"
 #include "ui/ui.h"
 
 namespace {
@@ -79,4 +80,46 @@ TEST(Centring, CentresOnTheScreenWithinTheFrame) {
     EXPECT_EQ(p.x, c.x) << c.w << "x" << c.h << " around " << c.cx;
     EXPECT_EQ(p.y, c.y) << c.w << "x" << c.h << " around " << c.cy;
   }
+}
+
+// An 8-bit bitmap with a colour table shorter than 256 entries: the palette
+// holds just its colours (nothing of the pixel bits behind them), and the
+// image is drawn with them.
+TEST(Bitmap, ShortColourTableGivesThePaletteAndTheImageItsOwnColours) {
+  const uint32_t red = 0xFF0000, green = 0x00C000;
+  Bytes bmp = bitmap_8bit(4, 2, {red, green}, {0, 1, 1, 0, 1, 1, 0, 0}); // bottom row first
+  const BITMAPINFOHEADER* info = bitmap_info(bmp.data(), (uint32_t)bmp.size());
+  ASSERT_NE(info, nullptr);
+  HDC screen = GetDC(NULL);
+  HPALETTE palette = palette_for_bitmap(screen, info);
+  ASSERT_NE(palette, nullptr);
+  PALETTEENTRY entries[256] = {};
+  ASSERT_EQ(GetPaletteEntries(palette, 0, 256, entries), 2u);
+  EXPECT_EQ(RGB(entries[0].peRed, entries[0].peGreen, entries[0].peBlue), RGB(0xFF, 0, 0));
+  EXPECT_EQ(RGB(entries[1].peRed, entries[1].peGreen, entries[1].peBlue), RGB(0, 0xC0, 0));
+  DeleteObject(palette);
+
+  BITMAPINFO target = {};
+  target.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  target.bmiHeader.biWidth = 4;
+  target.bmiHeader.biHeight = 2;
+  target.bmiHeader.biPlanes = 1;
+  target.bmiHeader.biBitCount = 24;
+  void* pixels = nullptr;
+  HBITMAP dib = CreateDIBSection(screen, &target, DIB_RGB_COLORS, &pixels, NULL, 0);
+  HDC memory = CreateCompatibleDC(screen);
+  ASSERT_TRUE(dib && memory);
+  HGDIOBJ old = SelectObject(memory, dib);
+  StretchDIBits(memory, 0, 0, 4, 2, 0, 0, 4, 2, bitmap_bits(info), (const BITMAPINFO*)info,
+                DIB_RGB_COLORS, SRCCOPY);
+  const COLORREF r = RGB(0xFF, 0, 0), g = RGB(0, 0xC0, 0);
+  const COLORREF top[4] = {g, g, r, r}, bottom[4] = {r, g, g, r};
+  for (int x = 0; x < 4; x++) {
+    EXPECT_EQ(GetPixel(memory, x, 0), top[x]) << "top, x " << x;
+    EXPECT_EQ(GetPixel(memory, x, 1), bottom[x]) << "bottom, x " << x;
+  }
+  SelectObject(memory, old);
+  DeleteDC(memory);
+  DeleteObject(dib);
+  ReleaseDC(NULL, screen);
 }

@@ -140,6 +140,72 @@ TEST_F(PlaceInUse, LockedFontIsKeptAndTheNewOneDiscarded) {
 
 namespace {
 
+// The Windows 95 family's kernel has MoveFileExA only as a call that fails;
+// the program's import of it is pointed at such a stand-in while one lives.
+extern "C" BOOL(WINAPI* __imp_MoveFileExA)(LPCSTR, LPCSTR, DWORD);
+
+BOOL WINAPI move_file_ex_not_implemented(LPCSTR, LPCSTR, DWORD) {
+  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+  return FALSE;
+}
+
+struct WithoutMoveFileEx {
+  BOOL(WINAPI* saved)(LPCSTR, LPCSTR, DWORD) = __imp_MoveFileExA;
+  WithoutMoveFileEx() { set(move_file_ex_not_implemented); }
+  ~WithoutMoveFileEx() { set(saved); }
+  static void set(BOOL(WINAPI* fn)(LPCSTR, LPCSTR, DWORD)) {
+    DWORD old;
+    VirtualProtect(&__imp_MoveFileExA, sizeof fn, PAGE_READWRITE, &old);
+    __imp_MoveFileExA = fn;
+    VirtualProtect(&__imp_MoveFileExA, sizeof fn, old, &old);
+  }
+};
+
+} // namespace
+
+// On the Windows 95 family the old file is deleted and the new one renamed:
+// new, replaced, read-only and locked destinations behave as on Windows NT.
+TEST_F(PlaceInUse, Windows95FamilySwapsByDeleteAndRename) {
+  struct Case {
+    const char* what;
+    bool existing, read_only, locked;
+    int placed;
+    uint8_t status;
+    const char* content; // of the destination afterwards
+  } cases[] = {
+      {"no earlier file", false, false, false, 1, STATUS_CREATED, "new"},
+      {"earlier file", true, false, false, 1, STATUS_REPLACED, "new"},
+      {"read-only earlier file", true, true, false, 1, STATUS_REPLACED, "new"},
+      {"locked earlier file, Abort", true, false, true, 0, STATUS_FAILED, "old"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    start({file("app.exe", "new")});
+    g_app.platform_nt = false;
+    std::string path = install_folder + "app.exe";
+    if (c.existing) dir.write("app\\app.exe", "old");
+    if (c.read_only) make_read_only(path, true);
+    Lock lock(c.locked ? path : std::string());
+    answers = {ANSWER_ABORT};
+    {
+      WithoutMoveFileEx windows95;
+      EXPECT_EQ(place(0, path), c.placed);
+    }
+    EXPECT_EQ(entry_status(entry(0)), c.status);
+    EXPECT_EQ(asked.size(), c.locked ? 1u : 0u);
+    lock.release();
+    EXPECT_EQ(read_file_bytes(path), text_bytes(c.content));
+    EXPECT_EQ(file_is_read_only(path), c.read_only);
+    if (c.read_only) make_read_only(path, false);
+    DeleteFileA(path.c_str());
+    DeleteFileA((install_folder + "app.$$A").c_str());
+  }
+}
+
+namespace {
+
 std::string upper(std::string s) {
   for (char& c : s) c = (char)toupper((unsigned char)c);
   return s;

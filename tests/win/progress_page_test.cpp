@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "app/app.h"
 #include "common/state.h"
 #include "install/install.h"
 #include "package/script.h"
@@ -166,4 +167,31 @@ TEST_F(ProgressPage, YesStopsBetweenEntriesAndEndsTheWizard) {
   pump_until([] { return false; }, 300);
   EXPECT_EQ(g_install.entry_index, index); // no further step
   EXPECT_TRUE(g_install.installing);       // finish installation never ran
+}
+
+// The package file is gone when the installation starts: the error naming it
+// is shown (on the finish page; in a progress-only run, which has none, in a
+// message box) and the user leaves without being asked to cancel.
+TEST_F(ProgressPage, InstallationThatCannotStartShowsItsErrorAndLetsTheUserLeave) {
+  for (int start_page : {(int)WHOLE_WIZARD, 6}) {
+    SCOPED_TRACE(start_page);
+    TearDown();
+    SetUp();
+    load_files(2);
+    g_package.start_page = (uint16_t)start_page;
+    std::string package = g_app.package_path;
+    ASSERT_TRUE(DeleteFileA(package.c_str()));
+    open_page();
+    EXPECT_EQ(g_install.error_code, 16u);
+    EXPECT_EQ(std::string(g_app.error_file_name), package);
+    EXPECT_FALSE(g_install.installing);
+    if (start_page == WHOLE_WIZARD) {
+      EXPECT_TRUE(asked.empty());
+      EXPECT_EQ(g_wizard.page_result, PAGE_NEXT); // on to the finish page
+      EXPECT_EQ(g_wizard.current_page, 6);
+    } else {
+      EXPECT_EQ(asked, (std::vector<std::string>{"Cannot open " + package}));
+      EXPECT_EQ(g_wizard.page_result, PAGE_END);
+    }
+  }
 }

@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "common/heap.h"
 #include "common/state.h"
+#include "install/install.h"
 #include "package/package.h"
 #include "support/package_maker.h"
 
@@ -180,6 +181,38 @@ TEST_F(Sequencer, QuitMessageDuringAPageEndsTheWizardAndIsNotPostedAgain) {
   EXPECT_EQ(g_wizard.page_result, PAGE_END);
   MSG msg;
   EXPECT_FALSE(PeekMessageA(&msg, NULL, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+}
+
+// The wizard ends while the installation runs (the close box, Alt+F4, a
+// cancel that asks nothing, WM_QUIT): nothing the installation recorded for
+// the end of setup is launched. Once it has finished, they stay.
+TEST_F(Sequencer, EndBeforeTheInstallationFinishedClearsTheEndOfSetupActions) {
+  struct Case {
+    const char* what;
+    int start_page;
+    bool installing;
+    Action end;
+    bool kept;
+  } cases[] = {
+      {"close while installing", WHOLE_WIZARD, true, {RESULT, PAGE_END}, false},
+      {"quit while installing", WHOLE_WIZARD, true, {QUIT, 0}, false},
+      {"cancel of a progress-only run", 6, true, {RESULT, PAGE_END}, false},
+      {"end after the installation", WHOLE_WIZARD, false, {RESULT, PAGE_END}, true},
+      {"progress-only run left after it", 6, false, {RESULT, PAGE_END}, true},
+  };
+  uint8_t entry = 0;
+  for (const Case& c : cases) {
+    g_package.start_page = (uint16_t)c.start_page;
+    g_install = InstallState{};
+    g_install.installing = c.installing;
+    g_install.document = g_install.program = g_install.screen_saver = &entry;
+    walk({c.end});
+    uint8_t* expected = c.kept ? &entry : nullptr;
+    EXPECT_EQ(g_install.document, expected) << c.what;
+    EXPECT_EQ(g_install.program, expected) << c.what;
+    EXPECT_EQ(g_install.screen_saver, expected) << c.what;
+  }
+  g_install = InstallState{};
 }
 
 TEST(EndPage, MapsButtonCodesToPageResults) {

@@ -7,6 +7,7 @@
 #include "common/heap.h"
 #include "common/state.h"
 #include "package/package.h"
+#include "support/install_package.h"
 #include "ui/ui.h"
 
 namespace {
@@ -47,4 +48,51 @@ TEST_F(SetupMain, EndsWithMinusOneWithoutAPackageAndReleasesEverything) {
   EXPECT_EQ(g_app.frame_window, nullptr);
   EXPECT_EQ(g_app.package_path, nullptr);
   EXPECT_EQ(g_ui.face_brush, nullptr);
+}
+
+// /DEL on the command line of a setup that is no temporary copy (this test
+// program) schedules nothing for deletion at the next restart.
+TEST_F(SetupMain, DelSwitchDeletesNothingButATemporaryCopy) {
+  std::string saved = pending_renames();
+  set_pending_renames("");
+  g_package.stub_length = 0;
+  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/DEL", SW_SHOWNORMAL), -1);
+  std::string pending = pending_renames();
+  set_pending_renames(saved);
+  EXPECT_EQ(pending, "");
+  EXPECT_FALSE(g_app.temp_copy);
+}
+
+// The screen saver is installed by the system's own rundll32: a program of
+// that name in the current folder (or beside the setup, as in a downloads
+// folder) is never started in its place.
+TEST(ScreenSaver, CommandStartsTheSystemsRundll32) {
+  char self[MAX_PATH], system[MAX_PATH], command[1024];
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  std::string fixture = self;
+  fixture = fixture.substr(0, fixture.find_last_of('\\') + 1) + "pakwiz_record_args.exe";
+  TempDir dir;
+  std::string decoy = dir.file("rundll32.exe"); // writes rundll32.exe.args when it runs
+  ASSERT_TRUE(CopyFileA(fixture.c_str(), decoy.c_str(), FALSE)) << fixture;
+  ASSERT_TRUE(screen_saver_command(command, sizeof command, "C:\\Savers\\my saver.scr"));
+  GetSystemDirectoryA(system, MAX_PATH);
+  EXPECT_EQ(std::string(command), "\"" + std::string(system) +
+                                      "\\rundll32.exe\" desk.cpl,InstallScreenSaver "
+                                      "C:\\Savers\\my saver.scr");
+
+  // Started from the decoy's folder, the way WinExec searches for it.
+  char current[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, current);
+  SetCurrentDirectoryA(dir.path().c_str());
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  BOOL started =
+      CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+  SetCurrentDirectoryA(current);
+  ASSERT_TRUE(started);
+  WaitForSingleObject(process.hProcess, 15000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_FALSE(file_exists(decoy + ".args"));
 }

@@ -128,6 +128,27 @@ TEST_F(TempCopy, LeavesNoCopyWhenItCannotBeMadeWhole) {
   EXPECT_TRUE(temp_files().empty());
 }
 
+// /DEL is honoured only for a copy the relaunch could have made: an
+// "_inst<n>.exe" directly in the temporary folder.
+TEST_F(TempCopy, OnlyACopyInTheTemporaryFolderCountsAsOne) {
+  struct Case {
+    std::string path;
+    bool copy;
+  } cases[] = {
+      {in_temp("_inst0.exe"), true},
+      {in_temp("_INST998.EXE"), true},
+      {in_temp("_inst999.exe"), false},
+      {in_temp("_inst.exe"), false},
+      {in_temp("_inst1.exe.bak"), false},
+      {in_temp("setup.exe"), false},
+      {in_temp("sub\\_inst0.exe"), false},
+      {dir.file("_inst0.exe"), false}, // beside the package, not in the temporary folder
+      {"_inst0.exe", false},
+  };
+  CreateDirectoryA(in_temp("sub").c_str(), NULL);
+  for (const Case& c : cases) EXPECT_EQ(is_temp_copy(c.path.c_str()), c.copy) << c.path;
+}
+
 TEST(TempCopyName, NumbersTheNameInTheFolder) {
   char name[MAX_PATH];
   ASSERT_TRUE(temp_copy_name(name, sizeof name, "C:\\Temp\\", 998));

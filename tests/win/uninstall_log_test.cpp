@@ -288,7 +288,7 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
     bool present;          // the uninstaller file exists
     bool runs;
   } blocks[] = {
-      {"PakwizPrevA", true, "a", true, true},
+      {"PakwizPrevA", true, "a b", true, true}, // a folder with a space
       {"PakwizPrevB", true, "b", false, false}, // its uninstaller is gone
       {"PakwizPrevC", true, "c", true, false},  // the current block
       {"PakwizPrevD", false, "d", true, false}, // first entry is no uninstaller
@@ -333,14 +333,18 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
   ASSERT_TRUE(load_package());
   ASSERT_EQ(g_package.block_count, 6);
   select_language_block(2);
+  // What an unquoted "<dir>\a b\uninst.exe /X" would start instead.
+  std::string decoy = dir.file("a.exe");
+  ASSERT_TRUE(CopyFileA(fixture.c_str(), decoy.c_str(), FALSE));
 
   remove_previous_installations();
+  EXPECT_FALSE(file_exists(decoy + ".args"));
   for (size_t i = 0; i < paths.size(); i++) {
     const Block& b = blocks[i];
     SCOPED_TRACE(b.key_name);
     if (paths[i].empty()) continue;
     Bytes args = read_file_bytes(paths[i] + ".args");
-    EXPECT_EQ(std::string(args.begin(), args.end()), b.runs ? paths[i] + " /X" : "");
+    EXPECT_EQ(std::string(args.begin(), args.end()), b.runs ? "\"" + paths[i] + "\" /X" : "");
     EXPECT_EQ(file_exists(paths[i]), b.present && !b.runs); // deleted once it has run
     if (b.key_name[0])
       RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + b.key_name).c_str());
