@@ -1,12 +1,12 @@
 // Program control: start-up, the command line, the relaunch from a removable
-// disk, the page sequencer and the end of the run.
+// disk and the end of the run.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
 
 // The whole run (what WinMain does); returns the exit code: 0, or -1 when the
 // process-wide buffers, the package or the frame window cannot be had. The
-// caller sets g_package.stub_length first.
+// caller sets g_app.stub_length first.
 int setup_main(HINSTANCE instance, const char* command_line, int show);
 
 // Reads /S path and /DEL from the command line into g_app.
@@ -34,19 +34,3 @@ bool is_temp_copy(const char* path);
 // place. False when the system folder cannot be had or the command does not
 // fit `cap`.
 bool screen_saver_command(char* out, size_t cap, const char* path);
-
-// Page sequencer. A slot of the page table: the dialog template index (10 =
-// no dialog) and the page procedure.
-struct PageSlot {
-  int template_index;
-  DLGPROC proc;
-};
-enum { PAGE_SLOT_COUNT = 9, NO_DIALOG = 10, WHOLE_WIZARD = 0xFFFF };
-extern const PageSlot PAGE_TABLE[PAGE_SLOT_COUNT];
-// Test seam: runs the wizard over another table (null = PAGE_TABLE).
-void set_page_table(const PageSlot* table);
-
-void run_wizard();
-int run_page(int template_index, DLGPROC proc, LPARAM param);
-int end_page(int button); // 1 Back -> 1007, 2 Next -> 1, 4 Cancel -> 2
-void go_to_page(int page);

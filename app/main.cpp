@@ -3,12 +3,11 @@
 
 #include "app/app.h"
 #include "app/stub_marker.h"
-#include "package/package.h"
+#include "common/state.h"
 
 extern "C" {
 // Initialised data: the builder patches `length` in the finished executable.
-__attribute__((used)) volatile StubMarker g_stub_marker = {{0x77, 0x77, 0x67, 0x54, 0x29, 0x48},
-                                                           {0, 0, 0, 0}};
+__attribute__((used)) volatile StubMarker g_stub_marker = {{STUB_MARKER_BYTES}, {0, 0, 0, 0}};
 }
 
 uint32_t stub_length_from_marker() {
@@ -17,6 +16,6 @@ uint32_t stub_length_from_marker() {
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR command_line, int show) {
-  g_package.stub_length = stub_length_from_marker();
+  g_app.stub_length = stub_length_from_marker();
   return setup_main(instance, command_line, show);
 }

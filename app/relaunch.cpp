@@ -10,7 +10,6 @@
 #include "common/state.h"
 #include "common/text.h"
 #include "package/certificate.h"
-#include "package/package.h"
 
 bool temp_copy_name(char* out, size_t cap, const char* folder, int n) {
   char name[24];
@@ -40,7 +39,7 @@ FileHandle create_free_copy_file() {
 }
 
 bool copy_stub(FileHandle from, FileHandle to) {
-  uint32_t length = g_package.stub_length;
+  uint32_t length = g_app.stub_length;
   uint8_t* buffer = (uint8_t*)heap_alloc(length);
   if (!buffer) return false;
   bool ok = file_read_exact(from, buffer, length) == FILE_OK;
@@ -57,7 +56,7 @@ bool copy_stub(FileHandle from, FileHandle to) {
 
 bool make_temp_copy() {
   // A raw stub (length 0) carries no package: there is nothing to hand over.
-  if (g_package.stub_length == 0) return false;
+  if (g_app.stub_length == 0) return false;
   FileHandle copy = create_free_copy_file();
   if (copy == INVALID_FILE) return false;
   FileHandle package = file_open(g_app.package_path, FILE_READ);

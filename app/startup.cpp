@@ -10,7 +10,6 @@
 #include "install/install.h"
 #include "install/restart.h"
 #include "package/package.h"
-#include "package/script.h"
 #include "ui/ui.h"
 
 namespace {
@@ -41,35 +40,17 @@ void release_process() {
   release_shared_gdi();
 }
 
-// Shows the main dialog in its frame and runs the wizard.
-void run_main_dialog() {
-  bool full = full_screen_mode();
-  void* main_template = copy_dialog_template(full ? 1 : 0);
-  if (!main_template) return;
-  g_app.main_dialog = CreateDialogIndirectParamA(g_app.instance, (LPCDLGTEMPLATEA)main_template,
-                                                 g_app.frame_window, main_dialog_proc, 0);
-  if (g_app.main_dialog) {
-    if (!full) fit_frame_to_main_dialog();
-    ShowWindow(g_app.frame_window, SW_SHOWNORMAL);
-    UpdateWindow(g_app.frame_window);
-    run_wizard();
-    DestroyWindow(g_app.main_dialog);
-    g_app.main_dialog = NULL;
-  }
-  free_dialog_template(main_template);
-}
-
 void install_screen_saver() {
   if (!g_install.screen_saver) return;
-  resolve_destination(g_install.screen_saver);
+  resolve_destination(file_entry(g_install.screen_saver));
   char command[DESTINATION_SIZE + PATH_SIZE];
   if (screen_saver_command(command, sizeof command, g_app.destination_path))
     WinExec(command, SW_SHOWNORMAL);
 }
 
 void start_recorded_program() {
-  if (!g_app.start_program || !g_install.program) return;
-  resolve_destination(g_install.program);
+  if (!g_ui.start_program || !g_install.program) return;
+  resolve_destination(file_entry(g_install.program));
   // Quoted, so that a folder name with a space cannot start another program.
   char command[DESTINATION_SIZE + 2] = "\"";
   text_append(command, sizeof command, g_app.destination_path);
@@ -79,12 +60,7 @@ void start_recorded_program() {
 
 void end_of_run() {
   install_screen_saver();
-  if (g_app.frame_window) {
-    DestroyWindow(g_app.frame_window); // its WM_DESTROY posts the quit message
-    g_app.frame_window = NULL;
-    MSG msg;
-    while (GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
-  }
+  destroy_frame_window();
   start_recorded_program();
   release_process();
 }
@@ -104,13 +80,12 @@ int setup_main(HINSTANCE instance, const char* command_line, int show) {
   if (bring_running_copy_to_front()) return 0;
   g_app.instance = instance;
   OleInitialize(NULL);
-  create_face_brush();
+  start_ui();
   if (!app_alloc_buffers()) {
     OleUninitialize();
     release_shared_gdi();
     return -1;
   }
-  g_app.start_program = 1;
   GetModuleFileNameA(NULL, g_app.package_path, PATH_SIZE);
   g_app.platform_nt = windows_nt();
   parse_command_line(command_line);
@@ -134,8 +109,6 @@ int setup_main(HINSTANCE instance, const char* command_line, int show) {
     release_process();
     return 0;
   }
-  g_app.screen_width = GetSystemMetrics(SM_CXSCREEN);
-  g_app.screen_height = GetSystemMetrics(SM_CYSCREEN);
   if (!load_package() || !create_frame_window()) {
     release_process();
     return -1;

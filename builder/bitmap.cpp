@@ -10,12 +10,12 @@ std::vector<uint8_t> normalize_bitmap(const std::vector<uint8_t>& bmp, const std
   const uint8_t* p = bmp.data();
   if (bmp.size() < 14 + 40 || p[0] != 'B' || p[1] != 'M') fail(what + " is not a BMP file");
   const uint8_t* h = p + 14;
-  uint32_t header_size = get_u32(h);
+  uint32_t header_size = read_u32(h);
   if (header_size < 40 || header_size > bmp.size() - 14)
     fail(what + ": unsupported BMP header (use a Windows BMP with a 40-byte or larger header)");
-  int32_t width = (int32_t)get_u32(h + 4), height = (int32_t)get_u32(h + 8);
-  uint16_t bits = get_u16(h + 14);
-  uint32_t compression = get_u32(h + 16), colours_used = get_u32(h + 32);
+  int32_t width = (int32_t)read_u32(h + 4), height = (int32_t)read_u32(h + 8);
+  uint16_t bits = read_u16(h + 14);
+  uint32_t compression = read_u32(h + 16), colours_used = read_u32(h + 32);
   if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
     fail(what + ": " + std::to_string(bits) + " bits per pixel is not supported");
   if (width <= 0 || height == 0 || width > 32768 || height > 32768 || height < -32768)
@@ -28,7 +28,7 @@ std::vector<uint8_t> normalize_bitmap(const std::vector<uint8_t>& bmp, const std
     if (header_size < 52) masks_end += 12;
     if (masks_end > bmp.size() || (size_t)(m - p) + 12 > bmp.size())
       fail(what + ": the file ends inside its colour masks");
-    uint32_t r = get_u32(m), g = get_u32(m + 4), b = get_u32(m + 8);
+    uint32_t r = read_u32(m), g = read_u32(m + 4), b = read_u32(m + 8);
     bool plain = (bits == 32 && r == 0xFF0000 && g == 0xFF00 && b == 0xFF) ||
                  (bits == 16 && r == 0x7C00 && g == 0x3E0 && b == 0x1F);
     if (!plain) fail(what + ": colour masks other than the standard ones are not supported");
@@ -49,7 +49,7 @@ std::vector<uint8_t> normalize_bitmap(const std::vector<uint8_t>& bmp, const std
 
   uint32_t rows = height < 0 ? (uint32_t)(-(int64_t)height) : (uint32_t)height;
   size_t stride = (((size_t)width * bits + 31) / 32) * 4;
-  uint32_t offset = get_u32(p + 10);
+  uint32_t offset = read_u32(p + 10);
   size_t pixels_at = offset >= table_at + 4 * entries ? offset : table_at + 4 * entries;
   if (pixels_at > bmp.size() || stride * rows > bmp.size() - pixels_at)
     fail(what + ": the file ends inside its pixel data");
@@ -69,8 +69,8 @@ std::vector<uint8_t> normalize_bitmap(const std::vector<uint8_t>& bmp, const std
   w.u16(bits);
   w.u32(0); // BI_RGB
   w.u32((uint32_t)image_size);
-  w.u32(get_u32(h + 24)); // resolution
-  w.u32(get_u32(h + 28));
+  w.u32(read_u32(h + 24)); // resolution
+  w.u32(read_u32(h + 28));
   w.u32(0); // colours used: the whole table
   w.u32(0);
   for (size_t i = 0; i < full_table; i++) {
@@ -91,7 +91,7 @@ std::vector<uint8_t> normalize_bitmap(const std::vector<uint8_t>& bmp, const std
 bool bitmap_info(const std::vector<uint8_t>& bmp, BitmapInfo* info) {
   if (bmp.size() < 14 + 40) return false;
   const uint8_t* h = bmp.data() + 14;
-  *info = BitmapInfo{(int32_t)get_u32(h + 4), (int32_t)get_u32(h + 8), get_u16(h + 14)};
+  *info = BitmapInfo{(int32_t)read_u32(h + 4), (int32_t)read_u32(h + 8), read_u16(h + 14)};
   return true;
 }
 

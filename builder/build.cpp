@@ -17,7 +17,7 @@
 #include "builder/errors.h"
 #include "builder/host_files.h"
 #include "builder/output_files.h"
-#include "builder/package_format.h"
+#include "builder/package_fields.h"
 #include "builder/package_reader.h"
 #include "builder/patch_generator.h"
 #include "builder/pe_resources.h"
@@ -216,9 +216,9 @@ std::vector<std::vector<uint8_t>> make_patches(const std::vector<Source>& source
 
 LanguageFields language_fields(const LanguageSpec& l) {
   LanguageFields f;
-  f.flags = (uint16_t)((l.folder_changeable ? 0x2 : 0) |
-                       (l.has_registry && l.store_in_registry ? 0x4 : 0) |
-                       (l.has_ini && l.store_in_ini ? 0x8 : 0));
+  f.flags = (uint16_t)((l.folder_changeable ? LANG_FOLDER_CHANGEABLE : 0) |
+                       (l.has_registry && l.store_in_registry ? LANG_STORE_FOLDER_REGISTRY : 0) |
+                       (l.has_ini && l.store_in_ini ? LANG_STORE_FOLDER_INI : 0));
   if (!l.uninstall_key.empty()) f.uninstall_key = l.uninstall_key;
   f.name = l.name;
   f.folder = l.folder;
@@ -232,7 +232,7 @@ LanguageFields language_fields(const LanguageSpec& l) {
     f.ini_section = l.ini_section;
     f.ini_key = l.ini_key;
   }
-  for (size_t t = 0; t < 11; t++)
+  for (size_t t = 0; t < STRING_TABLES; t++)
     if (l.table_present[t]) f.tables[t] = l.tables[t];
   return f;
 }
@@ -251,7 +251,7 @@ FileEntryFields entry_fields(const FileSpec& f, const Source* s, uint32_t prefix
                f.menu_name,    f.menu_name.empty() ? std::string() : f.menu_args,
                f.desktop_name, f.desktop_name.empty() ? std::string() : f.desktop_args};
   if (f.uninstaller) {
-    e.flags = 0x01;
+    e.flags = ENTRY_UNINSTALLER;
     e.file_size = prefix_size + reserve_size;
     e.checksum = uninstaller_checksum;
     return e;
@@ -259,7 +259,7 @@ FileEntryFields entry_fields(const FileSpec& f, const Source* s, uint32_t prefix
   if (!s) return e; // not installed, no source: nothing is known of the file
   e.file_size = s->size;
   e.checksum = s->checksum;
-  if (f.removal == 2) return e; // not installed: no test, no times
+  if (f.removal == REMOVAL_NOT_INSTALLED) return e; // not installed: no test, no times
 
   std::array<uint32_t, 5> v{};
   bool have_version = s->has_version || f.file_version || f.product_version;
@@ -286,12 +286,12 @@ FileEntryFields entry_fields(const FileSpec& f, const Source* s, uint32_t prefix
   if (f.language_test && !s->has_version && !f.language_id)
     fail_at(f.pos, "language_test is set for '" + f.target + "', but " + s->path +
                        " has no version resource; give its language with language_id = ...");
-  if (version_test) e.flags |= 0x02;
-  if (f.language_test) e.flags |= 0x04;
-  if (e.flags & 0x06) e.version = v;
+  if (version_test) e.flags |= ENTRY_VERSION_TEST;
+  if (f.language_test) e.flags |= ENTRY_LANGUAGE_TEST;
+  if (e.flags & (ENTRY_VERSION_TEST | ENTRY_LANGUAGE_TEST)) e.version = v;
   if (f.file_times) {
     uint64_t t = f.file_time.value_or(s->mtime);
-    e.flags |= 0x08;
+    e.flags |= ENTRY_FILE_TIMES;
     e.times = {t, t, t};
   }
   return e;
@@ -382,9 +382,10 @@ std::vector<uint8_t> prepare_stub(const std::vector<uint8_t>& stub, const std::s
   if (markers.size() > 1)
     fail(name + ": the stub marker occurs " + std::to_string(markers.size()) +
          " times; a stub must hold exactly one");
-  size_t field = markers[0] + sizeof STUB_MARKER;
-  if (field + 4 > stub.size()) fail(name + ": the stub ends inside its length field");
-  if (get_u32(stub.data() + field) != 0)
+  size_t field = markers[0] + STUB_MARKER_SIZE;
+  if (field + STUB_LENGTH_FIELD_SIZE > stub.size())
+    fail(name + ": the stub ends inside its length field");
+  if (read_u32(stub.data() + field) != 0)
     fail(name + ": the stub's length field is not 0: it already carries a package (use the "
                 "bare setup program as the stub)");
   if (stub.size() > MAX_U32) fail(name + ": the stub is larger than 4 GiB");
@@ -468,7 +469,8 @@ BuildSummary build_setup(const BuildOptions& options) {
         s.pos = f.source_pos;
         sources.push_back(s);
       }
-      if (f.removal != 2 && !f.patch_of) sources[it->second].needs_stream = true;
+      if (f.removal != REMOVAL_NOT_INSTALLED && !f.patch_of)
+        sources[it->second].needs_stream = true;
       entry_source[b].push_back((int64_t)it->second);
     }
   }
@@ -520,7 +522,7 @@ BuildSummary build_setup(const BuildOptions& options) {
   }
   // The uninstaller entry's own data: the 8 bytes that the uninstall log's
   // first record header overwrites.
-  std::vector<uint8_t> log_reserve(UNINSTALL_LOG_HEADER, 0);
+  std::vector<uint8_t> log_reserve(UNINSTALLER_RESERVED_BYTES, 0);
   std::vector<uint8_t> log_reserve_stream;
   int64_t log_reserve_content = NO_CONTENT;
   uint32_t uninstaller_checksum = 0;
@@ -567,8 +569,8 @@ BuildSummary build_setup(const BuildOptions& options) {
     for (size_t i = 0; i < l.files.size(); i++) {
       const FileSpec& f = l.files[i];
       const Source* s = entry_source[b][i] >= 0 ? &sources[(size_t)entry_source[b][i]] : nullptr;
-      entries[b].push_back(
-          entry_fields(f, s, (uint32_t)prefix.size(), UNINSTALL_LOG_HEADER, uninstaller_checksum));
+      entries[b].push_back(entry_fields(f, s, (uint32_t)prefix.size(), UNINSTALLER_RESERVED_BYTES,
+                                        uninstaller_checksum));
       int64_t content = NO_CONTENT;
       EntryRef base;
       if (f.uninstaller) {
@@ -576,12 +578,12 @@ BuildSummary build_setup(const BuildOptions& options) {
       } else if (f.patch_of) {
         FileEntryFields& e = entries[b].back();
         base = EntryRef{f.patch_of->block, f.patch_of->entry};
-        e.flags |= 0x10;
+        e.flags |= ENTRY_PATCH;
         e.base_block = (uint8_t)base.block;
         e.base_entry = (uint8_t)base.entry;
         size_t base_source = (size_t)entry_source[(size_t)base.block][(size_t)base.entry];
         content = patch_content[patch_index.at({base_source, (size_t)entry_source[b][i]})];
-      } else if (s && f.removal != 2) {
+      } else if (s && f.removal != REMOVAL_NOT_INSTALLED) {
         content = s->content;
       }
       entry_content[b].push_back(content);
@@ -624,46 +626,46 @@ BuildSummary build_setup(const BuildOptions& options) {
     std::vector<uint8_t> script;
     ByteWriter flags;
     flags.u32(project.setup_flags);
-    append_record(script, RECORD_SETUP_FLAGS, flags.bytes, false, level);
-    if (project.start_page != 0xFFFF || project.start_language != 0) {
+    append_record(script, REC_SETUP_FLAGS, flags.bytes, false, level);
+    if (project.start_page != WHOLE_WIZARD || project.start_language != 0) {
       // Only when needed: with a start record the setup program skips its
       // check that the package file is complete.
       ByteWriter start;
       start.u16(project.start_page);
       start.u16(project.start_language);
-      append_record(script, RECORD_START, start.bytes, false, level);
+      append_record(script, REC_START, start.bytes, false, level);
     }
-    append_record(script, RECORD_TEMPLATES, build_template_record(templates), true, level);
-    if (!billboard.empty()) append_record(script, RECORD_BILLBOARD, billboard, true, level);
-    if (!background.empty()) append_record(script, RECORD_BACKGROUND, background, true, level);
+    append_record(script, REC_TEMPLATES, build_template_record(templates), true, level);
+    if (!billboard.empty()) append_record(script, REC_BILLBOARD, billboard, true, level);
+    if (!background.empty()) append_record(script, REC_BACKGROUND, background, true, level);
     if (project.has_title) {
       std::vector<uint8_t> title(project.title.begin(), project.title.end());
       title.push_back(0);
-      append_record(script, RECORD_TITLE, title, true, level);
-      append_record(script, RECORD_TITLE_FONT, logfont_record(project.title_font), true, level);
+      append_record(script, REC_TITLE, title, true, level);
+      append_record(script, REC_TITLE_FONT, logfont_record(project.title_font), true, level);
     }
-    if (has_prefix) append_record(script, RECORD_PREFIX, prefix, true, level);
+    if (has_prefix) append_record(script, REC_PREFIX, prefix, true, level);
     for (size_t b = 0; b < project.languages.size(); b++) {
       const LanguageSpec& l = project.languages[b];
-      append_record(script, RECORD_LANGUAGE, language_payload(language_fields(l)), true, level);
+      append_record(script, REC_LANGUAGE, language_payload(language_fields(l)), true, level);
       std::vector<FileEntryFields> list = entries[b];
       for (size_t i = 0; i < list.size(); i++) {
         if (entry_content[b][i] == NO_CONTENT) continue;
         list[i].position = (uint32_t)layout.positions[b][i];
         list[i].packed_size = (uint32_t)packed[(size_t)entry_content[b][i]];
       }
-      append_record(script, RECORD_FILE_LIST, file_list_payload(list), true, level);
+      append_record(script, REC_FILE_LIST, file_list_payload(list), true, level);
       if (!l.ini.empty()) {
         std::vector<IniEntryFields> ini;
         for (const IniSpec& e : l.ini)
           ini.push_back({(uint8_t)(e.only_if_absent ? 1 : 0), e.file, e.section, e.key, e.value});
-        append_record(script, RECORD_INI_LIST, ini_list_payload(ini), true, level);
+        append_record(script, REC_INI_LIST, ini_list_payload(ini), true, level);
       }
       if (!l.registry.empty()) {
         std::vector<RegistryEntryFields> reg;
         for (const RegistrySpec& e : l.registry)
           reg.push_back({e.root, (uint8_t)(e.only_if_absent ? 1 : 0), e.key, e.name, e.value});
-        append_record(script, RECORD_REGISTRY_LIST, registry_list_payload(reg), true, level);
+        append_record(script, REC_REGISTRY_LIST, registry_list_payload(reg), true, level);
       }
       if (!l.patches.empty()) {
         std::vector<PatchEntryFields> patches;
@@ -675,7 +677,7 @@ BuildSummary build_setup(const BuildOptions& options) {
           p.pattern = e.pattern;
           patches.push_back(p);
         }
-        append_record(script, RECORD_PATCH_LIST, patch_list_payload(patches), true, level);
+        append_record(script, REC_PATCH_LIST, patch_list_payload(patches), true, level);
       }
     }
     return script;

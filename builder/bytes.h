@@ -1,9 +1,12 @@
-// Little-endian byte building for package records.
+// Little-endian byte building for package records. Reading fields back is
+// done with the helpers of common/bytes.h.
 #pragma once
 #include <stdint.h>
 
 #include <string>
 #include <vector>
+
+#include "common/bytes.h"
 
 namespace pakwiz {
 
@@ -36,19 +39,7 @@ public:
   void align(size_t a) {
     while (bytes.size() % a) u8(0);
   }
-  void put_u32(size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++) bytes[at + i] = (uint8_t)(v >> (8 * i));
-  }
+  void put_u32(size_t at, uint32_t v) { write_u32(&bytes[at], v); }
 };
-
-inline uint16_t get_u16(const uint8_t* p) {
-  return (uint16_t)(p[0] | (p[1] << 8));
-}
-inline uint32_t get_u32(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-inline uint64_t get_u64(const uint8_t* p) {
-  return (uint64_t)get_u32(p) | ((uint64_t)get_u32(p + 4) << 32);
-}
 
 } // namespace pakwiz

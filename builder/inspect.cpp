@@ -26,11 +26,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Names of the stored codes, indexed by DestinationKind, EndAction,
+// RemovalMode and SpecialHandling.
 const char* const DESTINATIONS[] = {"install folder", "Windows folder", "system folder",
                                     "fonts folder"};
 const char* const END_ACTIONS[] = {"none", "open", "start"};
 const char* const REMOVALS[] = {"keep", "remove", "not-installed"};
 const char* const SPECIALS[] = {"none", "screensaver", "selfregister"};
+static_assert(DEST_FONT == 3 && END_START_PROGRAM == 2 && REMOVAL_NOT_INSTALLED == 2 &&
+                  SPECIAL_SELF_REGISTER == 2,
+              "the name tables follow the stored codes");
 const char* const ROOTS[] = {"HKCR", "HKCU", "HKLM", "HKU"};
 
 template <size_t N> std::string name_of(const char* const (&names)[N], unsigned v) {
@@ -80,11 +85,11 @@ std::string filetime_text(uint64_t ft) {
 std::string flags_text(uint8_t flags) {
   std::string s;
   auto add = [&](const char* w) { s += (s.empty() ? "" : ", ") + std::string(w); };
-  if (flags & 0x01) add("uninstaller");
-  if (flags & 0x02) add("version test");
-  if (flags & 0x04) add("language test");
-  if (flags & 0x08) add("file times");
-  if (flags & 0x10) add("patch");
+  if (flags & ENTRY_UNINSTALLER) add("uninstaller");
+  if (flags & ENTRY_VERSION_TEST) add("version test");
+  if (flags & ENTRY_LANGUAGE_TEST) add("language test");
+  if (flags & ENTRY_FILE_TIMES) add("file times");
+  if (flags & ENTRY_PATCH) add("patch");
   return s.empty() ? "none" : s;
 }
 
@@ -96,13 +101,13 @@ std::string entry_name(size_t block, size_t index, const FileEntryFields& e) {
 // Size of the archive data an entry's decoded data has: the uninstaller's
 // file is the prefix block followed by its data.
 uint32_t data_size(const FileEntryFields& e, const PackageInfo& info) {
-  if (!(e.flags & 0x01)) return e.file_size;
+  if (!(e.flags & ENTRY_UNINSTALLER)) return e.file_size;
   uint32_t prefix = info.prefix ? (uint32_t)info.prefix->size() : 0;
   return e.file_size >= prefix ? e.file_size - prefix : 0;
 }
 
 bool has_data(const FileEntryFields& e) {
-  return e.removal != 2;
+  return e.removal != REMOVAL_NOT_INSTALLED;
 }
 
 std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& info,
@@ -118,10 +123,11 @@ std::vector<uint8_t> patched_contents(ArchiveFiles& archive, const PackageInfo& 
       e.base_entry >= info.blocks[e.base_block].files->size())
     fail("its base entry, " + base_name + ", does not exist");
   const FileEntryFields& base = (*info.blocks[e.base_block].files)[e.base_entry];
-  if (base.flags & 0x11)
+  if (base.flags & (ENTRY_PATCH | ENTRY_UNINSTALLER))
     fail("its base entry, " + base_name + ", is " +
-         ((base.flags & 0x10) ? "itself a patch" : "the uninstaller"));
-  if (base.removal == 2) fail("its base entry, " + base_name + ", holds no data");
+         ((base.flags & ENTRY_PATCH) ? "itself a patch" : "the uninstaller"));
+  if (base.removal == REMOVAL_NOT_INSTALLED)
+    fail("its base entry, " + base_name + ", holds no data");
   std::vector<uint8_t> base_data;
   try {
     base_data = entry_contents(archive, info, base);
@@ -141,7 +147,7 @@ std::vector<uint8_t> patched_contents(ArchiveFiles& archive, const PackageInfo& 
 // BuildError with the problem.
 std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& info,
                                     const FileEntryFields& e) {
-  if (e.flags & 0x10) {
+  if (e.flags & ENTRY_PATCH) {
     std::vector<uint8_t> data = patched_contents(archive, info, e);
     uint32_t sum = rotate_add(0, data.data(), data.size());
     if (sum != e.checksum)
@@ -149,9 +155,9 @@ std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& in
            hex(e.checksum));
     return data;
   }
-  if (e.flags & 0x01) {
+  if (e.flags & ENTRY_UNINSTALLER) {
     if (!info.prefix) fail("uninstaller entry, but the package has no file prefix block");
-    if (e.file_size < info.prefix->size() + UNINSTALL_LOG_HEADER)
+    if (e.file_size < info.prefix->size() + UNINSTALLER_RESERVED_BYTES)
       fail("uninstaller entry's data is shorter than the 8 bytes the uninstall log overwrites");
   }
   std::vector<uint8_t> packed = archive.read(e.position, e.packed_size);
@@ -161,7 +167,8 @@ std::vector<uint8_t> entry_contents(ArchiveFiles& archive, const PackageInfo& in
     fail("its data at archive position " + with_commas(e.position) + " (" +
          with_commas(e.packed_size) + " bytes) does not decode to its " + with_commas(expected) +
          " bytes");
-  if (e.flags & 0x01) data.insert(data.begin(), info.prefix->begin(), info.prefix->end());
+  if (e.flags & ENTRY_UNINSTALLER)
+    data.insert(data.begin(), info.prefix->begin(), info.prefix->end());
   uint32_t sum = rotate_add(0, data.data(), data.size());
   if (sum != e.checksum)
     fail("checksum " + hex(sum) + " differs from the entry's " + hex(e.checksum));
@@ -224,11 +231,12 @@ std::string safe_extract_path(const std::string& target, uint8_t destination) {
     start = end + 1;
   }
   if (parts.empty()) return "";
-  if (destination == 2) parts.erase(parts.begin(), parts.end() - 1); // only the file name counts
-  std::string out = destination == 1   ? "Windows/"
-                    : destination == 2 ? "System/"
-                    : destination == 3 ? "Fonts/"
-                                       : "";
+  // Only the file name counts in the shared system folder.
+  if (destination == DEST_SHARED_SYSTEM) parts.erase(parts.begin(), parts.end() - 1);
+  std::string out = destination == DEST_WINDOWS         ? "Windows/"
+                    : destination == DEST_SHARED_SYSTEM ? "System/"
+                    : destination == DEST_FONT          ? "Fonts/"
+                                                        : "";
   for (size_t i = 0; i < parts.size(); i++) out += (i ? "/" : "") + ansi_to_utf8(parts[i]);
   return out;
 }
@@ -248,17 +256,18 @@ void list_package(const std::string& path, std::ostream& out) {
   else
     out << "  archive: none (end marker without size word)\n";
   out << "  setup flags: " << hex(info.setup_flags) << " ("
-      << ((info.setup_flags & 1) ? "full screen" : "windowed")
-      << ((info.setup_flags & 0x10) ? ", remove earlier installations" : "") << ")\n";
+      << ((info.setup_flags & SETUP_FULL_SCREEN) ? "full screen" : "windowed")
+      << ((info.setup_flags & SETUP_REMOVE_PREVIOUS) ? ", remove earlier installations" : "")
+      << ")\n";
   out << "  start: "
-      << (info.start_page == 0xFFFF ? std::string("whole wizard")
-                                    : "page " + std::to_string(info.start_page) + " only")
+      << (info.start_page == WHOLE_WIZARD ? std::string("whole wizard")
+                                          : "page " + std::to_string(info.start_page) + " only")
       << ", language block " << info.start_language
       << (info.has_start ? " (start record)" : " (no start record)") << "\n";
   if (info.templates) {
     out << "  dialog templates: " << with_commas(info.templates->size()) << " bytes, offsets";
     for (uint32_t k = 0; k < 9 && info.templates->size() >= 4 * (k + 1); k++)
-      out << " " << get_u32(info.templates->data() + 4 * k);
+      out << " " << read_u32(info.templates->data() + 4 * k);
     out << "\n";
   }
   for (auto [name, bmp] : {std::make_pair("billboard", &info.billboard),
@@ -275,8 +284,8 @@ void list_package(const std::string& path, std::ostream& out) {
     if (info.title_font && info.title_font->size() >= 60) {
       const uint8_t* f = info.title_font->data();
       std::string face((const char*)f + 28, strnlen((const char*)f + 28, 32));
-      out << " in " << quoted(face) << ", height " << -(int32_t)get_u32(f) << ", weight "
-          << get_u32(f + 16) << (f[20] ? ", italic" : "");
+      out << " in " << quoted(face) << ", height " << -(int32_t)read_u32(f) << ", weight "
+          << read_u32(f + 16) << (f[20] ? ", italic" : "");
     }
     out << "\n";
   }
@@ -288,9 +297,11 @@ void list_package(const std::string& path, std::ostream& out) {
     const LanguageFields& l = block.language;
     out << "language block " << b << ": " << (l.name ? quoted(*l.name) : "(no name)") << "\n";
     std::string flags;
-    if (l.flags & 0x2) flags += "folder changeable";
-    if (l.flags & 0x4) flags += std::string(flags.empty() ? "" : ", ") + "store folder in registry";
-    if (l.flags & 0x8) flags += std::string(flags.empty() ? "" : ", ") + "store folder in INI";
+    if (l.flags & LANG_FOLDER_CHANGEABLE) flags += "folder changeable";
+    if (l.flags & LANG_STORE_FOLDER_REGISTRY)
+      flags += std::string(flags.empty() ? "" : ", ") + "store folder in registry";
+    if (l.flags & LANG_STORE_FOLDER_INI)
+      flags += std::string(flags.empty() ? "" : ", ") + "store folder in INI";
     out << "  flags: " << hex(l.flags, 4) << (flags.empty() ? "" : " (" + flags + ")") << "\n";
     if (l.folder) out << "  default folder: " << quoted(*l.folder) << "\n";
     if (l.registry_key)
@@ -302,7 +313,7 @@ void list_package(const std::string& path, std::ostream& out) {
           << shown(l.ini_section.value_or("")) << "] " << shown(l.ini_key.value_or("")) << "\n";
     if (l.uninstall_key) out << "  uninstall key: " << quoted(*l.uninstall_key) << "\n";
     std::string tables;
-    for (size_t t = 0; t < 11; t++)
+    for (size_t t = 0; t < STRING_TABLES; t++)
       if (l.tables[t])
         tables += (tables.empty() ? "" : ", ") + std::to_string(t) + ":" +
                   std::to_string(l.tables[t]->size());
@@ -324,12 +335,13 @@ void list_package(const std::string& path, std::ostream& out) {
           << name_of(END_ACTIONS, e.end_action) << "; removal " << name_of(REMOVALS, e.removal)
           << "; special " << name_of(SPECIALS, e.special) << (e.shared ? "; shared count" : "")
           << "\n";
-      if (e.flags & 0x06)
+      if (e.flags & (ENTRY_VERSION_TEST | ENTRY_LANGUAGE_TEST))
         out << "        version " << version_text(e.version[0], e.version[1]) << ", product "
             << version_text(e.version[2], e.version[3]) << ", language " << hex(e.version[4], 4)
             << "\n";
-      if (e.flags & 0x08) out << "        modified " << filetime_text(e.times[2]) << "\n";
-      if (e.flags & 0x10) {
+      if (e.flags & ENTRY_FILE_TIMES)
+        out << "        modified " << filetime_text(e.times[2]) << "\n";
+      if (e.flags & ENTRY_PATCH) {
         out << "        patch of block " << (int)e.base_block << " entry " << (int)e.base_entry;
         if (e.base_block < info.blocks.size() && info.blocks[e.base_block].files &&
             e.base_entry < info.blocks[e.base_block].files->size())
@@ -351,14 +363,14 @@ void list_package(const std::string& path, std::ostream& out) {
       out << "  INI entries: " << block.ini->size() << "\n";
       for (const IniEntryFields& e : *block.ini)
         out << "    " << quoted(e.file) << " [" << shown(e.section) << "] " << shown(e.key) << " = "
-            << quoted(e.value) << ((e.flags & 1) ? " (only if absent)" : "") << "\n";
+            << quoted(e.value) << ((e.flags & ONLY_IF_ABSENT) ? " (only if absent)" : "") << "\n";
     }
     if (block.registry) {
       out << "  registry entries: " << block.registry->size() << "\n";
       for (const RegistryEntryFields& e : *block.registry)
         out << "    " << root_name(e.root) << "\\" << shown(e.key) << " "
             << (e.name.empty() ? "(default)" : quoted(e.name)) << " = " << quoted(e.value)
-            << ((e.flags & 1) ? " (only if absent)" : "") << "\n";
+            << ((e.flags & ONLY_IF_ABSENT) ? " (only if absent)" : "") << "\n";
     }
     if (block.patches) {
       out << "  file patches: " << block.patches->size() << "\n";
@@ -415,9 +427,9 @@ bool verify_package(const std::string& path, std::ostream& out) {
           continue;
         }
         // A patched entry's result also depends on its base.
-        uint32_t base = (e.flags & 0x10) ? 0x10000u | (e.base_block << 8) | e.base_entry : 0;
-        auto key =
-            std::make_tuple(e.position, e.packed_size, e.checksum, (uint8_t)(e.flags & 0x11), base);
+        uint32_t base = (e.flags & ENTRY_PATCH) ? 0x10000u | (e.base_block << 8) | e.base_entry : 0;
+        auto key = std::make_tuple(e.position, e.packed_size, e.checksum,
+                                   (uint8_t)(e.flags & (ENTRY_PATCH | ENTRY_UNINSTALLER)), base);
         auto it = done.find(key);
         std::string problem;
         if (it != done.end()) {
@@ -485,7 +497,7 @@ void extract_package(const std::string& path, const std::string& dir, std::optio
       parts.push_back(rel.substr(at, slash - at));
     }
     std::optional<uint64_t> time;
-    if (e.flags & 0x08) time = e.times[2];
+    if (e.flags & ENTRY_FILE_TIMES) time = e.times[2];
     std::string written_path = write_file_beneath(dir, parts, data.data(), data.size(), time);
     out << "extracted " << printable(written_path) << " (" << with_commas(data.size())
         << " bytes)\n";

@@ -109,7 +109,7 @@ bool OutputFiles::remove_at_commit(const std::string& path) {
     uint8_t word[4];
     if (f.size() < 4) return false;
     f.read_at(0, word, 4);
-    if (f.size() != (uint64_t)get_u32(word) + 4) return false;
+    if (f.size() != (uint64_t)read_u32(word) + 4) return false;
   } catch (const BuildError&) {
     return false;
   }

@@ -1,6 +1,5 @@
 #include "builder/package_reader.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -8,15 +7,7 @@
 
 #include "builder/bytes.h"
 #include "builder/errors.h"
-#include "common/file.h"
 #include "decode/stream_decoder.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 namespace pakwiz {
 
@@ -24,11 +15,11 @@ namespace fs = std::filesystem;
 
 std::vector<size_t> find_stub_markers(const uint8_t* data, size_t size) {
   std::vector<size_t> found;
-  for (size_t i = 0; i + sizeof STUB_MARKER <= size; i++) {
+  for (size_t i = 0; i + STUB_MARKER_SIZE <= size; i++) {
     const uint8_t* hit = (const uint8_t*)memchr(data + i, STUB_MARKER[0], size - i);
     if (!hit) break;
     i = (size_t)(hit - data);
-    if (i + sizeof STUB_MARKER <= size && memcmp(hit, STUB_MARKER, sizeof STUB_MARKER) == 0)
+    if (i + STUB_MARKER_SIZE <= size && memcmp(hit, STUB_MARKER, STUB_MARKER_SIZE) == 0)
       found.push_back(i);
   }
   return found;
@@ -54,17 +45,17 @@ struct Cursor {
   uint16_t u16() {
     need(2);
     at += 2;
-    return get_u16(p.data() + at - 2);
+    return read_u16(p.data() + at - 2);
   }
   uint32_t u32() {
     need(4);
     at += 4;
-    return get_u32(p.data() + at - 4);
+    return read_u32(p.data() + at - 4);
   }
   uint64_t u64() {
     need(8);
     at += 8;
-    return get_u64(p.data() + at - 8);
+    return read_u64(p.data() + at - 8);
   }
   std::string text() {
     size_t start = at;
@@ -82,30 +73,25 @@ std::optional<std::string> text_at(const std::vector<uint8_t>& p, uint32_t offse
   return c.text();
 }
 
-std::string temp_file_name() {
-  static std::atomic<unsigned> counter{0};
-  fs::path dir = fs::temp_directory_path();
-  return (dir / ("pakwiz-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp"))
-      .string();
-}
-
 } // namespace
 
 LanguageFields parse_language_payload(const std::vector<uint8_t>& p, const std::string& what) {
-  if (p.size() < 84) fail(what + ": the record is shorter than its 84 fixed bytes");
+  if (p.size() < LANGUAGE_FIXED_SIZE)
+    fail(what + ": the record is shorter than its " + std::to_string(LANGUAGE_FIXED_SIZE) +
+         " fixed bytes");
   LanguageFields l;
-  l.flags = get_u16(p.data());
-  l.uninstall_key = text_at(p, get_u32(&p[4]), what, "uninstall key");
-  l.name = text_at(p, get_u32(&p[8]), what, "name");
-  l.folder = text_at(p, get_u32(&p[12]), what, "default folder");
-  l.registry_root = get_u32(&p[16]);
-  l.registry_key = text_at(p, get_u32(&p[20]), what, "registry key");
-  l.registry_value = text_at(p, get_u32(&p[24]), what, "registry value");
-  l.ini_file = text_at(p, get_u32(&p[28]), what, "INI file");
-  l.ini_section = text_at(p, get_u32(&p[32]), what, "INI section");
-  l.ini_key = text_at(p, get_u32(&p[36]), what, "INI key");
-  for (size_t t = 0; t < 11; t++) {
-    uint32_t offset = get_u32(&p[40 + 4 * t]);
+  l.flags = read_u16(p.data());
+  l.uninstall_key = text_at(p, read_u32(&p[4]), what, "uninstall key");
+  l.name = text_at(p, read_u32(&p[8]), what, "name");
+  l.folder = text_at(p, read_u32(&p[12]), what, "default folder");
+  l.registry_root = read_u32(&p[16]);
+  l.registry_key = text_at(p, read_u32(&p[20]), what, "registry key");
+  l.registry_value = text_at(p, read_u32(&p[24]), what, "registry value");
+  l.ini_file = text_at(p, read_u32(&p[28]), what, "INI file");
+  l.ini_section = text_at(p, read_u32(&p[32]), what, "INI section");
+  l.ini_key = text_at(p, read_u32(&p[36]), what, "INI key");
+  for (size_t t = 0; t < STRING_TABLES; t++) {
+    uint32_t offset = read_u32(&p[40 + 4 * t]);
     if (offset == 0) continue;
     std::string table_what = what + ", string table " + std::to_string(t);
     Cursor c{p, offset, table_what};
@@ -126,7 +112,7 @@ std::vector<FileEntryFields> parse_file_list(const std::vector<uint8_t>& p,
     std::string entry_what = what + ", entry " + std::to_string(i);
     Cursor c{p, list.at, entry_what};
     uint16_t length = c.u16();
-    if (length < 30 || length > p.size() - list.at)
+    if (length < ENTRY_FIXED_SIZE || length > p.size() - list.at)
       fail(entry_what + ": its length " + std::to_string(length) + " does not fit the list");
     std::vector<uint8_t> bytes(p.begin() + list.at, p.begin() + list.at + length);
     Cursor e{bytes, 2, entry_what};
@@ -145,9 +131,9 @@ std::vector<FileEntryFields> parse_file_list(const std::vector<uint8_t>& p,
     f.special = e.u8();
     f.base_block = e.u8();
     f.base_entry = e.u8();
-    if (f.flags & 0x06)
+    if (f.flags & (ENTRY_VERSION_TEST | ENTRY_LANGUAGE_TEST))
       for (uint32_t& v : f.version) v = e.u32();
-    if (f.flags & 0x08)
+    if (f.flags & ENTRY_FILE_TIMES)
       for (uint64_t& t : f.times) t = e.u64();
     for (std::string& s : f.strings) s = e.text();
     entries.push_back(f);
@@ -212,26 +198,13 @@ std::vector<PatchEntryFields> parse_patch_list(const std::vector<uint8_t>& p,
 
 bool decode_stream(const std::vector<uint8_t>& packed, uint32_t expected,
                    std::vector<uint8_t>* out) {
-  std::string temp = temp_file_name();
-  {
-    std::ofstream f(fs::u8path(temp), std::ios::binary);
-    f.write((const char*)packed.data(), (std::streamsize)packed.size());
-    if (!f) {
-      std::error_code ec;
-      fs::remove(temp, ec);
-      fail("cannot write a temporary file in " + fs::temp_directory_path().string());
-    }
-  }
-  FileHandle input = file_open(temp.c_str(), FILE_READ);
-  if (input == INVALID_FILE) fail("cannot open the temporary file " + temp);
+  if (packed.size() > 0xFFFFFFFFu) return false;
+  MemorySource input(packed.data(), (uint32_t)packed.size());
   // One byte more than expected: a stream that decodes to more is caught.
   uint32_t capacity = expected < 0xFFFFFFFFu ? expected + 1 : expected;
   out->assign(capacity, 0);
   uint32_t produced = 0;
-  int ok = DecodeToMemory(out->data(), capacity, input, 0, &produced);
-  file_close(input);
-  std::error_code ec;
-  fs::remove(temp, ec);
+  int ok = DecodeToMemory(out->data(), capacity, &input, 0, &produced);
   out->resize(produced <= capacity ? produced : 0);
   return ok && produced == expected;
 }
@@ -247,6 +220,8 @@ PackageInfo read_package(const std::string& path) {
 
   // The stub's marker is the first one in the file: the stub comes first.
   {
+    // The marker and its length field, which chunks overlap by all but a byte.
+    const size_t field_end = STUB_MARKER_SIZE + STUB_LENGTH_FIELD_SIZE;
     std::vector<uint8_t> chunk(1 << 20);
     uint64_t base = 0;
     bool found = false;
@@ -255,17 +230,17 @@ PackageInfo read_package(const std::string& path) {
       f.seekg((std::streamoff)base);
       f.read((char*)chunk.data(), (std::streamsize)chunk.size());
       size_t got = (size_t)f.gcount();
-      if (got < 10) break;
+      if (got < field_end) break;
       std::vector<size_t> hits = find_stub_markers(chunk.data(), got);
       for (size_t hit : hits) {
-        if (hit + 10 > got) break;
+        if (hit + field_end > got) break;
         info.marker_offset = base + hit;
-        info.stub_length = get_u32(chunk.data() + hit + 6);
+        info.stub_length = read_u32(chunk.data() + hit + STUB_MARKER_SIZE);
         found = true;
         break;
       }
       if (got < chunk.size()) break;
-      base += got - 9;
+      base += got - (field_end - 1);
     }
     if (!found) fail(path + ": not a setup program (no stub marker found)");
   }
@@ -289,18 +264,18 @@ PackageInfo read_package(const std::string& path) {
   for (;;) {
     std::vector<uint8_t> header = read_at(at, 8, "the record header at offset " + with_commas(at));
     RecordInfo r;
-    r.tag = get_u16(header.data());
-    r.flags = get_u16(header.data() + 2);
-    r.length = get_u32(header.data() + 4);
+    r.tag = read_u16(header.data());
+    r.flags = read_u16(header.data() + 2);
+    r.length = read_u32(header.data() + 4);
     r.offset = at;
     r.unpacked = r.length;
     at += 8;
     std::string what = path + ": record at offset " + with_commas(r.offset);
-    if (r.tag == RECORD_TAG_END) {
+    if (r.tag == TAG_END) {
       info.records.push_back(r);
       if (r.length != 0) {
         info.archive_offset = at;
-        info.archive_size = get_u32(read_at(at, 4, "the archive size word").data());
+        info.archive_size = read_u32(read_at(at, 4, "the archive size word").data());
         info.has_archive = true;
       }
       break;
@@ -309,22 +284,21 @@ PackageInfo read_package(const std::string& path) {
       info.records.push_back(r);
       continue;
     }
-    int type =
-        r.tag >= RECORD_TAG_BASE && r.tag <= RECORD_TAG_BASE + 14 ? r.tag - RECORD_TAG_BASE : -1;
+    int type = r.tag >= TAG_BASE && r.tag <= TAG_BASE + 14 ? r.tag - TAG_BASE : -1;
     std::vector<uint8_t> payload =
         read_at(at, r.length, "the record at offset " + with_commas(r.offset));
     at += r.length;
-    if (type == RECORD_SETUP_FLAGS) {
+    if (type == REC_SETUP_FLAGS) {
       if (payload.size() < 4) fail(what + ": setup flags shorter than 4 bytes");
-      info.setup_flags = get_u32(payload.data());
+      info.setup_flags = read_u32(payload.data());
       info.records.push_back(r);
       continue;
     }
-    if (type == RECORD_START) {
+    if (type == REC_START) {
       if (payload.size() < 4) fail(what + ": start record shorter than 4 bytes");
       info.has_start = true;
-      info.start_page = get_u16(payload.data());
-      info.start_language = get_u16(payload.data() + 2);
+      info.start_page = read_u16(payload.data());
+      info.start_language = read_u16(payload.data() + 2);
       info.records.push_back(r);
       continue;
     }
@@ -332,9 +306,9 @@ PackageInfo read_package(const std::string& path) {
       info.records.push_back(r);
       continue;
     }
-    if (r.flags & RECORD_FLAG_COMPRESSED) {
+    if (r.flags & RECORD_COMPRESSED) {
       if (payload.size() < 4) fail(what + ": compressed payload shorter than its size word");
-      uint32_t size = get_u32(payload.data());
+      uint32_t size = read_u32(payload.data());
       std::vector<uint8_t> stream(payload.begin() + 4, payload.end());
       std::vector<uint8_t> unpacked;
       if (!decode_stream(stream, size, &unpacked))
@@ -348,25 +322,25 @@ PackageInfo read_package(const std::string& path) {
     info.records.push_back(r);
     std::string block_what = what + " (language block " + std::to_string(block) + ")";
     switch (type) {
-    case RECORD_BILLBOARD:
+    case REC_BILLBOARD:
       info.billboard = payload;
       break;
-    case RECORD_BACKGROUND:
+    case REC_BACKGROUND:
       info.background = payload;
       break;
-    case RECORD_TITLE:
+    case REC_TITLE:
       info.title = payload;
       break;
-    case RECORD_TEMPLATES:
+    case REC_TEMPLATES:
       info.templates = payload;
       break;
-    case RECORD_TITLE_FONT:
+    case REC_TITLE_FONT:
       info.title_font = payload;
       break;
-    case RECORD_PREFIX:
+    case REC_PREFIX:
       info.prefix = payload;
       break;
-    case RECORD_LANGUAGE:
+    case REC_LANGUAGE:
       if (++block >= 6) fail(what + ": more than six language records");
       info.blocks.emplace_back();
       info.blocks.back().language =
@@ -377,11 +351,11 @@ PackageInfo read_package(const std::string& path) {
         fail(what + ": a per-block record (type " + std::to_string(type) +
              ") before any language record");
       BlockInfo& b = info.blocks.back();
-      if (type == RECORD_FILE_LIST) b.files = parse_file_list(payload, block_what + ", file list");
-      if (type == RECORD_INI_LIST) b.ini = parse_ini_list(payload, block_what + ", INI list");
-      if (type == RECORD_REGISTRY_LIST)
+      if (type == REC_FILE_LIST) b.files = parse_file_list(payload, block_what + ", file list");
+      if (type == REC_INI_LIST) b.ini = parse_ini_list(payload, block_what + ", INI list");
+      if (type == REC_REGISTRY_LIST)
         b.registry = parse_registry_list(payload, block_what + ", registry list");
-      if (type == RECORD_PATCH_LIST)
+      if (type == REC_PATCH_LIST)
         b.patches = parse_patch_list(payload, block_what + ", file patch list");
       break;
     }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "builder/package_format.h"
+#include "builder/package_fields.h"
 
 namespace pakwiz {
 
@@ -66,8 +66,8 @@ std::vector<RegistryEntryFields> parse_registry_list(const std::vector<uint8_t>&
 std::vector<PatchEntryFields> parse_patch_list(const std::vector<uint8_t>& p,
                                                const std::string& what);
 
-// Decodes one compressed stream held wholly in `packed` (through a
-// temporary file and the setup program's decoder). Returns false when the
+// Decodes one compressed stream held wholly in `packed` with the setup
+// program's decoder, straight from memory. Returns false when the
 // stream is damaged or does not decode to exactly `expected` bytes; *out
 // receives what was decoded.
 bool decode_stream(const std::vector<uint8_t>& packed, uint32_t expected,

@@ -6,6 +6,7 @@
 
 #include "builder/bytes.h"
 #include "builder/encoder.h"
+#include "common/package_format.h"
 
 namespace pakwiz {
 
@@ -249,7 +250,8 @@ std::vector<uint8_t> pack_blob(const std::vector<uint8_t>& content, int level) {
   uint64_t stored_bytes = size;
   uint64_t compressed_bytes = (wide_packed ? 4 : 2) + stream.size();
   bool compressed = compressed_bytes < stored_bytes;
-  w.u8((uint8_t)((compressed ? 1 : 0) | (wide_size ? 2 : 0) | (compressed && wide_packed ? 4 : 0)));
+  w.u8((uint8_t)((compressed ? BLOB_COMPRESSED : 0) | (wide_size ? BLOB_WIDE_SIZE : 0) |
+                 (compressed && wide_packed ? BLOB_WIDE_PACKED_SIZE : 0)));
   if (wide_size)
     w.u32((uint32_t)size);
   else

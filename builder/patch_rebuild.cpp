@@ -1,8 +1,7 @@
-// The patch is served to the setup program's reader as a one-volume archive:
-// a temporary file holding a size word and the patch bytes, with the
-// reader's process-wide state borrowed for the time of the rebuild. Without
-// a package path the reader finds no further volume, so a blob that claims
-// more than the patch holds fails like a missing volume would.
+// The setup program's own blob reader takes the two blobs straight from the
+// patch bytes in memory: a blob whose content runs past the patch's end fails
+// as a damaged one. The base and the result go through temporary files,
+// since the command interpreter reads and writes files.
 #include "builder/patch_rebuild.h"
 
 #include <filesystem>
@@ -13,9 +12,8 @@
 #include "builder/host_files.h"
 #include "common/file.h"
 #include "common/heap.h"
-#include "common/state.h"
-#include "decode/archive.h"
 #include "decode/patch.h"
+#include "decode/stream_decoder.h"
 
 namespace pakwiz {
 
@@ -48,27 +46,6 @@ private:
   std::vector<std::string> paths_;
 };
 
-// The archive reader's state and the paths it names, put back on leaving.
-class BorrowedReader {
-public:
-  BorrowedReader()
-      : archive_(g_archive), package_path_(g_app.package_path), archive_path_(g_app.archive_path),
-        error_file_name_(g_app.error_file_name) {
-    g_app.package_path = g_app.archive_path = g_app.error_file_name = nullptr;
-  }
-  ~BorrowedReader() {
-    file_close(g_archive.handle);
-    g_archive = archive_;
-    g_app.package_path = package_path_;
-    g_app.archive_path = archive_path_;
-    g_app.error_file_name = error_file_name_;
-  }
-
-private:
-  ArchiveState archive_;
-  char *package_path_, *archive_path_, *error_file_name_;
-};
-
 struct Blobs {
   uint8_t* commands = nullptr;
   uint8_t* data = nullptr;
@@ -91,34 +68,17 @@ std::string blob_problem(int err, const char* which) {
 std::vector<uint8_t> rebuild_patched_file(const std::vector<uint8_t>& base,
                                           const std::vector<uint8_t>& patch) {
   if (patch.size() > 0xFFFFFFFBull) fail("the patch is larger than an archive can hold");
+  if (patch.empty()) fail("the entry has no data");
+  Blobs blobs;
+  MemorySource input(patch.data(), (uint32_t)patch.size());
+  int err = read_packed_blob(&input, &blobs.commands, &blobs.command_size);
+  if (err) fail(blob_problem(err, "command"));
+  err = read_packed_blob(&input, &blobs.data, &blobs.data_size);
+  if (err) fail(blob_problem(err, "data"));
+
   TempFiles temps;
-  std::vector<uint8_t> archive_bytes(4);
-  for (int i = 0; i < 4; i++) archive_bytes[i] = (uint8_t)(patch.size() >> (8 * i));
-  archive_bytes.insert(archive_bytes.end(), patch.begin(), patch.end());
-  std::string archive_path = temps.add(&archive_bytes);
   std::string base_path = temps.add(&base);
   std::string out_path = temps.add(nullptr);
-
-  Blobs blobs;
-  {
-    BorrowedReader borrowed;
-    g_archive = ArchiveState{file_open(archive_path.c_str(), FILE_READ),
-                             0,
-                             0,
-                             (uint32_t)patch.size(),
-                             (int32_t)patch.size(),
-                             0,
-                             false,
-                             0,
-                             0};
-    if (g_archive.handle == INVALID_FILE)
-      fail("cannot open the temporary file " + archive_path + ": " + last_error_text());
-    if (SeekArchive(0) != 0) fail("the entry has no data");
-    int err = read_packed_blob(&blobs.commands, &blobs.command_size);
-    if (err) fail(blob_problem(err, "command"));
-    err = read_packed_blob(&blobs.data, &blobs.data_size);
-    if (err) fail(blob_problem(err, "data"));
-  }
 
   FileHandle b = file_open(base_path.c_str(), FILE_READ);
   FileHandle o = file_open(out_path.c_str(), FILE_WRITE);
@@ -130,7 +90,7 @@ std::vector<uint8_t> rebuild_patched_file(const std::vector<uint8_t>& base,
          reason);
   }
   PatchStreams streams = {blobs.commands, blobs.command_size, blobs.data, blobs.data_size};
-  int err = run_patch(streams, b, o, PatchProgress{0, 0, 0});
+  err = run_patch(streams, b, o, PatchProgress{0, 0, 0, nullptr});
   file_close(b);
   file_close(o);
   switch (err) {

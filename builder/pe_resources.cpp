@@ -40,33 +40,34 @@ bool fits(const std::vector<uint8_t>& d, size_t at, size_t n) {
 // Parses the headers; returns false when `d` is not a PE image.
 bool parse_headers(const std::vector<uint8_t>& d, Headers* h) {
   if (!fits(d, 0, 0x40) || d[0] != 'M' || d[1] != 'Z') return false;
-  h->pe = get_u32(&d[DOS_PE_OFFSET]);
-  if (!fits(d, h->pe, OPT + 2) || get_u32(&d[h->pe]) != 0x00004550u) return false;
-  size_t optional_size = get_u16(&d[h->pe + COFF_OPTIONAL_SIZE]);
+  h->pe = read_u32(&d[DOS_PE_OFFSET]);
+  if (!fits(d, h->pe, OPT + 2) || read_u32(&d[h->pe]) != 0x00004550u) return false;
+  size_t optional_size = read_u16(&d[h->pe + COFF_OPTIONAL_SIZE]);
   h->opt = h->pe + OPT;
   if (!fits(d, h->opt, optional_size)) return false;
-  uint16_t magic = get_u16(&d[h->opt]);
+  uint16_t magic = read_u16(&d[h->opt]);
   size_t dirs = magic == 0x10B ? 96 : magic == 0x20B ? 112 : 0;
   if (!dirs || optional_size < dirs) return false;
   h->dirs = h->opt + dirs;
-  h->dir_count = std::min<unsigned>(get_u32(&d[h->dirs - 4]), (unsigned)(optional_size - dirs) / 8);
-  h->section_alignment = get_u32(&d[h->opt + OPT_SECTION_ALIGNMENT]);
-  h->file_alignment = get_u32(&d[h->opt + OPT_FILE_ALIGNMENT]);
+  h->dir_count =
+      std::min<unsigned>(read_u32(&d[h->dirs - 4]), (unsigned)(optional_size - dirs) / 8);
+  h->section_alignment = read_u32(&d[h->opt + OPT_SECTION_ALIGNMENT]);
+  h->file_alignment = read_u32(&d[h->opt + OPT_FILE_ALIGNMENT]);
   h->sections = h->opt + optional_size;
-  h->section_count = get_u16(&d[h->pe + COFF_SECTIONS]);
+  h->section_count = read_u16(&d[h->pe + COFF_SECTIONS]);
   return fits(d, h->sections, SECTION_HEADER * h->section_count);
 }
 
 uint32_t dir_rva(const std::vector<uint8_t>& d, const Headers& h, unsigned k) {
-  return k < h.dir_count ? get_u32(&d[h.dirs + 8 * k]) : 0;
+  return k < h.dir_count ? read_u32(&d[h.dirs + 8 * k]) : 0;
 }
 
 std::vector<Section> sections_of(const std::vector<uint8_t>& d, const Headers& h) {
   std::vector<Section> s;
   for (unsigned i = 0; i < h.section_count; i++) {
     size_t at = h.sections + SECTION_HEADER * i;
-    s.push_back({at, get_u32(&d[at + SEC_VIRTUAL_ADDRESS]), get_u32(&d[at + SEC_VIRTUAL_SIZE]),
-                 get_u32(&d[at + SEC_RAW]), get_u32(&d[at + SEC_RAW_SIZE])});
+    s.push_back({at, read_u32(&d[at + SEC_VIRTUAL_ADDRESS]), read_u32(&d[at + SEC_VIRTUAL_SIZE]),
+                 read_u32(&d[at + SEC_RAW]), read_u32(&d[at + SEC_RAW_SIZE])});
   }
   return s;
 }
@@ -102,9 +103,9 @@ struct TreeReader {
       return id;
     }
     size_t s = at(field & 0x7FFFFFFFu, 2);
-    uint16_t n = get_u16(&d[s]);
+    uint16_t n = read_u16(&d[s]);
     s = at((field & 0x7FFFFFFFu) + 2, 2 * (size_t)n);
-    for (uint16_t i = 0; i < n; i++) id.text.push_back((char16_t)get_u16(&d[s + 2 * i]));
+    for (uint16_t i = 0; i < n; i++) id.text.push_back((char16_t)read_u16(&d[s + 2 * i]));
     if (id.text.empty()) bad("an empty name");
     return id;
   }
@@ -121,11 +122,11 @@ struct TreeReader {
   // depth 0: types, 1: names, 2: languages.
   void walk(uint32_t offset, int depth, Resource& r) {
     size_t dir = at(offset, 16);
-    unsigned n = (unsigned)get_u16(&d[dir + 12]) + get_u16(&d[dir + 14]);
+    unsigned n = (unsigned)read_u16(&d[dir + 12]) + read_u16(&d[dir + 14]);
     size_t entries = at(offset + 16, 8 * (size_t)n);
     for (unsigned i = 0; i < n; i++) {
       if (++visited > 1000000) bad("too many entries");
-      uint32_t name = get_u32(&d[entries + 8 * i]), target = get_u32(&d[entries + 8 * i + 4]);
+      uint32_t name = read_u32(&d[entries + 8 * i]), target = read_u32(&d[entries + 8 * i + 4]);
       ResourceId id = id_of(name);
       if (depth == 0) r.type = id;
       if (depth == 1) r.name = id;
@@ -140,11 +141,11 @@ struct TreeReader {
         continue;
       }
       size_t entry = at(target, 16);
-      uint32_t rva = get_u32(&d[entry]), size = get_u32(&d[entry + 4]);
+      uint32_t rva = read_u32(&d[entry]), size = read_u32(&d[entry + 4]);
       size_t from = file_offset(rva, size);
       copied += size;
       if (copied > ((size_t)1 << 28)) bad("more than 256 MiB of resource data");
-      r.codepage = get_u32(&d[entry + 8]);
+      r.codepage = read_u32(&d[entry + 8]);
       r.data.assign(d.begin() + (long)from, d.begin() + (long)(from + size));
       out.push_back(r);
     }
@@ -307,7 +308,7 @@ std::vector<uint8_t> replace_resources(const std::vector<uint8_t>& image,
   if (reloc_follows && sections[k + 1].raw != sections[k].raw + (uint64_t)sections[k].raw_size)
     fail(what + ": the relocations do not follow the resource section in the file");
   const Section& last = sections.back();
-  if (get_u32(&image[h.pe + COFF_SYMBOLS]) != 0 ||
+  if (read_u32(&image[h.pe + COFF_SYMBOLS]) != 0 ||
       last.raw + (uint64_t)last.raw_size != image.size())
     fail(what + ": bytes follow the program's last section (symbols or appended data); use a "
                 "stripped program");
@@ -340,7 +341,7 @@ std::vector<uint8_t> replace_resources(const std::vector<uint8_t>& image,
   }
   put32(h.opt + OPT_SIZE_OF_IMAGE, (uint32_t)align_up(image_end, h.section_alignment));
   put32(h.opt + OPT_INITIALIZED_DATA,
-        get_u32(&image[h.opt + OPT_INITIALIZED_DATA]) - rsrc.raw_size + raw_size);
+        read_u32(&image[h.opt + OPT_INITIALIZED_DATA]) - rsrc.raw_size + raw_size);
   put32(h.opt + OPT_CHECKSUM, 0);
   put32(h.opt + OPT_CHECKSUM, pe_checksum(out));
   return out;

@@ -23,8 +23,8 @@ struct Section {
 size_t rva_to_offset(const Image& img, size_t sections_at, unsigned count, uint32_t rva) {
   for (unsigned i = 0; i < count; i++) {
     size_t s = sections_at + 40 * (size_t)i;
-    uint32_t va = get_u32(img.data + s + 12), vsize = get_u32(img.data + s + 8);
-    uint32_t raw_size = get_u32(img.data + s + 16), raw = get_u32(img.data + s + 20);
+    uint32_t va = read_u32(img.data + s + 12), vsize = read_u32(img.data + s + 8);
+    uint32_t raw_size = read_u32(img.data + s + 16), raw = read_u32(img.data + s + 20);
     uint32_t span = vsize > raw_size ? vsize : raw_size;
     if (rva >= va && rva - va < span) {
       if (rva - va >= raw_size) return SIZE_MAX; // in the zero-filled tail: not in the file
@@ -39,13 +39,13 @@ size_t rva_to_offset(const Image& img, size_t sections_at, unsigned count, uint3
 // 0xFFFFFFFF when there is none.
 uint32_t directory_entry(const Image& img, size_t dir, long want) {
   if (!img.has(dir, 16)) return 0xFFFFFFFFu;
-  unsigned named = get_u16(img.data + dir + 12), ids = get_u16(img.data + dir + 14);
+  unsigned named = read_u16(img.data + dir + 12), ids = read_u16(img.data + dir + 14);
   size_t entries = dir + 16;
   if (!img.has(entries, 8 * ((size_t)named + ids))) return 0xFFFFFFFFu;
   for (unsigned i = 0; i < named + ids; i++) {
-    uint32_t name = get_u32(img.data + entries + 8 * i);
+    uint32_t name = read_u32(img.data + entries + 8 * i);
     if (want >= 0 && ((name & 0x80000000u) || name != (uint32_t)want)) continue;
-    return get_u32(img.data + entries + 8 * i + 4);
+    return read_u32(img.data + entries + 8 * i + 4);
   }
   return 0xFFFFFFFFu;
 }
@@ -60,8 +60,8 @@ struct Block {
 
 bool read_block(const Image& img, size_t at, size_t limit, Block* b) {
   if (at + 6 > limit || !img.has(at, 6)) return false;
-  uint16_t length = get_u16(img.data + at), value_length = get_u16(img.data + at + 2);
-  uint16_t type = get_u16(img.data + at + 4);
+  uint16_t length = read_u16(img.data + at), value_length = read_u16(img.data + at + 2);
+  uint16_t type = read_u16(img.data + at + 4);
   if (length < 6 || at + length > limit) return false;
   b->start = at;
   b->end = at + length;
@@ -70,7 +70,7 @@ bool read_block(const Image& img, size_t at, size_t limit, Block* b) {
   b->key_chars = 0;
   for (;;) {
     if (k + 2 > b->end) return false;
-    uint16_t c = get_u16(img.data + k);
+    uint16_t c = read_u16(img.data + k);
     k += 2;
     if (c == 0) break;
     b->key_chars++;
@@ -90,7 +90,7 @@ bool read_block(const Image& img, size_t at, size_t limit, Block* b) {
 bool key_is(const Block& b, const char* ascii) {
   size_t i = 0;
   for (; ascii[i]; i++)
-    if (i >= b.key_chars || get_u16(b.key + 2 * i) != (uint8_t)ascii[i]) return false;
+    if (i >= b.key_chars || read_u16(b.key + 2 * i) != (uint8_t)ascii[i]) return false;
   return i == b.key_chars;
 }
 
@@ -99,13 +99,13 @@ bool key_is(const Block& b, const char* ascii) {
 bool read_pe_version(const uint8_t* data, size_t size, VersionInfo* out) {
   Image img{data, size};
   if (!img.has(0, 64) || data[0] != 'M' || data[1] != 'Z') return false;
-  uint32_t pe = get_u32(data + 0x3C);
-  if (!img.has(pe, 24) || get_u32(data + pe) != 0x00004550) return false;
-  unsigned sections = get_u16(data + pe + 6);
-  unsigned optional_size = get_u16(data + pe + 20);
+  uint32_t pe = read_u32(data + 0x3C);
+  if (!img.has(pe, 24) || read_u32(data + pe) != 0x00004550) return false;
+  unsigned sections = read_u16(data + pe + 6);
+  unsigned optional_size = read_u16(data + pe + 20);
   size_t opt = pe + 24;
   if (!img.has(opt, optional_size) || optional_size < 2) return false;
-  uint16_t magic = get_u16(data + opt);
+  uint16_t magic = read_u16(data + opt);
   size_t directories;
   if (magic == 0x10B)
     directories = opt + 96; // PE32
@@ -114,9 +114,9 @@ bool read_pe_version(const uint8_t* data, size_t size, VersionInfo* out) {
   else
     return false;
   size_t count_at = directories - 4; // NumberOfRvaAndSizes
-  if (count_at + 4 > opt + optional_size || get_u32(data + count_at) < 3) return false;
+  if (count_at + 4 > opt + optional_size || read_u32(data + count_at) < 3) return false;
   if (directories + 3 * 8 > opt + optional_size) return false;
-  uint32_t resource_rva = get_u32(data + directories + 2 * 8);
+  uint32_t resource_rva = read_u32(data + directories + 2 * 8);
   if (resource_rva == 0) return false;
   size_t sections_at = opt + optional_size;
   if (!img.has(sections_at, 40 * (size_t)sections)) return false;
@@ -132,18 +132,18 @@ bool read_pe_version(const uint8_t* data, size_t size, VersionInfo* out) {
   if (level == 0xFFFFFFFFu || (level & 0x80000000u)) return false;
   size_t entry = root + level;
   if (!img.has(entry, 16)) return false;
-  size_t at = rva_to_offset(img, sections_at, sections, get_u32(data + entry));
-  uint32_t length = get_u32(data + entry + 4);
+  size_t at = rva_to_offset(img, sections_at, sections, read_u32(data + entry));
+  uint32_t length = read_u32(data + entry + 4);
   if (at == SIZE_MAX || !img.has(at, length)) return false;
 
   Block info;
   if (!read_block(img, at, at + length, &info) || !key_is(info, "VS_VERSION_INFO")) return false;
-  if (info.value_size < 52 || get_u32(data + info.value) != FIXED_SIGNATURE) return false;
+  if (info.value_size < 52 || read_u32(data + info.value) != FIXED_SIGNATURE) return false;
   VersionInfo v;
-  v.file_ms = get_u32(data + info.value + 8);
-  v.file_ls = get_u32(data + info.value + 12);
-  v.product_ms = get_u32(data + info.value + 16);
-  v.product_ls = get_u32(data + info.value + 20);
+  v.file_ms = read_u32(data + info.value + 8);
+  v.file_ls = read_u32(data + info.value + 12);
+  v.product_ms = read_u32(data + info.value + 16);
+  v.product_ls = read_u32(data + info.value + 20);
 
   // Children: StringFileInfo and VarFileInfo; the language is the first
   // 16-bit value of VarFileInfo\Translation.
@@ -155,7 +155,7 @@ bool read_pe_version(const uint8_t* data, size_t size, VersionInfo* out) {
         Block var;
         if (!read_block(img, g, child.end, &var)) break;
         if (key_is(var, "Translation") && var.value_size >= 2) {
-          v.language = get_u16(data + var.value);
+          v.language = read_u16(data + var.value);
           break;
         }
         g = (var.end + 3) & ~(size_t)3;

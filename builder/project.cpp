@@ -195,6 +195,13 @@ private:
                         nearest_key(w, words) + "\"");
   }
 
+  // A destination kind: "install", "windows", "system" or "font(s)".
+  uint8_t get_destination(const toml::node& n) const {
+    static const uint8_t KINDS[] = {DEST_INSTALL_FOLDER, DEST_WINDOWS, DEST_SHARED_SYSTEM,
+                                    DEST_FONT, DEST_FONT};
+    return KINDS[get_choice(n, "destination", {"install", "windows", "system", "font", "fonts"})];
+  }
+
   std::string get_path(const toml::node& n, const std::string& key) const {
     std::string p = get_utf8(n, key);
     if (p.empty()) fail_at(pos(n), "'" + key + "' must name a file");
@@ -358,17 +365,24 @@ void Parser::parse_shortcuts(const toml::table& t, FileSpec& f) const {
   }
 }
 
+// The stored codes of the words a file entry may use, in the order of the
+// words.
+const uint8_t REMOVALS[] = {REMOVAL_KEEP, REMOVAL_REMOVE, REMOVAL_NOT_INSTALLED};
+const uint8_t END_ACTIONS[] = {END_NONE, END_OPEN_DOCUMENT, END_START_PROGRAM};
+const uint8_t SPECIALS[] = {SPECIAL_NONE, SPECIAL_SCREEN_SAVER, SPECIAL_SELF_REGISTER,
+                            SPECIAL_SELF_REGISTER};
+
 FileSpec Parser::parse_file(const toml::table& t, const std::string& section) const {
   check_keys(t, section, FILE_KEYS);
   FileSpec f;
   f.pos = pos(t);
   f.source_pos = f.pos;
   if (const toml::node* v = t.get("removal"))
-    f.removal = (uint8_t)get_choice(*v, "removal", {"keep", "remove", "not-installed"});
+    f.removal = REMOVALS[get_choice(*v, "removal", {"keep", "remove", "not-installed"})];
   if (const toml::node* v = t.get("source")) {
     f.source = get_path(*v, "source");
     f.source_pos = pos(*v);
-  } else if (f.removal != 2) {
+  } else if (f.removal != REMOVAL_NOT_INSTALLED) {
     fail_at(f.pos, "a file entry needs its 'source' (only removal = \"not-installed\" entries "
                    "may go without)");
   }
@@ -382,11 +396,8 @@ FileSpec Parser::parse_file(const toml::table& t, const std::string& section) co
     std::string problem = check_target_name(f.target);
     if (!problem.empty()) fail_at(f.source_pos, "target '" + f.target + "' " + problem);
   }
-  if (const toml::node* v = t.get("destination")) {
-    size_t k = get_choice(*v, "destination", {"install", "windows", "system", "font", "fonts"});
-    f.destination = (uint8_t)(k == 4 ? 3 : k);
-  }
-  f.shared = f.destination == 2;
+  if (const toml::node* v = t.get("destination")) f.destination = get_destination(*v);
+  f.shared = f.destination == DEST_SHARED_SYSTEM;
   if (const toml::node* v = t.get("shared")) f.shared = get_bool(*v, "shared");
   if (const toml::node* v = t.get("version_test")) f.version_test = get_bool(*v, "version_test");
   if (const toml::node* v = t.get("language_test")) f.language_test = get_bool(*v, "language_test");
@@ -398,11 +409,10 @@ FileSpec Parser::parse_file(const toml::table& t, const std::string& section) co
   if (const toml::node* v = t.get("language_id"))
     f.language_id = (uint16_t)get_int(*v, "language_id", 0, 65535);
   if (const toml::node* v = t.get("end_action"))
-    f.end_action = (uint8_t)get_choice(*v, "end_action", {"none", "open", "start"});
+    f.end_action = END_ACTIONS[get_choice(*v, "end_action", {"none", "open", "start"})];
   if (const toml::node* v = t.get("special"))
-    f.special = (uint8_t)(get_choice(*v, "special",
-                                     {"none", "screensaver", "selfregister", "self-register"}));
-  if (f.special == 3) f.special = 2;
+    f.special = SPECIALS[get_choice(*v, "special",
+                                    {"none", "screensaver", "selfregister", "self-register"})];
   parse_shortcuts(t, f);
   if (const toml::node* v = t.get("patch_of")) parse_patch_of(*v, f);
   return f;
@@ -427,15 +437,12 @@ void Parser::parse_patch_of(const toml::node& n, FileSpec& f) const {
     }
     if (const toml::node* v = t.get("target"))
       base.target = replace_all(get_ansi(*v, "target"), "/", "\\");
-    if (const toml::node* v = t.get("destination")) {
-      size_t k = get_choice(*v, "destination", {"install", "windows", "system", "font", "fonts"});
-      base.destination = (uint8_t)(k == 4 ? 3 : k);
-    }
+    if (const toml::node* v = t.get("destination")) base.destination = get_destination(*v);
     if (base.language.empty() && base.target.empty())
       fail_at(base.pos, "patch_of needs its 'language' or its 'target' (else the file would be "
                         "its own base)");
   }
-  if (f.removal == 2)
+  if (f.removal == REMOVAL_NOT_INSTALLED)
     fail_at(base.pos, "a file that is not installed (removal = \"not-installed\") cannot be a "
                       "patch");
   f.patch_of = base;
@@ -493,7 +500,7 @@ void Parser::resolve_patch_bases(Project& p) const {
       if (bb == b && be == i) fail_at(base.pos, where + ": a file cannot be its own base");
       if (g.uninstaller)
         fail_at(base.pos, where + ": the base " + base_name + " is the uninstaller entry");
-      if (g.removal == 2 || g.source.empty())
+      if (g.removal == REMOVAL_NOT_INSTALLED || g.source.empty())
         fail_at(base.pos, where + ": the base " + base_name +
                               " is not installed, so the package does not hold its data");
       if (g.patch_of)
@@ -513,7 +520,7 @@ FileSpec Parser::parse_uninstaller(const toml::table& t, const FileSpec* base) c
   if (base) f = *base;
   f.pos = pos(t);
   f.uninstaller = true;
-  f.removal = 0;
+  f.removal = REMOVAL_KEEP;
   f.file_times = false;
   if (const toml::node* v = t.get("target")) {
     f.target = replace_all(get_ansi(*v, "target"), "/", "\\");
@@ -810,9 +817,9 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
   // Two entries may not install to the same file.
   std::map<std::string, SourcePos> seen;
   for (const FileSpec& f : lang.files) {
-    if (f.removal == 2) continue;
+    if (f.removal == REMOVAL_NOT_INSTALLED) continue;
     std::string name = f.target;
-    if (f.destination == 2) name = file_name_of(name);
+    if (f.destination == DEST_SHARED_SYSTEM) name = file_name_of(name);
     std::string key = std::to_string(f.destination) + ":" + lower(name);
     auto [it, fresh] = seen.emplace(key, f.pos);
     if (!fresh)
@@ -831,12 +838,12 @@ void check_windows_paths(const LanguageSpec& lang, size_t index) {
   std::string block = "language block " + std::to_string(index);
   std::map<std::string, const FileSpec*> files;
   for (const FileSpec& f : lang.files)
-    if (f.removal != 2 && f.destination != 2)
+    if (f.removal != REMOVAL_NOT_INSTALLED && f.destination != DEST_SHARED_SYSTEM)
       files.emplace(std::to_string(f.destination) + ":" + lower(f.target), &f);
   std::string install = estimated_folder(lang.folder);
   for (const FileSpec& f : lang.files) {
-    if (f.removal == 2) continue;
-    if (f.destination != 2) {
+    if (f.removal == REMOVAL_NOT_INSTALLED) continue;
+    if (f.destination != DEST_SHARED_SYSTEM) {
       std::string prefix;
       std::vector<std::string> parts = components(f.target);
       for (size_t i = 0; i + 1 < parts.size(); i++) {
@@ -848,11 +855,11 @@ void check_windows_paths(const LanguageSpec& lang, size_t index) {
                              " installs a file of that name");
       }
     }
-    std::string base = f.destination == 1   ? "C:\\Windows"
-                       : f.destination == 2 ? "C:\\Windows\\SysWOW64"
-                       : f.destination == 3 ? "C:\\Windows\\Fonts"
-                                            : install;
-    std::string name = f.destination == 2 ? file_name_of(f.target) : f.target;
+    std::string base = f.destination == DEST_WINDOWS         ? "C:\\Windows"
+                       : f.destination == DEST_SHARED_SYSTEM ? "C:\\Windows\\SysWOW64"
+                       : f.destination == DEST_FONT          ? "C:\\Windows\\Fonts"
+                                                             : install;
+    std::string name = f.destination == DEST_SHARED_SYSTEM ? file_name_of(f.target) : f.target;
     std::string path = base + (!base.empty() && base.back() == '\\' ? "" : "\\") + name;
     if (path.size() > PATH_LIMIT)
       fail_at(f.pos, block + ": '" + f.target + "' would be installed as '" + path + "', " +
@@ -959,9 +966,9 @@ Project Parser::parse(const std::string& text) {
   if (p.product.empty()) fail_at(pos(*product), "'product' must not be empty");
 
   if (const toml::node* v = root.get("full_screen"))
-    if (get_bool(*v, "full_screen")) p.setup_flags |= 0x1;
+    if (get_bool(*v, "full_screen")) p.setup_flags |= SETUP_FULL_SCREEN;
   if (const toml::node* v = root.get("remove_previous"))
-    if (get_bool(*v, "remove_previous")) p.setup_flags |= 0x10;
+    if (get_bool(*v, "remove_previous")) p.setup_flags |= SETUP_REMOVE_PREVIOUS;
   if (const toml::node* v = root.get("billboard")) {
     p.billboard = get_path(*v, "billboard");
     p.billboard_pos = pos(*v);
@@ -1033,7 +1040,7 @@ Project Parser::parse(const std::string& text) {
       names[3] = "(none)";
       names.push_back("all");
       size_t k = get_choice(*v, "start_page", names);
-      p.start_page = k == names.size() - 1 ? 0xFFFF : (uint16_t)k;
+      p.start_page = k == names.size() - 1 ? WHOLE_WIZARD : (uint16_t)k;
     }
   }
   if (const toml::node* v = root.get("start_language")) {

@@ -11,22 +11,23 @@
 #include <vector>
 
 #include "builder/errors.h"
+#include "common/package_format.h"
 
 namespace pakwiz {
 
 enum { MAX_LANGUAGES = 6, PATH_LIMIT = 259, UNINSTALL_PREFIX_LENGTH = 52 };
 
 struct FileSpec {
-  SourcePos pos;           // the entry's table in the project
-  SourcePos source_pos;    // its `source` value (or the table)
-  std::string source;      // host path; empty for a not-installed entry without one
-  std::string target;      // ANSI, backslash separated, relative
-  uint8_t destination = 0; // DestinationKind
-  uint8_t end_action = 0;
-  uint8_t removal = 1; // RemovalMode; default: remove at uninstall
-  uint8_t special = 0;
+  SourcePos pos;        // the entry's table in the project
+  SourcePos source_pos; // its `source` value (or the table)
+  std::string source;   // host path; empty for a not-installed entry without one
+  std::string target;   // ANSI, backslash separated, relative
+  uint8_t destination = DEST_INSTALL_FOLDER; // DestinationKind
+  uint8_t end_action = END_NONE;             // EndAction
+  uint8_t removal = REMOVAL_REMOVE;          // RemovalMode; default: remove at uninstall
+  uint8_t special = SPECIAL_NONE;            // SpecialHandling
   bool shared = false;
-  bool uninstaller = false;         // the uninstaller entry (prefix block + 8 bytes)
+  bool uninstaller = false;         // the uninstaller entry (prefix block + reserved bytes)
   std::optional<bool> version_test; // default: when the source has a version resource
   bool language_test = false;
   bool file_times = true;
@@ -63,7 +64,7 @@ struct RegistrySpec {
 
 struct PatchSpec {
   SourcePos pos;
-  int32_t position = -1; // -1: write behind the pattern
+  int32_t position = PATCH_SEARCH; // write behind the pattern
   std::vector<uint8_t> pattern;
   std::string file, text; // ANSI
 };
@@ -85,8 +86,8 @@ struct LanguageSpec {
   std::string information;   // host path of the information file, "" for none
   SourcePos information_pos;
   // String tables 0..10 in ANSI; absent tables are not written.
-  std::array<std::vector<std::string>, 11> tables;
-  std::array<bool, 11> table_present{};
+  std::array<std::vector<std::string>, STRING_TABLES> tables;
+  std::array<bool, STRING_TABLES> table_present{};
   std::vector<FileSpec> files; // the uninstaller entry (if any) first
   std::vector<IniSpec> ini;
   std::vector<RegistrySpec> registry;
@@ -121,7 +122,7 @@ struct Project {
   std::string dir;     // its folder: base of relative paths
   std::string product; // ANSI
   uint32_t setup_flags = 0;
-  uint16_t start_page = 0xFFFF;
+  uint16_t start_page = WHOLE_WIZARD;
   uint16_t start_language = 0;
   std::string billboard, background; // host paths, empty when none
   SourcePos billboard_pos, background_pos;

@@ -8,7 +8,7 @@ namespace pakwiz {
 
 std::vector<uint8_t> language_payload(const LanguageFields& lang) {
   ByteWriter w;
-  w.zeros(84);
+  w.zeros(LANGUAGE_FIXED_SIZE);
   auto put_text = [&](size_t field, const std::optional<std::string>& text) {
     if (!text) return;
     w.put_u32(field, (uint32_t)w.size());
@@ -53,9 +53,9 @@ std::vector<uint8_t> file_entry_bytes(const FileEntryFields& e) {
   w.u8(e.special);
   w.u8(e.base_block);
   w.u8(e.base_entry);
-  if (e.flags & 0x06)
+  if (e.flags & (ENTRY_VERSION_TEST | ENTRY_LANGUAGE_TEST))
     for (uint32_t v : e.version) w.u32(v);
-  if (e.flags & 0x08)
+  if (e.flags & ENTRY_FILE_TIMES)
     for (uint64_t t : e.times) w.u64(t);
   for (const std::string& s : e.strings) w.text(s);
   if (w.size() > 0xFFFF) fail("file entry '" + e.strings[0] + "' is longer than 65,535 bytes");
@@ -127,7 +127,7 @@ void append_record(std::vector<uint8_t>& out, int type, const std::vector<uint8_
   if (compressible && !payload.empty()) {
     std::vector<uint8_t> stream = encode_stream(payload.data(), payload.size(), level);
     if (stream.size() + 4 < payload.size()) {
-      append_header(out, (uint16_t)(RECORD_TAG_BASE + type), RECORD_FLAG_COMPRESSED,
+      append_header(out, (uint16_t)(TAG_BASE + type), RECORD_COMPRESSED,
                     (uint32_t)(stream.size() + 4));
       ByteWriter size;
       size.u32((uint32_t)payload.size());
@@ -136,12 +136,12 @@ void append_record(std::vector<uint8_t>& out, int type, const std::vector<uint8_
       return;
     }
   }
-  append_header(out, (uint16_t)(RECORD_TAG_BASE + type), 0, (uint32_t)payload.size());
+  append_header(out, (uint16_t)(TAG_BASE + type), 0, (uint32_t)payload.size());
   out.insert(out.end(), payload.begin(), payload.end());
 }
 
 void append_end_marker(std::vector<uint8_t>& out, uint32_t archive_bytes) {
-  append_header(out, RECORD_TAG_END, 0, 4);
+  append_header(out, TAG_END, 0, 4);
   ByteWriter w;
   w.u32(archive_bytes);
   out.insert(out.end(), w.bytes.begin(), w.bytes.end());

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "builder/package_format.h"
+#include "builder/package_fields.h"
 
 namespace pakwiz {
 
@@ -26,7 +26,7 @@ std::vector<uint8_t> patch_list_payload(const std::vector<PatchEntryFields>& ent
 // that is smaller than the payload itself.
 void append_record(std::vector<uint8_t>& out, int type, const std::vector<uint8_t>& payload,
                    bool compressible, int level);
-// Appends the end marker header (tag 0x7F7F, length 4) and the u32 archive
+// Appends the end marker header (tag TAG_END, length 4) and the u32 archive
 // size of the package file's share of the archive.
 void append_end_marker(std::vector<uint8_t>& out, uint32_t archive_bytes);
 

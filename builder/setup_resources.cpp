@@ -101,15 +101,15 @@ struct VersionNode {
 };
 bool read_version_node(const std::vector<uint8_t>& d, size_t at, size_t limit, VersionNode* n) {
   if (at + 6 > limit) return false;
-  size_t length = get_u16(&d[at]), value_length = get_u16(&d[at + 2]);
-  n->text = get_u16(&d[at + 4]) == 1;
+  size_t length = read_u16(&d[at]), value_length = read_u16(&d[at + 2]);
+  n->text = read_u16(&d[at + 4]) == 1;
   if (length < 6 || length > limit - at) return false;
   n->end = at + length;
   size_t k = at + 6;
   n->key.clear();
   for (;;) {
     if (k + 2 > n->end) return false;
-    char16_t c = (char16_t)get_u16(&d[k]);
+    char16_t c = (char16_t)read_u16(&d[k]);
     k += 2;
     if (!c) break;
     n->key += c;
@@ -200,9 +200,9 @@ std::vector<uint8_t> version_resource(const ExecutableSpec& spec) {
 }
 
 IconResources icon_resources(const std::vector<uint8_t>& ico, const std::string& what) {
-  if (ico.size() < 6 || get_u16(&ico[0]) != 0 || get_u16(&ico[2]) != 1)
+  if (ico.size() < 6 || read_u16(&ico[0]) != 0 || read_u16(&ico[2]) != 1)
     fail(what + ": not an icon file (.ico)");
-  size_t count = get_u16(&ico[4]);
+  size_t count = read_u16(&ico[4]);
   if (count == 0) fail(what + ": the icon file holds no images");
   if (ico.size() < 6 + 16 * count) fail(what + ": the icon file ends inside its directory");
   IconResources r;
@@ -212,12 +212,12 @@ IconResources icon_resources(const std::vector<uint8_t>& ico, const std::string&
   group.u16((uint16_t)count);
   for (size_t i = 0; i < count; i++) {
     const uint8_t* e = &ico[6 + 16 * i];
-    uint32_t size = get_u32(e + 8), offset = get_u32(e + 12);
+    uint32_t size = read_u32(e + 8), offset = read_u32(e + 12);
     if (size < 8 || offset > ico.size() || size > ico.size() - offset)
       fail(what + ": image " + std::to_string(i + 1) + " lies outside the icon file");
     const uint8_t* image = &ico[offset];
     static const uint8_t PNG[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (get_u32(image) != 40 && !std::equal(PNG, PNG + 8, image))
+    if (read_u32(image) != 40 && !std::equal(PNG, PNG + 8, image))
       fail(what + ": image " + std::to_string(i + 1) + " is neither a bitmap nor a PNG image");
     group.append(e, 12); // width, height, colours, reserved, planes, bits, size
     group.u16((uint16_t)(i + 1));
@@ -287,11 +287,11 @@ ProgramResourcesInfo describe_program_resources(const std::vector<uint8_t>& prog
     if (r.type.number == RES_TYPE_VERSION && !info.file_version) {
       VersionNode root;
       if (!read_version_node(d, 0, d.size(), &root) || root.key != u"VS_VERSION_INFO" ||
-          root.value_size < 52 || get_u32(&d[root.value]) != 0xFEEF04BD)
+          root.value_size < 52 || read_u32(&d[root.value]) != 0xFEEF04BD)
         continue;
-      info.file_version = version_text(get_u32(&d[root.value + 8]), get_u32(&d[root.value + 12]));
+      info.file_version = version_text(read_u32(&d[root.value + 8]), read_u32(&d[root.value + 12]));
       info.product_version =
-          version_text(get_u32(&d[root.value + 16]), get_u32(&d[root.value + 20]));
+          version_text(read_u32(&d[root.value + 16]), read_u32(&d[root.value + 20]));
       // StringFileInfo -> the first string table -> its strings.
       for (size_t c = root.children; c < root.end;) {
         VersionNode child;
@@ -304,7 +304,7 @@ ProgramResourcesInfo describe_program_resources(const std::vector<uint8_t>& prog
               if (!read_version_node(d, s, table.end, &str)) break;
               std::u16string value;
               for (size_t k = 0; k + 1 < str.value_size; k += 2) {
-                char16_t ch = (char16_t)get_u16(&d[str.value + k]);
+                char16_t ch = (char16_t)read_u16(&d[str.value + k]);
                 if (!ch) break;
                 value += ch;
               }
@@ -316,10 +316,10 @@ ProgramResourcesInfo describe_program_resources(const std::vector<uint8_t>& prog
       }
     }
     if (r.type.number == RES_TYPE_GROUP_ICON && info.icon_sizes.empty() && d.size() >= 6) {
-      size_t count = get_u16(&d[4]);
+      size_t count = read_u16(&d[4]);
       for (size_t i = 0; i < count && 6 + 14 * (i + 1) <= d.size(); i++) {
         const uint8_t* e = &d[6 + 14 * i];
-        unsigned w = e[0] ? e[0] : 256, h = e[1] ? e[1] : 256, bits = get_u16(e + 6);
+        unsigned w = e[0] ? e[0] : 256, h = e[1] ? e[1] : 256, bits = read_u16(e + 6);
         info.icon_sizes.push_back(std::to_string(w) + "x" + std::to_string(h) +
                                   (bits ? " " + std::to_string(bits) + "-bit" : ""));
       }

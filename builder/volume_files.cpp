@@ -7,12 +7,13 @@
 
 #include "builder/bytes.h"
 #include "builder/errors.h"
+#include "common/package_format.h"
 
 namespace pakwiz {
 
 std::string volume_file_path(const std::string& package_path, uint32_t n) {
   char ext[16];
-  snprintf(ext, sizeof ext, ".D%02u", (unsigned)n);
+  snprintf(ext, sizeof ext, VOLUME_EXTENSION_FORMAT, (int)n);
   size_t sep = package_path.find_last_of("/\\");
   size_t dot = package_path.rfind('.');
   if (dot != std::string::npos && (sep == std::string::npos || dot > sep))
@@ -55,7 +56,7 @@ void ArchiveFiles::open_next() {
          " is missing or cannot be read: " + std::strerror(errno));
   uint8_t word[4];
   if (!stream->read((char*)word, 4)) fail(path + ": the volume ends before its size word");
-  uint64_t size = get_u32(word);
+  uint64_t size = read_u32(word);
   std::error_code ec;
   uint64_t length = std::filesystem::file_size(std::filesystem::u8path(path), ec);
   if (ec) fail(path + ": cannot read the file: " + ec.message());

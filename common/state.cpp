@@ -2,7 +2,6 @@
 #include "common/heap.h"
 
 AppState g_app = {};
-WizardState g_wizard = {};
 
 void app_free_buffers() {
   free_and_clear(g_app.package_path);

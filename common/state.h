@@ -1,7 +1,14 @@
-// Process-wide values of the setup program, shared by every subsystem. They
-// live in plain structs so that a test can set them up and reset them.
-// Subsystem-owned state lives beside its subsystem: g_package (package/),
-// g_archive (decode/archive.h), g_install (install/), g_ui (ui/).
+// Process-wide values of the setup program: the path buffers every layer
+// works in and the facts start-up learns about the run. They live in one
+// plain struct so that a test can set them up and reset them.
+//
+// Start-up (app/) sets the fields: it allocates the buffers, records the
+// instance, the stub length, the platform kind and the temporary-copy flag.
+// Every other layer only reads the fields; the buffers' contents are working
+// storage, each filled by the layer named beside it. The state of each layer
+// lives beside its layer: g_archive (decode/archive.h), g_package
+// (package/package.h), g_install (install/install.h), g_ui and g_wizard
+// (ui/ui.h, ui/wizard.h).
 #pragma once
 #include <stdint.h>
 
@@ -18,19 +25,19 @@ enum { PATH_SIZE = 260, DESTINATION_SIZE = 520 };
 
 struct AppState {
   InstanceHandle instance;
-  char* package_path;     // 260: own file, or the /S argument
-  char* archive_path;     // 260: the file the archive is being read from
-  char* install_folder;   // 260: current install folder, ends with a backslash
-  char* destination_path; // 520: own path at start-up, later resolve_destination's result
-  char* temp_path;        // 260: temporary copy / scratch / temporary file being placed
-  char* error_file_name;  // 260: replaces "%s" in formatted messages
-  char* uninstaller_path; // 260: destination of the uninstaller entry
+  uint32_t stub_length;   // the stub's own length field: where the package begins (0 = none)
+  char* package_path;     // 260: own file, or the /S argument (app)
+  char* archive_path;     // 260: the file the archive is being read from (package, decode)
+  char* install_folder;   // 260: current install folder, ends with a backslash (package, ui,
+                          // install)
+  char* destination_path; // 520: own path at start-up (app), later resolve_destination's
+                          // result (install)
+  char* temp_path;        // 260: temporary copy (app), scratch (package), temporary file being
+                          // placed (install)
+  char* error_file_name;  // 260: replaces "%s" in formatted messages (decode, install, ui)
+  char* uninstaller_path; // 260: destination of the uninstaller entry (install)
   bool platform_nt;       // Windows NT (else the Windows 95 family)
   bool temp_copy;         // /DEL: this process is the temporary copy from a removable disk
-  int screen_width, screen_height;
-  uint32_t start_program; // start the recorded program at the end (finish page check box)
-  WindowHandle frame_window;
-  WindowHandle main_dialog;
 };
 extern AppState g_app;
 
@@ -38,11 +45,3 @@ extern AppState g_app;
 // when any of them cannot be had.
 bool app_alloc_buffers();
 void app_free_buffers();
-
-// Page sequencer state: the slot being run and the result that ends a page.
-enum PageResult { PAGE_RUNNING = 0, PAGE_NEXT = 1, PAGE_END = 2, PAGE_BACK = 1007 };
-struct WizardState {
-  int current_page; // -1 once the wizard is over
-  int page_result;
-};
-extern WizardState g_wizard;

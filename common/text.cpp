@@ -50,7 +50,7 @@ bool replace_extension(char* path, size_t cap, const char* ext) {
 
 bool append_backslash(char* text, size_t cap) {
   size_t n = text_length(text);
-  if (n == 0 || text[n - 1] == '\\') return true;
+  if (n == 0 || is_path_separator(text[n - 1])) return true;
   if (n + 2 > cap) return false;
   text[n] = '\\';
   text[n + 1] = 0;

@@ -6,6 +6,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The byte helpers (read_u16, read_u32, ...) come with the text helpers:
+// most readers of package data need both.
+#include "common/bytes.h"
+
 // Path separator test: a backslash; on non-Windows builds (tests, tools) a
 // forward slash counts as well, so that host paths work.
 inline bool is_path_separator(char c) {
@@ -32,7 +36,8 @@ const char* last_separator(const char* s);
 // is replaced by ext (which starts with its own '.'); otherwise ext is appended.
 bool replace_extension(char* path, size_t cap, const char* ext);
 
-// Appends a backslash when the text is not empty and does not end with one.
+// Appends a backslash when the text is not empty and does not end with one
+// (or, off Windows, with a forward slash).
 bool append_backslash(char* text, size_t cap);
 // Removes a trailing backslash, only when the text has at least 4 characters
 // (a drive root such as C:\ keeps it).
@@ -44,24 +49,6 @@ unsigned char fold_case(unsigned char c);
 int compare_nocase(const char* a, const char* b);
 int compare_nocase_n(const char* a, const char* b, size_t n);
 bool equals_nocase(const char* a, const char* b);
-
-// Little-endian reads from byte buffers (unaligned).
-inline uint16_t read_u16(const uint8_t* p) {
-  return (uint16_t)(p[0] | (p[1] << 8));
-}
-inline uint32_t read_u32(const uint8_t* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
-}
-inline void write_u16(uint8_t* p, uint16_t v) {
-  p[0] = (uint8_t)v;
-  p[1] = (uint8_t)(v >> 8);
-}
-inline void write_u32(uint8_t* p, uint32_t v) {
-  p[0] = (uint8_t)v;
-  p[1] = (uint8_t)(v >> 8);
-  p[2] = (uint8_t)(v >> 16);
-  p[3] = (uint8_t)(v >> 24);
-}
 
 // Formats a text of the package that takes one argument (a text or a number),
 // as wsprintfA would, into out (capacity cap, always terminated, cut when

@@ -1,13 +1,15 @@
 #include "decode/archive.h"
 
+#include "common/package_format.h"
 #include "common/state.h"
 #include "common/text.h"
-#include "install/install.h"
-#include "package/script.h"
 
 ArchiveState g_archive = {INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0};
 
 namespace {
+
+DiskRequest disk_request = nullptr;
+void* disk_request_context = nullptr;
 
 // A volume whose size word cannot be read is opened again this many times
 // before it counts as missing.
@@ -19,31 +21,19 @@ void set_error_file_name() {
 }
 
 // Puts the path of the current volume into g_app.archive_path: the package
-// file for volume 0, else the package file's name with ".D%2.2d". False when
-// it does not fit.
+// file for volume 0, else the package file's name with the volume extension
+// (VOLUME_EXTENSION_FORMAT). False when it does not fit.
 bool name_volume() {
   if (!g_app.archive_path || !g_app.package_path) return false;
   if (g_archive.volume == 0) return text_copy(g_app.archive_path, PATH_SIZE, g_app.package_path);
   char ext[16];
-  format_text(ext, sizeof ext, ".D%2.2d", number_arg((long)g_archive.volume));
+  format_text(ext, sizeof ext, VOLUME_EXTENSION_FORMAT, number_arg((long)g_archive.volume));
   return replace_extension(g_app.archive_path, PATH_SIZE, ext);
 }
 
 // File position of the current volume's size word.
 uint32_t size_word_position() {
   return g_archive.volume == 0 ? g_archive.archive_offset : 0;
-}
-
-// The disk prompt. True: try again; false: the user gave up.
-bool ask_for_disk() {
-  char text[1024];
-  format_text(text, sizeof text, get_string(6, 28), number_arg((long)g_archive.volume + 1));
-  if (show_message(text, MSG_OKCANCEL | MSG_ICONINFORMATION) == ANSWER_OK) return true;
-  if (show_message(get_string(6, 13), MSG_YESNO | MSG_ICONQUESTION) != ANSWER_YES) return true;
-  show_message(get_string(6, 15), MSG_ICONINFORMATION);
-  g_wizard.page_result = PAGE_END;
-  clear_end_actions();
-  return false;
 }
 
 FileHandle fail_volume(int error) {
@@ -56,6 +46,19 @@ FileHandle fail_volume(int error) {
 }
 
 } // namespace
+
+void set_disk_request(DiskRequest request, void* context) {
+  disk_request = request;
+  disk_request_context = context;
+}
+
+void set_archive_location(uint32_t offset, uint32_t size) {
+  g_archive.archive_offset = offset;
+  g_archive.archive_size = size;
+  g_archive.volume_size = size;
+  g_archive.bytes_left = (int32_t)size;
+  g_archive.bytes_done = 0;
+}
 
 int open_archive() {
   close_archive();
@@ -130,8 +133,8 @@ FileHandle NextVolume() {
       if (++size_failures < SIZE_WORD_ATTEMPTS) continue;
     }
     // Missing (or unreadable) volume.
-    if (!named || !g_app.temp_copy) return fail_volume(18);
-    if (!ask_for_disk()) return fail_volume(15);
+    if (!named || !g_app.temp_copy || !disk_request) return fail_volume(18);
+    if (!disk_request(g_archive.volume + 1, disk_request_context)) return fail_volume(15);
     size_failures = 0;
   }
 }
@@ -153,6 +156,7 @@ int SeekArchive(uint32_t position) {
     return g_archive.error = 18;
   }
   g_archive.bytes_left = (int32_t)(g_archive.volume_size - offset);
+  g_archive.error = 0;
   return 0;
 }
 
@@ -186,4 +190,12 @@ void UnreadArchive(FileHandle handle, uint32_t count) {
   if (count && count <= 0x7FFFFFFFu &&
       file_seek(handle, -(int32_t)count, FROM_CURRENT) != FILE_BAD_POSITION)
     g_archive.bytes_left += (int32_t)count;
+}
+
+bool ArchiveSource::Read(uint8_t* buffer, uint32_t count, uint32_t* got) {
+  return ReadArchive(g_archive.handle, buffer, count, got) == 0;
+}
+
+void ArchiveSource::Unread(uint32_t count) {
+  UnreadArchive(g_archive.handle, count);
 }

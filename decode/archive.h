@@ -11,16 +11,22 @@
 //
 // Missing volumes: without g_app.temp_copy the reader fails at once (error
 // 18, error file name = the volume's path). As the temporary copy made from
-// removable media it asks for the disk (string 28 of table 6 with the disk
-// number, the package file being disk 1) until the volume opens or the user
-// confirms giving up (strings 13 and 15); giving up ends the wizard
-// (g_wizard.page_result = PAGE_END), clears the end-of-setup actions and is
-// error 15. A failed volume change is retried by the next call: the reader
-// does not skip a volume.
+// removable media it asks for the disk through the disk request that the
+// install driver installs, until the volume opens or the user gives up,
+// which is error 15. A failed volume change is retried by the next call: the
+// reader does not skip a volume.
 #pragma once
 #include <stdint.h>
 
 #include "common/file.h"
+#include "decode/stream_decoder.h"
+
+// The disk request: volume `disk_number` (counted from 1, the package file
+// being disk 1) is missing. True: the user has inserted it, try again;
+// false: the user gave up. Without a request installed a missing volume
+// fails at once, as without the temporary copy.
+typedef bool (*DiskRequest)(uint32_t disk_number, void* context);
+void set_disk_request(DiskRequest request, void* context);
 
 struct ArchiveState {
   FileHandle handle;       // open volume, or INVALID_FILE
@@ -35,6 +41,10 @@ struct ArchiveState {
 };
 extern ArchiveState g_archive;
 
+// Where the archive lies in the package file: `offset` of its size word,
+// whose value is `size` (set by the package loader, which read the word).
+void set_archive_location(uint32_t offset, uint32_t size);
+
 // Prepares reading at the start of the archive: volume 0 = the package file
 // (g_app.package_path, copied into g_app.archive_path), positioned just
 // behind its archive size word, with archive_size (the loader's value) as the
@@ -47,8 +57,9 @@ void close_archive();
 
 // Places the archive handle at archive position `position`, changing volumes
 // forward as needed; a position equal to the end of a volume lies in the
-// next one. 0, 15 (the user gave up at the disk prompt) or 18 (a volume is
-// missing or cannot be positioned; error file name = its path).
+// next one. 0 (g_archive.error is cleared), 15 (the user gave up at the disk
+// prompt) or 18 (a volume is missing or cannot be positioned; error file
+// name = its path).
 int SeekArchive(uint32_t position);
 // Reads `count` bytes from `handle`, continuing in the next volume when the
 // current one runs out (at most one volume change per call; a short read
@@ -64,3 +75,20 @@ FileHandle NextVolume();
 // back by count (at most to the start of the current volume's data when it
 // is the archive handle) and adds them to bytes_left.
 void UnreadArchive(FileHandle handle, uint32_t count);
+
+// The archive as a decoder's input: reads at the archive's read position
+// through ReadArchive, continuing in the next volume (the volume handle is
+// taken afresh for every read), and gives bytes back with UnreadArchive. A
+// read fails when the next volume cannot be had (g_archive.error tells
+// why). Decode with the stream's packed size as the budget, so that nothing
+// behind the stream is fetched: a stream that decodes then leaves the
+// position exactly behind its last byte, in whichever volume that is. Bytes
+// of an earlier volume cannot be given back (the archive is read forward),
+// so a decode that fails after reading ahead into the next volume ends at
+// that volume's start.
+class ArchiveSource : public InputSource {
+public:
+  int IsReady() override { return g_archive.handle != INVALID_FILE; }
+  bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) override;
+  void Unread(uint32_t count) override;
+};

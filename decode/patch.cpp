@@ -14,14 +14,11 @@
 
 #include "common/file.h"
 #include "common/heap.h"
+#include "common/package_format.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "decode/archive.h"
-#include "decode/checksum.h"
-#include "decode/place_file.h"
 #include "decode/stream_decoder.h"
-#include "install/install.h"
-#include "package/file_entry.h"
 
 namespace {
 
@@ -40,12 +37,12 @@ int archive_failure() {
   return PATCH_ERR_READ;
 }
 
-// Exactly n bytes from the archive's read position, across volume ends.
-bool read_archive_exact(void* buffer, uint32_t n) {
+// Exactly n bytes from the input (across volume ends, for the archive).
+bool read_exact(InputSource* input, void* buffer, uint32_t n) {
   uint8_t* p = (uint8_t*)buffer;
   while (n) {
     uint32_t got = 0;
-    if (ReadArchive(g_archive.handle, p, n, &got) != 0 || got == 0 || got > n) return false;
+    if (!input->Read(p, n, &got) || got == 0 || got > n) return false;
     p += got;
     n -= got;
   }
@@ -53,9 +50,9 @@ bool read_archive_exact(void* buffer, uint32_t n) {
 }
 
 // A little-endian field of 2 or 4 bytes.
-bool read_archive_field(bool wide, uint32_t* value) {
+bool read_field(InputSource* input, bool wide, uint32_t* value) {
   uint8_t b[4] = {0, 0, 0, 0};
-  if (!read_archive_exact(b, wide ? 4 : 2)) return false;
+  if (!read_exact(input, b, wide ? 4 : 2)) return false;
   *value = read_u32(b);
   return true;
 }
@@ -118,33 +115,39 @@ struct Output {
 
 } // namespace
 
-int read_packed_blob(uint8_t** out, uint32_t* size) {
+int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size) {
   *out = nullptr;
   *size = 0;
-  g_archive.error = 0;
   uint8_t flags;
   uint32_t n = 0;
-  if (!read_archive_exact(&flags, 1) || !read_archive_field((flags & 2) != 0, &n))
-    return archive_failure();
+  if (!read_exact(input, &flags, 1) || !read_field(input, (flags & BLOB_WIDE_SIZE) != 0, &n))
+    return PATCH_ERR_READ;
   if (n == 0) return PATCH_OK;
   uint8_t* buffer = (uint8_t*)heap_alloc(n);
   if (!buffer) return PATCH_ERR_NO_MEMORY;
   bool ok;
-  if (flags & 1) {
+  if (flags & BLOB_COMPRESSED) {
     // A packed size of 0 would make the decoder read the file unbudgeted.
     uint32_t packed = 0, produced = 0;
-    ok = read_archive_field((flags & 4) != 0, &packed) && packed != 0 &&
-         DecodeToMemory(buffer, n, g_archive.handle, packed, &produced) && produced == n;
+    ok = read_field(input, (flags & BLOB_WIDE_PACKED_SIZE) != 0, &packed) && packed != 0 &&
+         DecodeToMemory(buffer, n, input, packed, &produced) && produced == n;
   } else {
-    ok = read_archive_exact(buffer, n);
+    ok = read_exact(input, buffer, n);
   }
   if (!ok) {
     heap_free(buffer);
-    return archive_failure();
+    return PATCH_ERR_READ;
   }
   *out = buffer;
   *size = n;
   return PATCH_OK;
+}
+
+int read_archive_blob(uint8_t** out, uint32_t* size) {
+  g_archive.error = 0;
+  ArchiveSource archive;
+  int err = read_packed_blob(&archive, out, size);
+  return err == PATCH_ERR_READ ? archive_failure() : err;
 }
 
 int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
@@ -240,7 +243,7 @@ int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
           progress.start + (uint32_t)(done * (uint32_t)(progress.end - progress.start) / units);
       if (percent != last_percent) {
         last_percent = percent;
-        if (g_patch_progress) g_patch_progress(percent);
+        if (progress.report) progress.report(percent);
       }
     }
   }
@@ -248,90 +251,4 @@ int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
   if (written) *written = o.produced;
   heap_free(o.buffer);
   return err;
-}
-
-bool make_patched_name(char* name, uint32_t cap, const char* base_path) {
-  if (!text_copy(name, cap, base_path) || !replace_extension(name, cap, ".$AA")) return false;
-  char* last = name + text_length(name) - 1;
-  for (;;) {
-    FileHandle f = file_open(name, FILE_READ);
-    if (f == INVALID_FILE) return true;
-    file_close(f);
-    if (*last == 'Z') return false;
-    ++*last;
-  }
-}
-
-int apply_patch(const uint8_t* entry, const char* base_path, const char* destination,
-                uint32_t start_percent, uint32_t end_percent) {
-  // A failed seek would leave the reads at some other place of the archive.
-  int err = SeekArchive(entry_archive_position(entry));
-  if (err) {
-    g_install.error_code = (uint32_t)err;
-    return 0;
-  }
-  FileHandle base = file_open(base_path, FILE_READ);
-  if (base == INVALID_FILE) {
-    g_install.error_code = PATCH_ERR_OPEN;
-    name_error_file(base_path);
-    return 0;
-  }
-  char patched[PATH_SIZE];
-  if (!make_patched_name(patched, sizeof patched, base_path)) {
-    file_close(base);
-    g_install.error_code = PATCH_ERR_CREATE;
-    name_error_file(base_path);
-    return 0;
-  }
-  FileHandle out = file_create(patched);
-  if (out == INVALID_FILE) {
-    file_close(base);
-    g_install.error_code = PATCH_ERR_CREATE;
-    name_error_file(patched);
-    return 0;
-  }
-
-  uint8_t *commands = nullptr, *data = nullptr;
-  uint32_t command_size = 0, data_size = 0;
-  err = read_packed_blob(&commands, &command_size);
-  if (!err) err = read_packed_blob(&data, &data_size);
-  if (!err) {
-    PatchStreams streams = {commands, command_size, data, data_size};
-    PatchProgress progress = {start_percent, end_percent, entry_file_size(entry)};
-    err = run_patch(streams, base, out, progress);
-    if (err == PATCH_ERR_READ) name_error_file(destination);
-    if (err == PATCH_ERR_WRITE) name_error_file(patched);
-  }
-  free_and_clear(commands);
-  free_and_clear(data);
-  file_close(base);
-  if (!err && (entry_flags(entry) & ENTRY_FILE_TIMES)) set_file_times(out, entry_file_times(entry));
-  file_close(out);
-
-  if (!err) {
-    FileHandle check = file_open(patched, FILE_READ);
-    if (check == INVALID_FILE) {
-      err = PATCH_ERR_OPEN;
-      name_error_file(patched);
-    } else {
-      uint32_t sum = file_checksum(check);
-      file_close(check);
-      if (sum != entry_checksum(entry)) {
-        err = PATCH_ERR_CHECKSUM;
-        name_error_file(destination);
-      }
-    }
-  }
-  // One move puts the result in place of the base file: there is no moment
-  // without a file under the base path, and a failed move is reported.
-  if (!err && replace_file(patched, base_path) != REPLACE_OK) {
-    err = PATCH_ERR_WRITE;
-    name_error_file(base_path);
-  }
-  if (err) {
-    delete_file(patched);
-    g_install.error_code = (uint32_t)err;
-    return 0;
-  }
-  return 1;
 }

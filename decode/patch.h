@@ -4,8 +4,8 @@
 //
 // A patch is two packed blobs, back to back: the command stream, then the
 // data stream. A packed blob (little-endian):
-//   u8 flags      bit 0 compressed, bit 1 size field is 4 bytes (else 2),
-//                 bit 2 packed-size field is 4 bytes (else 2)
+//   u8 flags      BLOB_COMPRESSED, BLOB_WIDE_SIZE: the size field has 4 bytes
+//                 (else 2), BLOB_WIDE_PACKED_SIZE: so has the packed-size field
 //   size          bytes of content; 0 = no blob, nothing else follows
 //   packed size   only when compressed: bytes of the compressed stream
 //   content       the compressed stream, or `size` stored bytes
@@ -36,6 +36,8 @@
 
 #include "common/file.h"
 
+class InputSource;
+
 // Errors (message numbers of string table 6).
 enum PatchError {
   PATCH_OK = 0,
@@ -57,24 +59,25 @@ struct PatchStreams {
 };
 
 // Progress while a patch is applied: percents from `start` to `end` over a
-// result of `file_size` bytes, in units of 10,000 bytes. Nothing is reported
-// when start equals end.
+// result of `file_size` bytes, in units of 10,000 bytes, handed to `report`
+// (the install driver's progress in the setup program). Nothing is reported
+// when start equals end or `report` is null.
+typedef void (*ProgressReport)(uint32_t percent);
 struct PatchProgress {
   uint32_t start, end, file_size;
+  ProgressReport report;
 };
 
-// Where progress goes: the progress page in the setup program; tests may
-// install their own. Null reports nothing.
-typedef void (*ProgressReport)(uint32_t percent);
-extern ProgressReport g_patch_progress;
-
-// Reads one packed blob at the archive's read position (g_archive.handle).
-// *out gets a heap block of *size bytes (the caller frees it), or null when
-// the blob is absent (size 0). Returns 0; 12 when the block cannot be had;
-// 15 when the user gave up at a disk prompt; 18 when the archive cannot be
-// read or the blob is damaged (a compressed blob that does not decode to
-// exactly its size), with the archive path as error file name.
-int read_packed_blob(uint8_t** out, uint32_t* size);
+// Reads one packed blob at the position of `input`. *out gets a heap block
+// of *size bytes (the caller frees it), or null when the blob is absent
+// (size 0). Returns 0; 12 when the block cannot be had; 18 when the input
+// fails or ends early, or the blob is damaged (a compressed blob that does
+// not decode to exactly its size). The input is left behind the blob.
+int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size);
+// The same at the archive's read position (ArchiveSource), failing as the
+// archive does: 15 when the user gave up at a disk prompt; 18 with the
+// archive path as error file name.
+int read_archive_blob(uint8_t** out, uint32_t* size);
 
 // Runs the commands: reads the base from `base` (its whole size is the
 // base), writes the result to `out` from its current position. Returns 0,
@@ -83,23 +86,3 @@ int read_packed_blob(uint8_t** out, uint32_t* size);
 // the disk is full). `written` (optional) gets the bytes written.
 int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
               const PatchProgress& progress, uint32_t* written = nullptr);
-
-// The patched file's name beside the base file: its extension replaced by
-// ".$AA", the last letter raised while a file of that name exists (up to
-// ".$AZ"). False when no name is free or it does not fit `cap`.
-bool make_patched_name(char* name, uint32_t cap, const char* base_path);
-
-// Applies the patch of `entry` to the file at `base_path` (the base entry's
-// content, already proven by its checksum) and leaves the result under
-// `base_path`, replacing the base file in one step. The result gets the
-// entry's file times and is proven by the entry's checksum. Returns 1, or 0
-// with g_install.error_code and g_app.error_file_name set:
-//   12 no memory; 15/18 from the archive (archive path); 16 the base or the
-//   patched file cannot be opened (that file); 17 the patched file cannot be
-//   created (its name); 18 malformed patch or unreadable base (destination);
-//   19 a write failed (the patched file; the base path when the result
-//   cannot replace the base file); 20 disk full; 21 the result does not match
-//   the entry's checksum (destination).
-// On failure the patched file is deleted and the base file is left.
-int apply_patch(const uint8_t* entry, const char* base_path, const char* destination,
-                uint32_t start_percent, uint32_t end_percent);

@@ -36,7 +36,6 @@
 #include <string.h>
 
 #include "common/heap.h"
-#include "decode/archive.h"
 
 namespace {
 
@@ -281,10 +280,35 @@ bool FileSink::Write(const uint8_t* data, uint16_t count) {
 }
 
 // ---------------------------------------------------------------------------
+// Sources
+
+bool MemorySource::Read(uint8_t* buffer, uint32_t count, uint32_t* got) {
+  uint32_t n = size_ - at_;
+  if (n > count) n = count;
+  if (n) memcpy(buffer, data_ + at_, n);
+  at_ += n;
+  *got = n;
+  return true;
+}
+
+void MemorySource::Unread(uint32_t count) {
+  at_ -= count < at_ ? count : at_;
+}
+
+bool FileSource::Read(uint8_t* buffer, uint32_t count, uint32_t* got) {
+  *got = file_read_some(file_, buffer, count);
+  return true;
+}
+
+void FileSource::Unread(uint32_t count) {
+  file_seek(file_, -(int32_t)count, FROM_CURRENT);
+}
+
+// ---------------------------------------------------------------------------
 // Input adapter
 
 StreamDecoder::StreamDecoder()
-    : in_buffer_(nullptr), in_(nullptr), in_end_(nullptr), input_(INVALID_FILE), budget_(0),
+    : in_buffer_(nullptr), in_(nullptr), in_end_(nullptr), input_(nullptr), budget_(0),
       budgeted_(false), input_ended_(false), input_failed_(false), bitbuf_(0), bits_(0),
       virtual_bytes_(0) {}
 
@@ -292,7 +316,7 @@ StreamDecoder::~StreamDecoder() {
   CloseInput();
 }
 
-bool StreamDecoder::OpenInput(FileHandle input, uint32_t budget) {
+bool StreamDecoder::OpenInput(InputSource* input, uint32_t budget) {
   CloseInput();
   in_buffer_ = (uint8_t*)heap_alloc(IN_CHUNK);
   if (!in_buffer_) return false;
@@ -308,8 +332,8 @@ bool StreamDecoder::OpenInput(FileHandle input, uint32_t budget) {
 
 // Moves the unread bytes to the front of the buffer and reads behind them;
 // true when something was read.
-// Sets input_ended_ at the end of the file or budget, and input_failed_ too
-// when the archive reader reports a failure (the decode is then abandoned).
+// Sets input_ended_ at the end of the source or budget, and input_failed_ too
+// when the source reports a failure (the decode is then abandoned).
 bool StreamDecoder::Refill() {
   if (input_ended_) return false;
   size_t keep = (size_t)(in_end_ - in_);
@@ -317,21 +341,14 @@ bool StreamDecoder::Refill() {
   in_ = in_buffer_;
   in_end_ = in_buffer_ + keep;
   uint32_t want = IN_CHUNK - (uint32_t)keep, got = 0;
-  if (budgeted_) {
-    if (want > budget_) want = budget_;
-    if (want) {
-      bool archive_handle = input_ == g_archive.handle;
-      int failed = ReadArchive(input_, in_buffer_ + keep, want, &got);
-      if (archive_handle) input_ = g_archive.handle; // the volume may have changed
-      if (failed) {
-        input_failed_ = input_ended_ = true;
-        return false;
-      }
-      if (got > want) got = want;
-      budget_ -= got;
+  if (budgeted_ && want > budget_) want = budget_;
+  if (want) {
+    if (!input_->Read(in_buffer_ + keep, want, &got)) {
+      input_failed_ = input_ended_ = true;
+      return false;
     }
-  } else {
-    got = file_read_some(input_, in_buffer_ + keep, want);
+    if (got > want) got = want;
+    if (budgeted_) budget_ -= got;
   }
   if (got == 0) input_ended_ = true;
   in_end_ += got;
@@ -339,21 +356,16 @@ bool StreamDecoder::Refill() {
 }
 
 void StreamDecoder::CloseInput() {
-  if (input_ != INVALID_FILE && in_buffer_) {
+  if (input_ && in_buffer_) {
     // Give back what was read ahead: the unread buffer and the whole bytes
     // still in the bit buffer (the stand-in zero bytes were never read).
     uint32_t unread = (uint32_t)(in_end_ - in_);
     if (!Overrun()) unread += (bits_ - 8 * virtual_bytes_) / 8;
-    if (unread) {
-      if (budgeted_)
-        UnreadArchive(input_, unread);
-      else
-        file_seek(input_, -(int32_t)unread, FROM_CURRENT);
-    }
+    if (unread) input_->Unread(unread);
   }
   free_and_clear(in_buffer_);
   in_ = in_end_ = nullptr;
-  input_ = INVALID_FILE;
+  input_ = nullptr;
   budget_ = 0;
 }
 
@@ -733,8 +745,8 @@ int StreamDecoder::Run(DecoderWork* w) {
 
 #undef DROP
 
-int StreamDecoder::Decode(OutputSink* sink, FileHandle input, uint32_t budget) {
-  if (input == INVALID_FILE || !sink || !sink->IsReady()) return DECODE_BAD_DATA;
+int StreamDecoder::Decode(OutputSink* sink, InputSource* input, uint32_t budget) {
+  if (!input || !input->IsReady() || !sink || !sink->IsReady()) return DECODE_BAD_DATA;
   if (!OpenInput(input, budget)) return DECODE_NO_MEMORY;
   int status = DECODE_NO_MEMORY;
   DecoderWork* w = (DecoderWork*)heap_alloc(sizeof(DecoderWork));
@@ -753,10 +765,10 @@ int StreamDecoder::Decode(OutputSink* sink, FileHandle input, uint32_t budget) {
   return status;
 }
 
-int StreamDecoder::DecodeInto(uint8_t* dest, uint32_t capacity, FileHandle input, uint32_t budget,
+int StreamDecoder::DecodeInto(uint8_t* dest, uint32_t capacity, InputSource* input, uint32_t budget,
                               uint32_t* produced) {
   if (produced) *produced = 0;
-  if (input == INVALID_FILE || !dest) return DECODE_BAD_DATA;
+  if (!input || !input->IsReady() || !dest) return DECODE_BAD_DATA;
   if (!OpenInput(input, budget)) return DECODE_NO_MEMORY;
   int status = DECODE_NO_MEMORY;
   DecoderWork* w = (DecoderWork*)heap_alloc(sizeof(DecoderWork));
@@ -773,13 +785,13 @@ int StreamDecoder::DecodeInto(uint8_t* dest, uint32_t capacity, FileHandle input
   return status;
 }
 
-int DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle input, uint32_t budget,
+int DecodeToMemory(uint8_t* destination, uint32_t capacity, InputSource* input, uint32_t budget,
                    uint32_t* produced) {
   StreamDecoder decoder;
   return decoder.DecodeInto(destination, capacity, input, budget, produced) == DECODE_OK;
 }
 
-int DecodeToFile(FileHandle output, FileHandle input, uint32_t budget) {
+int DecodeToFile(FileHandle output, InputSource* input, uint32_t budget) {
   StreamDecoder decoder;
   FileSink sink(output);
   return decoder.Decode(&sink, input, budget) == DECODE_OK;

@@ -3,24 +3,24 @@
 // stored blocks with LEN only (no NLEN), and code-length code lengths sent in
 // the order 18, 17, 16, 0, 1, ..., 15.
 //
-// Input comes from an open file handle positioned at the stream's first byte.
-// With a budget of 0 the handle is read directly up to the end of the file;
-// with a non-zero budget exactly `budget` bytes are fetched through the
-// archive reader (ReadArchive, decode/archive.h), which may continue in the
-// next volume file, and nothing behind them is read.
+// Input comes from an InputSource positioned at the stream's first byte: a
+// file (FileSource), a buffer (MemorySource) or the file archive with its
+// volumes (ArchiveSource, decode/archive.h). The decoder knows nothing of
+// where the bytes lie. With a budget of 0 it reads the source until the
+// source ends; with a non-zero budget it fetches at most `budget` bytes and
+// nothing behind them.
 //
-// Input position: after a decode (successful or not) the handle's position
-// is just behind the last byte holding a bit that the decoder consumed; bytes
-// that were read ahead but not consumed are given back with a relative seek
-// (through the archive reader in budgeted mode, which keeps its byte count
-// right). Bits that were only looked at for a table lookup do not count. So a
-// second stream, or other data, can be read directly behind a stream.
+// Input position: after a decode (successful or not) the source's position
+// is just behind the last byte holding a bit that the decoder consumed;
+// bytes that were read ahead but not consumed are given back (Unread). Bits
+// that were only looked at for a table lookup do not count. So a second
+// stream, or other data, can be read directly behind a stream.
 //
-// End of input: bits beyond the end of the input (the end of the file, or of
-// the budget) read as zero for table lookups, but consuming any of them stops
-// the decode with DECODE_BAD_DATA. A budgeted read that the archive reader
-// reports as failed (a volume could not be had) also stops it at once with
-// DECODE_BAD_DATA; g_archive.error tells why.
+// End of input: bits beyond the end of the input (the end of the source, or
+// of the budget) read as zero for table lookups, but consuming any of them
+// stops the decode with DECODE_BAD_DATA. A read that the source reports as
+// failed (for the archive: a volume could not be had) also stops it at once
+// with DECODE_BAD_DATA; the source tells why (g_archive.error).
 //
 // Output goes to an OutputSink in writes of exactly 32,768 bytes, one each
 // time another 32,768 bytes have been produced, and on success one final
@@ -81,6 +81,53 @@ private:
   int result_; // FileResult of the first write that failed, else FILE_OK
 };
 
+// Where a decode takes its compressed bytes from. The decoder reads in
+// chunks of up to 16 KB and, when it ends, gives back what it read ahead.
+class InputSource {
+public:
+  virtual ~InputSource() {}
+  // Non-zero when the source can be read (a decode of a source that is not
+  // ready fails before anything is read).
+  virtual int IsReady() = 0;
+  // Reads up to count (> 0) bytes into buffer; *got receives how many (0 at
+  // the end of the input). False when the read failed in a way that must
+  // abandon the decode (not merely the end of the input).
+  virtual bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) = 0;
+  // Gives back the last `count` bytes read: the position moves back by
+  // count, so that it ends just behind the last byte the decoder took.
+  virtual void Unread(uint32_t count) = 0;
+};
+
+// Reads a caller's buffer (not copied, not owned); its end is the end of the
+// input.
+class MemorySource : public InputSource {
+public:
+  MemorySource(const uint8_t* data, uint32_t size) : data_(data), size_(size), at_(0) {}
+  int IsReady() override { return data_ != nullptr || size_ == 0; }
+  bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) override;
+  void Unread(uint32_t count) override;
+  // Bytes of the buffer taken so far.
+  uint32_t position() const { return at_; }
+
+private:
+  const uint8_t* data_;
+  uint32_t size_;
+  uint32_t at_;
+};
+
+// Reads an open file from its current position up to its end; a failing
+// read counts as the end. The file stays open (the caller closes it).
+class FileSource : public InputSource {
+public:
+  explicit FileSource(FileHandle file) : file_(file) {}
+  int IsReady() override { return file_ != INVALID_FILE; }
+  bool Read(uint8_t* buffer, uint32_t count, uint32_t* got) override;
+  void Unread(uint32_t count) override;
+
+private:
+  FileHandle file_;
+};
+
 struct DecoderWork; // tables and window of one decode (stream_decoder.cpp)
 
 // One decoder, made on the caller's stack and used for one or more decodes.
@@ -91,24 +138,24 @@ public:
   ~StreamDecoder();
 
   // Decodes one stream from `input` (budget as above) into `sink`. Returns a
-  // DecodeStatus; an invalid input handle gives DECODE_BAD_DATA, an input
-  // buffer that cannot be had DECODE_NO_MEMORY, a sink that is not ready
-  // DECODE_BAD_DATA (nothing is read then).
-  int Decode(OutputSink* sink, FileHandle input, uint32_t budget);
+  // DecodeStatus; an input or sink that is missing or not ready gives
+  // DECODE_BAD_DATA (nothing is read then), an input buffer that cannot be
+  // had DECODE_NO_MEMORY.
+  int Decode(OutputSink* sink, InputSource* input, uint32_t budget);
 
   // Decodes one stream straight into dest (capacity bytes), as a MemorySink
   // would receive it but without the intermediate window. *produced gets the
   // bytes decoded into dest (on failure: those before the failing symbol).
   // A stream that decodes to more than capacity bytes fails (status 1)
   // without writing past dest + capacity.
-  int DecodeInto(uint8_t* dest, uint32_t capacity, FileHandle input, uint32_t budget,
+  int DecodeInto(uint8_t* dest, uint32_t capacity, InputSource* input, uint32_t budget,
                  uint32_t* produced);
 
 private:
   StreamDecoder(const StreamDecoder&) = delete;
   StreamDecoder& operator=(const StreamDecoder&) = delete;
 
-  bool OpenInput(FileHandle input, uint32_t budget);
+  bool OpenInput(InputSource* input, uint32_t budget);
   void CloseInput();
   bool Refill();
   int Run(DecoderWork* w);
@@ -124,11 +171,11 @@ private:
   uint8_t* in_buffer_; // owned for one decode
   const uint8_t* in_;  // next byte not yet in the bit buffer
   const uint8_t* in_end_;
-  FileHandle input_;  // INVALID_FILE when no input is open
-  uint32_t budget_;   // bytes still to fetch through the archive reader
-  bool budgeted_;     // this decode reads through the archive reader
-  bool input_ended_;  // end of file, end of budget, or a failed read
-  bool input_failed_; // the archive reader reported a failure
+  InputSource* input_; // null when no input is open
+  uint32_t budget_;    // bytes still to fetch when budgeted_
+  bool budgeted_;      // this decode fetches at most the budget
+  bool input_ended_;   // end of the source, end of budget, or a failed read
+  bool input_failed_;  // the source reported a failure
 
   // Bit buffer: the next bit in bit 0. bits_ counts the valid bits, of which
   // the top 8 * virtual_bytes_ are zero bits standing in for missing input.
@@ -140,9 +187,9 @@ private:
 // Decode one stream from `input` into `destination` (capacity bytes). Returns
 // 1 on success, 0 on failure (including a stream that decodes to more than
 // capacity bytes). `produced` (optional) receives the byte count decoded.
-int DecodeToMemory(uint8_t* destination, uint32_t capacity, FileHandle input, uint32_t budget,
+int DecodeToMemory(uint8_t* destination, uint32_t capacity, InputSource* input, uint32_t budget,
                    uint32_t* produced = nullptr);
 // Decode one stream from `input` into the open file `output` (which the
 // caller closes). 1 on success, 0 on failure (a damaged stream, or a write
 // that failed; a FileSink of one's own tells which).
-int DecodeToFile(FileHandle output, FileHandle input, uint32_t budget);
+int DecodeToFile(FileHandle output, InputSource* input, uint32_t budget);

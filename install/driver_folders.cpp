@@ -48,34 +48,34 @@ bool have_folder(const char* folder) {
 
 } // namespace
 
-int create_folders_of_path(const char* path) {
+bool create_folders_of_path(const char* path) {
   size_t n = text_length(path);
   char* copy = (char*)heap_alloc(n + 4);
-  if (!copy) return -1;
+  if (!copy) return false;
   text_copy(copy, n + 4, path);
   const char* last = last_separator(copy);
   if (!last) { // a bare file name: it lies in the current folder
     heap_free(copy);
-    return 0;
+    return true;
   }
   copy[last - copy + 1] = 0; // the folder part with its trailing separator
 
-  int result = 0;
+  bool made = true;
   size_t root = root_length(copy);
   bool walked = false;
-  for (size_t i = root; copy[i] && result == 0; i++) {
+  for (size_t i = root; copy[i] && made; i++) {
     if (!is_path_separator(copy[i])) continue;
     walked = true;
     if (i == 0 || is_path_separator(copy[i - 1])) continue; // an empty level
     char keep = copy[i];
     copy[i] = 0;
-    if (!have_folder(copy)) result = 1;
+    if (!have_folder(copy)) made = false;
     copy[i] = keep;
   }
   if (!walked) {
     remove_trailing_backslash(copy);
-    if (copy[0] && !have_folder(copy)) result = 1;
+    if (copy[0] && !have_folder(copy)) made = false;
   }
   heap_free(copy);
-  return result;
+  return made;
 }

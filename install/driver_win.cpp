@@ -1,19 +1,13 @@
-// The install driver: one file entry per step, driven by the progress page's
-// timer, and the destination of a file entry.
+// The install driver's Win32 layer: where shared system files and fonts go,
+// the SharedDLLs usage count, font registration and self-registration.
 #include <windows.h>
 #include <shlobj.h>
 
-#include "app/app.h"
 #include "common/file.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
-#include "decode/archive.h"
-#include "decode/place_file.h"
 #include "install/install.h"
-#include "package/file_entry.h"
-#include "package/package.h"
-#include "ui/ui.h"
 
 namespace {
 
@@ -24,6 +18,8 @@ const char* file_name_of(const char* path) {
   const char* sep = last_separator(path);
   return sep ? sep + 1 : path;
 }
+
+} // namespace
 
 // Shared system file: the folder that VerFindFileA names for it (the system
 // folder when it names none). Returns the in-use flag.
@@ -72,37 +68,6 @@ bool resolve_shared_file(const char* target, char* dest) {
   return in_use;
 }
 
-bool resolve_into(const uint8_t* entry, char* dest) {
-  const char* target = entry_string(entry, STR_TARGET);
-  if (!text_copy(dest, DESTINATION_SIZE, g_app.install_folder)) return false;
-  if (entry_removal_mode(entry) == REMOVAL_NOT_INSTALLED) {
-    // The file lies beside the package file.
-    if (!text_copy(dest, DESTINATION_SIZE, g_app.package_path)) return false;
-    const char* sep = last_separator(dest);
-    dest[sep ? sep - dest + 1 : 0] = 0;
-    return text_append(dest, DESTINATION_SIZE, target);
-  }
-  switch (entry_destination(entry)) {
-  case DEST_WINDOWS: {
-    UINT n = GetWindowsDirectoryA(dest, PATH_SIZE);
-    if (n == 0 || n >= PATH_SIZE) return false;
-    break;
-  }
-  case DEST_FONT: {
-    LPITEMIDLIST list = NULL;
-    if (SHGetSpecialFolderLocation(NULL, CSIDL_FONTS, &list) == S_OK && list) {
-      char fonts[MAX_PATH];
-      if (SHGetPathFromIDListA(list, fonts)) text_copy(dest, DESTINATION_SIZE, fonts);
-      CoTaskMemFree(list);
-    }
-    break;
-  }
-  default:
-    break;
-  }
-  return append_backslash(dest, DESTINATION_SIZE) && text_append(dest, DESTINATION_SIZE, target);
-}
-
 void self_register(const char* path) {
   HMODULE module = LoadLibraryA(path);
   if (!module) return;
@@ -112,26 +77,17 @@ void self_register(const char* path) {
   FreeLibrary(module);
 }
 
-} // namespace
+bool fonts_folder(char* out) {
+  LPITEMIDLIST list = NULL;
+  if (SHGetSpecialFolderLocation(NULL, CSIDL_FONTS, &list) != S_OK || !list) return false;
+  char fonts[MAX_PATH];
+  bool found = SHGetPathFromIDListA(list, fonts) && text_copy(out, PATH_SIZE, fonts);
+  CoTaskMemFree(list);
+  return found;
+}
 
-bool resolve_destination(const uint8_t* entry) {
-  char* dest = g_app.destination_path;
-  bool in_use = false;
-  bool ok;
-  if (entry_removal_mode(entry) != REMOVAL_NOT_INSTALLED &&
-      entry_destination(entry) == DEST_SHARED_SYSTEM) {
-    ok = text_copy(dest, DESTINATION_SIZE, g_app.install_folder);
-    if (ok) in_use = resolve_shared_file(entry_string(entry, STR_TARGET), dest);
-    ok = ok && dest[0];
-  } else {
-    ok = resolve_into(entry, dest);
-  }
-  // No ANSI file call takes a path of MAX_PATH characters or more.
-  if (!ok || text_length(dest) >= PATH_SIZE) {
-    dest[0] = 0;
-    return false;
-  }
-  return in_use;
+void register_font(const char* path) {
+  if (AddFontResourceA(path)) SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
 }
 
 void count_shared_use(const char* path) {
@@ -147,81 +103,4 @@ void count_shared_use(const char* path) {
   }
   RegSetValueExA(key, path, 0, type, (const BYTE*)&count, sizeof count);
   RegCloseKey(key);
-}
-
-int prepare_installation() {
-  g_install.error_code = 0;
-  g_install.entry_index = -1;
-  g_install.next_entry = g_package.first_entry;
-  g_app.uninstaller_path[0] = 0;
-  if (g_package.setup_flags & SETUP_REMOVE_PREVIOUS) remove_previous_installations();
-  int err = open_archive();
-  if (err) {
-    g_install.error_code = (uint32_t)err;
-    return 0;
-  }
-  g_install.installing = true;
-  return 1;
-}
-
-int install_step() {
-  uint32_t count = g_package.entry_count;
-  uint32_t start_percent = count ? (uint32_t)((g_install.entry_index + 1) * 100ull / count) : 0;
-  g_install.entry_index++;
-  if (!g_install.next_entry || (uint32_t)g_install.entry_index >= count) return 0;
-  uint8_t* entry = g_install.next_entry;
-  g_install.next_entry = next_entry(entry);
-
-  set_entry_status(entry, STATUS_NONE);
-  g_app.temp_path[0] = 0;
-  bool in_use = resolve_destination(entry);
-  const char* dest = g_app.destination_path;
-  if (!dest[0]) { // the full path is too long for any file call
-    g_install.error_code = PLACE_ERR_CREATE;
-    text_copy_cut(g_app.error_file_name, PATH_SIZE, entry_string(entry, STR_TARGET));
-    return 0;
-  }
-  show_current_file(dest);
-  bool uninstaller = (entry_flags(entry) & ENTRY_UNINSTALLER) != 0;
-  if (uninstaller) text_copy(g_app.uninstaller_path, PATH_SIZE, dest);
-  uint32_t end_percent = (uint32_t)((g_install.entry_index + 1) * 100ull / count);
-
-  if (entry_removal_mode(entry) != REMOVAL_NOT_INSTALLED) {
-    if (!place_file(entry, dest, in_use, start_percent, end_percent)) {
-      if (g_app.temp_path[0]) delete_file(g_app.temp_path);
-      return 0;
-    }
-    if (uninstaller) set_entry_status(entry, STATUS_NONE); // never logged as an installed file
-    if (entry_destination(entry) != DEST_INSTALL_FOLDER && entry_shared_count(entry) == 1)
-      count_shared_use(dest);
-    if (entry_destination(entry) == DEST_FONT && AddFontResourceA(dest))
-      SendMessageA(HWND_BROADCAST, WM_FONTCHANGE, 0, 0);
-    if (entry_special(entry) == SPECIAL_SCREEN_SAVER) g_install.screen_saver = entry;
-    if (entry_special(entry) == SPECIAL_SELF_REGISTER) self_register(dest);
-  }
-  if (entry_end_action(entry) == END_OPEN_DOCUMENT) g_install.document = entry;
-  if (entry_end_action(entry) == END_START_PROGRAM) g_install.program = entry;
-  if (entry_string(entry, STR_DESKTOP_NAME)[0])
-    create_desktop_shortcut(dest, entry_string(entry, STR_DESKTOP_NAME),
-                            entry_string(entry, STR_DESKTOP_ARGS));
-  report_progress(end_percent);
-  return 1;
-}
-
-void finish_installation() {
-  close_archive();
-  if (g_install.error_code == 0) {
-    if (g_app.uninstaller_path[0])
-      write_uninstall_log(g_app.uninstaller_path); // also makes the Start-menu shortcuts
-    else
-      create_start_menu_shortcuts();
-    remove_trailing_backslash(g_app.install_folder);
-    register_install_folder();
-    apply_ini_list();
-    apply_registry_list();
-    apply_patch_list();
-    append_backslash(g_app.install_folder, PATH_SIZE);
-  }
-  if (g_package.start_page == WHOLE_WIZARD) go_to_page(7);
-  g_install.installing = false;
 }

@@ -1,52 +1,99 @@
 // The install driver: prepares, steps through and finishes the installation
-// of the current language block's file list, one entry per step.
+// of the current language block's file list, one entry per step, and tells
+// the wizard what happens through the install observer.
 #pragma once
 #include <stdint.h>
 
+#include "package/file_entry.h"
+#include "package/script.h"
+
 struct InstallState {
   int32_t entry_index; // -1 after prepare_installation
-  uint8_t* next_entry; // the entry the next step takes
+  uint8_t* next_entry; // the record of the entry the next step takes
   uint32_t error_code; // 0, or a message number of string table 6
   bool restart_needed; // a file was scheduled for replacement at restart
   bool installing;     // set by prepare, cleared by finish
-  // End-of-setup actions: file entries, each possibly absent.
+  // End-of-setup actions: records of file entries, each possibly absent.
   uint8_t* document;     // document to open at the end
   uint8_t* program;      // program to start at the end
   uint8_t* screen_saver; // screen saver to install at the end
 };
 extern InstallState g_install;
 
+// What the installation tells the wizard: the progress page installs an
+// observer while it runs, tests their own. Every member may be null.
+struct InstallObserver {
+  void* context;
+  // The entry being installed now, by its destination path.
+  void (*current_file)(const char* path, void* context);
+  // Percent (0..100) of the file list done, also within a patched file.
+  void (*progress)(uint32_t percent, void* context);
+  // finish_installation is done (whether or not an error occurred).
+  void (*finished)(void* context);
+  // The user gave up at a disk prompt: setup is to end.
+  void (*abandoned)(void* context);
+};
+// Installs `observer` (kept by reference; null = nobody listens).
+void set_install_observer(const InstallObserver* observer);
+// Hands a percentage to the observer (the patch step reports through it).
+void report_install_progress(uint32_t percent);
+
 // Forgets the three end-of-setup actions (after a cancel or a failure).
 void clear_end_actions();
 
+// Confirm and end setup: asks `question` (Yes/No); on Yes tells that setup
+// was cancelled (message 15), forgets the end-of-setup actions and returns
+// true: the caller ends the wizard. False: setup goes on.
+bool confirm_end_setup(Message question);
+
+// The disk request of the archive reader (installed by prepare_installation):
+// asks for disk `disk_number` (message 28) until the user presses OK, or
+// confirms ending setup (message 13), which the observer hears as abandoned.
+bool request_disk(uint32_t disk_number, void* context);
+
+// The outcome the finish page shows: an error cancels the restart, and an
+// entry that was not replaced without an error code is error 22.
+void settle_install_outcome();
+
 // Resets the install state and the archive reader, opens the package file at
-// its archive and sets `installing`. 0 when the package file cannot be opened
-// (error 16 naming it).
-int prepare_installation();
+// its archive and sets `installing`. False when the package file cannot be
+// opened (error 16 naming it).
+bool prepare_installation();
 // Installs the next file entry: resolves its destination, places the file,
-// runs the entry's follow-up actions and reports the progress. 1 when an
-// entry was processed, 0 when none was left or the entry failed (error code
-// set; a temporary file left by the failure is deleted).
-int install_step();
+// runs the entry's follow-up actions and reports the progress. True when an
+// entry was processed, false when none was left or the entry failed (error
+// code set; a temporary file left by the failure is deleted).
+bool install_step();
 // Closes the archive and, when no error occurred, writes the uninstall log,
 // the shortcuts, the install-folder registration and the INI, registry and
-// file patch lists; then moves a normal run to the finish page.
+// file patch lists; then tells the observer that the installation finished.
 void finish_installation();
 
 // The full path of a file entry, left in g_app.destination_path; returns the
 // in-use flag (a shared system file that Windows reports as in use). A path of
 // 260 characters or more, which no ANSI file call can take, is not produced:
 // the destination path is then left empty.
-bool resolve_destination(const uint8_t* entry);
+bool resolve_destination(const FileEntry& entry);
 
 // Creates every missing folder of `path` (a file path, or a folder path with a
 // trailing backslash), entering each; the process's current folder is left at
-// the last one. 0 all exist, 1 a folder could not be made, -1 no memory.
-int create_folders_of_path(const char* path);
+// the last one. False when a folder could not be made (or no memory was left).
+bool create_folders_of_path(const char* path);
 
+// Platform layer of the driver (driver_win.cpp; driver_posix.cpp holds the
+// native build's stand-ins, where these find nothing and do nothing).
+// Shared system file: `dest` holds the install folder on entry and the file's
+// path on return (empty when it cannot be had); returns the in-use flag.
+bool resolve_shared_file(const char* target, char* dest);
+// The fonts folder into `out` (capacity 260); false when it cannot be had.
+bool fonts_folder(char* out);
 // Adds one to the file's usage count under HKLM SharedDLLs (a missing value
 // becomes REG_DWORD 1; a missing key is not created).
 void count_shared_use(const char* path);
+// Adds a font file to the system's font table and tells every window.
+void register_font(const char* path);
+// Calls the library's DllRegisterServer when it has one.
+void self_register(const char* path);
 
 // Earlier installations (setup flag 0x10, called by prepare_installation):
 // for every other language block whose first file entry is an uninstaller

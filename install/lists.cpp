@@ -5,8 +5,12 @@
 #include <string.h>
 
 #include "common/heap.h"
+#include "common/state.h"
 #include "common/text.h"
-#include "install/macros.h"
+#include "install/install.h"
+#include "package/file_entry.h"
+#include "package/macros.h"
+#include "package/package.h"
 
 namespace {
 
@@ -17,6 +21,28 @@ const char* take_text(const uint8_t*& p) {
 }
 
 } // namespace
+
+const Buffer* current_list(int type) {
+  if (g_package.current_block < 0 || g_package.current_block >= g_package.block_count)
+    return nullptr;
+  const LanguageBlock& block = g_package.blocks[g_package.current_block];
+  const Buffer* list = type == REC_INI_LIST        ? &block.ini_list
+                       : type == REC_REGISTRY_LIST ? &block.registry_list
+                                                   : &block.patch_list;
+  return list->data && list->size >= 2 ? list : nullptr;
+}
+
+void resolve_file_reference(const char* text) {
+  uint8_t* record = g_package.first_entry;
+  for (uint32_t i = 0; record && i < g_package.entry_count; i++, record = next_entry(record)) {
+    if (equals_nocase(entry_string(record, STR_TARGET), text)) {
+      resolve_destination(file_entry(record));
+      return;
+    }
+  }
+  g_app.destination_path[0] = 0; // an empty expansion leaves the buffer as it is
+  expand_folder_macros(g_app.destination_path, text, PATH_SIZE);
+}
 
 const uint8_t* read_ini_entry(const uint8_t* p, IniEntry* out) {
   out->flags = *p++;
@@ -123,4 +149,16 @@ void patch_file(const char* path, const PatchEntry& entry) {
     file_write_exact(f, text, n);
   file_close(f);
   heap_free(text);
+}
+
+void apply_patch_list() {
+  const Buffer* list = current_list(REC_PATCH_LIST);
+  if (!list) return;
+  const uint8_t* p = list->data + 2;
+  for (uint32_t i = read_u16(list->data); i > 0; i--) {
+    PatchEntry entry;
+    p = read_patch_entry(p, &entry);
+    resolve_file_reference(entry.file);
+    if (g_app.destination_path[0]) patch_file(g_app.destination_path, entry);
+  }
 }

@@ -7,12 +7,13 @@
 // little-endian, no padding; texts are NUL-terminated.
 //   INI entry:      u8 flags, file name, section, key, value
 //   registry entry: u32 root index, u8 flags, key path, value name, value
-//   patch entry:    i32 position (-1 = behind a pattern), u32 pattern length
-//                   m, u32 reserved, u8 reserved, file name, text, m bytes
-// Flags bit 0 = only if absent. File names are the target name of a file
-// entry or a text with folder macros (resolve_file_reference); values and
-// patch texts have their folder macros expanded; sections, keys, key paths
-// and value names are used as they are.
+//   patch entry:    i32 position (PATCH_SEARCH = behind a pattern), u32
+//                   pattern length m, u32 reserved, u8 reserved, file name,
+//                   text, m bytes
+// Flags: ONLY_IF_ABSENT (common/package_format.h). File names are the target
+// name of a file entry or a text with folder macros (resolve_file_reference);
+// values and patch texts have their folder macros expanded; sections, keys,
+// key paths and value names are used as they are.
 //
 // The loader checks every list when the package is loaded, so the readers
 // below walk a loaded list without checking it again.
@@ -20,8 +21,8 @@
 #include <stdint.h>
 
 #include "common/file.h"
-
-enum { ONLY_IF_ABSENT = 0x01 };
+#include "common/package_format.h"
+#include "package/package.h"
 
 struct IniEntry {
   uint8_t flags;
@@ -46,7 +47,15 @@ struct PatchEntry {
   const uint8_t* pattern;
   uint32_t pattern_length;
 };
-static const int32_t PATCH_SEARCH = -1;
+
+// The INI, registry or patch list (REC_INI_LIST, ...) of the current block,
+// or null when the block has none.
+const Buffer* current_list(int type);
+
+// A file named by a list entry: the destination of the first file entry of
+// the current block whose target name equals `text` (ignoring case), else
+// the text with its macros expanded; left in g_app.destination_path.
+void resolve_file_reference(const char* text);
 
 // Each reads the entry at `p` into `out` and returns the first byte behind it.
 const uint8_t* read_ini_entry(const uint8_t* p, IniEntry* out);

@@ -7,23 +7,12 @@
 #include "common/text.h"
 #include "install/install.h"
 #include "install/lists.h"
-#include "install/macros.h"
 #include "package/package.h"
 
 namespace {
 
 // Only-if-absent tests read at most this many bytes of an existing value.
 enum { PRESENCE_PROBE_SIZE = 20 };
-
-const Buffer* current_list(int type) {
-  if (g_package.current_block < 0 || g_package.current_block >= g_package.block_count)
-    return nullptr;
-  const LanguageBlock& block = g_package.blocks[g_package.current_block];
-  const Buffer* list = type == REC_INI_LIST        ? &block.ini_list
-                       : type == REC_REGISTRY_LIST ? &block.registry_list
-                                                   : &block.patch_list;
-  return list->data && list->size >= 2 ? list : nullptr;
-}
 
 // A registry value counts as present when its first byte is not zero: an
 // empty string, and a DWORD 0, count as absent. A value longer than the
@@ -111,17 +100,5 @@ void apply_registry_list() {
       RegCloseKey(key);
     }
     heap_free(value);
-  }
-}
-
-void apply_patch_list() {
-  const Buffer* list = current_list(REC_PATCH_LIST);
-  if (!list) return;
-  const uint8_t* p = list->data + 2;
-  for (uint32_t i = read_u16(list->data); i > 0; i--) {
-    PatchEntry entry;
-    p = read_patch_entry(p, &entry);
-    resolve_file_reference(entry.file);
-    if (g_app.destination_path[0]) patch_file(g_app.destination_path, entry);
   }
 }

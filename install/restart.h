@@ -11,8 +11,9 @@ void restart_windows();
 // Starts the program (its path quoted) with the argument and waits for its
 // end; false if it did not start.
 bool run_and_wait(const char* program, const char* argument);
-// Opens the file entry's installed file with its associated program.
-void open_document(uint8_t* entry);
+// Opens the installed file of the file entry at `record` (none when null)
+// with its associated program.
+void open_document(uint8_t* record);
 
 // The command that opens `path` with a registered command (the default value
 // of "<class>\shell\open\command"): the command is cut at its "%1"

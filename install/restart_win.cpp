@@ -118,9 +118,9 @@ bool run_and_wait(const char* program, const char* argument) {
   return true;
 }
 
-void open_document(uint8_t* entry) {
-  if (!entry) return;
-  resolve_destination(entry);
+void open_document(uint8_t* record) {
+  if (!record) return;
+  resolve_destination(file_entry(record));
   const char* path = g_app.destination_path;
   FileHandle f = file_open(path, FILE_READ);
   if (f == INVALID_FILE) return;

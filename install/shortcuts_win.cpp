@@ -123,23 +123,23 @@ void make_start_menu_shortcuts(FileHandle log) {
   bool record_open = false;
   uint32_t count = 0;
   char target[PATH_SIZE];
-  uint8_t* e = g_package.first_entry;
-  for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e)) {
-    const char* name = entry_string(e, STR_MENU_NAME);
+  uint8_t* record = g_package.first_entry;
+  for (uint32_t i = 0; record && i < g_package.entry_count; i++, record = next_entry(record)) {
+    const FileEntry e = file_entry(record);
+    const char* name = e.menu_name;
     if (!name[0]) continue;
     resolve_destination(e);
     if (!text_copy(target, PATH_SIZE, g_app.destination_path) || !target[0]) continue;
     if (log != INVALID_FILE && !record_open) {
-      start = begin_counted_record(log, LOG_SHORTCUTS);
+      start = begin_counted_record(log, LOG_TAG_SHORTCUTS);
       record_open = true;
     }
     FileHandle entry_log = start != FILE_BAD_POSITION ? log : INVALID_FILE;
     uint32_t before = entry_log != INVALID_FILE ? file_tell(entry_log) : 0;
-    make_one_start_menu_shortcut(target, entry_string(e, STR_MENU_FOLDER), name,
-                                 entry_string(e, STR_MENU_ARGS), entry_icon_index(e), entry_log);
+    make_one_start_menu_shortcut(target, e.menu_folder, name, e.menu_args, e.icon_index, entry_log);
     if (entry_log != INVALID_FILE && file_tell(entry_log) != before) count++;
   }
-  if (start != FILE_BAD_POSITION) finish_counted_record(log, start, LOG_SHORTCUTS, count);
+  if (start != FILE_BAD_POSITION) finish_counted_record(log, start, LOG_TAG_SHORTCUTS, count);
 }
 
 void create_start_menu_shortcuts() {

@@ -16,11 +16,11 @@ void write_u32_field(FileHandle f, uint32_t value) {
 }
 
 void write_header(FileHandle f, uint16_t tag, uint32_t length) {
-  uint8_t h[LOG_HEADER_SIZE];
+  uint8_t h[RECORD_HEADER_SIZE];
   write_u16(h, tag);
   write_u16(h + 2, 0);
   write_u32(h + 4, length);
-  file_write_exact(f, h, LOG_HEADER_SIZE);
+  file_write_exact(f, h, RECORD_HEADER_SIZE);
 }
 
 // A log string made of two pieces (".\" and a relative folder).
@@ -71,18 +71,17 @@ void write_file_log_entry(FileHandle f, const char* path, uint8_t flags) {
   file_write_exact(f, &flags, 1);
 }
 
-bool entry_is_logged(const uint8_t* entry) {
-  uint16_t status = entry_status(entry);
+bool entry_is_logged(const FileEntry& entry) {
+  uint16_t status = entry.status();
   return (status == STATUS_REPLACED || status == STATUS_CREATED) &&
-         entry_removal_mode(entry) == REMOVAL_REMOVE;
+         entry.removal_mode() == REMOVAL_REMOVE;
 }
 
-uint8_t file_log_flags(const uint8_t* entry) {
+uint8_t file_log_flags(const FileEntry& entry) {
   uint8_t flags = 0;
-  if (entry_destination(entry) != DEST_INSTALL_FOLDER && entry_shared_count(entry) == 1)
-    flags |= LOG_SHARED_COUNT;
-  if (entry_destination(entry) == DEST_FONT) flags |= LOG_FONT;
-  if (entry_special(entry) == SPECIAL_SELF_REGISTER) flags |= LOG_SELF_REGISTER;
+  if (entry.destination != DEST_INSTALL_FOLDER && entry.shared_count == 1) flags |= LOGGED_SHARED;
+  if (entry.destination == DEST_FONT) flags |= LOGGED_FONT;
+  if (entry.special == SPECIAL_SELF_REGISTER) flags |= LOGGED_SELF_REGISTER;
   return flags;
 }
 
@@ -97,10 +96,10 @@ uint32_t begin_counted_record(FileHandle f, uint16_t tag) {
 void finish_counted_record(FileHandle f, uint32_t start, uint16_t tag, uint32_t count) {
   uint32_t end = file_tell(f);
   if (start == FILE_BAD_POSITION || end == FILE_BAD_POSITION || end < start ||
-      end - start < LOG_HEADER_SIZE + 4)
+      end - start < RECORD_HEADER_SIZE + 4)
     return;
   if (file_seek(f, (int32_t)start, FROM_START) != start) return;
-  write_header(f, tag, end - start - LOG_HEADER_SIZE);
+  write_header(f, tag, end - start - RECORD_HEADER_SIZE);
   write_u32_field(f, count);
   file_seek(f, 0, FROM_END);
 }
@@ -111,11 +110,11 @@ bool uninstall_key_path(char* out, uint32_t cap, const char* key_name) {
 
 void write_key_log_record(FileHandle f, const char* key_path) {
   uint32_t k = (uint32_t)text_length(key_path);
-  write_header(f, LOG_KEY, 6 + k);
+  write_header(f, LOG_TAG_KEY, 6 + k);
   write_u32_field(f, LOG_KEY_ROOT);
   write_log_string_n(f, key_path, k);
 }
 
 void write_end_record(FileHandle f) {
-  write_header(f, LOG_END, 0);
+  write_header(f, LOG_TAG_END, 0);
 }

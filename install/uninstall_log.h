@@ -2,15 +2,16 @@
 // uninstaller file itself when the installation is complete. The format is
 // shared with the uninstaller program (docs/uninstall-log.md):
 //
-//   [uninstaller program][reserved 8 bytes, overwritten by the first header]
-//   file log record      tag 0x1235: u32 count, count x (folder, name, u8 flags)
-//   shortcut log record  tag 0x1236: u32 count, count x (folder, name)   (optional)
-//   key log record       tag 0x1238: u32 root 0x80000002, key path       (optional)
-//   end record           tag 0x7F7F, length 0
+//   [uninstaller program][UNINSTALLER_RESERVED_BYTES, overwritten by the first header]
+//   file log record      LOG_TAG_FILES: u32 count, count x (folder, name, u8 LOGGED_* flags)
+//   shortcut log record  LOG_TAG_SHORTCUTS: u32 count, count x (folder, name)   (optional)
+//   key log record       LOG_TAG_KEY: u32 LOG_KEY_ROOT, key path               (optional)
+//   end record           LOG_TAG_END, length 0
 //
-// Every record has the package's 8-byte header: u16 tag, u16 flags (0), u32
+// Every record has the package's record header: u16 tag, u16 flags (0), u32
 // length of the body behind it. A log string is a u16 character count and
-// that many 8-bit characters, without a NUL. Little-endian, no padding.
+// that many 8-bit characters, without a NUL. Little-endian, no padding. The
+// names are those of common/package_format.h, shared with the uninstaller.
 //
 // The writers below pass a failing or short write over, as the installation
 // does with every follow-up action: the log is then incomplete, but nothing
@@ -20,23 +21,8 @@
 #include <stdint.h>
 
 #include "common/file.h"
-
-enum LogTag : uint16_t {
-  LOG_FILES = 0x1235,
-  LOG_SHORTCUTS = 0x1236,
-  LOG_KEY = 0x1238,
-  LOG_END = 0x7F7F,
-};
-enum { LOG_HEADER_SIZE = 8 };
-
-// File log flags.
-enum { LOG_SHARED_COUNT = 0x01, LOG_FONT = 0x02, LOG_SELF_REGISTER = 0x04 };
-
-// The root key of the key log record: HKEY_LOCAL_MACHINE as its handle value.
-static const uint32_t LOG_KEY_ROOT = 0x80000002u;
-// The uninstall key of a product is this path followed by its key name.
-static const char UNINSTALL_KEY_PREFIX[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+#include "common/package_format.h"
+#include "package/file_entry.h"
 
 // Writes `length` characters of `text` as a log string.
 void write_log_string_n(FileHandle f, const char* text, uint32_t length);
@@ -50,8 +36,8 @@ void write_file_log_entry(FileHandle f, const char* path, uint8_t flags);
 
 // Whether a file entry that the installation has processed belongs in the
 // file log (it was put in place and is removed at uninstall), and its flags.
-bool entry_is_logged(const uint8_t* entry);
-uint8_t file_log_flags(const uint8_t* entry);
+bool entry_is_logged(const FileEntry& entry);
+uint8_t file_log_flags(const FileEntry& entry);
 
 // A record whose length and count are known only at its end. Begin writes
 // the header and a count of 0 as placeholders at the current position and

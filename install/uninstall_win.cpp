@@ -41,8 +41,9 @@ void write_file_log_record(FileHandle f, uint32_t e0) {
   file_write_exact(f, zero, 4); // the count, completed below
   uint32_t count = 0;
   char desktop[PATH_SIZE], link[PATH_SIZE];
-  uint8_t* e = g_package.first_entry;
-  for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e)) {
+  uint8_t* record = g_package.first_entry;
+  for (uint32_t i = 0; record && i < g_package.entry_count; i++, record = next_entry(record)) {
+    const FileEntry e = file_entry(record);
     resolve_destination(e);
     if (entry_is_logged(e) && g_app.destination_path[0]) {
       write_file_log_entry(f, g_app.destination_path, file_log_flags(e));
@@ -50,7 +51,7 @@ void write_file_log_record(FileHandle f, uint32_t e0) {
     }
     // Desktop shortcuts are logged from the entries, whatever became of
     // the entry or its link.
-    const char* desktop_name = entry_string(e, STR_DESKTOP_NAME);
+    const char* desktop_name = e.desktop_name;
     if (desktop_name[0] && special_folder_path(CSIDL_DESKTOP, desktop) &&
         text_copy(link, PATH_SIZE, desktop) && append_backslash(link, PATH_SIZE) &&
         text_append(link, PATH_SIZE, desktop_name) && text_append(link, PATH_SIZE, ".lnk")) {
@@ -58,7 +59,7 @@ void write_file_log_record(FileHandle f, uint32_t e0) {
       count++;
     }
   }
-  finish_counted_record(f, e0 - LOG_HEADER_SIZE, LOG_FILES, count);
+  finish_counted_record(f, e0 - RECORD_HEADER_SIZE, LOG_TAG_FILES, count);
 }
 
 } // namespace
@@ -68,7 +69,7 @@ void write_uninstall_log(const char* uninstaller_path) {
   uint32_t e0 = f != INVALID_FILE ? file_seek(f, 0, FROM_END) : FILE_BAD_POSITION;
   // A file too short to hold the first header gets no log at all; its
   // shortcuts and its key are still made.
-  if (f != INVALID_FILE && (e0 == FILE_BAD_POSITION || e0 < LOG_HEADER_SIZE)) {
+  if (f != INVALID_FILE && (e0 == FILE_BAD_POSITION || e0 < RECORD_HEADER_SIZE)) {
     file_close(f);
     f = INVALID_FILE;
   }

@@ -3,7 +3,7 @@
 
 #include "common/state.h"
 #include "common/text.h"
-#include "install/macros.h"
+#include "package/macros.h"
 
 namespace {
 

@@ -15,31 +15,12 @@
 #pragma once
 #include <stdint.h>
 
+#include "common/package_format.h"
 #include "common/text.h"
 
-enum {
-  ENTRY_FIXED_SIZE = 30,
-  VERSION_BLOCK_SIZE = 20,
-  FILE_TIMES_SIZE = 24,
-  ENTRY_STRINGS = 6,
-};
-
-enum EntryFlags {
-  ENTRY_UNINSTALLER = 0x01,
-  ENTRY_VERSION_TEST = 0x02,
-  ENTRY_LANGUAGE_TEST = 0x04,
-  ENTRY_FILE_TIMES = 0x08,
-  ENTRY_PATCH = 0x10,
-};
-enum DestinationKind {
-  DEST_INSTALL_FOLDER = 0,
-  DEST_WINDOWS = 1,
-  DEST_SHARED_SYSTEM = 2,
-  DEST_FONT = 3
-};
-enum EndAction { END_NONE = 0, END_OPEN_DOCUMENT = 1, END_START_PROGRAM = 2 };
-enum RemovalMode { REMOVAL_KEEP = 0, REMOVAL_REMOVE = 1, REMOVAL_NOT_INSTALLED = 2 };
-enum SpecialHandling { SPECIAL_NONE = 0, SPECIAL_SCREEN_SAVER = 1, SPECIAL_SELF_REGISTER = 2 };
+// The flags, destination kinds, end actions, removal modes and special
+// handling stored in an entry are named in common/package_format.h; the
+// entry status is written by the installation (a message number).
 enum EntryStatus { STATUS_NONE = 0, STATUS_REPLACED = 23, STATUS_CREATED = 25, STATUS_FAILED = 27 };
 enum EntryString {
   STR_TARGET = 0,
@@ -134,3 +115,39 @@ inline uint8_t* next_entry(uint8_t* e) {
 // Entry number `index` of language block `block`'s file list, or null when
 // the block, the list or the entry does not exist.
 uint8_t* find_file_entry(int block, uint32_t index);
+
+// A file entry as the installation takes it: the fields of the stored entry,
+// read once from a record of a loaded (checked) list, and the record itself,
+// into which the entry status and the removal mode are written back, so that
+// the uninstall log, the finish page and later views see them.
+struct FileEntry {
+  uint8_t* record; // the stored entry
+  uint16_t icon_index;
+  uint32_t archive_position;
+  uint32_t packed_size;
+  uint32_t file_size;
+  uint32_t checksum;
+  uint8_t flags;       // EntryFlags
+  uint8_t destination; // DestinationKind
+  uint8_t end_action;  // EndAction
+  uint8_t shared_count;
+  uint8_t special; // SpecialHandling
+  uint8_t base_block, base_entry;
+  const uint8_t* version_block; // five u32 (file version MS, LS, product version MS, LS,
+                                // language id), or null
+  const uint8_t* file_times;    // three FILETIME (creation, last access, last write), or null
+  const char* target;           // the six strings of the entry
+  const char* menu_folder;
+  const char* menu_name;
+  const char* menu_args;
+  const char* desktop_name;
+  const char* desktop_args;
+
+  uint16_t status() const { return entry_status(record); }
+  void set_status(uint16_t status) const { set_entry_status(record, status); }
+  uint8_t removal_mode() const { return entry_removal_mode(record); }
+  void set_removal_mode(uint8_t mode) const { set_entry_removal_mode(record, mode); }
+};
+
+// The view of the entry at `record` in a loaded list.
+FileEntry file_entry(uint8_t* record);

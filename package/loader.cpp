@@ -26,10 +26,10 @@ namespace {
 // Internal results of the record loop.
 enum LoadError {
   LOAD_OK = 0,
-  LOAD_READ_FAILED = 1, // a header, field or payload could not be read
-  LOAD_NO_MEMORY = 5,   // a record buffer could not be allocated
-  LOAD_NO_FOLDER = 12,  // a folder slot could not be allocated
-  LOAD_DAMAGED = 31,    // the script breaks the format's rules
+  LOAD_READ_FAILED = 1,                   // a header, field or payload could not be read
+  LOAD_NO_MEMORY = 5,                     // a record buffer could not be allocated
+  LOAD_NO_FOLDER = 12,                    // a folder slot could not be allocated
+  LOAD_DAMAGED = MESSAGE_DAMAGED_PACKAGE, // the script breaks the format's rules
 };
 
 // Deflate cannot expand by more than this factor; a larger stated unpacked
@@ -216,7 +216,8 @@ int read_record_payload(FileHandle file, uint16_t flags, uint32_t length, Buffer
   if (!buffer) return LOAD_NO_MEMORY;
   if (flags & RECORD_COMPRESSED) {
     uint32_t produced = 0;
-    if (!DecodeToMemory(buffer, size, file, 0, &produced) || produced != size) {
+    FileSource input(file);
+    if (!DecodeToMemory(buffer, size, &input, 0, &produced) || produced != size) {
       heap_free(buffer);
       return LOAD_DAMAGED;
     }
@@ -309,7 +310,7 @@ void report_damaged_package() {
   if (!g_package.blocks[block].language.data) return;
   const LanguageRecord* keep = g_package.current_language;
   g_package.current_language = &g_package.blocks[block].language;
-  const char* text = get_string(6, 31);
+  const char* text = get_message(MESSAGE_DAMAGED_PACKAGE);
   if (*text) show_message(text, MSG_ICONINFORMATION);
   g_package.current_language = keep;
 }
@@ -331,7 +332,7 @@ void report_damaged_from_later_record(FileHandle file) {
       if (check_language_record(rec, &lang)) {
         const LanguageRecord* keep = g_package.current_language;
         g_package.current_language = &lang;
-        const char* text = get_string(6, 31);
+        const char* text = get_message(MESSAGE_DAMAGED_PACKAGE);
         if (*text) show_message(text, MSG_ICONINFORMATION);
         g_package.current_language = keep;
       }
@@ -351,17 +352,17 @@ bool has_loaded_block() {
 } // namespace
 
 bool load_package() {
-  if (g_package.stub_length == 0) return false;
+  if (g_app.stub_length == 0) return false;
   if (!text_copy(g_app.archive_path, PATH_SIZE, g_app.package_path)) return false;
   FileHandle file = file_open(g_app.archive_path, FILE_READ);
   if (file == INVALID_FILE) return false;
   uint32_t file_length = file_size(file);
-  file_seek(file, (int32_t)g_package.stub_length, FROM_START);
+  file_seek(file, (int32_t)g_app.stub_length, FROM_START);
 
   int index = -1;
   bool complete = false;
   g_package.start_block = 0;
-  g_package.start_page = 0xFFFF;
+  g_package.start_page = WHOLE_WIZARD;
   int err = LOAD_OK;
   for (;;) {
     uint8_t header[RECORD_HEADER_SIZE];
@@ -474,13 +475,9 @@ bool load_package() {
   // block keeps the default computed for its own language record.
   g_package.current_block = -1;
   select_language_block(g_package.start_block);
-  g_archive.archive_offset = g_package.archive_offset;
-  g_archive.archive_size = g_package.archive_size;
-  g_archive.volume_size = g_package.archive_size;
-  g_archive.bytes_left = (int32_t)g_package.archive_size;
-  g_archive.bytes_done = 0;
+  set_archive_location(g_package.archive_offset, g_package.archive_size);
   if (complete) return true;
-  const char* text = get_string(6, 31);
+  const char* text = get_message(MESSAGE_DAMAGED_PACKAGE);
   if (*text) show_message(text, MSG_ICONINFORMATION);
   return false;
 }

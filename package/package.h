@@ -2,10 +2,8 @@
 // start-up, held in memory for the whole run.
 //
 // Package file layout: [stub: stub_length bytes][records...][end marker
-// record header, tag 0x7F7F][u32 archive size A][archive: A bytes]. Records
-// are an 8-byte header (u16 tag = 0x1234 + type, u16 flags with bit 0 =
-// compressed, u32 payload length) and their payload; a compressed payload is
-// a u32 unpacked size followed by one compressed stream.
+// record header][u32 archive size A][archive: A bytes]. The record tags,
+// types and flags are named in common/package_format.h.
 //
 // Every record buffer is kept with its size, and every offset, count and
 // length inside a record is checked when the package is loaded, so lookups
@@ -14,43 +12,10 @@
 #include <stdint.h>
 
 #include "common/file.h"
+#include "common/package_format.h"
 
-enum {
-  MAX_BLOCKS = 6,
-  STRING_TABLES = 11,
-  RECORD_HEADER_SIZE = 8,
-  LANGUAGE_FIXED_SIZE = 84,
-  TEMPLATE_COPY_SIZE = 16384,
-  TEMPLATE_COUNT = 9, // template indexes 0..8 are looked up
-};
-
-enum RecordType {
-  REC_SETUP_FLAGS = 0,
-  REC_BILLBOARD = 1,
-  REC_BACKGROUND = 2,
-  REC_TITLE = 3,
-  REC_TEMPLATES = 5,
-  REC_FILE_LIST = 6,
-  REC_START = 7,
-  REC_TITLE_FONT = 9,
-  REC_LANGUAGE = 10,
-  REC_PREFIX = 11,
-  REC_INI_LIST = 12,
-  REC_REGISTRY_LIST = 13,
-  REC_PATCH_LIST = 14,
-};
-static const uint16_t TAG_BASE = 0x1234;
-static const uint16_t TAG_END = 0x7F7F;
-static const uint16_t RECORD_COMPRESSED = 1;
-
-// Setup flags (record type 0).
-enum { SETUP_FULL_SCREEN = 0x1, SETUP_REMOVE_PREVIOUS = 0x10 };
-// Language flags (language record offset 0).
-enum {
-  LANG_FOLDER_CHANGEABLE = 0x2,
-  LANG_STORE_FOLDER_REGISTRY = 0x4,
-  LANG_STORE_FOLDER_INI = 0x8
-};
+// A dialog template is copied out of the record in at most this many bytes.
+enum { TEMPLATE_COPY_SIZE = 16384 };
 
 struct Buffer {
   uint8_t* data; // null when absent
@@ -85,7 +50,6 @@ struct LanguageBlock {
 };
 
 struct PackageState {
-  uint32_t stub_length; // copied from the stub's own field (tests may set it)
   uint32_t setup_flags;
   Buffer billboard;     // BMP file image
   Buffer background;    // BMP file image
@@ -93,7 +57,7 @@ struct PackageState {
   Buffer templates;     // dialog template record
   Buffer title_font;    // LOGFONTA (60 bytes)
   Buffer prefix;        // file prefix block of the uninstaller
-  uint16_t start_page;  // 0xFFFF = the whole wizard
+  uint16_t start_page;  // WHOLE_WIZARD, or the one page slot to run
   uint16_t start_block; // language block selected after loading
   int block_count;
   LanguageBlock blocks[MAX_BLOCKS];
@@ -108,7 +72,7 @@ struct PackageState {
 };
 extern PackageState g_package;
 
-// Loads the package from g_app.package_path, starting at g_package.stub_length
+// Loads the package from g_app.package_path, starting at g_app.stub_length
 // (set by start-up from the stub's own field, or by a test). On success the loaded state is
 // complete and a language block is selected. A damaged package shows message 31 of table 6 where
 // the package could be read far enough to have it.

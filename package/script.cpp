@@ -14,6 +14,7 @@
 static const char EMPTY_STRING[1] = "";
 static MessageAnswerer message_answerer = nullptr;
 static void* message_context = nullptr;
+static MessageOwner message_owner = nullptr;
 
 const char* get_string(unsigned table, unsigned number) {
   const LanguageRecord* lang = g_package.current_language;
@@ -36,20 +37,24 @@ void set_message_answerer(MessageAnswerer answerer, void* context) {
   message_context = context;
 }
 
+void set_message_owner(MessageOwner owner) {
+  message_owner = owner;
+}
+
 int show_message(const char* text, unsigned style) {
   if (message_answerer) return message_answerer(text, style, message_context);
 #ifdef _WIN32
-  HWND owner = g_app.main_dialog ? g_app.main_dialog : g_app.frame_window;
-  return MessageBoxA(owner, text, get_string(6, 0), style);
+  HWND owner = message_owner ? message_owner() : NULL;
+  return MessageBoxA(owner, text, get_message(MESSAGE_TITLE), style);
 #else
   // Portable builds (tests, tools) have no message boxes.
-  fprintf(stderr, "%s: %s\n", get_string(6, 0), text);
+  fprintf(stderr, "%s: %s\n", get_message(MESSAGE_TITLE), text);
   return (style & 0xF) == MSG_YESNO ? ANSWER_NO : (style & 0xF) == 0 ? ANSWER_OK : ANSWER_CANCEL;
 #endif
 }
 
 void format_message(char* out, unsigned cap, unsigned number) {
-  const char* text = get_string(6, number);
+  const char* text = get_string(TABLE_MESSAGES, number);
   bool has_s = false;
   for (const char* p = text; p[0]; p++)
     if (p[0] == '%' && p[1] == 's') has_s = true;

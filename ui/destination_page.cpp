@@ -8,7 +8,6 @@
 // Next leaves it as a full path ending in a backslash.
 #include "ui/destination_page.h"
 
-#include "app/app.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
@@ -20,25 +19,18 @@
 
 namespace {
 
-enum {
-  ID_BROWSE = 1005,
-  ID_SPACE_NEEDED = 1016,
-  ID_SPACE_NEEDED_LABEL = 1017,
-  ID_SPACE_FREE_LABEL = 1018,
-  ID_SPACE_FREE = 1019,
-  DESTINATION_TABLE = 2,
-  MESSAGE_TABLE = 6,
-  MESSAGE_SIZE = 1024,
+enum { MESSAGE_SIZE = 1024 };
+
+// The page's own strings of its table (TABLE_DESTINATION).
+enum DestinationString : unsigned {
+  DESTINATION_SPACE_NEEDED = 5, // label of the space the installation needs
+  DESTINATION_SPACE_FREE = 6,   // label of the space free on the disk
+  DESTINATION_MEGABYTES = 7,    // "%d MB"
 };
 
-// Messages of table 6 that this page shows.
-enum {
-  MSG_CHECKING = 4,
-  MSG_CANNOT_CREATE = 5,
-  MSG_CREATE_FOLDER = 6,
-  MSG_CANNOT_INSTALL_HERE = 8,
-  MSG_LOW_SPACE = 11,
-};
+const char* destination_string(unsigned number) {
+  return get_string(TABLE_DESTINATION, number);
+}
 
 DiskFreeSpaceQuery disk_free_space = GetDiskFreeSpaceA;
 
@@ -96,48 +88,45 @@ bool can_be_made_writable(const char* path) {
   return writable;
 }
 
-void set_text(HWND page, int id, const char* text) {
-  if (GetDlgItem(page, id)) SetDlgItemTextA(page, id, text);
-}
-
-// String 7 of the page's table ("%d MB") with a number of megabytes.
+// "%d MB" with a number of megabytes.
 void show_megabytes(HWND page, int id, uint64_t megabytes) {
   char text[PATH_SIZE];
-  format_text(text, sizeof text, get_string(DESTINATION_TABLE, 7), number_arg((long)megabytes));
-  set_text(page, id, text);
+  format_text(text, sizeof text, destination_string(DESTINATION_MEGABYTES),
+              number_arg((long)megabytes));
+  set_control_text(page, id, text);
 }
 
 // What the files of the current block take, each rounded up to 32 KB.
 void show_space_needed(HWND page) {
   uint64_t sum = 0;
-  uint8_t* e = g_package.first_entry;
-  for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e))
-    sum += round_up(entry_file_size(e), 0x8000);
-  show_megabytes(page, ID_SPACE_NEEDED, (sum + 0xFFFFF) >> 20);
+  uint8_t* record = g_package.first_entry;
+  for (uint32_t i = 0; record && i < g_package.entry_count; i++, record = next_entry(record))
+    sum += round_up(entry_file_size(record), 0x8000);
+  show_megabytes(page, IDC_SPACE_NEEDED, (sum + 0xFFFFF) >> 20);
 }
 
 void show_space_free(HWND page) {
   uint32_t kb = free_space_kb(g_app.install_folder);
   if (kb == SPACE_UNKNOWN) kb = 0;
-  show_megabytes(page, ID_SPACE_FREE, ((uint64_t)kb + 1023) >> 10);
+  show_megabytes(page, IDC_SPACE_FREE, ((uint64_t)kb + 1023) >> 10);
 }
 
 void read_folder_field(HWND page) {
   g_app.install_folder[0] = 0;
-  GetDlgItemTextA(page, ID_FOLDER, g_app.install_folder, PATH_SIZE);
+  GetDlgItemTextA(page, IDC_FOLDER, g_app.install_folder, PATH_SIZE);
 }
 
 // The edit field shows the folder without its trailing backslash (a drive
 // root keeps it); setting it refreshes the space-free line.
 void show_folder(HWND page) {
   remove_trailing_backslash(g_app.install_folder);
-  SetDlgItemTextA(page, ID_FOLDER, g_app.install_folder);
+  SetDlgItemTextA(page, IDC_FOLDER, g_app.install_folder);
 }
 
 void set_status_lines(HWND page, const char* line1, const char* line2, const char* line3) {
-  set_text(page, ID_TEXT1, line1);
-  set_text(page, ID_TEXT2, line2);
-  set_text(page, ID_TEXT3, line3);
+  set_control_text(page, IDC_TEXT2, line1);
+  set_control_text(page, IDC_TEXT3, line2);
+  set_control_text(page, IDC_TEXT4, line3);
 }
 
 // Makes sure the install folder exists, creating it when the user agrees.
@@ -145,22 +134,21 @@ void set_status_lines(HWND page, const char* line1, const char* line2, const cha
 bool have_install_folder() {
   char* folder = g_app.install_folder;
   if (SetCurrentDirectoryA(folder)) return true;
-  if (show_message(get_string(MESSAGE_TABLE, MSG_CREATE_FOLDER), MB_YESNO | MB_ICONQUESTION) !=
-      IDYES)
+  if (show_message(get_message(MESSAGE_CREATE_FOLDER), MB_YESNO | MB_ICONQUESTION) != IDYES)
     return false;
   append_backslash(folder, PATH_SIZE);
   create_folders_of_path(folder);
   remove_trailing_backslash(folder);
   if (SetCurrentDirectoryA(folder)) return true;
-  show_message(get_string(MESSAGE_TABLE, MSG_CANNOT_CREATE), MB_ICONINFORMATION);
+  show_message(get_message(MESSAGE_FOLDER_NOT_CREATED), MB_ICONINFORMATION);
   return false;
 }
 
 // "Setup cannot install here" followed by the message of the check's result.
-void show_check_failure(int result) {
+void show_check_failure(CheckResult result) {
   char* text = (char*)heap_alloc(MESSAGE_SIZE);
   if (!text) return;
-  text_copy_cut(text, MESSAGE_SIZE, get_string(MESSAGE_TABLE, MSG_CANNOT_INSTALL_HERE));
+  text_copy_cut(text, MESSAGE_SIZE, get_message(MESSAGE_CANNOT_INSTALL_HERE));
   size_t used = text_length(text);
   text_copy_cut(text + used, MESSAGE_SIZE - used, "\n\n");
   used = text_length(text);
@@ -180,17 +168,17 @@ bool validate_folder(HWND page) {
   if (!have_install_folder()) return false;
 
   append_backslash(folder, PATH_SIZE);
-  set_status_lines(page, get_string(MESSAGE_TABLE, MSG_CHECKING), "", "");
-  int result = check_space_and_access();
+  set_status_lines(page, get_message(MESSAGE_CHECKING_FOLDER), "", "");
+  CheckResult result = check_space_and_access();
   if (result == CHECK_LOW_SPACE) {
-    if (show_message(get_string(MESSAGE_TABLE, MSG_LOW_SPACE), MB_YESNO | MB_ICONQUESTION) == IDYES)
+    if (show_message(get_message(MESSAGE_LOW_SPACE), MB_YESNO | MB_ICONQUESTION) == IDYES)
       result = CHECK_OK; // the user installs anyway
   } else if (result != CHECK_OK) {
     show_check_failure(result);
   }
   if (result == CHECK_OK) return true;
-  set_status_lines(page, get_string(DESTINATION_TABLE, 2), get_string(DESTINATION_TABLE, 3),
-                   get_string(DESTINATION_TABLE, 4));
+  set_status_lines(page, destination_string(PAGE_TEXT2), destination_string(PAGE_TEXT3),
+                   destination_string(PAGE_TEXT4));
   return false;
 }
 
@@ -201,19 +189,19 @@ void browse(HWND page) {
 }
 
 BOOL on_init(HWND page) {
-  page_start(page, BUTTON_BACK | BUTTON_NEXT | BUTTON_CANCEL);
+  page_start(page, BUTTON_ALL);
   show_folder(page);
   append_backslash(g_app.install_folder, PATH_SIZE);
-  set_text(page, ID_SPACE_NEEDED_LABEL, get_string(DESTINATION_TABLE, 5));
-  set_text(page, ID_SPACE_FREE_LABEL, get_string(DESTINATION_TABLE, 6));
+  set_control_text(page, IDC_SPACE_NEEDED_LABEL, destination_string(DESTINATION_SPACE_NEEDED));
+  set_control_text(page, IDC_SPACE_FREE_LABEL, destination_string(DESTINATION_SPACE_FREE));
   show_space_needed(page);
   show_space_free(page);
   if (g_package.current_language && (g_package.current_language->flags & LANG_FOLDER_CHANGEABLE)) {
-    SetFocus(GetDlgItem(page, ID_FOLDER));
+    SetFocus(GetDlgItem(page, IDC_FOLDER));
     return FALSE;
   }
-  SendDlgItemMessageA(page, ID_FOLDER, EM_SETREADONLY, TRUE, 0);
-  HWND browse_button = GetDlgItem(page, ID_BROWSE);
+  SendDlgItemMessageA(page, IDC_FOLDER, EM_SETREADONLY, TRUE, 0);
+  HWND browse_button = GetDlgItem(page, IDC_BROWSE);
   if (browse_button) EnableWindow(browse_button, FALSE);
   return TRUE;
 }
@@ -224,19 +212,21 @@ BOOL on_init(HWND page) {
 INT_PTR on_command(HWND page, int id) {
   bool whole_wizard = g_package.start_page == WHOLE_WIZARD;
   switch (id) {
-  case ID_FOLDER:
+  case IDC_FOLDER:
     read_folder_field(page);
     show_space_free(page);
     break;
-  case ID_BROWSE:
+  case IDC_BROWSE:
     browse(page);
     break;
-  case ID_NEXT:
+  case IDC_NEXT:
     if (whole_wizard && !validate_folder(page)) return handled(page);
     break;
-  case ID_BACK:
+  case IDC_BACK:
     if (!whole_wizard) break;
-    go_to_page(g_package.block_count > 1 ? 2 : information_text_present() ? 1 : 0);
+    go_to_page(g_package.block_count > 1    ? SLOT_LANGUAGE
+               : information_text_present() ? SLOT_INFORMATION
+                                            : SLOT_WELCOME);
     return handled(page);
   }
   return FALSE;
@@ -265,17 +255,18 @@ void set_disk_free_space_query(DiskFreeSpaceQuery query) {
 
 // The largest file is counted twice: it is decoded into a temporary file
 // beside its target before the two are swapped.
-int check_space_and_access() {
+CheckResult check_space_and_access() {
   uint32_t free_kb = free_space_kb(g_app.install_folder);
   uint64_t cluster = (uint64_t)cluster_size_kb(g_app.install_folder) * 1024;
   g_ui.read_only_files_found = false;
   uint64_t total = 0, largest = 0;
-  uint8_t* e = g_package.first_entry;
-  for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e)) {
+  uint8_t* record = g_package.first_entry;
+  for (uint32_t i = 0; record && i < g_package.entry_count; i++, record = next_entry(record)) {
+    const FileEntry e = file_entry(record);
     bool in_use = resolve_destination(e);
-    uint64_t r = round_up(entry_file_size(e), cluster);
+    uint64_t r = round_up(e.file_size, cluster);
     if (r > largest) largest = r;
-    if (entry_removal_mode(e) == REMOVAL_NOT_INSTALLED) continue; // stays in the source folder
+    if (e.removal_mode() == REMOVAL_NOT_INSTALLED) continue; // stays in the source folder
     const char* path = g_app.destination_path;
     uint64_t size;
     if (!existing_size(path, &size)) {
@@ -284,9 +275,9 @@ int check_space_and_access() {
     }
     uint64_t s = round_up(size, cluster);
     if (s < r) total += r - s;
-    if (entry_destination(e) == DEST_FONT) {
+    if (e.destination == DEST_FONT) {
       // A font that was there before this installation stays at uninstall.
-      if (entry_removal_mode(e) == REMOVAL_REMOVE) set_entry_removal_mode(e, REMOVAL_KEEP);
+      if (e.removal_mode() == REMOVAL_REMOVE) e.set_removal_mode(REMOVAL_KEEP);
       continue;
     }
     if (in_use) continue; // replaced at the next start of Windows

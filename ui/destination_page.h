@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "package/script.h"
+
 // Free space of the disk that holds `path`, in kilobytes, or SPACE_UNKNOWN
 // when it cannot be read. A path with a drive letter is asked about its root
 // (C:\); a network path (\\server\share\...) is passed as it stands. A disk
@@ -20,8 +22,12 @@ typedef BOOL(WINAPI* DiskFreeSpaceQuery)(LPCSTR root, LPDWORD sectors_per_cluste
                                          LPDWORD total_clusters);
 void set_disk_free_space_query(DiskFreeSpaceQuery query);
 
-// Results of the space and access check.
-enum CheckResult { CHECK_OK = 0, CHECK_NOT_WRITABLE = 9, CHECK_LOW_SPACE = 11 };
+// Results of the space and access check (message numbers).
+enum CheckResult {
+  CHECK_OK = 0,
+  CHECK_NOT_WRITABLE = MESSAGE_WRITE_PROTECTED,
+  CHECK_LOW_SPACE = MESSAGE_LOW_SPACE,
+};
 
 // Walks the current block's file list against the install folder (ending
 // with a backslash): adds up the clusters that the files will take beyond
@@ -30,7 +36,7 @@ enum CheckResult { CHECK_OK = 0, CHECK_NOT_WRITABLE = 9, CHECK_LOW_SPACE = 11 };
 // target was read-only (it is left read-only); a font that is already
 // installed is kept at uninstall (its removal mode 1 becomes 0 in the
 // loaded entry). CHECK_NOT_WRITABLE names the file in g_app.error_file_name.
-int check_space_and_access();
+CheckResult check_space_and_access();
 
 // The folder browser: a modal save-file common dialog on template 7 of the
 // package, started in `folder` (260 bytes). True when the user confirmed a

@@ -16,15 +16,6 @@
 
 namespace {
 
-enum {
-  ID_FOLDER_TEXT = 101,
-  ID_FOLDER_LABEL = 1009,
-  ID_DRIVES_LABEL = 1091,
-  BROWSER_TEMPLATE = 7,
-  MESSAGE_TABLE = 6,
-  BUTTON_TABLE = 7,
-};
-
 // The structure as it was before the explorer-era fields (76 bytes on i686):
 // with it the dialog takes the old-style template and hook. On x86_64 the
 // same fields make 136 bytes.
@@ -57,19 +48,15 @@ void centre_over_parent(HWND dialog) {
   SetWindowPos(dialog, NULL, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
-void set_text(HWND dialog, int id, const char* text) {
-  if (GetDlgItem(dialog, id)) SetDlgItemTextA(dialog, id, text);
-}
-
 UINT_PTR on_init(HWND dialog) {
   apply_dialog_font(dialog);
-  set_text(dialog, ID_FOLDER_TEXT, browser.folder);
+  set_control_text(dialog, IDC_BROWSER_FOLDER, browser.folder);
   browser.initialised = true;
-  SetWindowTextA(dialog, get_string(MESSAGE_TABLE, 1));
-  set_text(dialog, ID_FOLDER_LABEL, get_string(MESSAGE_TABLE, 2));
-  set_text(dialog, ID_DRIVES_LABEL, get_string(MESSAGE_TABLE, 3));
-  set_text(dialog, IDOK, get_string(BUTTON_TABLE, 4));
-  set_text(dialog, IDCANCEL, get_string(BUTTON_TABLE, 5));
+  SetWindowTextA(dialog, get_message(MESSAGE_BROWSER_TITLE));
+  set_control_text(dialog, IDC_BROWSER_LABEL, get_message(MESSAGE_BROWSER_FOLDER));
+  set_control_text(dialog, IDC_CD_DRIVE_LABEL, get_message(MESSAGE_BROWSER_DRIVES));
+  set_control_text(dialog, IDOK, get_string(TABLE_BUTTONS, LABEL_OK));
+  set_control_text(dialog, IDCANCEL, get_string(TABLE_BUTTONS, LABEL_CANCEL));
   centre_over_parent(dialog);
   return TRUE;
 }
@@ -82,7 +69,7 @@ void show_current_folder(HWND dialog) {
   DWORD n = GetCurrentDirectoryA(PATH_SIZE, folder);
   if (!n || n >= PATH_SIZE) return;
   OemToCharA(folder, folder);
-  set_text(dialog, ID_FOLDER_TEXT, folder);
+  set_control_text(dialog, IDC_BROWSER_FOLDER, folder);
 }
 
 // OK: the folder in control 101 is the answer. IDABORT with lParam 1 ends
@@ -90,7 +77,7 @@ void show_current_folder(HWND dialog) {
 // file name field, which runs as well.
 void take_folder(HWND dialog) {
   browser.folder[0] = 0;
-  GetDlgItemTextA(dialog, ID_FOLDER_TEXT, browser.folder, PATH_SIZE);
+  GetDlgItemTextA(dialog, IDC_BROWSER_FOLDER, browser.folder, PATH_SIZE);
   if (browser.folder[0]) PostMessageA(dialog, WM_COMMAND, IDABORT, 1);
 }
 
@@ -109,7 +96,7 @@ UINT_PTR CALLBACK browser_hook(HWND dialog, UINT message, WPARAM wparam, LPARAM)
 bool browse_for_folder(HWND owner, char* folder) {
   if (!browser.selection_changed)
     browser.selection_changed = RegisterWindowMessageA("commdlg_LBSelChangedNotify");
-  void* dialog_template = copy_dialog_template(BROWSER_TEMPLATE);
+  void* dialog_template = copy_dialog_template(TPL_FOLDER_BROWSER);
   if (!dialog_template) return false;
   char* buffers = (char*)heap_alloc(2 * PATH_SIZE, true);
   if (!buffers) {

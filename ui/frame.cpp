@@ -152,7 +152,7 @@ void paint_background(HWND window) {
 bool on_paint(HWND window) {
   if (!full_screen_mode() || IsIconic(window)) return false;
   paint_background(window);
-  if (g_app.main_dialog) RedrawWindow((HWND)g_app.main_dialog, NULL, NULL, RDW_FRAME);
+  if (g_ui.main_dialog) RedrawWindow(g_ui.main_dialog, NULL, NULL, RDW_FRAME);
   return true;
 }
 
@@ -162,13 +162,18 @@ bool on_sys_command(WPARAM wparam) {
   switch (wparam & 0xFFF0) {
   case SC_MAXIMIZE:
   case SC_RESTORE:
-    if (g_app.main_dialog) ShowWindow((HWND)g_app.main_dialog, SW_SHOWNORMAL);
+    if (g_ui.main_dialog) ShowWindow(g_ui.main_dialog, SW_SHOWNORMAL);
     return false;
   case SC_CLOSE:
     g_wizard.page_result = PAGE_END;
     return true;
   }
   return false;
+}
+
+// Message boxes belong to the main dialog while it exists, else to the frame.
+WindowHandle message_owner() {
+  return g_ui.main_dialog ? g_ui.main_dialog : g_ui.frame_window;
 }
 
 } // namespace
@@ -244,7 +249,7 @@ ATOM register_frame_class() {
   wc.style = CS_VREDRAW | CS_HREDRAW;
   wc.lpfnWndProc = frame_window_proc;
   wc.hInstance = g_app.instance;
-  wc.hIcon = LoadIconA(g_app.instance, MAKEINTRESOURCEA(800));
+  wc.hIcon = LoadIconA(g_app.instance, MAKEINTRESOURCEA(FRAME_ICON));
   wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
   wc.hbrBackground = (HBRUSH)GetStockObject(NULL_BRUSH);
   wc.lpszClassName = FRAME_CLASS_NAME;
@@ -252,19 +257,30 @@ ATOM register_frame_class() {
 }
 
 bool create_frame_window() {
+  g_ui.screen_width = GetSystemMetrics(SM_CXSCREEN);
+  g_ui.screen_height = GetSystemMetrics(SM_CYSCREEN);
   DWORD style = full_screen_mode() ? FULL_SCREEN_STYLE : WINDOWED_STYLE;
   HWND frame =
-      CreateWindowExA(0, FRAME_CLASS_NAME, get_string(6, 0), style, 0, 0, g_app.screen_width,
-                      g_app.screen_height, NULL, NULL, g_app.instance, NULL);
+      CreateWindowExA(0, FRAME_CLASS_NAME, get_message(MESSAGE_TITLE), style, 0, 0,
+                      g_ui.screen_width, g_ui.screen_height, NULL, NULL, g_app.instance, NULL);
   if (!frame) return false;
-  g_app.frame_window = frame;
-  g_ui.center_x = g_app.screen_width / 2;
-  g_ui.center_y = g_app.screen_height / 2;
+  g_ui.frame_window = frame;
+  g_ui.center_x = g_ui.screen_width / 2;
+  g_ui.center_y = g_ui.screen_height / 2;
+  set_message_owner(message_owner);
   return true;
 }
 
+void destroy_frame_window() {
+  if (!g_ui.frame_window) return;
+  DestroyWindow(g_ui.frame_window); // its WM_DESTROY posts the quit message
+  g_ui.frame_window = NULL;
+  MSG msg;
+  while (GetMessageA(&msg, NULL, 0, 0) > 0) DispatchMessageA(&msg);
+}
+
 void fit_frame_to_main_dialog() {
-  HWND frame = (HWND)g_app.frame_window, main = (HWND)g_app.main_dialog;
+  HWND frame = g_ui.frame_window, main = g_ui.main_dialog;
   RECT r;
   GetWindowRect(main, &r);
   AdjustWindowRectEx(&r, WINDOWED_STYLE, FALSE, 0);
@@ -282,7 +298,7 @@ LRESULT CALLBACK frame_window_proc(HWND window, UINT message, WPARAM wparam, LPA
     break;
   case WM_ACTIVATEAPP:
     // Keeps the main dialog's caption drawn active: a child is never activated.
-    if (g_app.main_dialog) PostMessageA((HWND)g_app.main_dialog, WM_NCACTIVATE, wparam, 0);
+    if (g_ui.main_dialog) PostMessageA(g_ui.main_dialog, WM_NCACTIVATE, wparam, 0);
     break;
   case WM_SYSCOMMAND:
     if (on_sys_command(wparam)) return 0;

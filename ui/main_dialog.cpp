@@ -12,25 +12,10 @@ UiState g_ui = {};
 
 namespace {
 
-void fill_solid(HDC dc, int x, int y, int w, int h, COLORREF color) {
-  RECT r = {x, y, x + w, y + h};
-  SetBkColor(dc, color);
-  ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &r, NULL, 0, NULL);
-}
-
-// The rectangle of a child control in the dialog's client coordinates.
-bool control_rect(HWND dialog, int id, RECT* r) {
-  HWND control = GetDlgItem(dialog, id);
-  if (!control) return false;
-  GetWindowRect(control, r);
-  MapWindowPoints(NULL, dialog, (POINT*)r, 2);
-  return true;
-}
-
 void draw_billboard(HWND dialog, HDC dc) {
   const BITMAPINFOHEADER* info = bitmap_info(g_package.billboard.data, g_package.billboard.size);
   RECT area;
-  if (!info || !control_rect(dialog, ID_BILLBOARD, &area)) return;
+  if (!info || !control_rect(dialog, IDC_BILLBOARD, &area)) return;
   int w = info->biWidth, h = info->biHeight;
   if (w <= 0 || h <= 0) return;
   // The clip region is restored with the DC at EndPaint.
@@ -57,7 +42,7 @@ void on_init_dialog(HWND dialog) {
   // The frame still covers the whole screen here; in windowed mode it is
   // fitted around the dialog afterwards.
   RECT frame, own;
-  GetWindowRect((HWND)g_app.frame_window, &frame);
+  GetWindowRect(g_ui.frame_window, &frame);
   GetWindowRect(dialog, &own);
   POINT at = centred_position(g_ui.center_x, g_ui.center_y, frame.right - frame.left,
                               frame.bottom - frame.top, own.right - own.left, own.bottom - own.top);
@@ -71,34 +56,28 @@ void on_paint(HWND dialog) {
   HDC dc = BeginPaint(dialog, &ps);
   if (dc) {
     RECT panel;
-    if (control_rect(dialog, ID_PANEL, &panel)) sunken_frame(dc, panel, true);
+    if (control_rect(dialog, IDC_PANEL, &panel)) sunken_frame(dc, panel, true);
     draw_billboard(dialog, dc);
   }
   EndPaint(dialog, &ps);
 }
 
 void cancel_request() {
-  if (g_ui.button_flags & BUTTON_CANCEL_NO_ASK) {
+  if ((g_ui.button_flags & BUTTON_CANCEL_NO_ASK) || confirm_end_setup(MESSAGE_EXIT_SETUP))
     g_wizard.page_result = PAGE_END;
-    return;
-  }
-  if (show_message(get_string(6, 14), MB_YESNO | MB_ICONQUESTION) != IDYES) return;
-  show_message(get_string(6, 15), MB_ICONINFORMATION);
-  g_wizard.page_result = PAGE_END;
-  clear_end_actions(); // nothing is launched after a cancelled setup
 }
 
 void on_command(HWND dialog, WPARAM wparam, LPARAM lparam) {
   if (g_ui.current_page && SendMessageA(g_ui.current_page, WM_COMMAND, wparam, lparam)) return;
   int id = LOWORD(wparam);
-  if (id != ID_NEXT && id != ID_BACK && id != ID_CANCEL) return;
+  if (id != IDC_NEXT && id != IDC_BACK && id != IDC_CANCEL) return;
   // Enter and Escape reach here even when the button they stand for is
   // disabled (the progress page's Next, for one): a user could not press it.
   HWND button = GetDlgItem(dialog, id);
   if (button && !IsWindowEnabled(button)) return;
-  if (id == ID_NEXT)
+  if (id == IDC_NEXT)
     g_wizard.page_result = PAGE_NEXT;
-  else if (id == ID_BACK)
+  else if (id == IDC_BACK)
     g_wizard.page_result = PAGE_BACK;
   else
     cancel_request();
@@ -110,7 +89,7 @@ void on_command(HWND dialog, WPARAM wparam, LPARAM lparam) {
 bool on_sys_command(WPARAM wparam) {
   switch (wparam & 0xFFF0) {
   case SC_MINIMIZE:
-    ShowWindow((HWND)g_app.frame_window, SW_MINIMIZE);
+    ShowWindow(g_ui.frame_window, SW_MINIMIZE);
     return true;
   case SC_CLOSE:
     g_wizard.page_result = PAGE_END;
@@ -132,10 +111,28 @@ POINT centred_position(int cx, int cy, int frame_w, int frame_h, int w, int h) {
   return p;
 }
 
-void create_face_brush() {
+void start_ui() {
   g_ui.face_brush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
   g_ui.face_brush_is_stock = g_ui.face_brush == NULL;
   if (!g_ui.face_brush) g_ui.face_brush = (HBRUSH)GetStockObject(LTGRAY_BRUSH);
+  g_ui.start_program = true;
+}
+
+void run_main_dialog() {
+  bool full = full_screen_mode();
+  void* main_template = copy_dialog_template(full ? TPL_MAIN_FULL_SCREEN : TPL_MAIN_WINDOWED);
+  if (!main_template) return;
+  g_ui.main_dialog = CreateDialogIndirectParamA(g_app.instance, (LPCDLGTEMPLATEA)main_template,
+                                                g_ui.frame_window, main_dialog_proc, 0);
+  if (g_ui.main_dialog) {
+    if (!full) fit_frame_to_main_dialog();
+    ShowWindow(g_ui.frame_window, SW_SHOWNORMAL);
+    UpdateWindow(g_ui.frame_window);
+    run_wizard();
+    DestroyWindow(g_ui.main_dialog);
+    g_ui.main_dialog = NULL;
+  }
+  free_dialog_template(main_template);
 }
 
 void release_shared_gdi() {
@@ -169,18 +166,6 @@ INT_PTR control_colors(UINT message, WPARAM wparam) {
     return (INT_PTR)g_ui.face_brush;
   }
   return 0;
-}
-
-void sunken_frame(HDC dc, const RECT& r, bool fill) {
-  int w = r.right - r.left, h = r.bottom - r.top;
-  COLORREF keep = GetBkColor(dc);
-  if (fill) fill_solid(dc, r.left + 1, r.top + 1, w - 2, h - 2, GetSysColor(COLOR_BTNFACE));
-  COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_BTNHIGHLIGHT);
-  fill_solid(dc, r.left, r.top, w - 1, 1, shadow);
-  fill_solid(dc, r.left, r.top, 1, h - 1, shadow);
-  fill_solid(dc, r.left, r.bottom - 1, w, 1, light);
-  fill_solid(dc, r.right - 1, r.top, 1, h, light);
-  SetBkColor(dc, keep);
 }
 
 INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {

@@ -10,28 +10,27 @@
 
 namespace {
 
-// Page number -> string table of its texts (-1: no page).
-const int PAGE_STRING_TABLES[9] = {0, 1, 9, -1, 2, 3, 4, 5, -1};
+// Page slot -> string table of its texts (-1: no page).
+const int PAGE_STRING_TABLES[PAGE_SLOT_COUNT] = {
+    TABLE_WELCOME, TABLE_INFORMATION, TABLE_LANGUAGE, -1, TABLE_DESTINATION,
+    TABLE_READY,   TABLE_PROGRESS,    TABLE_FINISH,   -1,
+};
 
 void place_at_anchor(HWND page) {
-  HWND main = (HWND)g_app.main_dialog;
-  HWND anchor = GetDlgItem(main, ID_PAGE_ANCHOR);
-  if (!anchor) return;
   RECT r;
-  GetWindowRect(anchor, &r);
-  MapWindowPoints(NULL, main, (POINT*)&r, 2);
+  if (!control_rect(g_ui.main_dialog, IDC_PAGE_ANCHOR, &r)) return;
   SetWindowPos(page, NULL, r.left, r.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
 // The frame shows the title; the heading goes to the main dialog's caption
 // (full screen) or behind the title in the frame's caption (windowed).
 void set_captions(const char* heading) {
-  const char* title = get_string(6, 0);
-  HWND frame = (HWND)g_app.frame_window;
+  const char* title = get_message(MESSAGE_TITLE);
+  HWND frame = g_ui.frame_window;
   SetWindowTextA(frame, title);
   if (!*heading) return;
   if (full_screen_mode()) {
-    SetWindowTextA((HWND)g_app.main_dialog, heading);
+    SetWindowTextA(g_ui.main_dialog, heading);
     return;
   }
   const size_t CAPTION_SIZE = 1024;
@@ -47,18 +46,18 @@ void set_captions(const char* heading) {
 }
 
 void enable_button(int id, bool enable) {
-  HWND button = GetDlgItem((HWND)g_app.main_dialog, id);
+  HWND button = GetDlgItem(g_ui.main_dialog, id);
   if (button) EnableWindow(button, enable);
 }
 
 } // namespace
 
-int page_string_table(int page) {
-  return page >= 0 && page < 9 ? PAGE_STRING_TABLES[page] : -1;
+int page_string_table(int slot) {
+  return slot >= 0 && slot < PAGE_SLOT_COUNT ? PAGE_STRING_TABLES[slot] : -1;
 }
 
 bool information_text_present() {
-  return get_string(1, 1)[0] != 0;
+  return get_string(TABLE_INFORMATION, PAGE_TEXT1)[0] != 0;
 }
 
 void page_start(HWND page, uint32_t button_flags) {
@@ -67,29 +66,32 @@ void page_start(HWND page, uint32_t button_flags) {
   place_at_anchor(page);
 
   int table = page_string_table(g_wizard.current_page);
-  set_captions(table >= 0 ? get_string((unsigned)table, 0) : "");
+  set_captions(table >= 0 ? get_string((unsigned)table, PAGE_HEADING) : "");
   if (table >= 0)
     for (int i = 0; i < 4; i++) {
-      HWND text = GetDlgItem(page, ID_TEXT0 + i);
-      if (text) SetWindowTextA(text, get_string((unsigned)table, (unsigned)i + 1));
+      HWND text = GetDlgItem(page, IDC_TEXT1 + i);
+      if (text) SetWindowTextA(text, get_string((unsigned)table, PAGE_TEXT1 + (unsigned)i));
     }
-  set_button_label(1, 0);
-  set_button_label(2, 1);
-  set_button_label(4, 2);
+  set_button_label(BUTTON_BACK, LABEL_BACK);
+  set_button_label(BUTTON_NEXT, LABEL_NEXT);
+  set_button_label(BUTTON_CANCEL, LABEL_EXIT);
 
   // A single-page run has nothing to confirm: Cancel ends it at once.
-  if (g_package.start_page != 0xFFFF) button_flags |= BUTTON_CANCEL_NO_ASK;
+  if (g_package.start_page != WHOLE_WIZARD) button_flags |= BUTTON_CANCEL_NO_ASK;
   g_ui.button_flags = button_flags;
-  enable_button(ID_BACK, (button_flags & BUTTON_BACK) != 0);
-  enable_button(ID_NEXT, (button_flags & BUTTON_NEXT) != 0);
-  enable_button(ID_CANCEL, (button_flags & BUTTON_CANCEL) != 0);
+  enable_button(IDC_BACK, (button_flags & BUTTON_BACK) != 0);
+  enable_button(IDC_NEXT, (button_flags & BUTTON_NEXT) != 0);
+  enable_button(IDC_CANCEL, (button_flags & BUTTON_CANCEL) != 0);
 }
 
-void set_button_label(int button, unsigned string) {
-  int id = button == 1 ? ID_BACK : button == 2 ? ID_NEXT : button == 4 ? ID_CANCEL : 0;
+void set_button_label(ButtonFlags button, ButtonLabel label) {
+  int id = button == BUTTON_BACK     ? IDC_BACK
+           : button == BUTTON_NEXT   ? IDC_NEXT
+           : button == BUTTON_CANCEL ? IDC_CANCEL
+                                     : 0;
   if (!id) return;
-  HWND control = GetDlgItem((HWND)g_app.main_dialog, id);
-  if (control) SetWindowTextA(control, get_string(7, string));
+  HWND control = GetDlgItem(g_ui.main_dialog, id);
+  if (control) SetWindowTextA(control, get_string(TABLE_BUTTONS, label));
 }
 
 INT_PTR handled(HWND page) {

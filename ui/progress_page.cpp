@@ -3,7 +3,6 @@
 // shows a segmented bar, the percentage and the file being installed.
 #include "ui/progress_page.h"
 
-#include "app/app.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
@@ -18,9 +17,6 @@ enum {
   STEP_TIMER = 11,
   FIRST_STEP_DELAY = 100, // ms after the page opens
   NEXT_STEP_DELAY = 50,   // ms after each step
-  ID_CURRENT_FILE = 1008,
-  ID_BAR = 1009,
-  ID_PERCENT = 1010,
   FILE_NAME_LIMIT = 30,
 };
 
@@ -32,22 +28,13 @@ struct ProgressState {
 };
 ProgressState g_progress = {};
 
-void fill_solid(HDC dc, int x, int y, int w, int h, int color) {
-  RECT r = {x, y, x + w, y + h};
-  SetBkColor(dc, GetSysColor(color));
-  ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &r, NULL, 0, NULL);
-}
-
 // Draws the bar with `dc`, or with a device context of its own when null.
 void draw_bar(HWND page, HDC dc) {
   char text[16];
   wsprintfA(text, "%d%%", (int)g_progress.percent);
-  SetDlgItemTextA(page, ID_PERCENT, text);
-  HWND bar = GetDlgItem(page, ID_BAR);
-  if (!bar) return;
+  SetDlgItemTextA(page, IDC_PERCENT, text);
   RECT r;
-  GetWindowRect(bar, &r);
-  MapWindowPoints(NULL, page, (POINT*)&r, 2);
+  if (!control_rect(page, IDC_PROGRESS_BAR, &r)) return;
   int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return;
 
@@ -58,11 +45,12 @@ void draw_bar(HWND page, HDC dc) {
   HBITMAP bitmap = memory ? CreateCompatibleBitmap(dc, w, h) : NULL;
   HGDIOBJ old = bitmap ? SelectObject(memory, bitmap) : NULL;
   if (old) {
-    fill_solid(memory, 0, 0, w, h, COLOR_BTNFACE);
-    fill_solid(memory, 0, 0, w, 1, COLOR_BTNSHADOW);
-    fill_solid(memory, 0, 0, 1, h, COLOR_BTNSHADOW);
-    fill_solid(memory, w - 1, 0, 1, h, COLOR_BTNHIGHLIGHT);
-    fill_solid(memory, 0, h - 1, w, 1, COLOR_BTNHIGHLIGHT);
+    fill_solid(memory, 0, 0, w, h, GetSysColor(COLOR_BTNFACE));
+    COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_BTNHIGHLIGHT);
+    fill_solid(memory, 0, 0, w, 1, shadow);
+    fill_solid(memory, 0, 0, 1, h, shadow);
+    fill_solid(memory, w - 1, 0, 1, h, light);
+    fill_solid(memory, 0, h - 1, w, 1, light);
     HBRUSH brush = CreateSolidBrush(GetSysColor(COLOR_ACTIVECAPTION));
     if (brush) {
       // Segments s wide with 2-pixel gaps; the first is always drawn.
@@ -127,16 +115,31 @@ void installation_not_started() {
 
 INT_PTR on_cancel(HWND page) {
   g_progress.question_open = true;
-  if (show_message(get_string(6, 13), MB_YESNO | MB_ICONQUESTION) == IDYES) {
-    // The question stays marked open, so that no further step runs.
-    show_message(get_string(6, 15), MB_ICONINFORMATION);
+  // On Yes the question stays marked open, so that no further step runs.
+  if (confirm_end_setup(MESSAGE_STOP_INSTALLATION))
     g_wizard.page_result = PAGE_END;
-    clear_end_actions();
-  } else {
+  else
     g_progress.question_open = false;
-  }
   return handled(page);
 }
+
+// The install observer of the page: the bar, the current file, and the
+// wizard moves on when the installation has finished or ends when the user
+// gave up at a disk prompt.
+void observe_file(const char* path, void*) {
+  show_current_file(path);
+}
+void observe_progress(uint32_t percent, void*) {
+  report_progress(percent);
+}
+void observe_finished(void*) {
+  if (g_package.start_page == WHOLE_WIZARD) go_to_page(SLOT_FINISH);
+}
+void observe_abandoned(void*) {
+  g_wizard.page_result = PAGE_END;
+}
+const InstallObserver PROGRESS_OBSERVER = {nullptr, observe_file, observe_progress,
+                                           observe_finished, observe_abandoned};
 
 } // namespace
 
@@ -175,7 +178,7 @@ void show_current_file(const char* text) {
   if (!shown) return;
   text_copy_cut(shown, PATH_SIZE, text);
   compact_path(shown, FILE_NAME_LIMIT);
-  if (g_progress.window) SetDlgItemTextA(g_progress.window, ID_CURRENT_FILE, shown);
+  if (g_progress.window) SetDlgItemTextA(g_progress.window, IDC_CURRENT_FILE, shown);
   heap_free(shown);
 }
 
@@ -191,7 +194,8 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
     g_progress.question_open = false;
     g_progress.timer_running = false;
     page_start(page, BUTTON_CANCEL);
-    set_button_label(4, 5);
+    set_button_label(BUTTON_CANCEL, LABEL_CANCEL);
+    set_install_observer(&PROGRESS_OBSERVER);
     if (!prepare_installation()) {
       installation_not_started();
       return TRUE;
@@ -204,7 +208,8 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
     return TRUE;
   case WM_COMMAND:
     // In a single-page run the main dialog handles Cancel without asking.
-    if (LOWORD(wparam) == ID_CANCEL && g_package.start_page == WHOLE_WIZARD) return on_cancel(page);
+    if (LOWORD(wparam) == IDC_CANCEL && g_package.start_page == WHOLE_WIZARD)
+      return on_cancel(page);
     break;
   case WM_PAINT: {
     PAINTSTRUCT paint;
@@ -217,6 +222,7 @@ INT_PTR CALLBACK progress_page_proc(HWND page, UINT message, WPARAM wparam, LPAR
     if (g_progress.timer_running) KillTimer(page, STEP_TIMER);
     g_progress.timer_running = false;
     g_progress.window = NULL;
+    set_install_observer(nullptr);
     break;
   }
   return control_colors(message, wparam);

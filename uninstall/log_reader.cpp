@@ -233,10 +233,9 @@ bool logged_path(char* out, size_t cap, const char* install_folder, LogText fold
 }
 
 bool uninstall_key_name(const CheckedLog& log, char* out, size_t cap) {
-  const size_t prefix = sizeof LOG_KEY_PREFIX - 1;
-  if (!log.has_key || log.key_root != LOG_ROOT_LOCAL_MACHINE || log.key.length <= prefix)
-    return false;
-  if (compare_nocase_n(log.key.text, LOG_KEY_PREFIX, prefix) != 0) return false;
+  const size_t prefix = sizeof UNINSTALL_KEY_PREFIX - 1;
+  if (!log.has_key || log.key_root != LOG_KEY_ROOT || log.key.length <= prefix) return false;
+  if (compare_nocase_n(log.key.text, UNINSTALL_KEY_PREFIX, prefix) != 0) return false;
   const char* name = log.key.text + prefix;
   size_t n = log.key.length - prefix;
   for (size_t i = 0; i < n; i++)

@@ -1,15 +1,10 @@
 // The uninstall log, read back by the uninstaller from behind its own image.
 // Portable code: it is tested natively and under Wine.
 //
-// The setup program appends the log to the installed uninstaller file. Every
-// record starts with the 8-byte header u16 tag, u16 flags (0), u32 length of
-// the body that follows; texts are log strings (u16 character count, then
-// that many 8-bit characters, no terminator):
-//
-//   file log      0x1235  u32 count, count x (folder, name, u8 flags)   first, always
-//   shortcut log  0x1236  u32 count, count x (folder, name)             optional
-//   key log       0x1238  u32 root key (HKLM), key path                 optional
-//   end           0x7F7F  no body
+// The setup program appends the log to the installed uninstaller file: the
+// records LOG_TAG_FILES (first, always), LOG_TAG_SHORTCUTS and LOG_TAG_KEY
+// (optional) and LOG_TAG_END, each with the package's record header, as
+// common/package_format.h describes them.
 //
 // A folder is "." (the install folder), ".\sub\dir" (below it) or an
 // absolute folder without a trailing backslash ("C:\Windows\System",
@@ -25,25 +20,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-enum : uint16_t {
-  LOG_TAG_FILES = 0x1235,
-  LOG_TAG_SHORTCUTS = 0x1236,
-  LOG_TAG_KEY = 0x1238,
-  LOG_TAG_END = 0x7F7F,
-};
-enum { LOG_RECORD_HEADER = 8 };
-
-// Flags byte of a file log entry.
-enum : uint8_t {
-  LOGGED_SHARED = 0x01,        // a SharedDLLs usage count was kept for the file
-  LOGGED_FONT = 0x02,          // a font added with AddFontResourceA
-  LOGGED_SELF_REGISTER = 0x04, // DllRegisterServer was called
-};
-
-// The one root key a key log record may name: HKEY_LOCAL_MACHINE.
-static const uint32_t LOG_ROOT_LOCAL_MACHINE = 0x80000002u;
-// The key path of a key log record: this prefix and the uninstall key name.
-static const char LOG_KEY_PREFIX[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+#include "common/package_format.h"
 
 // A log string: points into the log buffer, not terminated.
 struct LogText {
@@ -102,6 +79,6 @@ bool logged_path(char* out, size_t cap, const char* install_folder, LogText fold
 
 // The uninstall key name of the key log record, when the record names a key
 // the uninstaller may delete: root HKEY_LOCAL_MACHINE, the path
-// LOG_KEY_PREFIX followed by one non-empty key name (no backslash).
+// UNINSTALL_KEY_PREFIX followed by one non-empty key name (no backslash).
 // False otherwise (no record, another root or path, name does not fit).
 bool uninstall_key_name(const CheckedLog& log, char* out, size_t cap);

@@ -81,8 +81,8 @@ void product_name(const CheckedLog& log, const char* install_folder, char* out) 
   out[0] = 0;
   char name[MAX_PATH];
   if (uninstall_key_name(log, name, sizeof name)) {
-    char path[sizeof LOG_KEY_PREFIX + MAX_PATH];
-    text_copy(path, sizeof path, LOG_KEY_PREFIX);
+    char path[sizeof UNINSTALL_KEY_PREFIX + MAX_PATH];
+    text_copy(path, sizeof path, UNINSTALL_KEY_PREFIX);
     text_append(path, sizeof path, name);
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {

@@ -70,7 +70,7 @@ uint32_t pe_image_end(const uint8_t* file, uint32_t size) {
 
 uint32_t find_uninstall_log(const uint8_t* file, uint32_t size) {
   uint32_t end = pe_image_end(file, size);
-  if (end == 0 || !fits(end, LOG_RECORD_HEADER, size)) return 0;
+  if (end == 0 || !fits(end, RECORD_HEADER_SIZE, size)) return 0;
   if (read_u16(file + end) != LOG_TAG_FILES || read_u16(file + end + 2) != 0) return 0;
   return end;
 }

@@ -296,8 +296,8 @@ SharedUse release_shared_use(const char* path) {
 bool remove_uninstall_key(const CheckedLog& log, const char* own_path) {
   char name[MAX_PATH];
   if (!uninstall_key_name(log, name, sizeof name)) return false;
-  char parent_path[sizeof LOG_KEY_PREFIX];
-  text_copy(parent_path, sizeof parent_path, LOG_KEY_PREFIX);
+  char parent_path[sizeof UNINSTALL_KEY_PREFIX];
+  text_copy(parent_path, sizeof parent_path, UNINSTALL_KEY_PREFIX);
   remove_trailing_backslash(parent_path);
   HKEY parent, key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, parent_path, 0, KEY_READ | KEY_WRITE, &parent) !=

@@ -10,10 +10,6 @@
 #include "decode/stream_decoder.h"
 #include "fuzz/fuzz_input.h"
 
-namespace {
-MemoryFile input;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   int level = data[0] % (pakwiz::max_compression_level() + 1);
@@ -24,14 +20,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(stream.size() <= length + 3 * blocks);
 
   // The stream followed by other bytes, which the decoder must leave alone.
-  std::vector<uint8_t> file = stream;
-  file.insert(file.end(), 8, 0x5A);
-  FileHandle f = input.put(file.data(), file.size());
+  std::vector<uint8_t> bytes = stream;
+  bytes.insert(bytes.end(), 8, 0x5A);
+  MemorySource input(bytes.data(), (uint32_t)bytes.size());
   std::vector<uint8_t> out(length + 1);
   uint32_t produced = 0;
-  FUZZ_CHECK(DecodeToMemory(out.data(), (uint32_t)length, f, 0, &produced) == 1);
+  FUZZ_CHECK(DecodeToMemory(out.data(), (uint32_t)length, &input, 0, &produced) == 1);
   FUZZ_CHECK(produced == length);
   FUZZ_CHECK(length == 0 || memcmp(out.data(), content, length) == 0);
-  FUZZ_CHECK(file_tell(f) == stream.size());
+  FUZZ_CHECK(input.position() == stream.size());
   return 0;
 }

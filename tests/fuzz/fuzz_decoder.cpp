@@ -1,4 +1,4 @@
-// Arbitrary bytes into the stream decoder.
+// Arbitrary bytes into the stream decoder, read from memory.
 // Input: u32 capacity (little-endian, taken modulo 256 KB), a flag byte (bit 0:
 // budgeted read, bits 1-2: budget beyond the stream), then the stream.
 // Checks beyond the sanitizers: the memory path never goes past its
@@ -8,7 +8,6 @@
 
 #include <vector>
 
-#include "decode/archive.h"
 #include "decode/stream_decoder.h"
 #include "fuzz/fuzz_input.h"
 
@@ -31,8 +30,6 @@ public:
   bool short_seen = false;
 };
 
-MemoryFile input;
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -45,25 +42,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t budget = (flags & 1) ? (uint32_t)length + ((flags >> 1) & 3) : 0;
   if ((flags & 1) && budget == 0) return 0; // an empty stream cannot be budgeted
 
-  // The decoder's handle is not the archive's, so a budget beyond the data
-  // makes the archive reader look for a next volume, which does not exist.
-  g_archive = ArchiveState{INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0};
-
+  // A budget beyond the data ends where the data ends.
   std::vector<uint8_t> buffer(capacity + 32, 0xEE);
-  FileHandle f = input.put(stream, length);
+  MemorySource memory_input(stream, (uint32_t)length);
   uint32_t produced = 0;
   StreamDecoder memory_decoder;
-  int memory_status = memory_decoder.DecodeInto(buffer.data(), capacity, f, budget, &produced);
-  uint32_t memory_position = file_tell(f);
+  int memory_status =
+      memory_decoder.DecodeInto(buffer.data(), capacity, &memory_input, budget, &produced);
+  uint32_t memory_position = memory_input.position();
   FUZZ_CHECK(produced <= capacity);
   for (size_t i = capacity; i < buffer.size(); i++) FUZZ_CHECK(buffer[i] == 0xEE);
   FUZZ_CHECK(memory_position <= length);
 
-  f = input.put(stream, length);
+  MemorySource sink_input(stream, (uint32_t)length);
   CheckingSink sink;
   StreamDecoder sink_decoder;
-  int sink_status = sink_decoder.Decode(&sink, f, budget);
-  uint32_t sink_position = file_tell(f);
+  int sink_status = sink_decoder.Decode(&sink, &sink_input, budget);
+  uint32_t sink_position = sink_input.position();
   FUZZ_CHECK(sink_status >= DECODE_OK && sink_status <= DECODE_NO_MEMORY);
   FUZZ_CHECK(sink_status != DECODE_OK || sink.short_seen); // the final write happened
 

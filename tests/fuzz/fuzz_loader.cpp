@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   snprintf(g_app.package_path, PATH_SIZE, "/proc/self/fd/%d", (int)f);
   g_app.install_folder[0] = 0;
   g_package = PackageState{};
-  g_package.stub_length = 1;
+  g_app.stub_length = 1;
   if (load_package()) {
     for (int block = 0; block < g_package.block_count; block++) {
       select_language_block(block);

@@ -1,8 +1,8 @@
 // Arbitrary patches applied to an arbitrary base through the real blob
 // reader and command interpreter.
 // Input: u16 base length, u8 mode, then the base, then the rest:
-//   mode bit 0: the rest is an archive holding the command blob and the data
-//               blob (read with read_packed_blob); else the rest is u16
+//   mode bit 0: the rest holds the command blob and the data blob (read
+//               from memory with read_packed_blob); else the rest is u16
 //               command length, the command stream, and the data stream
 //   mode bit 1: the data stream is absent
 //   mode bits 2-7: the end percent of the progress (the start is 10)
@@ -10,14 +10,12 @@
 // commands yields (on failure: a prefix of it, with the same error code);
 // progress stays between the start and end percent and never repeats.
 #include <string.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <vector>
 
 #include "common/heap.h"
-#include "decode/archive.h"
 #include "decode/patch.h"
+#include "decode/stream_decoder.h"
 #include "fuzz/fuzz_input.h"
 
 namespace {
@@ -121,21 +119,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t command_len = 0, stream_len = 0;
   uint8_t *blob_commands = nullptr, *blob_data = nullptr;
   if (mode & 1) {
-    // The blobs, served as a one-volume archive without further volumes.
-    std::vector<uint8_t> archive(4);
-    for (int i = 0; i < 4; i++) archive[i] = (uint8_t)(rest_len >> (8 * i));
-    archive.insert(archive.end(), rest, rest + rest_len);
-    // A fresh memory file each time: a failed volume change closes it.
-    int fd = memfd_create("pakwiz-fuzz-archive", 0);
-    FUZZ_CHECK(fd >= 0 && write(fd, archive.data(), archive.size()) == (ssize_t)archive.size() &&
-               lseek(fd, 0, SEEK_SET) == 0);
-    g_archive =
-        ArchiveState{(FileHandle)fd, 0, 0, (uint32_t)rest_len, (int32_t)rest_len, 0, false, 0, 0};
+    MemorySource blobs(rest, (uint32_t)rest_len);
     uint32_t cn = 0, dn = 0;
-    int err = SeekArchive(0) != 0 ? PATCH_ERR_READ : read_packed_blob(&blob_commands, &cn);
-    if (!err) err = read_packed_blob(&blob_data, &dn);
+    int err = read_packed_blob(&blobs, &blob_commands, &cn);
+    if (!err) err = read_packed_blob(&blobs, &blob_data, &dn);
     FUZZ_CHECK(err == PATCH_OK || err == PATCH_ERR_READ || err == PATCH_ERR_NO_MEMORY);
-    close_archive();
+    FUZZ_CHECK(blobs.position() <= rest_len);
     if (err) {
       FUZZ_CHECK(!blob_data);
       free_and_clear(blob_commands);
@@ -162,13 +151,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_start = 10;
   g_end = 10 + (mode >> 2);
   g_last = g_start;
-  g_patch_progress = check_progress;
   FileHandle b = base_file.put(base, base_len);
   FileHandle o = out_file.put(nullptr, 0);
   PatchStreams streams = {commands, (uint32_t)command_len, has_data ? stream : nullptr,
                           (uint32_t)stream_len};
   uint32_t written = 0;
-  int err = run_patch(streams, b, o, PatchProgress{g_start, g_end, (uint32_t)expected.out.size()},
+  int err = run_patch(streams, b, o,
+                      PatchProgress{g_start, g_end, (uint32_t)expected.out.size(), check_progress},
                       &written);
   std::vector<uint8_t> out = read_all(o);
 

@@ -41,7 +41,7 @@ Dialog read_dialog(const std::vector<uint8_t>& t) {
   size_t at = 0;
   auto word = [&] {
     at += 2;
-    return get_u16(&t[at - 2]);
+    return read_u16(&t[at - 2]);
   };
   auto skip_name = [&] {
     uint16_t first = word();
@@ -51,10 +51,10 @@ Dialog read_dialog(const std::vector<uint8_t>& t) {
       while (word() != 0) {
       }
   };
-  d.style = get_u32(&t[0]);
-  uint16_t items = get_u16(&t[8]);
-  d.cx = (int16_t)get_u16(&t[14]);
-  d.cy = (int16_t)get_u16(&t[16]);
+  d.style = read_u32(&t[0]);
+  uint16_t items = read_u16(&t[8]);
+  d.cx = (int16_t)read_u16(&t[14]);
+  d.cy = (int16_t)read_u16(&t[16]);
   at = 18;
   skip_name(); // menu
   skip_name(); // class
@@ -66,12 +66,12 @@ Dialog read_dialog(const std::vector<uint8_t>& t) {
   for (uint16_t i = 0; i < items; i++) {
     at = (at + 3) & ~(size_t)3;
     Control c;
-    c.style = get_u32(&t[at]);
-    c.x = (int16_t)get_u16(&t[at + 8]);
-    c.y = (int16_t)get_u16(&t[at + 10]);
-    c.cx = (int16_t)get_u16(&t[at + 12]);
-    c.cy = (int16_t)get_u16(&t[at + 14]);
-    uint16_t id = get_u16(&t[at + 16]);
+    c.style = read_u32(&t[at]);
+    c.x = (int16_t)read_u16(&t[at + 8]);
+    c.y = (int16_t)read_u16(&t[at + 10]);
+    c.cx = (int16_t)read_u16(&t[at + 12]);
+    c.cy = (int16_t)read_u16(&t[at + 14]);
+    uint16_t id = read_u16(&t[at + 16]);
     at += 18;
     skip_name();
     skip_name();
@@ -169,7 +169,7 @@ TEST(Templates, RecordHoldsNineAlignedOffsetsToTheTemplates) {
   t[3].push_back(0);
   std::vector<uint8_t> record = build_template_record(t);
   for (size_t k = 0; k < 9; k++) {
-    uint32_t offset = get_u32(&record[4 * k]);
+    uint32_t offset = read_u32(&record[4 * k]);
     EXPECT_EQ(offset % 4, 0u) << k;
     EXPECT_EQ(std::vector<uint8_t>(record.begin() + offset, record.begin() + offset + t[k].size()),
               t[k])
@@ -181,7 +181,7 @@ TEST(Templates, AProjectResReplacesTemplatesByResourceId) {
   std::string res = PAKWIZ_BINARY_DIR "/fixtures/dialogs.res";
   std::vector<std::vector<uint8_t>> builtin = load_templates("", SourcePos{});
   std::vector<std::vector<uint8_t>> t = load_templates(res, SourcePos{"p.toml", 3, 13});
-  EXPECT_EQ(get_u32(t[2].data()), 0xFFFF0001u); // the DIALOGEX from the .res
+  EXPECT_EQ(read_u32(t[2].data()), 0xFFFF0001u); // the DIALOGEX from the .res
   EXPECT_EQ(dialog_template_size(t[2].data(), (uint32_t)t[2].size()), t[2].size());
   for (int k : {0, 1, 3, 4, 5, 6, 7, 8}) EXPECT_EQ(t[k], builtin[k]) << k;
 
@@ -265,13 +265,13 @@ TEST(Bitmaps, NormalisedToTheFormTheSetupProgramDraws) {
   std::vector<uint8_t> n = normalize_bitmap(b.bytes, "pic.bmp", &info);
   EXPECT_EQ(info.width, 3);
   EXPECT_EQ(info.height, 2);
-  EXPECT_EQ(get_u32(&n[14]), 40u);
-  EXPECT_EQ((int32_t)get_u32(&n[22]), 2); // bottom-up now
-  EXPECT_EQ(get_u32(&n[46]), 0u);         // colours used: the whole table
-  EXPECT_EQ(get_u32(&n[10]), 14u + 40 + 1024);
+  EXPECT_EQ(read_u32(&n[14]), 40u);
+  EXPECT_EQ((int32_t)read_u32(&n[22]), 2); // bottom-up now
+  EXPECT_EQ(read_u32(&n[46]), 0u);         // colours used: the whole table
+  EXPECT_EQ(read_u32(&n[10]), 14u + 40 + 1024);
   EXPECT_EQ(n.size(), 14u + 40 + 1024 + 8);
-  EXPECT_EQ(get_u32(&n[54 + 4]), 0x00224466u); // palette entry 1 kept
-  EXPECT_EQ(get_u32(&n[54 + 4 * 3]), 0u);      // padded with black
+  EXPECT_EQ(read_u32(&n[54 + 4]), 0x00224466u); // palette entry 1 kept
+  EXPECT_EQ(read_u32(&n[54 + 4 * 3]), 0u);      // padded with black
   EXPECT_EQ(std::vector<uint8_t>(n.end() - 8, n.end()),
             (std::vector<uint8_t>{2, 1, 0, 0, 1, 2, 0, 0}));
 

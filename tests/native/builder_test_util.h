@@ -53,9 +53,9 @@ inline std::vector<RawRecord> walk_records(const std::vector<uint8_t>& file, siz
   while (at + 8 <= file.size()) {
     RawRecord r;
     r.offset = at;
-    r.tag = pakwiz::get_u16(&file[at]);
-    r.flags = pakwiz::get_u16(&file[at + 2]);
-    r.length = pakwiz::get_u32(&file[at + 4]);
+    r.tag = read_u16(&file[at]);
+    r.flags = read_u16(&file[at + 2]);
+    r.length = read_u32(&file[at + 4]);
     at += 8;
     if (r.tag == 0x7F7F) {
       records.push_back(r);
@@ -64,7 +64,7 @@ inline std::vector<RawRecord> walk_records(const std::vector<uint8_t>& file, siz
     std::vector<uint8_t> stored(file.begin() + at, file.begin() + at + r.length);
     at += r.length;
     if (r.flags & 1) {
-      uint32_t size = pakwiz::get_u32(stored.data());
+      uint32_t size = read_u32(stored.data());
       std::vector<uint8_t> stream(stored.begin() + 4, stored.end());
       if (!pakwiz::decode_stream(stream, size, &r.payload)) r.payload.clear();
     } else {

@@ -22,7 +22,7 @@
 #include "common/state.h"
 #include "decode/archive.h"
 #include "decode/checksum.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 #include "install/install.h"
 #include "package/file_entry.h"
 #include "package/package.h"
@@ -356,7 +356,7 @@ source = "src/filler2.dat"
   ASSERT_GE(summary.volumes.size(), 3u);
 
   strcpy(g_app.package_path, dir.file("setup.exe").c_str());
-  g_package.stub_length = (uint32_t)stand_in_stub().size();
+  g_app.stub_length = (uint32_t)stand_in_stub().size();
   ASSERT_TRUE(load_package());
   struct Expected {
     const char* name;
@@ -372,7 +372,8 @@ source = "src/filler2.dat"
     for (uint32_t i = 0; i < expected[block].size(); i++) {
       std::string path = folder + expected[block][i].name;
       strcpy(g_app.destination_path, path.c_str());
-      ASSERT_EQ(place_file(find_file_entry(block, i), g_app.destination_path, false, 0, 100), 1)
+      ASSERT_TRUE(
+          place_file(file_entry(find_file_entry(block, i)), g_app.destination_path, false, 0, 100))
           << "block " << block << " entry " << i << ": error " << g_install.error_code << " "
           << g_app.error_file_name;
       EXPECT_EQ(read_file_bytes(path), *expected[block][i].bytes) << path;

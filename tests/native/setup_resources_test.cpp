@@ -256,7 +256,7 @@ TEST(SetupResources, ManifestVersionAndIconComeFromTheProjectAndTheImageStaysWho
     g_package = PackageState{};
     ASSERT_TRUE(app_alloc_buffers());
     ASSERT_TRUE(text_copy(g_app.package_path, PATH_SIZE, dir.file("setup.exe").c_str()));
-    g_package.stub_length = stub_length_of(file);
+    g_app.stub_length = stub_length_of(file);
     EXPECT_TRUE(load_package());
 
     // pakwiz's own uninstaller gets the same manifest and version resource

@@ -189,7 +189,7 @@ target = "again.bin"
     std::vector<uint8_t> bytes = read_file_bytes(s.volumes[v]);
     EXPECT_LE(bytes.size(), volume_size);
     ASSERT_GE(bytes.size(), 4u);
-    EXPECT_EQ(get_u32(bytes.data()), bytes.size() - 4); // each volume starts with its size
+    EXPECT_EQ(read_u32(bytes.data()), bytes.size() - 4); // each volume starts with its size
     archive_seen += bytes.size() - 4;
   }
   std::vector<uint8_t> package = read_file_bytes(dir.file("setup.exe"));

@@ -104,7 +104,7 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   std::vector<uint8_t> stub = stand_in_stub();
   ASSERT_GT(file.size(), stub.size());
   // The stub comes first, its length field set to its own size.
-  EXPECT_EQ(get_u32(&file[STUB_FIELD]), stub.size());
+  EXPECT_EQ(read_u32(&file[STUB_FIELD]), stub.size());
   EXPECT_EQ(memcmp(file.data(), stub.data(), STUB_FIELD), 0);
 
   std::vector<RawRecord> records = walk_records(file, stub.size());
@@ -115,14 +115,14 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   // Setup flags and start record: raw, never compressed.
   EXPECT_EQ(records[0].flags, 0);
   EXPECT_EQ(records[0].length, 4u);
-  EXPECT_EQ(get_u32(records[0].payload.data()), 0x11u);
+  EXPECT_EQ(read_u32(records[0].payload.data()), 0x11u);
   EXPECT_EQ(records[1].flags, 0);
-  EXPECT_EQ(get_u16(&records[1].payload[0]), 0xFFFF); // whole wizard
-  EXPECT_EQ(get_u16(&records[1].payload[2]), 1);      // start in block 1
+  EXPECT_EQ(read_u16(&records[1].payload[0]), 0xFFFF); // whole wizard
+  EXPECT_EQ(read_u16(&records[1].payload[2]), 1);      // start in block 1
   // End marker: length 4, then the archive size word, then exactly that much.
   const RawRecord& end = records.back();
   EXPECT_EQ(end.length, 4u);
-  uint32_t archive = get_u32(&file[end.offset + 8]);
+  uint32_t archive = read_u32(&file[end.offset + 8]);
   EXPECT_EQ(end.offset + 12 + archive, file.size());
   EXPECT_EQ(archive, s.archive_bytes);
 
@@ -132,8 +132,8 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
             std::string("Sample 2.0\0", 11));
   const std::vector<uint8_t>& font = find_record(records, 9)->payload;
   ASSERT_EQ(font.size(), 60u);
-  EXPECT_EQ((int32_t)get_u32(&font[0]), -40);
-  EXPECT_EQ(get_u32(&font[16]), 700u);
+  EXPECT_EQ((int32_t)read_u32(&font[0]), -40);
+  EXPECT_EQ(read_u32(&font[16]), 700u);
   EXPECT_EQ(font[20], 1); // italic
   EXPECT_STREQ((const char*)&font[28], "Georgia");
   EXPECT_EQ(find_record(records, 11)->payload,
@@ -142,29 +142,29 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   // Language record of block 0: flags and offsets at their fixed places.
   const std::vector<uint8_t>& lang = find_record(records, 10, 0)->payload;
   auto text_at = [&](size_t field) {
-    uint32_t offset = get_u32(&lang[field]);
+    uint32_t offset = read_u32(&lang[field]);
     return offset ? std::string((const char*)&lang[offset]) : std::string("(absent)");
   };
-  EXPECT_EQ(get_u16(&lang[0]), 0x2 | 0x4); // changeable, store in registry (not in INI)
-  EXPECT_EQ(text_at(4), "Sample");         // uninstall key: the product
+  EXPECT_EQ(read_u16(&lang[0]), 0x2 | 0x4); // changeable, store in registry (not in INI)
+  EXPECT_EQ(text_at(4), "Sample");          // uninstall key: the product
   EXPECT_EQ(text_at(8), "Eng");
   EXPECT_EQ(text_at(12), "#Program Files#\\Sample");
-  EXPECT_EQ(get_u32(&lang[16]), 2u); // HKLM
+  EXPECT_EQ(read_u32(&lang[16]), 2u); // HKLM
   EXPECT_EQ(text_at(20), "Software\\Sample");
   EXPECT_EQ(text_at(24), "Dir");
   EXPECT_EQ(text_at(28), "s.ini");
   EXPECT_EQ(text_at(32), "Sec");
   EXPECT_EQ(text_at(36), "Key");
-  uint32_t table6 = get_u32(&lang[40 + 4 * 6]);
-  EXPECT_EQ(get_u16(&lang[table6]), 32);
+  uint32_t table6 = read_u32(&lang[40 + 4 * 6]);
+  EXPECT_EQ(read_u16(&lang[table6]), 32);
   EXPECT_STREQ((const char*)&lang[table6 + 2], "Sample Setup");
-  EXPECT_EQ(get_u32(&lang[40 + 4 * 8]), 0u); // table 8: absent
+  EXPECT_EQ(read_u32(&lang[40 + 4 * 8]), 0u); // table 8: absent
   // Block 1 has no uninstaller, so no uninstall key.
-  EXPECT_EQ(get_u32(&find_record(records, 10, 1)->payload[4]), 0u);
+  EXPECT_EQ(read_u32(&find_record(records, 10, 1)->payload[4]), 0u);
 
   // File list of block 0: the uninstaller entry first, then data.bin.
   std::vector<uint8_t> list = find_record(records, 6, 0)->payload;
-  ASSERT_EQ(get_u32(list.data()), 2u);
+  ASSERT_EQ(read_u32(list.data()), 2u);
   uint8_t* e = list.data() + 4;
   EXPECT_EQ(entry_flags(e), ENTRY_UNINSTALLER);
   EXPECT_EQ(entry_file_size(e), 11u + 8u); // prefix block + the 8 bytes the log overwrites
@@ -192,7 +192,7 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   EXPECT_EQ(read_u32(v + 16), 1031u);
   const uint8_t* t = entry_file_times(e);
   uint64_t filetime = (1577934245ull + 11644473600ull) * 10000000ull; // 2020-01-02 03:04:05 UTC
-  for (int k = 0; k < 3; k++) EXPECT_EQ(get_u64(t + 8 * k), filetime) << k;
+  for (int k = 0; k < 3; k++) EXPECT_EQ(read_u64(t + 8 * k), filetime) << k;
   EXPECT_STREQ(entry_string(e, STR_TARGET), "bin\\data.bin");
   EXPECT_STREQ(entry_string(e, STR_MENU_FOLDER), "Games");
   EXPECT_STREQ(entry_string(e, STR_MENU_NAME), "Data");
@@ -217,7 +217,7 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   // Block 1: no uninstaller; the common entry, then its own copy of the same
   // data, which shares the stored copy and has no times.
   std::vector<uint8_t> list1 = find_record(records, 6, 1)->payload;
-  ASSERT_EQ(get_u32(list1.data()), 2u);
+  ASSERT_EQ(read_u32(list1.data()), 2u);
   uint8_t* c = list1.data() + 4;
   EXPECT_STREQ(entry_string(c, STR_TARGET), "bin\\data.bin");
   c = next_entry(c);
@@ -255,7 +255,7 @@ TEST(WriterLayout, TheSetupProgramsLoaderLoadsWhatTheBuilderWrote) {
   ASSERT_TRUE(app_alloc_buffers());
   std::string path = dir.file("setup.exe");
   ASSERT_TRUE(text_copy(g_app.package_path, PATH_SIZE, path.c_str()));
-  g_package.stub_length = (uint32_t)stand_in_stub().size();
+  g_app.stub_length = (uint32_t)stand_in_stub().size();
   bool loaded = load_package();
   EXPECT_TRUE(loaded);
   if (loaded) {
@@ -283,7 +283,7 @@ TEST(WriterLayout, TheSetupProgramsLoaderLoadsWhatTheBuilderWrote) {
 TEST(WriterLayout, StubMustHoldExactlyOneMarkerWithAZeroField) {
   std::vector<uint8_t> stub = stand_in_stub();
   std::vector<uint8_t> ready = prepare_stub(stub, "s");
-  EXPECT_EQ(get_u32(&ready[STUB_FIELD]), stub.size());
+  EXPECT_EQ(read_u32(&ready[STUB_FIELD]), stub.size());
   ready[STUB_FIELD] = 0; // only the field changes
   EXPECT_EQ(ready, stub);
 
@@ -314,19 +314,19 @@ TEST(WriterLayout, RecordsAreCompressedOnlyWhenThatIsSmaller) {
   std::vector<uint8_t> noise(64);
   for (size_t i = 0; i < noise.size(); i++) noise[i] = (uint8_t)(i * 97 + 13);
   std::vector<uint8_t> out;
-  append_record(out, RECORD_LANGUAGE, repetitive, true, default_compression_level());
-  EXPECT_EQ(get_u16(&out[0]), 0x123E);
-  EXPECT_EQ(get_u16(&out[2]), 1); // compressed
-  EXPECT_LT(get_u32(&out[4]), repetitive.size() / 10);
-  EXPECT_EQ(get_u32(&out[8]), repetitive.size()); // unpacked size word
+  append_record(out, REC_LANGUAGE, repetitive, true, default_compression_level());
+  EXPECT_EQ(read_u16(&out[0]), 0x123E);
+  EXPECT_EQ(read_u16(&out[2]), 1); // compressed
+  EXPECT_LT(read_u32(&out[4]), repetitive.size() / 10);
+  EXPECT_EQ(read_u32(&out[8]), repetitive.size()); // unpacked size word
   std::vector<uint8_t> unpacked;
   EXPECT_TRUE(decode_stream(std::vector<uint8_t>(out.begin() + 12, out.end()), 4000, &unpacked));
   EXPECT_EQ(unpacked, repetitive);
 
   out.clear();
-  append_record(out, RECORD_TITLE, noise, true, default_compression_level());
-  EXPECT_EQ(get_u16(&out[2]), 0); // stored: compression would not shrink it
-  EXPECT_EQ(get_u32(&out[4]), noise.size());
+  append_record(out, REC_TITLE, noise, true, default_compression_level());
+  EXPECT_EQ(read_u16(&out[2]), 0); // stored: compression would not shrink it
+  EXPECT_EQ(read_u32(&out[4]), noise.size());
   EXPECT_EQ(std::vector<uint8_t>(out.begin() + 8, out.end()), noise);
 }
 

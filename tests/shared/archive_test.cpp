@@ -1,6 +1,7 @@
 // The archive reader over real volume files: seeks and reads across volume
 // boundaries, volume names, missing volumes with and without the disk
-// prompt, and a budgeted decode whose stream continues in the next volume.
+// prompt, and a budgeted decode whose stream continues in the next volume,
+// which must come out as it does from memory and from a plain file.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -50,12 +51,22 @@ int answer(const char* text, unsigned style, void* context) {
   return k < a->answers.size() ? a->answers[k] : ANSWER_OK;
 }
 
+// The install driver's disk request answers the prompt; giving up reaches
+// the wizard as "abandoned".
+bool g_abandoned = false;
+void record_abandoned(void*) {
+  g_abandoned = true;
+}
+const InstallObserver ABANDON_RECORDER = {nullptr, nullptr, nullptr, nullptr, record_abandoned};
+
 class ArchiveTest : public ::testing::Test {
 protected:
   void SetUp() override {
     ASSERT_TRUE(app_alloc_buffers());
     g_app.temp_copy = false;
-    g_wizard.page_result = PAGE_RUNNING;
+    g_abandoned = false;
+    set_disk_request(request_disk, nullptr);
+    set_install_observer(&ABANDON_RECORDER);
     // String table 6 of the current language: the caption, the cancel
     // question (13), the cancel notice (15) and the disk prompt (28).
     put_u16(strings, 29);
@@ -77,6 +88,8 @@ protected:
   }
   void TearDown() override {
     close_archive();
+    set_disk_request(nullptr, nullptr);
+    set_install_observer(nullptr);
     set_message_answerer(nullptr, nullptr);
     g_package.current_language = nullptr;
     g_app.temp_copy = false;
@@ -203,6 +216,11 @@ TEST_F(ArchiveTest, MissingVolumeWithoutTheTemporaryCopyFailsAtOnce) {
   EXPECT_EQ(SeekArchive(120), 18);
   EXPECT_TRUE(path_ends_with(g_app.error_file_name, "SETUP.D01"));
   EXPECT_TRUE(answerer.texts.empty());
+  // The temporary copy without a disk request fails at once as well.
+  g_app.temp_copy = true;
+  set_disk_request(nullptr, nullptr);
+  EXPECT_EQ(SeekArchive(120), 18);
+  EXPECT_TRUE(answerer.texts.empty());
   // The failed volume is tried again, not skipped.
   std::rename((d01 + ".away").c_str(), d01.c_str());
   EXPECT_EQ(SeekArchive(120), 0);
@@ -228,7 +246,7 @@ TEST_F(ArchiveTest, DiskPromptUntilTheUserGivesUp) {
   EXPECT_EQ(answerer.texts[2], "Please insert disk 2.");
   EXPECT_EQ(answerer.texts[4], "Setup was cancelled.");
   EXPECT_EQ(answerer.styles[4], (unsigned)MSG_ICONINFORMATION);
-  EXPECT_EQ(g_wizard.page_result, PAGE_END);
+  EXPECT_TRUE(g_abandoned);
   EXPECT_EQ(g_install.document, nullptr);
   EXPECT_EQ(g_install.program, nullptr);
   EXPECT_EQ(g_install.screen_saver, nullptr);
@@ -247,7 +265,7 @@ TEST_F(ArchiveTest, DiskPromptRetriesWhenTheDiskIsInserted) {
   EXPECT_EQ(read(10), expected(150, 10));
   ASSERT_EQ(answerer.texts.size(), 1u);
   EXPECT_EQ(answerer.texts[0], "Please insert disk 3.");
-  EXPECT_EQ(g_wizard.page_result, PAGE_RUNNING);
+  EXPECT_FALSE(g_abandoned);
 }
 
 TEST_F(ArchiveTest, UnreadableSizeWordCountsAsMissing) {
@@ -303,8 +321,9 @@ TEST_F(ArchiveTest, BudgetedDecodeCrossesAVolumeBoundary) {
   uint32_t packed = (uint32_t)stream.size();
 
   Bytes out(data.size());
+  ArchiveSource archive;
   ASSERT_EQ(SeekArchive(10), 0);
-  EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), g_archive.handle, packed), 1);
+  EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), &archive, packed), 1);
   EXPECT_EQ(out, data);
   EXPECT_EQ(g_archive.volume, 1u);
   EXPECT_EQ(read(4), "TAIL");
@@ -315,7 +334,7 @@ TEST_F(ArchiveTest, BudgetedDecodeCrossesAVolumeBoundary) {
   ASSERT_EQ(SeekArchive(10), 0);
   std::string out_path = dir.file("out.bin");
   FileHandle f = file_create(out_path.c_str());
-  EXPECT_EQ(DecodeToFile(f, g_archive.handle, packed), 1);
+  EXPECT_EQ(DecodeToFile(f, &archive, packed), 1);
   file_close(f);
   EXPECT_TRUE(read_file_bytes(out_path) == data);
   EXPECT_EQ(read(4), "TAIL");
@@ -326,8 +345,118 @@ TEST_F(ArchiveTest, BudgetedDecodeCrossesAVolumeBoundary) {
   std::remove(d01.c_str());
   ASSERT_EQ(open_archive(), 0);
   ASSERT_EQ(SeekArchive(10), 0);
-  EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), g_archive.handle, packed), 0);
+  EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), &archive, packed), 0);
   EXPECT_EQ(g_archive.error, 18);
+}
+
+class RecordingSink : public OutputSink {
+public:
+  int IsReady() override { return 1; }
+  bool Write(const uint8_t* data, uint16_t count) override {
+    writes.push_back(count);
+    bytes.insert(bytes.end(), data, data + count);
+    return true;
+  }
+  Bytes bytes;
+  std::vector<uint16_t> writes;
+};
+
+struct Outcome {
+  int status;
+  Bytes bytes;
+  std::vector<uint16_t> writes;
+  uint32_t end; // input position behind the stream's first byte
+};
+
+Outcome decode_through_sink(InputSource* input, uint32_t budget) {
+  RecordingSink sink;
+  StreamDecoder decoder;
+  Outcome o;
+  o.status = decoder.Decode(&sink, input, budget);
+  o.bytes = sink.bytes;
+  o.writes = sink.writes;
+  o.end = 0;
+  return o;
+}
+
+TEST_F(ArchiveTest, DecodeFromMemoryAFileAndTwoVolumesComesOutAlike) {
+  std::string text;
+  std::mt19937 rng(5);
+  while (text.size() < 90000) text += "part " + std::to_string(rng() % 1000) + " ";
+  Bytes data(text.begin(), text.end());
+  Bytes sound =
+      pakwiz::encode_stream(data.data(), data.size(), pakwiz::default_compression_level());
+  Bytes stored = pakwiz::encode_stream(data.data(), 70000, 0);
+  Bytes damaged = sound;
+  damaged[damaged.size() / 2] ^= 0x5A;
+  Bytes cut(sound.begin(), sound.begin() + (long)(sound.size() * 2 / 3));
+  Bytes tail = {'T', 'A', 'I', 'L'};
+  struct Case {
+    const char* name;
+    Bytes stream;
+  } cases[] = {{"sound", sound}, {"stored", stored}, {"damaged", damaged}, {"cut short", cut}};
+
+  for (const Case& c : cases) {
+    const Bytes& stream = c.stream;
+    uint32_t size = (uint32_t)stream.size();
+    Bytes with_tail = stream;
+    with_tail.insert(with_tail.end(), tail.begin(), tail.end());
+
+    // Budgeted: the stream's size, from memory and across two volumes split
+    // at several points (volume 0 starts with 10 other bytes).
+    MemorySource memory(with_tail.data(), (uint32_t)with_tail.size());
+    Outcome reference = decode_through_sink(&memory, size);
+    reference.end = memory.position();
+    if (c.stream == sound || c.stream == stored) {
+      EXPECT_EQ(reference.status, DECODE_OK) << c.name;
+      EXPECT_TRUE(std::equal(reference.bytes.begin(), reference.bytes.end(), data.begin()))
+          << c.name;
+      EXPECT_EQ(reference.end, size) << c.name;
+    } else {
+      EXPECT_TRUE(reference.status != DECODE_OK || reference.bytes != data) << c.name;
+    }
+    for (uint32_t split : {1u, size / 2, size - 1, size}) {
+      close_archive();
+      Bytes v0(10, 'h'), v1(with_tail.begin() + split, with_tail.end());
+      v0.insert(v0.end(), stream.begin(), stream.begin() + split);
+      make_archive({v0, v1});
+      ASSERT_EQ(SeekArchive(10), 0);
+      ArchiveSource archive;
+      Outcome o = decode_through_sink(&archive, size);
+      EXPECT_EQ(o.status, reference.status) << c.name << " split " << split;
+      EXPECT_EQ(o.bytes, reference.bytes) << c.name << " split " << split;
+      EXPECT_EQ(o.writes, reference.writes) << c.name << " split " << split;
+      if (o.status == DECODE_OK) {
+        // Behind the stream, in whichever volume that is: the next bytes
+        // read are the tail.
+        EXPECT_EQ(g_archive.volume, split == size ? 0u : 1u) << c.name << " split " << split;
+        EXPECT_EQ(read(4), "TAIL") << c.name << " split " << split;
+      }
+    }
+
+    // Unbudgeted: from memory and from a file, with the tail behind the
+    // stream for the decoder to read ahead into and give back.
+    MemorySource free_memory(with_tail.data(), (uint32_t)with_tail.size());
+    Outcome from_memory = decode_through_sink(&free_memory, 0);
+    from_memory.end = free_memory.position();
+    Bytes file = {'H', 'E', 'A', 'D'};
+    file.insert(file.end(), with_tail.begin(), with_tail.end());
+    FileHandle f = file_open(dir.write("stream.bin", file).c_str(), FILE_READ);
+    ASSERT_EQ(file_seek(f, 4, FROM_START), 4u);
+    FileSource file_input(f);
+    Outcome from_file = decode_through_sink(&file_input, 0);
+    from_file.end = file_tell(f) - 4;
+    file_close(f);
+    EXPECT_EQ(from_file.status, from_memory.status) << c.name;
+    EXPECT_EQ(from_file.bytes, from_memory.bytes) << c.name;
+    EXPECT_EQ(from_file.writes, from_memory.writes) << c.name;
+    EXPECT_EQ(from_file.end, from_memory.end) << c.name;
+    if (reference.status == DECODE_OK) {
+      EXPECT_EQ(from_memory.status, DECODE_OK) << c.name;
+      EXPECT_EQ(from_memory.bytes, reference.bytes) << c.name;
+      EXPECT_EQ(from_memory.end, size) << c.name;
+    }
+  }
 }
 
 TEST_F(ArchiveTest, OpenArchiveNeedsThePackageFile) {

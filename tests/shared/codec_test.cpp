@@ -28,8 +28,9 @@ size_t stored_bound(size_t n) {
 
 class CodecTest : public ::testing::Test {
 protected:
-  // Decodes `stream` (followed by unrelated bytes) into memory and into a
-  // file, checks both against `data` and that the position ends behind it.
+  // Decodes `stream` (followed by unrelated bytes) into memory, from the file
+  // and from memory, and into a file; checks each against `data` and that
+  // the position ends behind the stream.
   void expect_round_trip(const Bytes& data, const Bytes& stream, const std::string& what) {
     Bytes file = stream;
     file.insert(file.end(), {'n', 'e', 'x', 't'});
@@ -38,17 +39,28 @@ protected:
 
     FileHandle in = file_open(in_path.c_str(), FILE_READ);
     ASSERT_NE(in, INVALID_FILE);
+    FileSource file_input(in);
     Bytes buffer(data.size() + 1);
     uint32_t produced = 0;
-    EXPECT_EQ(DecodeToMemory(buffer.data(), (uint32_t)data.size(), in, 0, &produced), 1) << what;
+    EXPECT_EQ(DecodeToMemory(buffer.data(), (uint32_t)data.size(), &file_input, 0, &produced), 1)
+        << what;
     EXPECT_EQ(produced, data.size()) << what;
     EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin())) << what;
     EXPECT_EQ(file_tell(in), stream.size()) << what;
 
+    MemorySource memory_input(file.data(), (uint32_t)file.size());
+    std::fill(buffer.begin(), buffer.end(), 0);
+    produced = 0;
+    EXPECT_EQ(DecodeToMemory(buffer.data(), (uint32_t)data.size(), &memory_input, 0, &produced), 1)
+        << what;
+    EXPECT_EQ(produced, data.size()) << what;
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer.begin())) << what;
+    EXPECT_EQ(memory_input.position(), stream.size()) << what;
+
     file_seek(in, 0, FROM_START);
     FileHandle out = file_create(out_path.c_str());
     ASSERT_NE(out, INVALID_FILE);
-    EXPECT_EQ(DecodeToFile(out, in, 0), 1) << what;
+    EXPECT_EQ(DecodeToFile(out, &file_input, 0), 1) << what;
     EXPECT_EQ(file_tell(in), stream.size()) << what;
     file_close(out);
     file_close(in);

@@ -1,5 +1,6 @@
 // The stream decoder on hand-made bit streams: block framing, code-length
-// order, code checks, matches, sink writes, input position and bounds.
+// order, code checks, matches, sink writes, input position and bounds. Every
+// stream goes through both output paths, read from a file and from memory.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -40,6 +41,7 @@ struct Result {
   int status;
   Bytes data;
   std::vector<size_t> writes; // sink mode only
+  uint32_t end;               // input position after the decode
 };
 
 // A dynamic block header. The code lengths are sent with the code-length
@@ -90,17 +92,26 @@ protected:
     return dir.write("in" + std::to_string(files++), bytes);
   }
 
-  // Decodes `stream` through a sink (the window path).
-  Result decode_sink(const Bytes& stream) {
-    FileHandle f = file_open(put_file(stream).c_str(), FILE_READ);
-    EXPECT_NE(f, INVALID_FILE);
+  // Decodes `stream` through a sink (the window path), from a file or
+  // from memory.
+  Result decode_sink(const Bytes& stream, bool from_memory = false) {
     RecordingSink sink;
     StreamDecoder decoder;
     Result r;
-    r.status = decoder.Decode(&sink, f, 0);
+    if (from_memory) {
+      MemorySource input(stream.data(), (uint32_t)stream.size());
+      r.status = decoder.Decode(&sink, &input, 0);
+      r.end = input.position();
+    } else {
+      FileHandle f = file_open(put_file(stream).c_str(), FILE_READ);
+      EXPECT_NE(f, INVALID_FILE);
+      FileSource input(f);
+      r.status = decoder.Decode(&sink, &input, 0);
+      r.end = file_tell(f);
+      file_close(f);
+    }
     r.data = sink.data_out;
     r.writes = sink.writes;
-    file_close(f);
     return r;
   }
 
@@ -112,8 +123,10 @@ protected:
     Bytes buffer(capacity + 64, 0xA5);
     uint32_t produced = 0;
     StreamDecoder decoder;
+    FileSource input(f);
     Result r;
-    r.status = decoder.DecodeInto(buffer.data(), capacity, f, 0, &produced);
+    r.status = decoder.DecodeInto(buffer.data(), capacity, &input, 0, &produced);
+    r.end = file_tell(f);
     file_close(f);
     EXPECT_LE(produced, capacity);
     for (size_t i = capacity; i < buffer.size(); i++) {
@@ -124,7 +137,9 @@ protected:
     return r;
   }
 
-  // Both paths, which must agree as long as the output fits the capacity.
+  // Both paths, which must agree as long as the output fits the capacity,
+  // and the sink path once more from memory, which must match the file in
+  // everything: status, bytes, writes and the position it ends at.
   Result decode(const Bytes& stream, uint32_t capacity = 1u << 20) {
     Result s = decode_sink(stream);
     Result m = decode_memory(stream, capacity);
@@ -134,8 +149,14 @@ protected:
       EXPECT_EQ(s.status, m.status);
       if (s.status == DECODE_OK) {
         EXPECT_EQ(s.data, m.data);
+        EXPECT_EQ(s.end, m.end);
       }
     }
+    Result from_memory = decode_sink(stream, true);
+    EXPECT_EQ(from_memory.status, s.status);
+    EXPECT_EQ(from_memory.data, s.data);
+    EXPECT_EQ(from_memory.writes, s.writes);
+    EXPECT_EQ(from_memory.end, s.end);
     return s;
   }
 
@@ -480,7 +501,8 @@ TEST_F(DecoderTest, FileSinkStopsAtAFailingWriteAndKeepsItsResult) {
   ASSERT_NE(output, INVALID_FILE);
   StreamDecoder decoder;
   FileSink sink(output);
-  EXPECT_EQ(decoder.Decode(&sink, input, 0), DECODE_BAD_DATA);
+  FileSource source(input);
+  EXPECT_EQ(decoder.Decode(&sink, &source, 0), DECODE_BAD_DATA);
   EXPECT_EQ(sink.write_result(), FILE_WRITE_FAILED);
   file_close(input);
   file_close(output);
@@ -500,20 +522,31 @@ TEST_F(DecoderTest, CapacityBoundsTheOutput) {
     std::string path = put_file(stream);
     Bytes buffer(99999 + 16, 0x5A);
     FileHandle f = file_open(path.c_str(), FILE_READ);
-    EXPECT_EQ(DecodeToMemory(buffer.data(), 99999, f, 0), 0);
+    FileSource input(f);
+    EXPECT_EQ(DecodeToMemory(buffer.data(), 99999, &input, 0), 0);
     file_seek(f, 0, FROM_START);
     MemorySink sink(buffer.data(), 99999);
     StreamDecoder decoder;
-    EXPECT_EQ(decoder.Decode(&sink, f, 0), DECODE_BAD_DATA);
+    EXPECT_EQ(decoder.Decode(&sink, &input, 0), DECODE_BAD_DATA);
     EXPECT_EQ(sink.written(), 98304u); // three windows fit, the final 1,696 bytes do not
     file_close(f);
     for (size_t i = 99999; i < buffer.size(); i++) ASSERT_EQ(buffer[i], 0x5A);
   }
-  // A null destination is refused before anything is read.
+  // A null destination, and an input that is missing or not ready, are
+  // refused before anything is read.
   FileHandle f = file_open(put_file({0x0F, 0, 0}).c_str(), FILE_READ);
-  EXPECT_EQ(DecodeToMemory(nullptr, 0, f, 0), 0);
+  FileSource input(f), closed(INVALID_FILE);
+  Bytes buffer(16);
+  RecordingSink sink;
+  StreamDecoder decoder;
+  EXPECT_EQ(DecodeToMemory(nullptr, 0, &input, 0), 0);
   EXPECT_EQ(file_tell(f), 0u);
-  EXPECT_EQ(DecodeToMemory(nullptr, 0, INVALID_FILE, 0), 0);
+  EXPECT_EQ(DecodeToMemory(buffer.data(), 16, &closed, 0), 0);
+  EXPECT_EQ(DecodeToMemory(buffer.data(), 16, nullptr, 0), 0);
+  EXPECT_EQ(decoder.Decode(&sink, &closed, 0), DECODE_BAD_DATA);
+  EXPECT_EQ(decoder.Decode(&sink, nullptr, 0), DECODE_BAD_DATA);
+  EXPECT_TRUE(sink.writes.empty());
+  EXPECT_EQ(DecodeToMemory(buffer.data(), 16, &input, 0), 1); // the same file is fine
   file_close(f);
 }
 
@@ -599,9 +632,10 @@ TEST_F(DecoderTest, InputPositionIsBehindTheLastByteTaken) {
     // Unbudgeted: the decoder reads ahead and gives back what it did not take.
     FileHandle f = file_open(path.c_str(), FILE_READ);
     file_seek(f, 8, FROM_START);
-    EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), f, 0), 1) << k;
+    FileSource input(f);
+    EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), &input, 0), 1) << k;
     EXPECT_EQ(file_tell(f), 8 + stream.size()) << k;
-    EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), f, 0), 1) << k;
+    EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), &input, 0), 1) << k;
     EXPECT_EQ(file_read_exact(f, text, 4), FILE_OK);
     EXPECT_STREQ(text, "TAIL") << k;
     file_close(f);
@@ -616,12 +650,11 @@ TEST_F(DecoderTest, InputPositionIsBehindTheLastByteTaken) {
       ASSERT_EQ(SeekArchive(4), 0);
       RecordingSink sink;
       StreamDecoder decoder;
-      EXPECT_EQ(decoder.Decode(&sink, g_archive.handle, (uint32_t)stream.size() + extra),
-                DECODE_OK);
+      ArchiveSource archive;
+      EXPECT_EQ(decoder.Decode(&sink, &archive, (uint32_t)stream.size() + extra), DECODE_OK);
       EXPECT_EQ(file_tell(g_archive.handle), 8 + stream.size()) << k;
       EXPECT_EQ(g_archive.bytes_left, (int32_t)(n - 4 - stream.size())) << k;
-      EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), g_archive.handle,
-                               (uint32_t)stream.size()),
+      EXPECT_EQ(DecodeToMemory(out.data(), (uint32_t)out.size(), &archive, (uint32_t)stream.size()),
                 1);
       uint32_t got = 0;
       EXPECT_EQ(ReadArchive(g_archive.handle, text, 4, &got), 0);

@@ -28,16 +28,16 @@ TEST(CreateFoldersOfPath, MakesEveryMissingLevelOfAFilePathOrAFolderPath) {
   TempDir dir;
   std::string file_path =
       dir.path() + SEP + "Program Files" + SEP + "App" + SEP + "bin" + SEP + "x.dll";
-  EXPECT_EQ(create_folders_of_path(file_path.c_str()), 0);
+  EXPECT_TRUE(create_folders_of_path(file_path.c_str()));
   EXPECT_TRUE(fs::is_directory(dir.path() + SEP + "Program Files" + SEP + "App" + SEP + "bin"));
   EXPECT_FALSE(fs::exists(file_path));
   EXPECT_EQ(fs::canonical(fs::current_path()),
             fs::canonical(dir.path() + SEP + "Program Files" + SEP + "App" + SEP + "bin"));
 
   std::string folder_path = dir.path() + SEP + "one" + SEP + "two" + SEP;
-  EXPECT_EQ(create_folders_of_path(folder_path.c_str()), 0);
+  EXPECT_TRUE(create_folders_of_path(folder_path.c_str()));
   EXPECT_TRUE(fs::is_directory(dir.path() + SEP + "one" + SEP + "two"));
-  EXPECT_EQ(create_folders_of_path(folder_path.c_str()), 0); // all there already
+  EXPECT_TRUE(create_folders_of_path(folder_path.c_str())); // all there already
   leave_folder();
 }
 
@@ -45,7 +45,7 @@ TEST(CreateFoldersOfPath, StopsAtTheFirstLevelThatCannotBeMade) {
   TempDir dir;
   dir.write("App", "a file where a folder should go");
   std::string path = dir.path() + SEP + "App" + SEP + "bin" + SEP + "x.dll";
-  EXPECT_EQ(create_folders_of_path(path.c_str()), 1);
+  EXPECT_FALSE(create_folders_of_path(path.c_str()));
   EXPECT_FALSE(fs::is_directory(dir.path() + SEP + "App"));
   leave_folder();
 }

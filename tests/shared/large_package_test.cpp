@@ -14,7 +14,7 @@
 #include "common/state.h"
 #include "decode/archive.h"
 #include "decode/checksum.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 #include "install/install.h"
 #include "package/package.h"
 #include "support/install_package.h"
@@ -86,7 +86,7 @@ TEST_F(LargePackage, EntryPastTwoGibibytesIsPlacedAndVerified) {
 
   // The setup program.
   strcpy(g_app.package_path, path.c_str());
-  g_package.stub_length = STUB_LENGTH;
+  g_app.stub_length = STUB_LENGTH;
   ASSERT_TRUE(load_package());
   EXPECT_EQ(g_package.archive_size, archive_size);
   install_folder = dir.file("app") + SEP;
@@ -95,7 +95,7 @@ TEST_F(LargePackage, EntryPastTwoGibibytesIsPlacedAndVerified) {
   for (uint32_t i = 0; i < 2; i++) {
     std::string target = install_folder + (i ? "far.txt" : "first.txt");
     strcpy(g_app.destination_path, target.c_str());
-    EXPECT_EQ(place_file(entry(i), g_app.destination_path, false, 0, 100), 1) << target;
+    EXPECT_TRUE(place_file(file_entry(entry(i)), g_app.destination_path, false, 0, 100)) << target;
     EXPECT_EQ(g_install.error_code, 0u) << target;
     EXPECT_EQ(read_file_bytes(target), i ? last : first) << target;
   }

@@ -42,7 +42,7 @@ protected:
   bool load(const Bytes& file, uint32_t stub_length = 64) {
     std::string path = dir.write("setup.exe", file);
     strcpy(g_app.package_path, path.c_str());
-    g_package.stub_length = stub_length;
+    g_app.stub_length = stub_length;
     return load_package();
   }
   TempDir dir;
@@ -329,7 +329,7 @@ TEST_F(Loader, TruncatedPackageFailsWithoutAMessage) {
     EXPECT_TRUE(g_messages.empty()) << cut;
   }
   SetUp();
-  g_package.stub_length = 0;
+  g_app.stub_length = 0;
   strcpy(g_app.package_path, dir.write("x.exe", file).c_str());
   EXPECT_FALSE(load_package()); // no package at all
 }

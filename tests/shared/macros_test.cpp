@@ -8,7 +8,7 @@
 #include <string>
 
 #include "common/state.h"
-#include "install/macros.h"
+#include "package/macros.h"
 
 namespace {
 

@@ -49,15 +49,14 @@ protected:
   void SetUp() override {
     base = make_base();
     base_path = dir.write("base.bin", base);
-    saved_report_ = g_patch_progress;
-    g_patch_progress = record_report;
     g_reports.clear();
   }
-  void TearDown() override { g_patch_progress = saved_report_; }
 
-  // Runs the commands over the base; the result file's bytes land in output.
-  int run(const Bytes& commands, const Bytes& data, PatchProgress progress = {0, 0, 0},
+  // Runs the commands over the base; the result file's bytes land in output,
+  // the progress reports in g_reports.
+  int run(const Bytes& commands, const Bytes& data, PatchProgress progress = {0, 0, 0, nullptr},
           bool data_absent = false) {
+    progress.report = record_report;
     FileHandle b = file_open(base_path.c_str(), FILE_READ);
     FileHandle o = file_create(dir.file("out.bin").c_str());
     EXPECT_NE(b, INVALID_FILE);
@@ -78,9 +77,6 @@ protected:
   TempDir dir;
   Bytes base, output;
   std::string base_path;
-
-private:
-  ProgressReport saved_report_ = nullptr;
 };
 
 // Copy commands that move the base cursor to `at` (copying base[0, at)).
@@ -189,19 +185,19 @@ TEST_F(PatchApply, ProgressIsReportedInUnitsOfTenThousandBytesOnlyWhenItChanges)
   // 70,000 bytes are 8 units; after the first copy 65,664 bytes are written
   // (7 units: 10 + 7 * 10 / 8 = 18), after the second all of them (20).
   Bytes commands = copy_prefix(BASE_SIZE);
-  ASSERT_EQ(run(commands, {}, PatchProgress{10, 20, BASE_SIZE}), PATCH_OK);
+  ASSERT_EQ(run(commands, {}, PatchProgress{10, 20, BASE_SIZE, nullptr}), PATCH_OK);
   EXPECT_EQ(g_reports, (std::vector<uint32_t>{18, 20}));
 
   // Small commands: the percent goes up one step at a time, never repeated.
   g_reports.clear();
   Bytes small;
   for (int i = 0; i < 200; i++) small.insert(small.end(), {0x7F, 0x80}); // 25,600 bytes
-  ASSERT_EQ(run(small, {}, PatchProgress{0, 100, 25600}), PATCH_OK);
+  ASSERT_EQ(run(small, {}, PatchProgress{0, 100, 25600, nullptr}), PATCH_OK);
   // 3 units: 33 from the first command, 66 at 10,000 bytes, 100 at 20,000.
   EXPECT_EQ(g_reports, (std::vector<uint32_t>{33, 66, 100}));
 
   g_reports.clear();
-  ASSERT_EQ(run(commands, {}, PatchProgress{40, 40, BASE_SIZE}), PATCH_OK);
+  ASSERT_EQ(run(commands, {}, PatchProgress{40, 40, BASE_SIZE, nullptr}), PATCH_OK);
   EXPECT_TRUE(g_reports.empty()) << "start = end reports nothing";
 }
 
@@ -232,7 +228,7 @@ TEST_F(PatchApply, MalformedPatchesFailWithoutReadingOutsideTheirStreams) {
       {"combined insert without a data stream", {0xA3, 0x80}, {}, PATCH_ERR_WRITE, true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(run(c.commands, c.data, {0, 0, 0}, c.data_absent), c.expected) << c.name;
+    EXPECT_EQ(run(c.commands, c.data, {0, 0, 0, nullptr}, c.data_absent), c.expected) << c.name;
   }
   // A failure ends the run: nothing after it is applied.
   EXPECT_EQ(run({0x81, 0x05, 0xBF, 0x81}, text("abcd")), PATCH_ERR_READ);
@@ -240,7 +236,8 @@ TEST_F(PatchApply, MalformedPatchesFailWithoutReadingOutsideTheirStreams) {
 }
 
 // ---------------------------------------------------------------------------
-// Packed blobs, read through the archive reader from a one-volume archive.
+// Packed blobs, read through the archive reader from a one-volume archive,
+// and from memory.
 
 namespace {
 
@@ -278,11 +275,12 @@ protected:
                              0};
     ASSERT_EQ(SeekArchive(0), 0);
   }
-  // Reads one blob; its content lands in `content`.
-  int read(Bytes* content) {
+  // Reads one blob from the archive, or from `input`; its content lands in
+  // `content`.
+  int read(Bytes* content, InputSource* input = nullptr) {
     uint8_t* block = nullptr;
     uint32_t size = 12345;
-    int err = read_packed_blob(&block, &size);
+    int err = input ? read_packed_blob(input, &block, &size) : read_archive_blob(&block, &size);
     content->assign(block, block + (block ? size : 0));
     if (!block) {
       EXPECT_EQ(size, 0u);
@@ -337,6 +335,13 @@ TEST_F(PackedBlob, StoredAndCompressedBlobsWithEitherFieldWidth) {
     EXPECT_EQ(read(&content), PATCH_OK);
     EXPECT_EQ(content, e);
   }
+  MemorySource memory(archive.data(), (uint32_t)archive.size());
+  for (const Bytes& e : expected) {
+    Bytes content;
+    EXPECT_EQ(read(&content, &memory), PATCH_OK);
+    EXPECT_EQ(content, e);
+  }
+  EXPECT_EQ(memory.position(), archive.size());
 }
 
 TEST_F(PackedBlob, DataBlobStartsWhereTheDecoderStoppedTakingBytes) {
@@ -349,11 +354,14 @@ TEST_F(PackedBlob, DataBlobStartsWhereTheDecoderStoppedTakingBytes) {
   archive = join(archive, {0x00, 3, 0, 'e', 'n', 'd'});
   archive = join(archive, Bytes(10, 0xEE));
   serve(archive);
-  Bytes content;
-  EXPECT_EQ(read(&content), PATCH_OK);
-  EXPECT_EQ(content, repeated(500));
-  EXPECT_EQ(read(&content), PATCH_OK);
-  EXPECT_EQ(content, text("end"));
+  MemorySource memory(archive.data(), (uint32_t)archive.size());
+  for (InputSource* input : {(InputSource*)nullptr, (InputSource*)&memory}) {
+    Bytes content;
+    EXPECT_EQ(read(&content, input), PATCH_OK);
+    EXPECT_EQ(content, repeated(500));
+    EXPECT_EQ(read(&content, input), PATCH_OK);
+    EXPECT_EQ(content, text("end"));
+  }
 }
 
 TEST_F(PackedBlob, DamagedBlobsAreArchiveReadFailuresNamingTheArchive) {
@@ -363,15 +371,18 @@ TEST_F(PackedBlob, DamagedBlobsAreArchiveReadFailuresNamingTheArchive) {
   struct Case {
     const char* name;
     Bytes archive;
+    bool damaged_in_memory;
   } cases[] = {
-      {"size field cut short", {0x00, 0x05}},
-      {"stored content cut short", {0x00, 10, 0, 'a', 'b', 'c'}},
-      {"packed size field cut short", {0x01, 0xF4, 0x01, 0x10}},
-      {"compressed stream with packed size 0", join({0x01, 0xF4, 0x01, 0, 0}, stream)},
+      {"size field cut short", {0x00, 0x05}, true},
+      {"stored content cut short", {0x00, 10, 0, 'a', 'b', 'c'}, true},
+      {"packed size field cut short", {0x01, 0xF4, 0x01, 0x10}, true},
+      {"compressed stream with packed size 0", join({0x01, 0xF4, 0x01, 0, 0}, stream), true},
       // The stream holds 500 bytes; the blob claims 600, then 400.
-      {"stream shorter than the size", join({0x01, 0x58, 0x02, n, 0}, stream)},
-      {"stream longer than the size", join({0x01, 0x90, 0x01, n, 0}, stream)},
-      {"packed size beyond the archive", join({0x01, 0xF4, 0x01, 0xFF, 0x00}, stream)},
+      {"stream shorter than the size", join({0x01, 0x58, 0x02, n, 0}, stream), true},
+      {"stream longer than the size", join({0x01, 0x90, 0x01, n, 0}, stream), true},
+      // The archive has no volume to continue in; in memory the end of the
+      // buffer is just the end of the input, and the stream is complete.
+      {"packed size beyond the archive", join({0x01, 0xF4, 0x01, 0xFF, 0x00}, stream), false},
   };
   for (const Case& c : cases) {
     serve(c.archive);
@@ -380,5 +391,11 @@ TEST_F(PackedBlob, DamagedBlobsAreArchiveReadFailuresNamingTheArchive) {
     EXPECT_TRUE(content.empty()) << c.name;
     EXPECT_NE(g_app.error_file_name[0], 0) << c.name;
     EXPECT_STREQ(g_app.error_file_name, g_app.archive_path) << c.name;
+    // From memory: the same verdict, and no file is named.
+    g_app.error_file_name[0] = 0;
+    MemorySource memory(c.archive.data(), (uint32_t)c.archive.size());
+    EXPECT_EQ(read(&content, &memory), c.damaged_in_memory ? PATCH_ERR_READ : PATCH_OK) << c.name;
+    EXPECT_EQ(content.empty(), c.damaged_in_memory) << c.name;
+    EXPECT_EQ(g_app.error_file_name[0], 0) << c.name;
   }
 }

@@ -15,7 +15,7 @@
 #include "decode/archive.h"
 #include "decode/checksum.h"
 #include "decode/patch.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 #include "install/install.h"
 #include "package/file_entry.h"
 #include "package/package.h"
@@ -30,9 +30,10 @@ const char SEP[] = "/";
 #endif
 
 std::vector<uint32_t> g_reports;
-void record_report(uint32_t percent) {
+void record_progress(uint32_t percent, void*) {
   g_reports.push_back(percent);
 }
+const InstallObserver PROGRESS_RECORDER = {nullptr, nullptr, record_progress, nullptr, nullptr};
 
 // Deterministic content of n bytes: words of a small vocabulary, so that
 // edits leave most of it to copy.
@@ -71,12 +72,11 @@ class PatchPlace : public InstallTest {
 protected:
   void SetUp() override {
     InstallTest::SetUp();
-    saved_report_ = g_patch_progress;
-    g_patch_progress = record_report;
+    set_install_observer(&PROGRESS_RECORDER);
     g_reports.clear();
   }
   void TearDown() override {
-    g_patch_progress = saved_report_;
+    set_install_observer(nullptr);
     InstallTest::TearDown();
   }
 
@@ -129,7 +129,7 @@ protected:
       dir.write("setup.D01", volume);
     }
     strcpy(g_app.package_path, path.c_str());
-    g_package.stub_length = 64;
+    g_app.stub_length = 64;
     ASSERT_TRUE(load_package());
     install_folder = dir.file("app") + SEP;
     strcpy(g_app.install_folder, install_folder.c_str());
@@ -140,7 +140,8 @@ protected:
   int place(int block, uint32_t index, const std::string& path, uint32_t start = 0,
             uint32_t end = 0) {
     strcpy(g_app.destination_path, path.c_str());
-    return place_file(find_file_entry(block, index), g_app.destination_path, false, start, end);
+    return place_file(file_entry(find_file_entry(block, index)), g_app.destination_path, false,
+                      start, end);
   }
   // No temporary or patched file is left beside the destination.
   void expect_no_leftovers() {

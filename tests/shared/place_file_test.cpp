@@ -13,7 +13,7 @@
 
 #include "common/state.h"
 #include "decode/archive.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 #include "install/install.h"
 #include "package/file_entry.h"
 #include "support/install_package.h"
@@ -36,7 +36,7 @@ protected:
   std::string dest(const std::string& relative) { return install_folder + relative; }
   int place(uint32_t i, const std::string& path) {
     strcpy(g_app.destination_path, path.c_str());
-    return place_file(entry(i), g_app.destination_path, false, 0, 100);
+    return place_file(file_entry(entry(i)), g_app.destination_path, false, 0, 100);
   }
 };
 
@@ -137,7 +137,7 @@ TEST_F(PlaceFile, InUseFlagSkipsAnIdenticalFile) {
   std::string path = dir.write(std::string("app") + SEP + "shared.dll", "same bytes");
   make_read_only(path, true); // would be changed by any swap
   strcpy(g_app.destination_path, path.c_str());
-  EXPECT_EQ(place_file(entry(0), g_app.destination_path, true, 0, 100), 1);
+  EXPECT_TRUE(place_file(file_entry(entry(0)), g_app.destination_path, true, 0, 100));
   EXPECT_EQ(entry_status(entry(0)), STATUS_NONE);
   EXPECT_FALSE(g_install.restart_needed);
   EXPECT_EQ(g_app.temp_path[0], 0);
@@ -182,10 +182,10 @@ TEST_F(PlaceFile, FullDiskWhileDecodingIsReportedAsAFullDisk) {
   limit.rlim_cur = 50000;
   void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  int placed = place_file(entry(0), g_app.destination_path, false, 0, 100);
+  bool placed = place_file(file_entry(entry(0)), g_app.destination_path, false, 0, 100);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, previous);
-  EXPECT_EQ(placed, 0);
+  EXPECT_FALSE(placed);
   EXPECT_EQ(g_install.error_code, (uint32_t)PLACE_ERR_DISK_FULL);
   EXPECT_EQ(std::string(g_app.error_file_name), path);
   EXPECT_FALSE(file_exists(path));

@@ -98,8 +98,8 @@ TEST_F(UninstallLogLayout, LoggedEntriesAndTheirFlags) {
     m.strings[0] = "f";
     Bytes e = m.bytes();
     set_entry_status(e.data(), c.status);
-    EXPECT_EQ(entry_is_logged(e.data()), c.logged) << c.what;
-    EXPECT_EQ(file_log_flags(e.data()), c.flags) << c.what;
+    EXPECT_EQ(entry_is_logged(file_entry(e.data())), c.logged) << c.what;
+    EXPECT_EQ(file_log_flags(file_entry(e.data())), c.flags) << c.what;
   }
 }
 
@@ -117,12 +117,12 @@ TEST_F(UninstallLogLayout, RecordsAreCompletedAtTheirEnd) {
     file_write_exact(f, zero, 4);
     write_file_log_entry(f, "C:\\Apps\\Tool\\a.txt", 0);
     write_file_log_entry(f, "C:\\Fonts\\b.ttf", 2);
-    finish_counted_record(f, e0 - 8, LOG_FILES, 2);
+    finish_counted_record(f, e0 - 8, LOG_TAG_FILES, 2);
 
-    uint32_t start = begin_counted_record(f, LOG_SHORTCUTS);
+    uint32_t start = begin_counted_record(f, LOG_TAG_SHORTCUTS);
     write_log_string(f, "C:\\Menu\\Programs\\Tool");
     write_log_string(f, "Tool.lnk");
-    finish_counted_record(f, start, LOG_SHORTCUTS, 1);
+    finish_counted_record(f, start, LOG_TAG_SHORTCUTS, 1);
 
     char path[260];
     ASSERT_TRUE(uninstall_key_path(path, sizeof path, "Tool 1.0 x")); // 10 characters
@@ -153,7 +153,7 @@ TEST_F(UninstallLogLayout, RecordWithoutItsCountIsLeftAlone) {
   Bytes got = written(placed, [&](FileHandle f) {
     uint8_t two[2] = {};
     file_write_exact(f, two, 2);
-    finish_counted_record(f, 4, LOG_FILES, 0);
+    finish_counted_record(f, 4, LOG_TAG_FILES, 0);
   });
   Bytes want = placed;
   want.insert(want.end(), {0, 0});

@@ -94,7 +94,7 @@ TEST(UninstallLogReader, OptionalRecordsMayBeMissingAndListsEmpty) {
   put_u32(body, 0);
   put_record(reordered, LOG_TAG_FILES, body);
   body.clear();
-  put_u32(body, LOG_ROOT_LOCAL_MACHINE);
+  put_u32(body, LOG_KEY_ROOT);
   put_log_string(body, log_key_path("P"));
   put_record(reordered, LOG_TAG_KEY, body);
   body.clear();
@@ -139,7 +139,7 @@ TEST(UninstallLogReader, DamagedStructureIsRefused) {
   auto end = [](Bytes& b) { put_record(b, LOG_TAG_END, {}); };
   auto key = [](Bytes& b) {
     Bytes body;
-    put_u32(body, LOG_ROOT_LOCAL_MACHINE);
+    put_u32(body, LOG_KEY_ROOT);
     put_log_string(body, log_key_path("P"));
     put_record(b, LOG_TAG_KEY, body);
   };
@@ -184,7 +184,7 @@ TEST(UninstallLogReader, DamagedStructureIsRefused) {
       {"key record longer than its key", log_with(files_body(0, 0),
                                                   [&](Bytes& b) {
                                                     Bytes body;
-                                                    put_u32(body, LOG_ROOT_LOCAL_MACHINE);
+                                                    put_u32(body, LOG_KEY_ROOT);
                                                     put_log_string(body, log_key_path("P"));
                                                     body.push_back(0);
                                                     put_record(b, LOG_TAG_KEY, body);

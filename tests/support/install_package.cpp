@@ -37,6 +37,7 @@ std::vector<std::string> install_messages() {
   t[20] = "The disk is full";
   t[21] = "Damaged data for %s";
   t[22] = "Cannot replace %s";
+  t[28] = "Insert disk %d";
   t[29] = "A newer %s exists. Replace it?";
   t[30] = "%s has another language. Replace it?";
   t[31] = "The setup package is damaged";
@@ -64,7 +65,6 @@ void InstallTest::SetUp() {
   g_archive.handle = INVALID_FILE;
   ASSERT_TRUE(app_alloc_buffers());
   g_app.platform_nt = true;
-  g_app.start_program = 1;
   set_message_answerer(record_answer, this);
 }
 
@@ -105,10 +105,18 @@ void InstallTest::load(std::vector<PackedFile> files, const Bytes& prefix,
   if (!lang.has_table[6]) lang.table(6, install_messages());
   p.record(REC_LANGUAGE, lang.bytes());
   p.record(REC_FILE_LIST, file_list(entries));
-  std::string path = dir.write("setup.exe", p.finish(archive));
+  size_t first_part = archive_in_package < archive.size() ? archive_in_package : archive.size();
+  std::string path =
+      dir.write("setup.exe", p.finish(Bytes(archive.begin(), archive.begin() + (long)first_part)));
+  if (first_part < archive.size()) {
+    Bytes volume;
+    put_u32(volume, (uint32_t)(archive.size() - first_part));
+    volume.insert(volume.end(), archive.begin() + (long)first_part, archive.end());
+    dir.write("setup.D01", volume);
+  }
   ASSERT_LT(path.size(), (size_t)PATH_SIZE);
   strcpy(g_app.package_path, path.c_str());
-  g_package.stub_length = 64;
+  g_app.stub_length = 64;
   ASSERT_TRUE(load_package());
   install_folder = dir.file("app") + SEP;
   strcpy(g_app.install_folder, install_folder.c_str());

@@ -4,6 +4,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <stdint.h>
+
 #include <deque>
 #include <functional>
 #include <string>
@@ -42,6 +44,10 @@ public:
   std::vector<unsigned> styles;
   // Called inside each question before it is answered (e.g. to unlock a file).
   std::function<void()> while_asking;
+
+  // Archive bytes that load() keeps in the package file; the rest goes to
+  // the volume file setup.D01 beside it.
+  size_t archive_in_package = SIZE_MAX;
 
 protected:
   TempDir dir;

@@ -1,5 +1,7 @@
 #include "support/uninstall_log_maker.h"
 
+#include "common/package_format.h"
+
 void put_log_string(std::vector<uint8_t>& out, const std::string& s) {
   put_u16(out, (uint16_t)s.size());
   out.insert(out.end(), s.begin(), s.end());
@@ -13,7 +15,7 @@ void put_record(std::vector<uint8_t>& out, uint16_t tag, const std::vector<uint8
 }
 
 std::string log_key_path(const std::string& name) {
-  return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name;
+  return UNINSTALL_KEY_PREFIX + name;
 }
 
 std::vector<uint8_t> make_uninstall_log(const LogSpec& spec) {
@@ -24,7 +26,7 @@ std::vector<uint8_t> make_uninstall_log(const LogSpec& spec) {
     put_log_string(body, f.name);
     body.push_back(f.flags);
   }
-  put_record(log, 0x1235, body);
+  put_record(log, LOG_TAG_FILES, body);
   if (spec.shortcuts) {
     body.clear();
     put_u32(body, (uint32_t)spec.shortcuts->size());
@@ -32,14 +34,14 @@ std::vector<uint8_t> make_uninstall_log(const LogSpec& spec) {
       put_log_string(body, s.folder);
       put_log_string(body, s.name);
     }
-    put_record(log, 0x1236, body);
+    put_record(log, LOG_TAG_SHORTCUTS, body);
   }
   if (spec.key_name) {
     body.clear();
     put_u32(body, spec.key_root);
     put_log_string(body, log_key_path(*spec.key_name));
-    put_record(log, 0x1238, body);
+    put_record(log, LOG_TAG_KEY, body);
   }
-  if (spec.end) put_record(log, 0x7F7F, {});
+  if (spec.end) put_record(log, LOG_TAG_END, {});
   return log;
 }

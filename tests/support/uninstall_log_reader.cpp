@@ -1,5 +1,8 @@
 #include "support/uninstall_log_reader.h"
 
+#include "common/bytes.h"
+#include "common/package_format.h"
+
 namespace {
 
 struct Cursor {
@@ -12,8 +15,8 @@ struct Cursor {
   }
   uint32_t u(int bytes) {
     if (!need((size_t)bytes)) return 0;
-    uint32_t v = 0;
-    for (int i = 0; i < bytes; i++) v |= (uint32_t)b[at + i] << (8 * i);
+    const uint8_t* p = &b[at];
+    uint32_t v = bytes == 4 ? read_u32(p) : bytes == 2 ? read_u16(p) : p[0];
     at += (size_t)bytes;
     return v;
   }
@@ -53,7 +56,7 @@ UninstallLog read_uninstall_log(const std::vector<uint8_t>& file, size_t offset)
     }
     Cursor body{file, c.at, c.at + length};
     c.at += length;
-    if (tag == 0x1235 && stage == 0) {
+    if (tag == LOG_TAG_FILES && stage == 0) {
       uint32_t count = body.u(4);
       for (uint32_t i = 0; i < count && body.ok; i++) {
         LoggedFile f;
@@ -63,7 +66,7 @@ UninstallLog read_uninstall_log(const std::vector<uint8_t>& file, size_t offset)
         if (body.ok) log.files.push_back(f);
       }
       stage = 1;
-    } else if (tag == 0x1236 && stage == 1) {
+    } else if (tag == LOG_TAG_SHORTCUTS && stage == 1) {
       log.has_shortcuts = true;
       uint32_t count = body.u(4);
       for (uint32_t i = 0; i < count && body.ok; i++) {
@@ -73,13 +76,13 @@ UninstallLog read_uninstall_log(const std::vector<uint8_t>& file, size_t offset)
         if (body.ok) log.shortcuts.push_back(l);
       }
       stage = 2;
-    } else if (tag == 0x1238 && (stage == 1 || stage == 2)) {
+    } else if (tag == LOG_TAG_KEY && (stage == 1 || stage == 2)) {
       log.has_key = true;
       log.key_body_length = length;
       log.key_root = body.u(4);
       log.key_path = body.text();
       stage = 3;
-    } else if (tag == 0x7F7F && stage >= 1) {
+    } else if (tag == LOG_TAG_END && stage >= 1) {
       if (length != 0)
         log.error = "end record with a body";
       else if (c.at != file.size())

@@ -150,7 +150,7 @@ TEST_F(FolderBrowser, OpensOnTemplate7WithThePackageTextsAndCancelChangesNothing
   EXPECT_NEAR(seen.rect.left + seen.rect.right, owner.left + owner.right, 2);
   EXPECT_NEAR(seen.rect.top + seen.rect.bottom, owner.top + owner.bottom, 2);
 
-  EXPECT_EQ(control_text(page, ID_FOLDER), start);
+  EXPECT_EQ(control_text(page, IDC_FOLDER), start);
 }
 
 TEST_F(FolderBrowser, ADoubleClickMovesIntoAFolderAndOkPutsItIntoThePage) {
@@ -169,7 +169,7 @@ TEST_F(FolderBrowser, ADoubleClickMovesIntoAFolderAndOkPutsItIntoThePage) {
   const Seen& seen = user.seen();
   ASSERT_TRUE(seen.opened);
   EXPECT_EQ(seen.folder, start + "\\alpha");
-  EXPECT_EQ(control_text(page, ID_FOLDER), start + "\\alpha");
+  EXPECT_EQ(control_text(page, IDC_FOLDER), start + "\\alpha");
   EXPECT_EQ(std::string(g_app.install_folder), start + "\\alpha");
   EXPECT_EQ(control_text(page, 1019), "10 MB"); // refreshed for the new folder
 }
@@ -182,7 +182,7 @@ TEST_F(FolderBrowser, ATypedFolderIsTheAnswerAndItsBackslashIsStripped) {
   });
   SendMessageA(page, WM_COMMAND, MAKEWPARAM(1005, BN_CLICKED), 0);
   ASSERT_TRUE(user.seen().opened);
-  EXPECT_EQ(control_text(page, ID_FOLDER), "X:\\Not\\There\\Yet");
+  EXPECT_EQ(control_text(page, IDC_FOLDER), "X:\\Not\\There\\Yet");
 }
 
 TEST_F(FolderBrowser, ReturnsWhetherAFolderWasConfirmed) {

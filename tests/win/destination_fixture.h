@@ -111,7 +111,7 @@ protected:
   bool claimed(int id) {
     return SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0) != 0;
   }
-  void type_folder(const std::string& text) { SetDlgItemTextA(page, ID_FOLDER, text.c_str()); }
+  void type_folder(const std::string& text) { SetDlgItemTextA(page, IDC_FOLDER, text.c_str()); }
 };
 
 inline PackedFile text_file(const std::string& target, size_t size, uint8_t removal = 1,

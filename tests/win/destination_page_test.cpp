@@ -41,7 +41,7 @@ TEST_F(DestinationPage, ShowsTheFolderAndBothSpaceFiguresAndFollowsTheField) {
   use_fake_disk(2561); // 10,244 KB: 11 MB, rounded up
   open_page();
   std::string shown = install_folder.substr(0, install_folder.size() - 1);
-  EXPECT_EQ(control_text(page, ID_FOLDER), shown);
+  EXPECT_EQ(control_text(page, IDC_FOLDER), shown);
   EXPECT_EQ(control_text(page, 1000), "Setup installs into this folder.");
   EXPECT_EQ(control_text(page, 1017), "Space needed:");
   EXPECT_EQ(control_text(page, 1018), "Space free:");
@@ -64,7 +64,7 @@ TEST_F(DestinationPage, ADriveRootKeepsItsBackslash) {
   load_files({});
   strcpy(g_app.install_folder, "C:\\");
   open_page();
-  EXPECT_EQ(control_text(page, ID_FOLDER), "C:\\");
+  EXPECT_EQ(control_text(page, IDC_FOLDER), "C:\\");
   EXPECT_STREQ(g_app.install_folder, "C:\\");
 }
 
@@ -77,14 +77,14 @@ TEST_F(DestinationPage, AFolderThatMayNotBeChangedIsReadOnlyButStillValidatedOnN
     SCOPED_TRACE(c.changeable ? "changeable" : "fixed");
     load_files({}, destination_language(c.flags));
     open_page();
-    HWND edit = GetDlgItem(page, ID_FOLDER);
+    HWND edit = GetDlgItem(page, IDC_FOLDER);
     EXPECT_EQ((GetWindowLongA(edit, GWL_STYLE) & ES_READONLY) != 0, !c.changeable);
     EXPECT_EQ(IsWindowEnabled(GetDlgItem(page, 1005)) != 0, c.changeable);
     if (c.changeable) {
       EXPECT_EQ(GetFocus(), edit);
     }
     asked.clear();
-    EXPECT_TRUE(claimed(ID_NEXT)); // the default folder does not exist; No
+    EXPECT_TRUE(claimed(IDC_NEXT)); // the default folder does not exist; No
     EXPECT_EQ(asked, (std::vector<std::string>{"Create the folder?"}));
     DestroyWindow(page);
     page = NULL;
@@ -97,14 +97,14 @@ TEST_F(DestinationPage, AMissingFolderIsCreatedWithItsParentsOnlyWhenTheUserAgre
   std::string folder = dir.file("app\\one\\two");
   type_folder(folder);
   answers = {ANSWER_NO};
-  EXPECT_TRUE(claimed(ID_NEXT));
+  EXPECT_TRUE(claimed(IDC_NEXT));
   EXPECT_EQ(asked, (std::vector<std::string>{"Create the folder?"}));
   EXPECT_EQ(styles, (std::vector<unsigned>{QUESTION}));
   EXPECT_FALSE(folder_exists(dir.file("app")));
   EXPECT_EQ(g_wizard.page_result, 0);
 
   answers = {ANSWER_YES};
-  EXPECT_FALSE(claimed(ID_NEXT)); // the main dialog goes on to the ready page
+  EXPECT_FALSE(claimed(IDC_NEXT)); // the main dialog goes on to the ready page
   EXPECT_EQ(asked.size(), 2u);
   EXPECT_TRUE(folder_exists(folder));
   EXPECT_STREQ(g_app.install_folder, (folder + "\\").c_str());
@@ -119,7 +119,7 @@ TEST_F(DestinationPage, AFolderThatCannotBeCreatedIsReportedAndThePageStays) {
   open_page();
   type_folder(dir.file("blocker\\sub"));
   answers = {ANSWER_YES};
-  EXPECT_TRUE(claimed(ID_NEXT));
+  EXPECT_TRUE(claimed(IDC_NEXT));
   EXPECT_EQ(asked,
             (std::vector<std::string>{"Create the folder?", "The folder cannot be created."}));
   EXPECT_EQ(styles, (std::vector<unsigned>{QUESTION, MB_ICONINFORMATION}));
@@ -131,7 +131,7 @@ TEST_F(DestinationPage, LowSpaceGoesOnOnlyAfterYes) {
   use_fake_disk(1);
   open_page();
   answers = {ANSWER_NO};
-  EXPECT_TRUE(claimed(ID_NEXT));
+  EXPECT_TRUE(claimed(IDC_NEXT));
   EXPECT_EQ(asked, (std::vector<std::string>{"Not enough space. Install anyway?"}));
   EXPECT_EQ(styles, (std::vector<unsigned>{QUESTION}));
   // The page's own texts come back in place of the status lines.
@@ -140,7 +140,7 @@ TEST_F(DestinationPage, LowSpaceGoesOnOnlyAfterYes) {
   EXPECT_EQ(control_text(page, 1003), "Click Next.");
 
   answers = {ANSWER_YES};
-  EXPECT_FALSE(claimed(ID_NEXT));
+  EXPECT_FALSE(claimed(IDC_NEXT));
   EXPECT_EQ(asked.size(), 2u);
   EXPECT_STREQ(g_app.install_folder, install_folder.c_str());
 }
@@ -152,7 +152,7 @@ TEST_F(DestinationPage, AFileThatCannotBeMadeWritableIsNamedAndThePageStays) {
   CreateDirectoryA(dir.file("app").c_str(), NULL);
   dir.write("app\\data.txt", "data");
   open_page();
-  EXPECT_TRUE(claimed(ID_NEXT));
+  EXPECT_TRUE(claimed(IDC_NEXT));
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked[0],
             "Setup cannot install here.\n\n" + install_folder + "dat?.txt is write-protected.");
@@ -179,7 +179,7 @@ TEST_F(DestinationPage, TypedFoldersBecomeFullPathsEndingInOneBackslash) {
   for (const Case& c : cases) {
     SetCurrentDirectoryA(dir.path().c_str());
     type_folder(c.typed);
-    EXPECT_FALSE(claimed(ID_NEXT)) << c.typed;
+    EXPECT_FALSE(claimed(IDC_NEXT)) << c.typed;
     EXPECT_STREQ(g_app.install_folder, c.folder.c_str()) << c.typed;
     EXPECT_EQ(current_folder() + (c.folder == "C:\\" ? "" : "\\"), c.folder) << c.typed;
   }
@@ -199,7 +199,7 @@ TEST_F(DestinationPage, BackGoesToTheLanguageInformationOrWelcomePage) {
     g_package.blocks[0].language.tables[1] = c.information ? information_table : nullptr;
     g_wizard = WizardState{4, 0};
     open_page();
-    EXPECT_TRUE(claimed(ID_BACK));
+    EXPECT_TRUE(claimed(IDC_BACK));
     EXPECT_EQ(g_wizard.current_page + 1, c.page) << c.blocks << " blocks";
     EXPECT_EQ(g_wizard.page_result, PAGE_NEXT);
     DestroyWindow(page);
@@ -213,8 +213,8 @@ TEST_F(DestinationPage, ASinglePageRunLeavesNextAndBackToTheMainDialog) {
   load_files({text_file("a.txt", 10)});
   g_package.start_page = 4;
   open_page();
-  EXPECT_FALSE(claimed(ID_NEXT)); // not validated: no question about the missing folder
-  EXPECT_FALSE(claimed(ID_BACK));
+  EXPECT_FALSE(claimed(IDC_NEXT)); // not validated: no question about the missing folder
+  EXPECT_FALSE(claimed(IDC_BACK));
   EXPECT_TRUE(asked.empty());
   EXPECT_EQ(g_wizard.current_page, 4);
   EXPECT_FALSE(folder_exists(dir.file("app")));

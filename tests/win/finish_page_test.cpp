@@ -83,8 +83,8 @@ TEST_F(FinishPage, ErrorShowsTheFailureLayoutAndCancelsEverythingAtTheEnd) {
   EXPECT_EQ(g_install.document, nullptr);
   EXPECT_EQ(g_install.program, nullptr);
   EXPECT_FALSE(g_install.restart_needed);
-  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(host, ID_BACK))); // no restart offered
-  EXPECT_EQ(control_text(host, ID_BACK), "< Back");
+  EXPECT_FALSE(IsWindowEnabled(GetDlgItem(host, IDC_BACK))); // no restart offered
+  EXPECT_EQ(control_text(host, IDC_BACK), "< Back");
 }
 
 TEST_F(FinishPage, FailedEntryTurnsASuccessIntoError22) {
@@ -109,14 +109,14 @@ TEST_F(FinishPage, SuccessOffersDocumentProgramAndRestart) {
   EXPECT_EQ(IsDlgButtonChecked(page, 1015), (UINT)BST_CHECKED);
   EXPECT_EQ(control_text(page, 1001), "Line two");
   EXPECT_EQ(control_text(page, 1003), "Restart Windows to finish.");
-  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(host, ID_BACK)));
-  EXPECT_EQ(control_text(host, ID_BACK), "Restart");
-  EXPECT_EQ(GetFocus(), GetDlgItem(host, ID_CANCEL));
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(host, IDC_BACK)));
+  EXPECT_EQ(control_text(host, IDC_BACK), "Restart");
+  EXPECT_EQ(GetFocus(), GetDlgItem(host, IDC_CANCEL));
 
   // Unchecking keeps the program from being started; Next ends the wizard.
   SendMessageA(GetDlgItem(page, 1015), BM_CLICK, 0, 0);
-  EXPECT_EQ(g_app.start_program, 0u);
-  SendMessageA(page, WM_COMMAND, MAKEWPARAM(ID_NEXT, BN_CLICKED), 0);
+  EXPECT_FALSE(g_ui.start_program);
+  SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_NEXT, BN_CLICKED), 0);
   EXPECT_EQ(g_wizard.page_result, PAGE_END);
   EXPECT_EQ(GetWindowLongPtrA(page, DWLP_MSGRESULT), 1);
 }
@@ -146,10 +146,10 @@ TEST_F(FinishPage, WithoutLabelsNothingIsShownYetTheProgramStillStarts) {
   g_install.restart_needed = true;
   open_page();
   EXPECT_FALSE(visible(1015));
-  EXPECT_EQ(g_app.start_program, 1u);
+  EXPECT_TRUE(g_ui.start_program);
   // No box and an empty string 3: the notice goes to line 1002.
   EXPECT_EQ(control_text(page, 1002), "Restart Windows to finish.");
-  SendMessageA(page, WM_COMMAND, MAKEWPARAM(ID_CANCEL, BN_CLICKED), 0);
+  SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
   EXPECT_EQ(g_wizard.page_result, PAGE_END);
   EXPECT_EQ(g_install.program, entry(1));
 }

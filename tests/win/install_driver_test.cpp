@@ -1,6 +1,7 @@
-// The install driver over real packages: one entry per step with its
-// progress, destinations of every kind, follow-up actions (SharedDLLs,
-// self-registration, end-of-setup actions) and the end of the installation.
+// The install driver's Windows side over real packages: destinations of
+// every kind and the follow-up actions (SharedDLLs, self-registration, a
+// shared system file in use). The portable steps are tested in
+// tests/shared/install_driver_test.cpp.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
@@ -9,14 +10,10 @@
 
 #include <string>
 
-#include "app/app.h"
 #include "common/state.h"
-#include "decode/archive.h"
 #include "install/install.h"
 #include "package/file_entry.h"
-#include "package/script.h"
 #include "support/install_package.h"
-#include "ui/progress_page.h"
 
 namespace {
 
@@ -51,11 +48,11 @@ bool read_dword(HKEY root, const char* key_path, const char* name, DWORD* value,
   return r == ERROR_SUCCESS;
 }
 
-class InstallDriver : public InstallTest {
+class InstallDriverWindows : public InstallTest {
 protected:
   // Prepares and runs every step; the number of steps that returned 1.
   int run_all() {
-    EXPECT_EQ(prepare_installation(), 1);
+    EXPECT_TRUE(prepare_installation());
     int steps = 0;
     while (install_step()) steps++;
     return steps;
@@ -64,67 +61,7 @@ protected:
 
 } // namespace
 
-TEST_F(InstallDriver, EachStepInstallsOneEntryAndReportsItsProgress) {
-  load({file("one.txt", "1"), file("sub\\two.txt", "22"), file("three.txt", "333")});
-  ASSERT_EQ(prepare_installation(), 1);
-  EXPECT_TRUE(g_install.installing);
-  std::vector<uint32_t> percents;
-  while (install_step()) percents.push_back(progress_percent());
-  EXPECT_EQ(percents, (std::vector<uint32_t>{33, 66, 100}));
-  EXPECT_EQ(install_step(), 0); // nothing left
-  EXPECT_EQ(read_file_bytes(install_folder + "one.txt"), text_bytes("1"));
-  EXPECT_EQ(read_file_bytes(install_folder + "sub\\two.txt"), text_bytes("22"));
-  EXPECT_EQ(read_file_bytes(install_folder + "three.txt"), text_bytes("333"));
-  for (uint32_t i = 0; i < 3; i++) EXPECT_EQ(entry_status(entry(i)), STATUS_CREATED);
-
-  g_wizard.current_page = 6;
-  finish_installation();
-  EXPECT_FALSE(g_install.installing);
-  EXPECT_EQ(g_archive.handle, INVALID_FILE);
-  EXPECT_EQ(g_wizard.current_page, 6); // go to page 7: the sequencer's Next lands there
-  EXPECT_EQ(g_wizard.page_result, PAGE_NEXT);
-  EXPECT_EQ(std::string(g_app.install_folder), install_folder);
-}
-
-TEST_F(InstallDriver, EmptyFileListEndsAtTheFirstStep) {
-  load({});
-  ASSERT_EQ(prepare_installation(), 1);
-  EXPECT_EQ(install_step(), 0);
-  finish_installation();
-  EXPECT_EQ(g_install.error_code, 0u);
-}
-
-TEST_F(InstallDriver, MissingPackageFileFailsPreparationWithError16) {
-  load({file("a.txt", "a")});
-  DeleteFileA(g_app.package_path);
-  EXPECT_EQ(prepare_installation(), 0);
-  EXPECT_EQ(g_install.error_code, 16u);
-  EXPECT_STREQ(g_app.error_file_name, g_app.package_path);
-  EXPECT_FALSE(g_install.installing);
-}
-
-TEST_F(InstallDriver, FailedEntryStopsTheStepsAndDeletesItsTemporaryFile) {
-  PackedFile bad = file("b.txt", "bad");
-  bad.wrong_checksum = true;
-  load({file("a.txt", "a"), bad, file("c.txt", "c")});
-  EXPECT_EQ(run_all(), 1);
-  EXPECT_EQ(g_install.error_code, 21u);
-  EXPECT_EQ(std::string(g_app.error_file_name), install_folder + "b.txt");
-  EXPECT_FALSE(file_exists(install_folder + "b.$$A"));
-  EXPECT_FALSE(file_exists(install_folder + "b.txt"));
-  EXPECT_FALSE(file_exists(install_folder + "c.txt"));
-}
-
-TEST_F(InstallDriver, PathTooLongForTheBuffersIsAnErrorNamingTheTarget) {
-  load({file(std::string(120, 'n') + ".txt", "x")});
-  std::string deep = dir.file(std::string(130, 'd')) + "\\";
-  strcpy(g_app.install_folder, deep.c_str());
-  EXPECT_EQ(run_all(), 0);
-  EXPECT_EQ(g_install.error_code, 17u);
-  EXPECT_EQ(std::string(g_app.error_file_name), std::string(120, 'n') + ".txt");
-}
-
-TEST_F(InstallDriver, DestinationKinds) {
+TEST_F(InstallDriverWindows, DestinationKinds) {
   PackedFile windows = file("sub\\pakwiz_w.txt", "w");
   windows.entry.destination = DEST_WINDOWS;
   PackedFile shared = file("lib\\pakwiz_shared.dll", "s");
@@ -146,33 +83,31 @@ TEST_F(InstallDriver, DestinationKinds) {
       install_folder + "bin\\tool.exe",
   };
   for (uint32_t i = 0; i < 5; i++) {
-    EXPECT_FALSE(resolve_destination(entry(i)));
+    EXPECT_FALSE(resolve_destination(file_entry(entry(i))));
     EXPECT_EQ(std::string(g_app.destination_path), expected[i]) << i;
   }
 }
 
-TEST_F(InstallDriver, SourceFolderEntryIsNotCopiedButKeepsItsEndAction) {
+// A source-folder entry stays beside the package, whatever its kind: it is
+// never counted in SharedDLLs (its placement is tested with the portable
+// steps).
+TEST_F(InstallDriverWindows, SourceFolderEntryIsNeverCounted) {
   PackedFile doc = file("readme.txt", "text");
   doc.entry.removal = REMOVAL_NOT_INSTALLED;
   doc.entry.end_action = END_OPEN_DOCUMENT;
   doc.entry.destination = DEST_WINDOWS;
   doc.entry.shared = 1;
-  PackedFile first = file("a.exe", "a");
-  first.entry.end_action = END_START_PROGRAM;
-  PackedFile second = file("b.exe", "b");
-  second.entry.end_action = END_START_PROGRAM;
-  load({doc, first, second});
-  EXPECT_EQ(run_all(), 3);
+  load({doc});
+  EXPECT_EQ(run_all(), 1);
   EXPECT_FALSE(file_exists(dir.file("readme.txt")));
   EXPECT_FALSE(file_exists(windows_folder() + "\\readme.txt"));
   EXPECT_EQ(g_install.document, entry(0));
-  EXPECT_EQ(g_install.program, entry(2)); // the later one
   DWORD count, type;
   EXPECT_FALSE(
       read_dword(HKEY_LOCAL_MACHINE, SHARED_DLLS, dir.file("readme.txt").c_str(), &count, &type));
 }
 
-TEST_F(InstallDriver, SharedUseIsCountedInSharedDllsForSystemDestinationsOnly) {
+TEST_F(InstallDriverWindows, SharedUseIsCountedInSharedDllsForSystemDestinationsOnly) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, SHARED_DLLS);
   PackedFile counted = file("pakwiz_counted.dll", "c");
   counted.entry.destination = DEST_WINDOWS;
@@ -208,7 +143,7 @@ TEST_F(InstallDriver, SharedUseIsCountedInSharedDllsForSystemDestinationsOnly) {
   DeleteFileA(path.c_str());
 }
 
-TEST_F(InstallDriver, SelfRegisteringLibraryIsRegisteredAtEveryInstallation) {
+TEST_F(InstallDriverWindows, SelfRegisteringLibraryIsRegisteredAtEveryInstallation) {
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\PakwizTest");
   PackedFile registering;
   registering.entry.strings[0] = "selfreg.dll";
@@ -234,20 +169,7 @@ TEST_F(InstallDriver, SelfRegisteringLibraryIsRegisteredAtEveryInstallation) {
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\PakwizTest");
 }
 
-TEST_F(InstallDriver, UninstallerEntryIsRememberedButNotLoggedAsInstalled) {
-  PackedFile uninstaller = file("uninst.exe", "data");
-  uninstaller.entry.flags = ENTRY_UNINSTALLER;
-  PackedFile saver = file("nice.scr", "saver");
-  saver.entry.special = SPECIAL_SCREEN_SAVER;
-  load({uninstaller, saver}, text_bytes("PREFIX"));
-  EXPECT_EQ(run_all(), 2);
-  EXPECT_EQ(std::string(g_app.uninstaller_path), install_folder + "uninst.exe");
-  EXPECT_EQ(entry_status(entry(0)), STATUS_NONE);
-  EXPECT_EQ(read_file_bytes(install_folder + "uninst.exe"), text_bytes("PREFIXdata"));
-  EXPECT_EQ(g_install.screen_saver, entry(1));
-}
-
-TEST_F(InstallDriver, LockedSharedSystemFileIsScheduledThroughTheWholeStep) {
+TEST_F(InstallDriverWindows, LockedSharedSystemFileIsScheduledThroughTheWholeStep) {
   std::string saved = pending_renames();
   char system[MAX_PATH];
   GetSystemDirectoryA(system, MAX_PATH);

@@ -107,13 +107,14 @@ protected:
     InstallTest::SetUp();
     host = create_host_dialog();
     ASSERT_TRUE(host);
-    g_app.main_dialog = host;
+    g_ui.main_dialog = host;
+    g_ui.start_program = true; // as start-up leaves it
     g_wizard = WizardState{page_number_, 0};
   }
   void TearDown() override {
     if (page) DestroyWindow(page);
     DestroyWindow(host);
-    g_app.main_dialog = NULL;
+    g_ui.main_dialog = NULL;
     g_ui.current_page = NULL;
     InstallTest::TearDown();
   }

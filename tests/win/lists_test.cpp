@@ -32,7 +32,7 @@ protected:
     b.size = (uint32_t)bytes.size();
   }
   void install_all() {
-    ASSERT_EQ(prepare_installation(), 1);
+    ASSERT_TRUE(prepare_installation());
     while (install_step()) {
     }
     ASSERT_EQ(g_install.error_code, 0u);

@@ -8,7 +8,8 @@
 
 #include "common/state.h"
 #include "install/install.h"
-#include "install/macros.h"
+#include "install/lists.h"
+#include "package/macros.h"
 #include "support/install_package.h"
 
 namespace {

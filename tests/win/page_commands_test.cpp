@@ -76,8 +76,8 @@ protected:
     page = CreateWindowExA(0, "PakwizTestPage", "", WS_CHILD, 0, 0, 10, 10, main, NULL, instance,
                            NULL);
     ASSERT_TRUE(frame && main && page);
-    g_app.frame_window = frame;
-    g_app.main_dialog = main;
+    g_ui.frame_window = frame;
+    g_ui.main_dialog = main;
     g_ui.current_page = page;
     g_ui.button_flags = 7;
     g_wizard.page_result = 0;
@@ -90,7 +90,7 @@ protected:
   void TearDown() override {
     set_message_answerer(nullptr, nullptr);
     DestroyWindow(frame);
-    g_app.frame_window = g_app.main_dialog = NULL;
+    g_ui.frame_window = g_ui.main_dialog = NULL;
     g_package = saved_package;
     g_ui = saved_ui;
     g_wizard.page_result = 0;
@@ -108,16 +108,16 @@ uint8_t g_entry[4];
 
 TEST_F(MainDialogCommands, AClaimedCommandIsLeftToThePage) {
   g_page_claims = true;
-  for (int id : {ID_NEXT, ID_BACK, ID_CANCEL}) command(id);
-  EXPECT_EQ(g_page_saw, (std::vector<int>{ID_NEXT, ID_BACK, ID_CANCEL}));
+  for (int id : {IDC_NEXT, IDC_BACK, IDC_CANCEL}) command(id);
+  EXPECT_EQ(g_page_saw, (std::vector<int>{IDC_NEXT, IDC_BACK, IDC_CANCEL}));
   EXPECT_EQ(g_wizard.page_result, 0);
   EXPECT_TRUE(g_asked.empty());
 }
 
 TEST_F(MainDialogCommands, UnclaimedNextAndBackSetThePageResult) {
-  command(ID_NEXT);
+  command(IDC_NEXT);
   EXPECT_EQ(g_wizard.page_result, PAGE_NEXT);
-  command(ID_BACK);
+  command(IDC_BACK);
   EXPECT_EQ(g_wizard.page_result, PAGE_BACK);
   g_wizard.page_result = 0;
   command(1234);
@@ -128,7 +128,7 @@ TEST_F(MainDialogCommands, CancelAsksAndOnlyYesEndsTheWizardAndForgetsTheEndActi
   g_install.program = g_entry;
   g_install.document = g_entry;
   g_install.screen_saver = g_entry;
-  command(ID_CANCEL); // No
+  command(IDC_CANCEL); // No
   ASSERT_EQ(g_asked.size(), 1u);
   EXPECT_EQ(g_asked[0].text, "Really cancel?");
   EXPECT_EQ(g_asked[0].style, (unsigned)(MB_YESNO | MB_ICONQUESTION));
@@ -136,7 +136,7 @@ TEST_F(MainDialogCommands, CancelAsksAndOnlyYesEndsTheWizardAndForgetsTheEndActi
   EXPECT_EQ(g_install.program, g_entry);
 
   g_answer = ANSWER_YES;
-  command(ID_CANCEL);
+  command(IDC_CANCEL);
   ASSERT_EQ(g_asked.size(), 3u);
   EXPECT_EQ(g_asked[2].text, "Setup was cancelled.");
   EXPECT_EQ(g_asked[2].style, (unsigned)MB_ICONINFORMATION);
@@ -148,19 +148,19 @@ TEST_F(MainDialogCommands, CancelAsksAndOnlyYesEndsTheWizardAndForgetsTheEndActi
 
 TEST_F(MainDialogCommands, CancelWithBit8EndsWithoutAQuestion) {
   g_ui.button_flags = BUTTON_CANCEL | BUTTON_CANCEL_NO_ASK;
-  command(ID_CANCEL);
+  command(IDC_CANCEL);
   EXPECT_TRUE(g_asked.empty());
   EXPECT_EQ(g_wizard.page_result, PAGE_END);
 }
 
 TEST_F(MainDialogCommands, ADisabledButtonCannotBePressedByItsKey) {
   HWND next = CreateWindowExA(0, "BUTTON", "Next", WS_CHILD | WS_DISABLED, 0, 0, 10, 10, main,
-                              (HMENU)(INT_PTR)ID_NEXT, GetModuleHandleA(NULL), NULL);
+                              (HMENU)(INT_PTR)IDC_NEXT, GetModuleHandleA(NULL), NULL);
   ASSERT_TRUE(next);
-  command(ID_NEXT);
+  command(IDC_NEXT);
   EXPECT_EQ(g_wizard.page_result, 0);
   EnableWindow(next, TRUE);
-  command(ID_NEXT);
+  command(IDC_NEXT);
   EXPECT_EQ(g_wizard.page_result, PAGE_NEXT);
 }
 

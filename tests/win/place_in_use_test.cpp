@@ -11,7 +11,7 @@
 
 #include "common/state.h"
 #include "decode/archive.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 #include "install/install.h"
 #include "package/file_entry.h"
 #include "package/script.h"
@@ -47,7 +47,7 @@ protected:
   }
   int place(uint32_t i, const std::string& path) {
     strcpy(g_app.destination_path, path.c_str());
-    return place_file(entry(i), g_app.destination_path, false, 0, 100);
+    return place_file(file_entry(entry(i)), g_app.destination_path, false, 0, 100);
   }
 };
 

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "app/app.h"
 #include "common/state.h"
 #include "install/install.h"
+#include "package/package.h"
 #include "package/script.h"
 #include "support/install_package.h"
 #include "ui/progress_page.h"
@@ -139,7 +139,7 @@ TEST_F(ProgressPage, NoStepRunsWhileTheCancelQuestionIsOpen) {
     pump_until([] { return false; }, 400); // timer ticks arrive meanwhile
     stepped_during_question = g_install.entry_index != index_at_question;
   };
-  SendMessageA(page, WM_COMMAND, MAKEWPARAM(ID_CANCEL, BN_CLICKED), 0);
+  SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
   EXPECT_EQ(asked, (std::vector<std::string>{"Stop the installation?"}));
   EXPECT_FALSE(stepped_during_question);
   // After No the steps go on.
@@ -156,7 +156,7 @@ TEST_F(ProgressPage, YesStopsBetweenEntriesAndEndsTheWizard) {
   uint8_t marker = 0;
   g_install.document = g_install.program = g_install.screen_saver = &marker;
   answers = {ANSWER_YES, ANSWER_OK};
-  SendMessageA(page, WM_COMMAND, MAKEWPARAM(ID_CANCEL, BN_CLICKED), 0);
+  SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED), 0);
   int32_t index = g_install.entry_index;
   EXPECT_EQ(asked, (std::vector<std::string>{"Stop the installation?",
                                              "The installation was cancelled."}));

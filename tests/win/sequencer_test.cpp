@@ -8,12 +8,13 @@
 
 #include <vector>
 
-#include "app/app.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "install/install.h"
 #include "package/package.h"
 #include "support/package_maker.h"
+#include "ui/ui.h"
+#include "ui/wizard.h"
 
 namespace {
 
@@ -85,13 +86,13 @@ protected:
     parent = CreateWindowExA(0, "STATIC", "main", WS_POPUP, 0, 0, 100, 100, NULL, NULL,
                              g_app.instance, NULL);
     ASSERT_TRUE(parent);
-    g_app.main_dialog = parent;
+    g_ui.main_dialog = parent;
     set_page_table(TEST_TABLE);
     g_run = &run;
   }
   void TearDown() override {
     set_page_table(nullptr);
-    g_app.main_dialog = NULL;
+    g_ui.main_dialog = NULL;
     DestroyWindow(parent);
     free_and_clear(g_package.templates.data);
     g_package = saved;
@@ -172,7 +173,7 @@ TEST_F(Sequencer, UncopyableTemplateSkipsItsSlotAndUncreatablePageEndsTheWizard)
   EXPECT_EQ(walk({{RESULT, PAGE_NEXT}, {RESULT, PAGE_END}}), (Slots{0, 2}));
 
   // Without a parent the child page cannot be created: result 2 at once.
-  g_app.main_dialog = NULL;
+  g_ui.main_dialog = NULL;
   EXPECT_EQ(run_page(0, scripted_page, 0), PAGE_END);
 }
 

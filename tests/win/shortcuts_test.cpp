@@ -26,7 +26,7 @@ protected:
     InstallTest::TearDown();
   }
   void install_all() {
-    ASSERT_EQ(prepare_installation(), 1);
+    ASSERT_TRUE(prepare_installation());
     while (install_step()) {
     }
     ASSERT_EQ(g_install.error_code, 0u);
@@ -130,8 +130,8 @@ TEST_F(Shortcuts, DesktopShortcutIsMadeByTheInstallStep) {
   load({f});
   std::string link = desktop + "\\Pakwiz Desktop Readme.lnk";
   DeleteFileA(link.c_str());
-  ASSERT_EQ(prepare_installation(), 1);
-  ASSERT_EQ(install_step(), 1);
+  ASSERT_TRUE(prepare_installation());
+  ASSERT_TRUE(install_step());
   LinkFields got = read_link(link); // there before the installation finishes
   EXPECT_TRUE(got.loaded);
   EXPECT_EQ(got.path, install_folder + "readme.txt");

@@ -19,12 +19,12 @@ bool fail_everything(size_t, int) {
 class SetupMain : public ::testing::Test {
 protected:
   void SetUp() override {
-    saved_stub = g_package.stub_length;
+    saved_stub = g_app.stub_length;
     ASSERT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
   }
   void TearDown() override {
     heap_set_failure_hook(nullptr);
-    g_package.stub_length = saved_stub;
+    g_app.stub_length = saved_stub;
     UnregisterClassA(FRAME_CLASS_NAME, GetModuleHandleA(NULL));
   }
   uint32_t saved_stub = 0;
@@ -42,10 +42,10 @@ TEST_F(SetupMain, EndsWithMinusOneWhenTheBuffersCannotBeHad) {
 }
 
 TEST_F(SetupMain, EndsWithMinusOneWithoutAPackageAndReleasesEverything) {
-  g_package.stub_length = 0; // a raw stub: no package behind it
+  g_app.stub_length = 0; // a raw stub: no package behind it
   EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/X", SW_SHOWNORMAL), -1);
   EXPECT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
-  EXPECT_EQ(g_app.frame_window, nullptr);
+  EXPECT_EQ(g_ui.frame_window, nullptr);
   EXPECT_EQ(g_app.package_path, nullptr);
   EXPECT_EQ(g_ui.face_brush, nullptr);
 }
@@ -55,7 +55,7 @@ TEST_F(SetupMain, EndsWithMinusOneWithoutAPackageAndReleasesEverything) {
 TEST_F(SetupMain, DelSwitchDeletesNothingButATemporaryCopy) {
   std::string saved = pending_renames();
   set_pending_renames("");
-  g_package.stub_length = 0;
+  g_app.stub_length = 0;
   EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/DEL", SW_SHOWNORMAL), -1);
   std::string pending = pending_renames();
   set_pending_renames(saved);

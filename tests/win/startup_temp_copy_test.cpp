@@ -32,14 +32,14 @@ protected:
     SetEnvironmentVariableA("TEMP", temp_folder.c_str());
     for (int i = 0; i < 300; i++) package.push_back((uint8_t)(i * 7));
     strcpy(g_app.package_path, dir.write("setup.exe", package).c_str());
-    saved_stub = g_package.stub_length;
-    g_package.stub_length = STUB;
+    saved_stub = g_app.stub_length;
+    g_app.stub_length = STUB;
   }
   void TearDown() override {
     heap_set_failure_hook(nullptr);
     SetEnvironmentVariableA("TMP", saved_tmp.empty() ? NULL : saved_tmp.c_str());
     SetEnvironmentVariableA("TEMP", saved_temp.empty() ? NULL : saved_temp.c_str());
-    g_package.stub_length = saved_stub;
+    g_app.stub_length = saved_stub;
     app_free_buffers();
   }
   static std::string variable(const char* name) {
@@ -86,7 +86,7 @@ TEST_F(TempCopy, ACopyOfASignedSetupFileNamesNoCertificateTable) {
     file.resize(file.size() + 100, 'p'); // the package
     append_certificate_table(file, pe32_plus);
     strcpy(g_app.package_path, dir.write("signed.exe", file).c_str());
-    g_package.stub_length = 0x200;
+    g_app.stub_length = 0x200;
     ASSERT_TRUE(make_temp_copy());
     std::vector<uint8_t> copy = read_file_bytes(g_app.temp_path);
     std::vector<uint8_t> expected(file.begin(), file.begin() + 0x200);
@@ -114,16 +114,16 @@ TEST_F(TempCopy, LeavesNoCopyWhenItCannotBeMadeWhole) {
   heap_set_failure_hook(nullptr);
   EXPECT_TRUE(temp_files().empty());
   // A package file shorter than the stub.
-  g_package.stub_length = 301;
+  g_app.stub_length = 301;
   EXPECT_FALSE(make_temp_copy());
   EXPECT_TRUE(temp_files().empty());
   // No package file.
-  g_package.stub_length = STUB;
+  g_app.stub_length = STUB;
   strcpy(g_app.package_path, dir.file("missing.exe").c_str());
   EXPECT_FALSE(make_temp_copy());
   EXPECT_TRUE(temp_files().empty());
   // A raw stub carries no package: nothing to hand over.
-  g_package.stub_length = 0;
+  g_app.stub_length = 0;
   EXPECT_FALSE(make_temp_copy());
   EXPECT_TRUE(temp_files().empty());
 }

@@ -98,7 +98,7 @@ protected:
     load(std::move(files), text_bytes(PROGRAM), &language);
   }
   void install_all() {
-    ASSERT_EQ(prepare_installation(), 1);
+    ASSERT_TRUE(prepare_installation());
     while (install_step()) {
     }
     ASSERT_EQ(g_install.error_code, 0u);
@@ -215,7 +215,7 @@ TEST_F(UninstallLogTest, UninstallerThatCannotBeOpenedStillGetsShortcutsAndKey) 
   a.entry.strings[1] = "PakwizLocked";
   a.entry.strings[2] = "Locked A";
   load_with_key({uninstaller(), a}, "PakwizLocked");
-  ASSERT_EQ(prepare_installation(), 1);
+  ASSERT_TRUE(prepare_installation());
   while (install_step()) {
   }
   std::string path = install_folder + "Uninstall.exe";
@@ -329,7 +329,7 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
   }
   std::string package = dir.write("setup.exe", p.finish());
   strcpy(g_app.package_path, package.c_str());
-  g_package.stub_length = 64;
+  g_app.stub_length = 64;
   ASSERT_TRUE(load_package());
   ASSERT_EQ(g_package.block_count, 6);
   select_language_block(2);

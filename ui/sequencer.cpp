@@ -1,23 +1,25 @@
 // The wizard page sequencer: nine page slots run one at a time, each page a
 // modeless child dialog of the main dialog with its own message loop, which
-// ends when somebody sets the page result (1 Next, 2 end, 1007 Back).
-#include "app/app.h"
+// ends when somebody sets the page result (Next, end, Back).
 #include "common/state.h"
 #include "install/install.h"
 #include "package/package.h"
 #include "package/script.h"
 #include "ui/ui.h"
+#include "ui/wizard.h"
+
+WizardState g_wizard = {};
 
 const PageSlot PAGE_TABLE[PAGE_SLOT_COUNT] = {
-    {5, welcome_page_proc},     // 0 welcome
-    {3, information_page_proc}, // 1 information
-    {8, language_page_proc},    // 2 language
-    {NO_DIALOG, nullptr},       // 3 no page
-    {2, destination_page_proc}, // 4 destination folder
-    {5, ready_page_proc},       // 5 ready
-    {4, progress_page_proc},    // 6 progress
-    {6, finish_page_proc},      // 7 finish
-    {NO_DIALOG, end_slot_proc}, // 8 end of the wizard
+    {TPL_WELCOME_READY, welcome_page_proc},   // SLOT_WELCOME
+    {TPL_INFORMATION, information_page_proc}, // SLOT_INFORMATION
+    {TPL_LANGUAGE, language_page_proc},       // SLOT_LANGUAGE
+    {NO_DIALOG, nullptr},                     // SLOT_EMPTY
+    {TPL_DESTINATION, destination_page_proc}, // SLOT_DESTINATION
+    {TPL_WELCOME_READY, ready_page_proc},     // SLOT_READY
+    {TPL_PROGRESS, progress_page_proc},       // SLOT_PROGRESS
+    {TPL_FINISH, finish_page_proc},           // SLOT_FINISH
+    {NO_DIALOG, end_slot_proc},               // SLOT_END
 };
 
 namespace {
@@ -30,22 +32,22 @@ void set_page_table(const PageSlot* table) {
 
 int end_page(int button) {
   switch (button) {
-  case 1:
+  case BUTTON_BACK:
     g_wizard.page_result = PAGE_BACK;
     break;
-  case 2:
+  case BUTTON_NEXT:
     g_wizard.page_result = PAGE_NEXT;
     break;
-  case 4:
+  case BUTTON_CANCEL:
     g_wizard.page_result = PAGE_END;
     break;
   }
   return button;
 }
 
-void go_to_page(int page) {
-  g_wizard.current_page = page - 1;
-  end_page(2);
+void go_to_page(int slot) {
+  g_wizard.current_page = slot - 1; // Next moves on to `slot`
+  end_page(BUTTON_NEXT);
 }
 
 int run_page(int template_index, DLGPROC proc, LPARAM param) {
@@ -54,7 +56,7 @@ int run_page(int template_index, DLGPROC proc, LPARAM param) {
   void* page_template = copy_dialog_template((unsigned)template_index);
   if (!page_template) return PAGE_NEXT; // the slot is passed over
   HWND page = CreateDialogIndirectParamA(g_app.instance, (LPCDLGTEMPLATEA)page_template,
-                                         (HWND)g_app.main_dialog, proc, param);
+                                         g_ui.main_dialog, proc, param);
   if (!page) {
     free_dialog_template(page_template);
     return PAGE_END;
@@ -66,7 +68,7 @@ int run_page(int template_index, DLGPROC proc, LPARAM param) {
       g_wizard.page_result = PAGE_END;
       break;
     }
-    if (g_app.main_dialog && IsDialogMessageA((HWND)g_app.main_dialog, &msg)) continue;
+    if (g_ui.main_dialog && IsDialogMessageA(g_ui.main_dialog, &msg)) continue;
     if (IsWindow(page) && IsDialogMessageA(page, &msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
@@ -77,14 +79,15 @@ int run_page(int template_index, DLGPROC proc, LPARAM param) {
   return g_wizard.page_result;
 }
 
-// A start page value other than 0xFFFF runs that one slot. A value that names
-// no page (3, 8, or beyond the table) ends the wizard at once: the package
+// A start page value other than WHOLE_WIZARD runs that one slot. A value that
+// names no page (3, 8, or beyond the table) ends the wizard at once: the package
 // asked for a single page that does not exist, and running the whole wizard
 // in its place could install what nobody asked for. A normal run that is
 // moved outside the table (by go to page) ends the same way.
 void run_wizard() {
   bool single = g_package.start_page != WHOLE_WIZARD;
-  g_wizard.current_page = single ? g_package.start_page : 0;
+  g_wizard.current_page = SLOT_WELCOME;
+  if (single) g_wizard.current_page = g_package.start_page;
   for (;;) {
     int slot = g_wizard.current_page;
     if (slot < 0 || slot >= PAGE_SLOT_COUNT) break;
@@ -92,7 +95,7 @@ void run_wizard() {
     int result = run_page(s.template_index, s.proc, 0);
     if (single) break;
     if (result == PAGE_NEXT) {
-      if (g_wizard.current_page >= 8) break;
+      if (g_wizard.current_page >= SLOT_END) break;
       g_wizard.current_page++;
     } else if (result == PAGE_END) {
       break;

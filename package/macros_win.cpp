@@ -1,12 +1,7 @@
-// Token values of the folder macros on Windows, and file references.
+// Token values of the folder macros on Windows.
 #include <windows.h>
 
-#include "common/state.h"
-#include "common/text.h"
-#include "install/install.h"
-#include "install/macros.h"
-#include "package/file_entry.h"
-#include "package/package.h"
+#include "package/macros.h"
 
 bool macro_folder(int which, char* out, uint32_t cap) {
   out[0] = 0;
@@ -41,16 +36,4 @@ void macro_utc_date(unsigned* year, unsigned* month, unsigned* day) {
   *year = t.wYear;
   *month = t.wMonth;
   *day = t.wDay;
-}
-
-void resolve_file_reference(const char* text) {
-  uint8_t* e = g_package.first_entry;
-  for (uint32_t i = 0; e && i < g_package.entry_count; i++, e = next_entry(e)) {
-    if (equals_nocase(entry_string(e, STR_TARGET), text)) {
-      resolve_destination(e);
-      return;
-    }
-  }
-  g_app.destination_path[0] = 0; // an empty expansion leaves the buffer as it is
-  expand_folder_macros(g_app.destination_path, text, PATH_SIZE);
 }

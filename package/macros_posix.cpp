@@ -4,7 +4,7 @@
 #ifndef _WIN32
 #include <time.h>
 
-#include "install/macros.h"
+#include "package/macros.h"
 
 bool macro_folder(int, char* out, uint32_t) {
   out[0] = 0;

@@ -1,5 +1,7 @@
 // Folder macros: tokens between two '#' in package texts, replaced by values
-// known only on the target machine.
+// known only on the target machine. The expander sits with the package
+// because the loader needs it for the default install folder; the install
+// layer uses it for list values and file references.
 //
 //   #Windows#        the Windows folder
 //   #System#         the system folder
@@ -29,11 +31,6 @@ enum { MACRO_WORK_SIZE = 65500 };
 // length + 1 bytes always gives the same text. Without memory for the work
 // buffer the text is copied unexpanded.
 uint32_t expand_folder_macros(char* out, const char* text, uint32_t out_size);
-
-// A file named by a list entry: the destination of the first file entry of
-// the current block whose target name equals `text` (ignoring case), else
-// the text with its macros expanded; left in g_app.destination_path.
-void resolve_file_reference(const char* text);
 
 // Platform values of the tokens (macros_win.cpp, macros_posix.cpp).
 enum MacroFolder { MACRO_WINDOWS = 0, MACRO_SYSTEM = 1, MACRO_PROGRAM_FILES = 2 };

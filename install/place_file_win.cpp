@@ -6,14 +6,14 @@
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 #include "package/file_entry.h"
 #include "package/script.h"
 
 namespace {
 
 // What a delete of a locked or protected file reports: the file is in use.
-int failure_of(DWORD err) {
+ReplaceResult failure_of(DWORD err) {
   if (err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION || err == ERROR_LOCK_VIOLATION)
     return REPLACE_IN_USE;
   return REPLACE_FAILED;
@@ -21,7 +21,7 @@ int failure_of(DWORD err) {
 
 } // namespace
 
-int replace_file(const char* temp, const char* destination) {
+ReplaceResult replace_file(const char* temp, const char* destination) {
   if (g_app.platform_nt) {
     if (MoveFileExA(temp, destination, MOVEFILE_REPLACE_EXISTING)) return REPLACE_OK;
     return failure_of(GetLastError());
@@ -67,8 +67,8 @@ void set_file_times(FileHandle file, const uint8_t* times) {
 namespace {
 
 // Asks question `number` of table 6 about `destination`; true for Yes.
-bool ask_replace(unsigned number, const char* destination, char* message) {
-  format_text(message, 2048, get_string(6, number), text_arg(destination));
+bool ask_replace(Message question, const char* destination, char* message) {
+  format_text(message, 2048, get_message(question), text_arg(destination));
   return show_message(message, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
@@ -85,29 +85,28 @@ bool disk_is_newer(const VS_FIXEDFILEINFO* disk, const uint8_t* block) {
 
 } // namespace
 
-int check_versions(const uint8_t* entry, const char* destination) {
-  const uint8_t* block = entry_version_block(entry);
-  if (!block) return 1;
+bool check_versions(const FileEntry& entry, const char* destination) {
+  const uint8_t* block = entry.version_block;
+  if (!block) return true;
   char* message = (char*)heap_alloc(2048);
-  if (!message) return 1;
-  int result = 1;
+  if (!message) return true;
+  bool result = true;
   DWORD ignored = 0;
   DWORD n = GetFileVersionInfoSizeA(destination, &ignored);
   void* info = n ? heap_alloc(n) : nullptr;
   if (info && GetFileVersionInfoA(destination, 0, n, info)) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
-    if ((entry_flags(entry) & ENTRY_VERSION_TEST) &&
-        VerQueryValueA(info, "\\", (void**)&fixed, &length) && fixed &&
-        length >= sizeof(VS_FIXEDFILEINFO) && disk_is_newer(fixed, block) &&
-        !ask_replace(29, destination, message))
-      result = 0;
+    if ((entry.flags & ENTRY_VERSION_TEST) && VerQueryValueA(info, "\\", (void**)&fixed, &length) &&
+        fixed && length >= sizeof(VS_FIXEDFILEINFO) && disk_is_newer(fixed, block) &&
+        !ask_replace(MESSAGE_NEWER_ON_DISK, destination, message))
+      result = false;
     WORD* translation = nullptr;
-    if (result && (entry_flags(entry) & ENTRY_LANGUAGE_TEST) &&
+    if (result && (entry.flags & ENTRY_LANGUAGE_TEST) &&
         VerQueryValueA(info, "\\VarFileInfo\\Translation", (void**)&translation, &length) &&
         translation && length >= 2 && (uint32_t)translation[0] != read_u32(block + 16) &&
-        !ask_replace(30, destination, message))
-      result = 0;
+        !ask_replace(MESSAGE_OTHER_LANGUAGE, destination, message))
+      result = false;
   }
   if (info) heap_free(info);
   heap_free(message);

@@ -1,7 +1,7 @@
 // Expansion of folder macros: one left-to-right pass over the text, the
 // result built in a work buffer of its own so that the output may be the
 // buffer holding the text.
-#include "install/macros.h"
+#include "package/macros.h"
 
 #include "common/heap.h"
 #include "common/state.h"

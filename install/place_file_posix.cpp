@@ -10,9 +10,9 @@
 #include <unistd.h>
 
 #include "common/text.h"
-#include "decode/place_file.h"
+#include "install/place_file.h"
 
-int replace_file(const char* temp, const char* destination) {
+ReplaceResult replace_file(const char* temp, const char* destination) {
   if (rename(temp, destination) == 0) return REPLACE_OK;
   return errno == EACCES || errno == EPERM || errno == EBUSY ? REPLACE_IN_USE : REPLACE_FAILED;
 }
@@ -56,8 +56,8 @@ void set_file_times(FileHandle file, const uint8_t* times) {
   futimens((int)file, ts);
 }
 
-int check_versions(const uint8_t*, const char*) {
-  return 1;
+bool check_versions(const FileEntry&, const char*) {
+  return true;
 }
 
 #endif
