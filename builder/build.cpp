@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -21,6 +22,7 @@
 #include "builder/package_reader.h"
 #include "builder/patch_generator.h"
 #include "builder/pe_resources.h"
+#include "builder/patch_rebuild.h"
 #include "builder/pe_version.h"
 #include "builder/progress.h"
 #include "builder/project.h"
@@ -47,6 +49,9 @@ namespace fs = std::filesystem;
 namespace {
 
 const uint64_t MAX_U32 = 0xFFFFFFFFull;
+// Making a patch holds both files in memory: larger files are tried as
+// automatic patches no more (patch_from still makes them patches).
+const uint64_t AUTO_PATCH_LIMIT = 256ull << 20;
 
 // One distinct source file, read and compressed by one task.
 struct Source {
@@ -177,13 +182,21 @@ unsigned task_count(unsigned jobs, size_t items) {
   return (unsigned)std::min<size_t>(n, std::max<size_t>(1, items));
 }
 
-// The patch of each (base source, target source) pair, `jobs` at a time.
-// Both files are read again and must still be what was checksummed: the
-// base's stored data and the patch have to agree.
-std::vector<std::vector<uint8_t>> make_patches(const std::vector<Source>& sources,
-                                               const std::vector<std::pair<size_t, size_t>>& pairs,
-                                               int level, unsigned jobs) {
-  std::vector<std::vector<uint8_t>> patches(pairs.size());
+// A patch made for a (base source, target source) pair, and why it cannot be
+// used when applying it to the base did not give the target.
+struct MadePatch {
+  std::vector<uint8_t> bytes;
+  std::string problem;
+};
+
+// The patch of each (base source, target source) pair, `jobs` at a time,
+// each applied to its base through the setup program's reader and compared
+// with the target. Both files are read again and must still be what was
+// checksummed: the base's stored data and the patch have to agree.
+std::vector<MadePatch> make_patches(const std::vector<Source>& sources,
+                                    const std::vector<std::pair<size_t, size_t>>& pairs, int level,
+                                    unsigned jobs) {
+  std::vector<MadePatch> patches(pairs.size());
   std::vector<std::exception_ptr> errors(pairs.size());
   std::atomic<size_t> next{0};
   auto read_again = [](const Source& s) {
@@ -197,14 +210,19 @@ std::vector<std::vector<uint8_t>> make_patches(const std::vector<Source>& source
       try {
         std::vector<uint8_t> base = read_again(sources[pairs[k].first]);
         std::vector<uint8_t> target = read_again(sources[pairs[k].second]);
-        patches[k] = make_patch(base, target, level);
+        patches[k].bytes = make_patch(base, target, level);
+        try {
+          if (rebuild_patched_file(base, patches[k].bytes) != target)
+            patches[k].problem = "the rebuilt file differs";
+        } catch (const BuildError& e) {
+          patches[k].problem = e.what();
+        }
       } catch (...) {
         errors[k] = std::current_exception();
       }
     }
   };
-  unsigned n = jobs ? jobs : std::max(1u, std::thread::hardware_concurrency());
-  n = (unsigned)std::min<size_t>(n, std::max<size_t>(1, pairs.size()));
+  unsigned n = task_count(jobs, pairs.size());
   std::vector<std::thread> threads;
   for (unsigned t = 1; t < n; t++) threads.emplace_back(worker);
   worker();
@@ -469,8 +487,9 @@ BuildSummary build_setup(const BuildOptions& options) {
         s.pos = f.source_pos;
         sources.push_back(s);
       }
-      if (f.removal != REMOVAL_NOT_INSTALLED && !f.patch_of)
-        sources[it->second].needs_stream = true;
+      // Patched entries too: a patch is kept only when smaller than the
+      // compressed file, and the file is stored in full when it cannot be.
+      if (f.removal != REMOVAL_NOT_INSTALLED) sources[it->second].needs_stream = true;
       entry_source[b].push_back((int64_t)it->second);
     }
   }
@@ -540,31 +559,139 @@ BuildSummary build_setup(const BuildOptions& options) {
     if (whole.size() > MAX_U32) fail(project.uninstaller_program + " is too large");
   }
 
-  // Patched entries: one patch per (base source, target source) pair.
-  std::vector<std::pair<size_t, size_t>> patch_pairs;
-  std::map<std::pair<size_t, size_t>, size_t> patch_index;
-  for (size_t b = 0; b < project.languages.size(); b++)
+  // Patched entries. An entry is a patch of its base when the project says
+  // so (patch_from), or, with automatic patches, when an entry of the same
+  // target name in an earlier language block gives a patch clearly smaller
+  // than the entry's compressed data. Bases are stored in full: an entry
+  // named as a base never becomes a patch itself.
+  const size_t blocks = project.languages.size();
+  std::vector<std::vector<EntryRef>> entry_base(blocks);
+  std::set<std::pair<int, int>> named_bases;
+  std::map<int64_t, size_t> content_users;
+  for (size_t b = 0; b < blocks; b++) {
+    entry_base[b].assign(project.languages[b].files.size(), EntryRef{});
     for (size_t i = 0; i < project.languages[b].files.size(); i++) {
       const FileSpec& f = project.languages[b].files[i];
-      if (!f.patch_of) continue;
-      std::pair<size_t, size_t> key{
-          (size_t)entry_source[(size_t)f.patch_of->block][(size_t)f.patch_of->entry],
-          (size_t)entry_source[b][i]};
-      if (patch_index.emplace(key, patch_pairs.size()).second) patch_pairs.push_back(key);
+      if (f.patch_of) named_bases.insert({f.patch_of->block, f.patch_of->entry});
+      if (!f.uninstaller && f.removal != REMOVAL_NOT_INSTALLED && entry_source[b][i] >= 0)
+        content_users[sources[(size_t)entry_source[b][i]].content]++;
     }
-  std::vector<std::vector<uint8_t>> patches =
-      make_patches(sources, patch_pairs, level, options.jobs);
-  std::vector<int64_t> patch_content;
-  for (const std::vector<uint8_t>& p : patches) {
-    patch_content.push_back((int64_t)contents.size());
-    contents.push_back(Content{&p, {}});
   }
+  auto source_of = [&](size_t b, size_t i) -> Source& {
+    return sources[(size_t)entry_source[b][i]];
+  };
+  auto can_be_base = [&](size_t b, size_t i) {
+    const FileSpec& f = project.languages[b].files[i];
+    return i <= 255 && !f.uninstaller && f.removal != REMOVAL_NOT_INSTALLED &&
+           entry_source[b][i] >= 0 && !f.patch_of && source_of(b, i).size <= AUTO_PATCH_LIMIT;
+  };
+  auto may_become_patch = [&](size_t b, size_t i) {
+    const FileSpec& f = project.languages[b].files[i];
+    if (f.uninstaller || f.removal == REMOVAL_NOT_INSTALLED || entry_source[b][i] < 0 ||
+        named_bases.count({(int)b, (int)i}))
+      return false;
+    // Contents that several entries install are stored once already.
+    const Source& s = source_of(b, i);
+    return s.size > 0 && s.size <= AUTO_PATCH_LIMIT && content_users[s.content] == 1;
+  };
+  auto lower = [](std::string s) {
+    for (char& c : s) c = (char)std::tolower((unsigned char)c);
+    return s;
+  };
+
+  // The patches to make: one per (base source, target source) pair.
+  std::vector<std::pair<size_t, size_t>> patch_pairs;
+  std::map<std::pair<size_t, size_t>, size_t> patch_index;
+  auto pair_for = [&](size_t bb, size_t be, size_t b, size_t i) {
+    std::pair<size_t, size_t> key{(size_t)entry_source[bb][be], (size_t)entry_source[b][i]};
+    auto [it, fresh] = patch_index.emplace(key, patch_pairs.size());
+    if (fresh) patch_pairs.push_back(key);
+    return it->second;
+  };
+  // Per entry: the candidate bases and their pairs. The bases that
+  // automatic patches may use, by target name: the entries of the blocks
+  // before the current one.
+  std::vector<std::vector<std::vector<std::pair<EntryRef, size_t>>>> candidates(blocks);
+  std::map<std::string, std::vector<EntryRef>> bases_by_name;
+  for (size_t b = 0; b < blocks; b++) {
+    const std::vector<FileSpec>& files = project.languages[b].files;
+    candidates[b].resize(files.size());
+    for (size_t i = 0; i < files.size(); i++) {
+      const FileSpec& f = files[i];
+      if (f.patch_of) {
+        size_t bb = (size_t)f.patch_of->block, be = (size_t)f.patch_of->entry;
+        candidates[b][i].push_back({EntryRef{(int)bb, (int)be}, pair_for(bb, be, b, i)});
+        continue;
+      }
+      if (!options.auto_patches || !may_become_patch(b, i)) continue;
+      auto named = bases_by_name.find(lower(f.target));
+      if (named == bases_by_name.end()) continue;
+      for (const EntryRef& r : named->second)
+        if (source_of((size_t)r.block, (size_t)r.entry).content != source_of(b, i).content)
+          candidates[b][i].push_back({r, pair_for((size_t)r.block, (size_t)r.entry, b, i)});
+    }
+    for (size_t i = 0; i < files.size(); i++)
+      if (can_be_base(b, i)) bases_by_name[lower(files[i].target)].push_back({(int)b, (int)i});
+  }
+  std::vector<MadePatch> patches = make_patches(sources, patch_pairs, level, options.jobs);
+
+  BuildSummary summary;
+  auto entry_name = [&](size_t b, size_t i) {
+    return "'" + project.languages[b].files[i].target + "' of language block " + std::to_string(b);
+  };
+  // Decided block by block, so that the base of an automatic patch is
+  // known to stay whole.
+  std::vector<std::vector<int64_t>> entry_patch(blocks);
+  for (size_t b = 0; b < blocks; b++) {
+    const std::vector<FileSpec>& files = project.languages[b].files;
+    entry_patch[b].assign(files.size(), -1);
+    for (size_t i = 0; i < files.size(); i++) {
+      const FileSpec& f = files[i];
+      if (f.patch_of) {
+        const MadePatch& p = patches[candidates[b][i][0].second];
+        if (!p.problem.empty())
+          fail_at(f.pos, entry_name(b, i) + ": the patch made for it does not rebuild the file (" +
+                             p.problem + "); build with it stored in full (no patch_from)");
+        entry_base[b][i] = candidates[b][i][0].first;
+        entry_patch[b][i] = (int64_t)candidates[b][i][0].second;
+        continue;
+      }
+      int64_t best = -1;
+      EntryRef best_base;
+      for (const auto& [base, k] : candidates[b][i]) {
+        if (entry_patch[(size_t)base.block][(size_t)base.entry] >= 0) continue;
+        if (!patches[k].problem.empty()) {
+          summary.notes.push_back(entry_name(b, i) + " is not made a patch of " +
+                                  entry_name((size_t)base.block, (size_t)base.entry) +
+                                  ": the patch does not rebuild the file (" + patches[k].problem +
+                                  ")");
+          continue;
+        }
+        if (best < 0 || patches[k].bytes.size() < patches[(size_t)best].bytes.size()) {
+          best = (int64_t)k;
+          best_base = base;
+        }
+      }
+      // Clearly smaller: at most nine tenths of the compressed file.
+      if (best >= 0 &&
+          (uint64_t)patches[(size_t)best].bytes.size() * 10 <= source_of(b, i).stream.size * 9) {
+        entry_base[b][i] = best_base;
+        entry_patch[b][i] = best;
+      }
+    }
+  }
+  std::vector<int64_t> patch_content(patches.size(), NO_CONTENT);
+  for (size_t b = 0; b < blocks; b++)
+    for (int64_t k : entry_patch[b])
+      if (k >= 0 && patch_content[(size_t)k] == NO_CONTENT) {
+        patch_content[(size_t)k] = (int64_t)contents.size();
+        contents.push_back(Content{&patches[(size_t)k].bytes, {}});
+      }
 
   // Entry fields (without positions) and the content each entry reads.
-  std::vector<std::vector<FileEntryFields>> entries(project.languages.size());
-  std::vector<std::vector<int64_t>> entry_content(project.languages.size());
-  std::vector<std::vector<EntryRef>> entry_base(project.languages.size());
-  for (size_t b = 0; b < project.languages.size(); b++) {
+  std::vector<std::vector<FileEntryFields>> entries(blocks);
+  std::vector<std::vector<int64_t>> entry_content(blocks);
+  for (size_t b = 0; b < blocks; b++) {
     const LanguageSpec& l = project.languages[b];
     for (size_t i = 0; i < l.files.size(); i++) {
       const FileSpec& f = l.files[i];
@@ -572,22 +699,18 @@ BuildSummary build_setup(const BuildOptions& options) {
       entries[b].push_back(entry_fields(f, s, (uint32_t)prefix.size(), UNINSTALLER_RESERVED_BYTES,
                                         uninstaller_checksum));
       int64_t content = NO_CONTENT;
-      EntryRef base;
       if (f.uninstaller) {
         content = log_reserve_content;
-      } else if (f.patch_of) {
+      } else if (entry_patch[b][i] >= 0) {
         FileEntryFields& e = entries[b].back();
-        base = EntryRef{f.patch_of->block, f.patch_of->entry};
         e.flags |= ENTRY_PATCH;
-        e.base_block = (uint8_t)base.block;
-        e.base_entry = (uint8_t)base.entry;
-        size_t base_source = (size_t)entry_source[(size_t)base.block][(size_t)base.entry];
-        content = patch_content[patch_index.at({base_source, (size_t)entry_source[b][i]})];
+        e.base_block = (uint8_t)entry_base[b][i].block;
+        e.base_entry = (uint8_t)entry_base[b][i].entry;
+        content = patch_content[(size_t)entry_patch[b][i]];
       } else if (s && f.removal != REMOVAL_NOT_INSTALLED) {
         content = s->content;
       }
       entry_content[b].push_back(content);
-      entry_base[b].push_back(base);
       summary.source_bytes += entries[b].back().file_size;
       summary.entries++;
     }
@@ -595,30 +718,40 @@ BuildSummary build_setup(const BuildOptions& options) {
   std::vector<uint64_t> packed;
   for (const Content& c : contents) packed.push_back(c.size());
 
-  // A layout that would send the setup program back a volume is refused.
+  // A patched entry whose base (or whose own patch) the setup program
+  // could reach only by going back a volume is stored in full instead.
+  auto store_in_full = [&](size_t b, size_t i, const std::string& why) {
+    FileEntryFields& e = entries[b][i];
+    e.flags = (uint16_t)(e.flags & ~ENTRY_PATCH);
+    e.base_block = e.base_entry = 0;
+    entry_base[b][i] = EntryRef{};
+    entry_content[b][i] = source_of(b, i).content;
+    summary.notes.push_back(entry_name(b, i) + " is stored in full, not as a patch: " + why);
+  };
+  auto volume_name = [](uint32_t v) {
+    return v == 0 ? std::string("the setup file") : "volume " + std::to_string(v);
+  };
   auto lay_out = [&](const VolumePlan& plan) {
-    ArchiveLayout l = lay_out_archive(entry_content, packed, plan, entry_base);
-    if (!l.conflict) return l;
-    const LayoutConflict& c = *l.conflict;
-    auto volume = [](uint32_t v) {
-      return v == 0 ? std::string("the setup file") : "volume " + std::to_string(v);
-    };
-    const FileSpec& f = project.languages[c.block].files[c.entry];
-    std::string what = "language block " + std::to_string(c.block) + "'s '" + f.target + "'";
-    std::string reader = "the setup program reads the block's files forward and is at " +
-                         volume(c.reader_volume) + " by then";
-    if (c.base) {
-      const FileSpec& g =
-          project.languages[(size_t)f.patch_of->block].files[(size_t)f.patch_of->entry];
-      fail_at(f.pos, what + " is a patch of '" + g.target + "' of language block " +
-                         std::to_string(f.patch_of->block) + ", whose data lie in " +
-                         volume(c.volume) + ", but " + reader +
-                         "; use larger volumes (--volume-size), or list the patched file right "
-                         "after its base");
+    for (;;) {
+      ArchiveLayout l = lay_out_archive(entry_content, packed, plan, entry_base);
+      if (!l.conflict) return l;
+      const LayoutConflict& c = *l.conflict;
+      std::string why = "the setup program reads language block " + std::to_string(c.block) +
+                        "'s files forward and is at " + volume_name(c.reader_volume) +
+                        " by then, but the base's data lie in " + volume_name(c.volume);
+      size_t changed = 0;
+      for (size_t b = 0; b < blocks; b++)
+        for (size_t i = 0; i < entry_base[b].size(); i++) {
+          const EntryRef& r = entry_base[b][i];
+          bool hit = c.base ? (b == c.block && i == c.entry)
+                            : ((size_t)r.block == c.block && (size_t)r.entry == c.entry);
+          if (r.valid() && hit) {
+            store_in_full(b, i, why);
+            changed++;
+          }
+        }
+      if (!changed) fail("internal error: the archive layout has a conflict without a patch");
     }
-    fail_at(f.pos, what + " is also the base of a patch read before it, so its data lie in " +
-                       volume(c.volume) + ", but " + reader +
-                       "; use larger volumes (--volume-size), or list it before its patches");
   };
 
   // Script records for a layout.
@@ -782,6 +915,9 @@ BuildSummary build_setup(const BuildOptions& options) {
   summary.package_bytes = package_bytes;
   summary.stored = layout.pieces.size();
   summary.languages = project.languages.size();
+  for (const std::vector<FileEntryFields>& list : entries)
+    for (const FileEntryFields& e : list)
+      if (e.flags & ENTRY_PATCH) summary.patched++;
   return summary;
 }
 

@@ -30,6 +30,9 @@ struct BuildOptions {
   unsigned jobs = 0;        // 0 = one per core
   bool progress = false;    // draw a progress bar on stderr (a terminal)
   std::optional<SignOptions> sign; // sign the setup file (not the volume files)
+  // Store a file as a patch of the same-named file of an earlier language
+  // block when that is clearly smaller (--patches auto, the default).
+  bool auto_patches = true;
 };
 
 struct BuildSummary {
@@ -40,8 +43,10 @@ struct BuildSummary {
   size_t entries = 0;        // file entries over all language blocks
   size_t stored = 0;         // copies stored in the archive
   size_t languages = 0;
-  bool resources = false;     // the project's manifest, version and icon went into the stub
-  bool signed_output = false; // the setup file was signed
+  bool resources = false;         // the project's manifest, version and icon went into the stub
+  bool signed_output = false;     // the setup file was signed
+  size_t patched = 0;             // entries stored as patches
+  std::vector<std::string> notes; // patched files stored in full after all, and why
 };
 
 // The setup program used when --stub is not given: pakwiz-stub.exe beside

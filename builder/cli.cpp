@@ -31,7 +31,7 @@ const char* const MAIN_HELP =
 
 const char* const BUILD_HELP =
     "usage: pakwiz build PROJECT.toml [-o SETUP.exe] [--volume-size SIZE] [--stub FILE]\n"
-    "                    [--uninstaller FILE] [--level N] [-j N]\n"
+    "                    [--uninstaller FILE] [--level N] [-j N] [--patches auto|off]\n"
     "                    [--sign FILE [--sign-key FILE] [--sign-password-file FILE]\n"
     "                     [--timestamp URL]]\n"
     "\n"
@@ -56,6 +56,10 @@ const char* const BUILD_HELP =
     "  --sign-password-file FILE\n"
     "                       a file holding the password of the key or PKCS#12 file\n"
     "  --timestamp URL      have the signature time-stamped by this RFC 3161 server\n"
+    "  --patches auto|off   auto (the default): store a file as a patch of the file of the\n"
+    "                       same target name in an earlier language block when the patch\n"
+    "                       is clearly smaller than the compressed file; off: only the\n"
+    "                       patches that the project asks for (patch_from)\n"
     "\n"
     "Nothing is written unless the whole build succeeds.\n";
 
@@ -190,7 +194,12 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
           options.uninstaller = args.value(a);
         else if (a == "--level")
           options.level = parse_int(a, args.value(a), 0, max_compression_level());
-        else if (a == "-j" || a == "--jobs")
+        else if (a == "--patches") {
+          std::string v = args.value(a);
+          if (v != "auto" && v != "off")
+            throw Usage{"--patches needs 'auto' or 'off', not '" + v + "'"};
+          options.auto_patches = v == "auto";
+        } else if (a == "-j" || a == "--jobs")
           options.jobs = (unsigned)parse_int(a, args.value(a), 1, 1024);
         else if (a == "--sign")
           sign.certificate = args.value(a);
@@ -225,7 +234,11 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
       if (s.signed_output) out << "signed " << printable(s.output) << "\n";
       out << s.languages << (s.languages == 1 ? " language, " : " languages, ") << s.entries
           << " file entries, " << with_commas(s.source_bytes) << " bytes of files stored as "
-          << with_commas(s.archive_bytes) << " archive bytes in " << s.stored << " copies\n";
+          << with_commas(s.archive_bytes) << " archive bytes in " << s.stored << " copies";
+      if (s.patched)
+        out << ", " << s.patched << (s.patched == 1 ? " file" : " files") << " as patches";
+      out << "\n";
+      for (const std::string& n : s.notes) out << "note: " << printable(n) << "\n";
       return 0;
     }
 

@@ -292,7 +292,7 @@ private:
 
   void parse_title(const toml::node& n, Project& p) const;
   void parse_executable(const toml::node* n, Project& p) const;
-  void parse_patch_of(const toml::node& n, FileSpec& f) const;
+  void parse_patch_of(const toml::node& n, const char* key, FileSpec& f) const;
   void resolve_patch_bases(Project& p) const;
   FileSpec parse_file(const toml::table& t, const std::string& section) const;
   void parse_shortcuts(const toml::table& t, FileSpec& f) const;
@@ -312,10 +312,10 @@ private:
 };
 
 const std::vector<std::string> FILE_KEYS = {
-    "source",     "target",  "destination", "version_test",    "language_test",
-    "file_times", "time",    "version",     "product_version", "language_id",
-    "end_action", "shared",  "removal",     "special",         "menu",
-    "desktop",    "patch_of"};
+    "source",     "target",     "destination", "version_test",    "language_test",
+    "file_times", "time",       "version",     "product_version", "language_id",
+    "end_action", "shared",     "removal",     "special",         "menu",
+    "desktop",    "patch_from", "patch_of"};
 
 void Parser::parse_shortcuts(const toml::table& t, FileSpec& f) const {
   if (const toml::node* m = t.get("menu")) {
@@ -414,20 +414,27 @@ FileSpec Parser::parse_file(const toml::table& t, const std::string& section) co
     f.special = SPECIALS[get_choice(*v, "special",
                                     {"none", "screensaver", "selfregister", "self-register"})];
   parse_shortcuts(t, f);
-  if (const toml::node* v = t.get("patch_of")) parse_patch_of(*v, f);
+  // `patch_of` is an older spelling of `patch_from`.
+  const toml::node* from = t.get("patch_from");
+  const toml::node* of = t.get("patch_of");
+  if (from && of)
+    fail_at(pos(*of), "give the base once: 'patch_from' and 'patch_of' are the same key");
+  if (from) parse_patch_of(*from, "patch_from", f);
+  if (of) parse_patch_of(*of, "patch_of", f);
   return f;
 }
 
-// patch_of = "name" (an entry of the same language block) or
-// patch_of = { language = 0 | "de" | "Deutsch", target = "name", destination = "..." }.
-void Parser::parse_patch_of(const toml::node& n, FileSpec& f) const {
+// patch_from = "name" (an entry of the same language block) or
+// patch_from = { language = 0 | "de" | "Deutsch", target = "name", destination = "..." }.
+void Parser::parse_patch_of(const toml::node& n, const char* key, FileSpec& f) const {
   FileSpec::PatchOf base;
   base.pos = pos(n);
+  base.key = key;
   if (n.is_string()) {
-    base.target = replace_all(get_ansi(n, "patch_of"), "/", "\\");
+    base.target = replace_all(get_ansi(n, key), "/", "\\");
   } else {
-    const toml::table& t = as_table(n, "patch_of");
-    check_keys(t, "patch_of", {"language", "target", "destination"});
+    const toml::table& t = as_table(n, key);
+    check_keys(t, key, {"language", "target", "destination"});
     if (const toml::node* v = t.get("language")) {
       if (v->is_integer())
         base.language = std::to_string(get_int(*v, "language", 0, MAX_LANGUAGES - 1));
@@ -439,8 +446,8 @@ void Parser::parse_patch_of(const toml::node& n, FileSpec& f) const {
       base.target = replace_all(get_ansi(*v, "target"), "/", "\\");
     if (const toml::node* v = t.get("destination")) base.destination = get_destination(*v);
     if (base.language.empty() && base.target.empty())
-      fail_at(base.pos, "patch_of needs its 'language' or its 'target' (else the file would be "
-                        "its own base)");
+      fail_at(base.pos, base.key + " needs its 'language' or its 'target' (else the file would be "
+                                   "its own base)");
   }
   if (f.removal == REMOVAL_NOT_INSTALLED)
     fail_at(base.pos, "a file that is not installed (removal = \"not-installed\") cannot be a "
@@ -474,7 +481,7 @@ void Parser::resolve_patch_bases(Project& p) const {
           candidates.push_back(name);
         }
         if (!found)
-          fail_at(base.pos, where + ": patch_of names language '" + base.language +
+          fail_at(base.pos, where + ": " + base.key + " names language '" + base.language +
                                 "', which the project does not have" +
                                 (candidates.empty()
                                      ? std::string()
@@ -490,9 +497,10 @@ void Parser::resolve_patch_bases(Project& p) const {
       }
       std::string base_name = "'" + target + "' of language block " + std::to_string(bb);
       if (matches.empty())
-        fail_at(base.pos, where + ": patch_of names " + base_name + ", which has no such entry");
+        fail_at(base.pos,
+                where + ": " + base.key + " names " + base_name + ", which has no such entry");
       if (matches.size() > 1)
-        fail_at(base.pos, where + ": patch_of names " + base_name +
+        fail_at(base.pos, where + ": " + base.key + " names " + base_name +
                               ", which several entries install (to different folders); say "
                               "which with 'destination'");
       size_t be = matches[0];

@@ -38,9 +38,11 @@ struct FileSpec {
   std::string menu_folder, menu_name, menu_args; // ANSI
   uint16_t menu_icon = 0;
   std::string desktop_name, desktop_args; // ANSI
-  // `patch_of`: the file is stored as a patch against another entry's file.
+  // `patch_from` (or its older spelling `patch_of`): the file is stored as a
+  // patch against another entry's file.
   struct PatchOf {
     SourcePos pos;
+    std::string key;                    // the key as written, for messages
     std::string language;               // index, code or name as written; "" = this entry's block
     std::string target;                 // ANSI; "" = this entry's own target
     std::optional<uint8_t> destination; // narrows the lookup by destination kind

@@ -1,11 +1,15 @@
 // Patched files: packed blobs read from the archive, and the command
 // interpreter that rebuilds a file from its base and a patch.
 //
-// The interpreter writes through one 65,536-byte buffer: literal bytes are
-// gathered in it and copies are read from the base straight into its free
-// part, in pieces when a copy (up to 65,664 bytes) does not fit; the buffer
-// goes to the output file whenever it is full. So a patch of many small
-// commands costs few writes, and a long copy needs no larger buffer.
+// The interpreter writes through one 65,536-byte buffer: literal bytes and
+// copied bytes are gathered in it, in pieces when a copy (up to 65,664
+// bytes) does not fit, and the buffer goes to the output file whenever it
+// is full. The base is read through a second buffer of the same size, a
+// window of the base file that serves every copy whose source lies inside
+// it; the window moves (one seek when needed, one read) only when a copy
+// leaves it. So a patch of many small commands costs few reads and writes,
+// memory stays at two buffers whatever the file sizes, and a long copy
+// needs no larger buffer.
 //
 // The streams are never trusted: every command byte, operand and literal is
 // taken through a bounds check, and a copy is checked against the base
@@ -23,6 +27,9 @@
 namespace {
 
 const uint32_t BUFFER_SIZE = 65536;
+// A new window starts this far before the copy that needs it, so that
+// copies going a little back are served too.
+const uint32_t WINDOW_BACK = 1024;
 const uint32_t PROGRESS_UNIT = 10000;
 
 void name_error_file(const char* path) {
@@ -113,6 +120,44 @@ struct Output {
   bool fits(uint32_t n) const { return produced <= 0xFFFFFFFFu - n; }
 };
 
+// The input side: a window of the base file.
+struct BaseWindow {
+  FileHandle file;
+  uint8_t* bytes;
+  uint32_t size;  // the base file's size
+  uint32_t start; // the window holds base bytes [start, start + fill)
+  uint32_t fill;
+  uint32_t file_at; // the file's position (saves seeks)
+
+  // Copies n bytes from base position `from` (checked to lie in the base)
+  // to `to`; false when the base cannot be read.
+  bool copy(uint32_t from, uint8_t* to, uint32_t n) {
+    while (n) {
+      if (from < start || from - start >= fill) {
+        uint32_t at = from > WINDOW_BACK ? from - WINDOW_BACK : 0;
+        uint32_t want = size - at < BUFFER_SIZE ? size - at : BUFFER_SIZE;
+        fill = 0;
+        if ((at != file_at && file_seek_to(file, at) != at) ||
+            file_read_exact(file, bytes, want) != FILE_OK) {
+          file_at = FILE_BAD_POSITION;
+          return false;
+        }
+        start = at;
+        fill = want;
+        file_at = at + want;
+      }
+      uint32_t k = start + fill - from;
+      if (k > n) k = n;
+      const uint8_t* p = bytes + (from - start);
+      for (uint32_t i = 0; i < k; i++) to[i] = p[i];
+      to += k;
+      from += k;
+      n -= k;
+    }
+    return true;
+  }
+};
+
 } // namespace
 
 int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size) {
@@ -155,14 +200,16 @@ int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
   if (written) *written = 0;
   uint32_t base_size = file_size(base);
   if (base_size == FILE_BAD_POSITION) return PATCH_ERR_READ;
-  Output o = {out, (uint8_t*)heap_alloc(BUFFER_SIZE), 0, 0};
-  if (!o.buffer) return PATCH_ERR_NO_MEMORY;
+  // One block for both buffers.
+  uint8_t* buffers = (uint8_t*)heap_alloc(2 * BUFFER_SIZE);
+  if (!buffers) return PATCH_ERR_NO_MEMORY;
+  Output o = {out, buffers, 0, 0};
+  BaseWindow window = {base, buffers + BUFFER_SIZE, base_size, 0, 0, 0};
 
   Stream commands = {streams.commands, streams.commands ? streams.command_size : 0};
   Stream data = {streams.data, streams.data ? streams.data_size : 0};
   bool has_data = data.left != 0;
-  uint32_t cursor = 0;  // base position behind the last copy's source
-  uint32_t base_at = 0; // the base file's position (saves seeks)
+  uint32_t cursor = 0; // base position behind the last copy's source
   uint64_t units = ((uint64_t)progress.file_size + PROGRESS_UNIT) / PROGRESS_UNIT;
   uint32_t last_percent = progress.start;
   int err = PATCH_OK;
@@ -210,28 +257,21 @@ int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
         break;
       }
       int64_t from = (int64_t)cursor + d;
-      if (from < 0 || from + copy > (int64_t)base_size || from > 0x7FFFFFFF || !o.fits(copy)) {
+      if (from < 0 || from + copy > (int64_t)base_size || !o.fits(copy)) {
         err = PATCH_ERR_READ; // outside the base file
         break;
       }
-      if ((uint32_t)from != base_at &&
-          file_seek(base, (int32_t)from, FROM_START) != (uint32_t)from) {
-        err = PATCH_ERR_READ;
-        break;
-      }
-      base_at = (uint32_t)from;
-      for (uint32_t left = copy; left > 0 && err == PATCH_OK;) {
+      for (uint32_t left = copy, at = (uint32_t)from; left > 0;) {
         if (o.fill == BUFFER_SIZE && (err = o.flush()) != PATCH_OK) break;
         uint32_t piece = BUFFER_SIZE - o.fill;
         if (piece > left) piece = left;
-        if (file_read_exact(base, o.buffer + o.fill, piece) != FILE_OK) {
+        if (!window.copy(at, o.buffer + o.fill, piece)) {
           err = PATCH_ERR_READ;
-          base_at = FILE_BAD_POSITION;
           break;
         }
         o.fill += piece;
         o.produced += piece;
-        base_at += piece;
+        at += piece;
         left -= piece;
       }
       cursor = (uint32_t)from + copy;
@@ -249,6 +289,6 @@ int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
   }
   if (err == PATCH_OK) err = o.flush();
   if (written) *written = o.produced;
-  heap_free(o.buffer);
+  heap_free(buffers);
   return err;
 }

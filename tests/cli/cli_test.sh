@@ -233,6 +233,8 @@ usage)
   run 2 "unknown option" "$pakwiz" build x.toml --fast
   contains err.txt "unknown option '--fast'" "unknown option"
   run 2 "bad volume size" "$pakwiz" build x.toml --volume-size lots
+  run 2 "bad patches mode" "$pakwiz" build x.toml --patches on
+  contains err.txt "--patches needs 'auto' or 'off', not 'on'" "bad patches mode"
   run 2 "extract without folder" "$pakwiz" extract setup.exe
   run 1 "list of a file that is not a package" "$pakwiz" list "$source_dir/README.md"
   contains err.txt "not a setup program" "list of a non-package"

@@ -1229,10 +1229,13 @@ void Driver::exec(const Step& s) {
       RegCloseKey(h);
       fail("the registry key " + a[0] + " exists");
     }
-  } else if (c == "expect-file-text") {
+  } else if (c == "expect-file-text" || c == "expect-file-contains") {
     arity(s, 2, 2);
     std::vector<uint8_t> b = read_bytes(a[0]);
-    if (std::string(b.begin(), b.end()) != a[1]) fail(a[0] + " does not hold " + quote(a[1]));
+    std::string content(b.begin(), b.end());
+    if (c == "expect-file-text" ? content != a[1] : content.find(a[1]) == std::string::npos)
+      fail(a[0] + (c == "expect-file-text" ? " does not hold " : " does not contain ") +
+           quote(a[1]) + ":\n" + content);
   } else if (c == "expect-same-bytes") {
     // expect-same-bytes A B [N]: A holds exactly the first N bytes of B, or
     // without N exactly the bytes of B.

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,22 @@ Bytes copy_prefix(uint32_t at) {
   return c;
 }
 
+// A copy of n bytes (2 to 128) from cursor + d, with the three-byte
+// displacement form (d from 16,416 on, or -16,417 and below), else the
+// two-byte one (d from 32, or -33 and below).
+void add_copy(Bytes& c, uint32_t n, int32_t d) {
+  c.push_back((uint8_t)(n - 1));
+  if (d >= 16416 || d < -16416) {
+    int32_t v = d >= 0 ? d - 16416 : d + 16416;
+    uint32_t u = (uint32_t)v & 0x3FFFFF;
+    c.insert(c.end(), {(uint8_t)(0xC0 | (u >> 16)), (uint8_t)(u >> 8), (uint8_t)u});
+  } else {
+    int32_t v = d >= 0 ? d - 32 : d + 32;
+    uint32_t u = (uint32_t)v & 0x7FFF;
+    c.insert(c.end(), {(uint8_t)(u >> 8), (uint8_t)u});
+  }
+}
+
 } // namespace
 
 TEST_F(PatchApply, EachCommandFormInsertsAndCopiesWhatItSays) {
@@ -179,6 +196,70 @@ TEST_F(PatchApply, DisplacementFormsReachTheirValues) {
 TEST_F(PatchApply, CopyingTheWholeBaseInOrderGivesTheBase) {
   EXPECT_EQ(run(copy_prefix(BASE_SIZE), {}), PATCH_OK);
   EXPECT_EQ(output, base);
+}
+
+TEST_F(PatchApply, ScatteredCopiesOverTheWholeBaseReadTheirOwnBytes) {
+  // Short copies jumping back and forth over a base larger than the read
+  // buffer, some just behind or ahead of the last one, some far away, some
+  // running over a place where the buffered part of the base would end.
+  Bytes commands, expected;
+  uint32_t cursor = 0, seed = 12345;
+  for (int i = 0; i < 3000; i++) {
+    seed = seed * 1103515245u + 12345u;
+    uint32_t n = 2 + (seed >> 8) % 127;
+    uint32_t from;
+    switch ((seed >> 20) % 4) {
+    case 0:
+      from = (seed >> 4) % (BASE_SIZE - n);
+      break; // anywhere
+    case 1:
+      from = cursor >= 1500 ? cursor - 1500 : cursor + 40;
+      break; // a little back
+    case 2:
+      from = cursor + 40 + (seed >> 12) % 300;
+      break; // a little ahead
+    default:
+      from = 65536 + (seed >> 16) % 4096;
+      break; // near the end of the base
+    }
+    if (from + n > BASE_SIZE) from = BASE_SIZE - n - 100;
+    // Two- and three-byte displacement forms only: |d| of 33 and more.
+    if (from + 33 > cursor && from < cursor + 32) from = cursor >= 33 ? cursor - 33 : cursor + 32;
+    int32_t d = (int32_t)from - (int32_t)cursor;
+    add_copy(commands, n, d);
+    expected.insert(expected.end(), base.begin() + from, base.begin() + from + n);
+    cursor = from + n;
+  }
+  ASSERT_EQ(run(commands, {}), PATCH_OK);
+  EXPECT_TRUE(output == expected) << "the result differs from the copies' sources";
+}
+
+TEST_F(PatchApply, CopiesReachABaseFilePastTwoGibibytes) {
+  // A sparse base of 2 GiB + 64 KiB with a mark past 2 GiB; the cursor gets
+  // there by hops of the largest displacement (2-byte copies of zeros).
+  const uint32_t mark_at = 0x80000100u, size = 0x80010000u;
+  std::string big = dir.file("big.bin");
+  {
+    std::fstream f(big, std::ios::out | std::ios::binary);
+    f.seekp((std::streamoff)mark_at);
+    f.write("PAST2GIB", 8);
+    f.seekp((std::streamoff)size - 1);
+    f.write("", 1);
+    ASSERT_TRUE(f.good());
+  }
+  base_path = big;
+  Bytes commands;
+  uint32_t cursor = 0, hops = 0;
+  while (mark_at - cursor > 2113567u) {
+    add_copy(commands, 2, 2113567);
+    cursor += 2113567 + 2;
+    hops++;
+  }
+  add_copy(commands, 8, (int32_t)(mark_at - cursor));
+  ASSERT_EQ(run(commands, {}), PATCH_OK);
+  Bytes expected(hops * 2, 0);
+  for (char ch : std::string("PAST2GIB")) expected.push_back((uint8_t)ch);
+  EXPECT_EQ(output, expected);
 }
 
 TEST_F(PatchApply, ProgressIsReportedInUnitsOfTenThousandBytesOnlyWhenItChanges) {

@@ -11,6 +11,7 @@
 
 #include "builder/encoder.h"
 #include "builder/patch_generator.h"
+#include "common/heap.h"
 #include "common/state.h"
 #include "decode/archive.h"
 #include "decode/checksum.h"
@@ -256,6 +257,70 @@ TEST_F(PatchPlace, FailedPatchDeletesThePatchedFileAndKeepsTheDestination) {
     EXPECT_EQ(read_file_bytes(g_app.temp_path), base) << c.entry;
     std::filesystem::remove(g_app.temp_path);
   }
+}
+
+namespace {
+// Fails the interpreter's buffers (one block of two 64 KiB buffers).
+bool fail_patch_buffers(size_t n, int) {
+  return n == 2 * 65536;
+}
+} // namespace
+
+TEST_F(PatchPlace, PatchedNamesTakenAndOtherFailuresLeaveTheDestination) {
+  Bytes base = sample(20000, 7), target = edited(base);
+  EntryMaker b = stored("lib.dll", base);
+  EntryMaker t = patched("lib.dll", base, target, 0, 0);
+  load_blocks({{b, t}});
+  std::string path = dir.write(std::string("app") + SEP + "lib.dll", "old library");
+  auto occupy = [&](char from, char to) {
+    for (char c = from; c <= to; c++)
+      dir.write(std::string("app") + SEP + "lib.$A" + c, std::string("earlier ") + c);
+  };
+  auto clear_names = [&] {
+    for (char c = 'A'; c <= 'Z'; c++) std::filesystem::remove(dest(std::string("lib.$A") + c));
+  };
+
+  // .$AA taken: the patch is made under .$AB, and .$AA is left alone.
+  occupy('A', 'A');
+  ASSERT_EQ(place(0, 1, path), 1) << g_install.error_code;
+  EXPECT_EQ(read_file_bytes(path), target);
+  EXPECT_EQ(read_file_bytes(dest("lib.$AA")), text_bytes("earlier A"));
+  EXPECT_FALSE(file_exists(dest("lib.$AB")));
+  clear_names();
+
+  struct Case {
+    const char* name;
+    char taken_to; // .$AA up to this name exist (0: none)
+    HeapFailureHook hook;
+    uint32_t error;
+  } cases[] = {
+      {"every name from .$AA to .$AZ taken", 'Z', nullptr, PATCH_ERR_CREATE},
+      {"no memory for the buffers", 0, fail_patch_buffers, PATCH_ERR_NO_MEMORY},
+  };
+  for (const Case& c : cases) {
+    dir.write(std::string("app") + SEP + "lib.dll", "old library");
+    if (c.taken_to) occupy('A', c.taken_to);
+    heap_set_failure_hook(c.hook);
+    EXPECT_EQ(place(0, 1, path), 0) << c.name;
+    heap_set_failure_hook(nullptr);
+    EXPECT_EQ(g_install.error_code, c.error) << c.name;
+    EXPECT_EQ(read_file_bytes(path), text_bytes("old library")) << c.name;
+    // The failure came after the base was decoded and proven.
+    EXPECT_EQ(read_file_bytes(g_app.temp_path), base) << c.name;
+    if (c.taken_to)
+      EXPECT_EQ(read_file_bytes(dest("lib.$AZ")), text_bytes("earlier Z"));
+    else
+      EXPECT_FALSE(file_exists(dest("lib.$AA"))) << c.name;
+    std::filesystem::remove(g_app.temp_path);
+    clear_names();
+  }
+
+  // A base file that cannot be opened is error 16 naming it.
+  std::string missing = dest("gone.$$A");
+  strcpy(g_app.destination_path, path.c_str());
+  EXPECT_FALSE(apply_patch(file_entry(find_file_entry(0, 1)), missing.c_str(), path.c_str(), 0, 0));
+  EXPECT_EQ(g_install.error_code, (uint32_t)PATCH_ERR_OPEN);
+  EXPECT_STREQ(g_app.error_file_name, missing.c_str());
 }
 
 TEST_F(PatchPlace, PatchAndBaseReadAcrossAVolumeBoundary) {
