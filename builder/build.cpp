@@ -635,7 +635,6 @@ BuildSummary build_setup(const BuildOptions& options) {
   }
   std::vector<MadePatch> patches = make_patches(sources, patch_pairs, level, options.jobs);
 
-  BuildSummary summary;
   auto entry_name = [&](size_t b, size_t i) {
     return "'" + project.languages[b].files[i].target + "' of language block " + std::to_string(b);
   };
