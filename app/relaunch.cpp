@@ -2,11 +2,14 @@
 // (the stub, without the package) into the temporary folder and lets that
 // copy run the wizard, reading the package from the disk, so that the disk
 // may be changed for further volumes during the installation.
+#include <string.h>
+
 #include "app/app.h"
 #include "common/file.h"
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
+#include "package/certificate.h"
 
 bool temp_copy_name(char* out, size_t cap, const char* folder, int n) {
   char name[24];
@@ -39,8 +42,12 @@ bool copy_stub(FileHandle from, FileHandle to) {
   uint32_t length = g_app.stub_length;
   uint8_t* buffer = (uint8_t*)heap_alloc(length);
   if (!buffer) return false;
-  bool ok = file_read_exact(from, buffer, length) == FILE_OK &&
-            file_write_exact(to, buffer, length) == FILE_OK;
+  bool ok = file_read_exact(from, buffer, length) == FILE_OK;
+  // A signed setup file names its certificate table, which lies behind the
+  // package; the copy carries no table and must not name one.
+  uint32_t entry = ok ? security_directory_entry(buffer, length) : 0;
+  if (entry) memset(buffer + entry, 0, 8);
+  ok = ok && file_write_exact(to, buffer, length) == FILE_OK;
   heap_free(buffer);
   return ok;
 }

@@ -69,11 +69,21 @@ std::string to_ansi(const std::string& utf8, const std::string& what) {
   return out;
 }
 
+static uint32_t code_point(unsigned char c) {
+  if (c >= 0x80 && c < 0xA0) return HIGH_CONTROLS[c - 0x80] ? HIGH_CONTROLS[c - 0x80] : 0xFFFD;
+  return c;
+}
+
+std::u16string ansi_to_utf16(const std::string& ansi) {
+  std::u16string out;
+  for (unsigned char c : ansi) out += (char16_t)code_point(c);
+  return out;
+}
+
 std::string ansi_to_utf8(const std::string& ansi) {
   std::string out;
   for (unsigned char c : ansi) {
-    uint32_t cp = c;
-    if (c >= 0x80 && c < 0xA0) cp = HIGH_CONTROLS[c - 0x80] ? HIGH_CONTROLS[c - 0x80] : 0xFFFD;
+    uint32_t cp = code_point(c);
     if (cp < 0x80) {
       out += (char)cp;
     } else if (cp < 0x800) {

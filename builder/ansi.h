@@ -13,4 +13,7 @@ std::string to_ansi(const std::string& utf8, const std::string& what);
 // Windows-1252 leaves undefined come out as U+FFFD.
 std::string ansi_to_utf8(const std::string& ansi);
 
+// Windows-1252 -> UTF-16 (for version resources), likewise.
+std::u16string ansi_to_utf16(const std::string& ansi);
+
 } // namespace pakwiz

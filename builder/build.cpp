@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -20,11 +21,14 @@
 #include "builder/package_fields.h"
 #include "builder/package_reader.h"
 #include "builder/patch_generator.h"
+#include "builder/pe_resources.h"
 #include "builder/patch_rebuild.h"
 #include "builder/pe_version.h"
 #include "builder/progress.h"
 #include "builder/project.h"
 #include "builder/script_writer.h"
+#include "builder/setup_resources.h"
+#include "builder/signing.h"
 #include "builder/source_files.h"
 #include "builder/stream_store.h"
 #include "builder/templates.h"
@@ -316,7 +320,7 @@ class ArchiveStreamer {
 public:
   ArchiveStreamer(const ArchiveLayout& layout, const std::vector<Content>& data, StreamStore& store)
       : layout_(layout), data_(data), store_(store) {}
-  void write(HostFile& out, uint64_t from, uint64_t count) {
+  void write(HostFile& out, uint64_t from, uint64_t count, PeChecksum* checksum = nullptr) {
     while (count > 0) {
       while (piece_ < layout_.pieces.size() &&
              layout_.pieces[piece_].position +
@@ -329,12 +333,14 @@ public:
       uint64_t n = std::min<uint64_t>(c.size() - offset, count);
       if (c.memory) {
         out.write(c.memory->data() + offset, (size_t)n);
+        if (checksum) checksum->add(c.memory->data() + offset, (size_t)n);
       } else {
         buffer_.resize(1 << 20);
         for (uint64_t done = 0; done < n;) {
           size_t k = (size_t)std::min<uint64_t>(n - done, buffer_.size());
           store_.read(c.stored, offset + done, buffer_.data(), k);
           out.write(buffer_.data(), k);
+          if (checksum) checksum->add((const uint8_t*)buffer_.data(), k);
           done += k;
         }
       }
@@ -416,14 +422,30 @@ BuildSummary build_setup(const BuildOptions& options) {
   bool wants_uninstaller = false;
   for (const LanguageSpec& l : project.languages)
     for (const FileSpec& f : l.files) wants_uninstaller = wants_uninstaller || f.uninstaller;
-  if (wants_uninstaller && project.uninstaller_program.empty())
+  bool own_uninstaller = wants_uninstaller && project.uninstaller_program.empty();
+  if (own_uninstaller)
     project.uninstaller_program =
         options.uninstaller.empty() ? default_uninstaller_path() : options.uninstaller;
 
   std::string output = options.output;
   if (output.empty()) output = fs::u8path(options.project).stem().u8string() + "-setup.exe";
   std::string stub_path = options.stub.empty() ? default_stub_path() : options.stub;
-  std::vector<uint8_t> stub = prepare_stub(read_source_file(stub_path, SourcePos{}), stub_path);
+  // The project's manifest, version resource and icon go into the stub's
+  // resources, and the first two into pakwiz's own uninstaller, before the
+  // stub's length field is set. A stub that is no Windows program (a test's
+  // stand-in) is used as it is.
+  BuildSummary summary;
+  std::vector<uint8_t> stub = read_source_file(stub_path, SourcePos{});
+  summary.resources = is_pe_image(stub);
+  if (summary.resources) {
+    std::optional<IconResources> icon;
+    const ExecutableSpec& exe = project.executable;
+    if (!exe.icon.empty())
+      icon = icon_resources(read_source_file(exe.icon, exe.icon_pos),
+                            exe.icon_pos.str() + ": " + exe.icon);
+    stub = apply_setup_resources(stub, exe, icon ? &*icon : nullptr, stub_path);
+  }
+  stub = prepare_stub(stub, stub_path);
 
   // Global records.
   std::vector<std::vector<uint8_t>> templates =
@@ -439,6 +461,10 @@ BuildSummary build_setup(const BuildOptions& options) {
   if (has_prefix) {
     prefix = read_source_file(project.uninstaller_program, project.uninstaller_pos);
     if (prefix.empty()) fail_at(project.uninstaller_pos, project.uninstaller_program + " is empty");
+    // A project's own uninstaller program carries its own resources.
+    if (own_uninstaller && is_pe_image(prefix))
+      prefix =
+          apply_setup_resources(prefix, project.executable, nullptr, project.uninstaller_program);
   }
 
   // Distinct sources, in order of first use.
@@ -481,6 +507,12 @@ BuildSummary build_setup(const BuildOptions& options) {
   add_input(project.billboard, "the billboard bitmap", project.billboard_pos);
   add_input(project.background, "the background bitmap", project.background_pos);
   add_input(project.templates_res, "the dialog templates", project.templates_pos);
+  add_input(project.executable.icon, "the icon", project.executable.icon_pos);
+  if (options.sign) {
+    add_input(options.sign->certificate, "the signing certificate (--sign)", SourcePos{});
+    add_input(options.sign->key, "the signing key (--sign-key)", SourcePos{});
+    add_input(options.sign->password_file, "the password file (--sign-password-file)", SourcePos{});
+  }
   for (const LanguageSpec& l : project.languages)
     add_input(l.information, "an information file", l.information_pos);
   for (const Source& s : sources) add_input(s.path, "a source file", s.pos);
@@ -619,7 +651,6 @@ BuildSummary build_setup(const BuildOptions& options) {
   }
   std::vector<MadePatch> patches = make_patches(sources, patch_pairs, level, options.jobs);
 
-  BuildSummary summary;
   auto entry_name = [&](size_t b, size_t i) {
     return "'" + project.languages[b].files[i].target + "' of language block " + std::to_string(b);
   };
@@ -874,9 +905,20 @@ BuildSummary build_setup(const BuildOptions& options) {
   HostFile& package = outputs.create(output, "the output");
   summary.script_bytes = script.size();
   append_end_marker(script, (uint32_t)first_bytes);
+  // The PE checksum covers the whole setup file, package included.
+  size_t checksum_at = summary.resources ? pe_checksum_offset(stub) : 0;
+  if (checksum_at) std::fill(stub.begin() + checksum_at, stub.begin() + checksum_at + 4, 0);
+  PeChecksum checksum;
+  checksum.add(stub.data(), stub.size());
+  checksum.add(script.data(), script.size());
   package.write(stub.data(), stub.size());
   package.write(script.data(), script.size());
-  streamer.write(package, 0, first_bytes);
+  streamer.write(package, 0, first_bytes, &checksum);
+  if (checksum_at) {
+    ByteWriter sum;
+    sum.u32(checksum.finish());
+    package.write_at(checksum_at, sum.bytes.data(), 4);
+  }
   uint64_t done = first_bytes;
   for (uint32_t v = 1; v < volumes; v++) {
     std::string path = volume_file_path(output, v);
@@ -894,7 +936,12 @@ BuildSummary build_setup(const BuildOptions& options) {
     std::string path = volume_file_path(output, v);
     if (probe_path(path).kind == PathKind::MISSING || !outputs.remove_at_commit(path)) break;
   }
-  outputs.commit();
+  // Signing happens on the finished setup file before it takes its name;
+  // volume files need no signature.
+  outputs.commit([&](const std::string& setup_file) {
+    if (options.sign) sign_file(setup_file, *options.sign, project.executable.description);
+  });
+  summary.signed_output = options.sign.has_value();
 
   summary.output = output;
   summary.stub_bytes = stub.size();

@@ -3,15 +3,20 @@
 // Steps: read the project; read, checksum and compress every distinct source
 // file in parallel (one task per file); share identical contents as the
 // archive layout allows (archive_layout.h); build the script records; write
-// the stub with its length field set, the records, the end marker, the
-// archive size word and the archive, cut into volumes when asked. Every
+// the stub with the project's manifest, version resource and icon in its
+// resources and its length field set, the records, the end marker, the
+// archive size word and the archive, cut into volumes when asked, with the
+// PE checksum covering the whole setup file; sign that file when asked. Every
 // output is written under a temporary name and renamed at the end, so a
 // failure leaves no partial file behind. The same input gives the same bytes.
 #pragma once
 #include <stdint.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "builder/signing.h"
 
 namespace pakwiz {
 
@@ -24,6 +29,7 @@ struct BuildOptions {
   int level = -1;           // -1 = the encoder's default
   unsigned jobs = 0;        // 0 = one per core
   bool progress = false;    // draw a progress bar on stderr (a terminal)
+  std::optional<SignOptions> sign; // sign the setup file (not the volume files)
   // Store a file as a patch of the same-named file of an earlier language
   // block when that is clearly smaller (--patches auto, the default).
   bool auto_patches = true;
@@ -37,6 +43,8 @@ struct BuildSummary {
   size_t entries = 0;        // file entries over all language blocks
   size_t stored = 0;         // copies stored in the archive
   size_t languages = 0;
+  bool resources = false;         // the project's manifest, version and icon went into the stub
+  bool signed_output = false;     // the setup file was signed
   size_t patched = 0;             // entries stored as patches
   std::vector<std::string> notes; // patched files stored in full after all, and why
 };

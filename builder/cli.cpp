@@ -32,6 +32,8 @@ const char* const MAIN_HELP =
 const char* const BUILD_HELP =
     "usage: pakwiz build PROJECT.toml [-o SETUP.exe] [--volume-size SIZE] [--stub FILE]\n"
     "                    [--uninstaller FILE] [--level N] [-j N] [--patches auto|off]\n"
+    "                    [--sign FILE [--sign-key FILE] [--sign-password-file FILE]\n"
+    "                     [--timestamp URL]]\n"
     "\n"
     "Builds the setup executable that the project file describes.\n"
     "\n"
@@ -48,6 +50,12 @@ const char* const BUILD_HELP =
     "  --level N            compression level, 0 (store) to the encoder's highest;\n"
     "                       default: the highest ratio\n"
     "  -j, --jobs N         compress at most N files at a time (default: one per core)\n"
+    "  --sign FILE          sign the setup executable with osslsigncode: FILE is a PKCS#12\n"
+    "                       file, or with --sign-key the certificate (PEM or DER)\n"
+    "  --sign-key FILE      the private key belonging to the --sign certificate\n"
+    "  --sign-password-file FILE\n"
+    "                       a file holding the password of the key or PKCS#12 file\n"
+    "  --timestamp URL      have the signature time-stamped by this RFC 3161 server\n"
     "  --patches auto|off   auto (the default): store a file as a patch of the file of the\n"
     "                       same target name in an earlier language block when the patch\n"
     "                       is clearly smaller than the compressed file; off: only the\n"
@@ -58,16 +66,17 @@ const char* const BUILD_HELP =
 const char* const LIST_HELP =
     "usage: pakwiz list SETUP.exe\n"
     "\n"
-    "Prints the package's setup flags, start record, language blocks, and every file entry\n"
-    "(target, destination, sizes, flags, end action, shortcuts), INI, registry and file patch\n"
-    "entry.\n";
+    "Prints the setup program's manifest, version resource, icon and signature, the\n"
+    "package's setup flags, start record, language blocks, and every file entry (target,\n"
+    "destination, sizes, flags, end action, shortcuts), INI, registry and file patch entry.\n";
 
 const char* const VERIFY_HELP =
     "usage: pakwiz verify SETUP.exe\n"
     "\n"
     "Decodes every file of every language block, reading volume files (.D01, ...) as\n"
-    "needed, and checks sizes and checksums. Exits with 1 and names each damaged entry when\n"
-    "anything is wrong.\n";
+    "needed, and checks sizes and checksums. Says whether the setup file is signed (a\n"
+    "certificate table behind the package; osslsigncode verify checks the signature itself).\n"
+    "Exits with 1 and names each damaged entry when anything is wrong.\n";
 
 const char* const EXTRACT_HELP =
     "usage: pakwiz extract SETUP.exe -d DIR [--language N]\n"
@@ -172,6 +181,7 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
     if (command == "build") {
       BuildOptions options;
+      SignOptions sign;
       while (!args.done()) {
         std::string a = args.next();
         if (a == "-o" || a == "--output")
@@ -191,6 +201,14 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
           options.auto_patches = v == "auto";
         } else if (a == "-j" || a == "--jobs")
           options.jobs = (unsigned)parse_int(a, args.value(a), 1, 1024);
+        else if (a == "--sign")
+          sign.certificate = args.value(a);
+        else if (a == "--sign-key")
+          sign.key = args.value(a);
+        else if (a == "--sign-password-file")
+          sign.password_file = args.value(a);
+        else if (a == "--timestamp")
+          sign.timestamp_url = args.value(a);
         else if (a.size() > 1 && a[0] == '-')
           throw Usage{"unknown option '" + a + "' for build"};
         else if (options.project.empty())
@@ -199,6 +217,10 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
           throw Usage{"build takes one project file; '" + a + "' is one too many"};
       }
       if (options.project.empty()) throw Usage{"build needs a project file"};
+      if (!sign.certificate.empty())
+        options.sign = sign;
+      else if (!sign.key.empty() || !sign.password_file.empty() || !sign.timestamp_url.empty())
+        throw Usage{"--sign-key, --sign-password-file and --timestamp need --sign"};
       options.progress = stderr_is_terminal();
       BuildSummary s = build_setup(options);
       out << "wrote " << printable(s.output) << ": " << with_commas(s.package_bytes)
@@ -206,6 +228,10 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
           << with_commas(s.script_bytes) << ", archive "
           << with_commas(s.package_bytes - s.stub_bytes - s.script_bytes - 12) << ")\n";
       for (const std::string& v : s.volumes) out << "wrote " << printable(v) << "\n";
+      if (!s.resources)
+        out << "note: the stub is not a Windows program; its resources (manifest, version, "
+               "icon) were left alone\n";
+      if (s.signed_output) out << "signed " << printable(s.output) << "\n";
       out << s.languages << (s.languages == 1 ? " language, " : " languages, ") << s.entries
           << " file entries, " << with_commas(s.source_bytes) << " bytes of files stored as "
           << with_commas(s.archive_bytes) << " archive bytes in " << s.stored << " copies";

@@ -294,6 +294,21 @@ void HostFile::write(const void* data, size_t n) {
   }
 }
 
+void HostFile::write_at(uint64_t offset, const void* data, size_t n) {
+  const uint8_t* p = (const uint8_t*)data;
+  while (n > 0) {
+    OVERLAPPED at{};
+    at.Offset = (DWORD)offset;
+    at.OffsetHigh = (DWORD)(offset >> 32);
+    DWORD want = n > 0x40000000 ? 0x40000000 : (DWORD)n, done = 0;
+    if (!WriteFile((HANDLE)native_, p, want, &done, &at) || done == 0)
+      fail("cannot write " + path_ + ": " + last_error_text());
+    p += done;
+    offset += done;
+    n -= done;
+  }
+}
+
 void HostFile::set_time(uint64_t filetime) {
   FILETIME ft{(DWORD)filetime, (DWORD)(filetime >> 32)};
   if (!SetFileTime((HANDLE)native_, &ft, &ft, &ft))
@@ -507,6 +522,18 @@ void HostFile::write(const void* data, size_t n) {
     if (done < 0 && errno == EINTR) continue;
     if (done <= 0) fail("cannot write " + path_ + ": " + last_error_text());
     p += done;
+    n -= (size_t)done;
+  }
+}
+
+void HostFile::write_at(uint64_t offset, const void* data, size_t n) {
+  const uint8_t* p = (const uint8_t*)data;
+  while (n > 0) {
+    ssize_t done = pwrite(native_, p, n, (off_t)offset);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) fail("cannot write " + path_ + ": " + last_error_text());
+    p += done;
+    offset += (uint64_t)done;
     n -= (size_t)done;
   }
 }

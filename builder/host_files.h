@@ -110,6 +110,9 @@ public:
   void read_at(uint64_t offset, void* buffer, size_t n);
   // Writes all n bytes at the current position.
   void write(const void* data, size_t n);
+  // Writes all n bytes at `offset` (a field patched once the file is
+  // written). The position afterwards is unspecified, as for read_at.
+  void write_at(uint64_t offset, const void* data, size_t n);
   // Sets the file's modification (and access) time, a FILETIME value.
   void set_time(uint64_t filetime);
   // Closes; a failure to close (a late write error) throws.

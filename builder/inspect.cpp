@@ -14,6 +14,8 @@
 #include "builder/host_files.h"
 #include "builder/package_reader.h"
 #include "builder/patch_rebuild.h"
+#include "builder/setup_resources.h"
+#include "builder/signing.h"
 #include "builder/terminal_text.h"
 #include "builder/volume_files.h"
 #include "decode/checksum.h"
@@ -275,6 +277,42 @@ void entry_data(ArchiveFiles& archive, const PackageInfo& info, const FileEntryF
          hex(sum) + " differs from the entry's " + hex(e.checksum));
 }
 
+uint64_t archive_end(const PackageInfo& info) {
+  return info.has_archive ? info.archive_offset + 4 + info.archive_size : info.file_length;
+}
+
+// The setup program's manifest, version resource and icon.
+void list_program_resources(const PackageInfo& info, std::ostream& out) {
+  std::vector<uint8_t> stub(info.stub_length);
+  HostFile::open_read(info.path).read_at(0, stub.data(), stub.size());
+  if (!is_pe_image(stub)) return;
+  ProgramResourcesInfo r = describe_program_resources(stub, info.path + " (setup program)");
+  if (r.has_manifest)
+    out << "  manifest: execution level " << printable(r.execution_level.value_or("(none)"))
+        << (r.common_controls_6 ? ", common controls 6" : "") << (r.dpi_aware ? ", DPI aware" : "")
+        << ", " << r.supported_os << " supported Windows versions\n";
+  else
+    out << "  manifest: none\n";
+  if (r.file_version) {
+    out << "  version: file " << *r.file_version << ", product " << *r.product_version << "\n";
+    for (auto& [key, value] : r.version_strings)
+      out << "    " << printable(key) << ": \"" << printable(value) << "\"\n";
+  } else {
+    out << "  version: none\n";
+  }
+  std::string icons;
+  for (const std::string& size : r.icon_sizes) icons += (icons.empty() ? "" : ", ") + size;
+  out << "  icon: " << (icons.empty() ? "none" : icons) << "\n";
+}
+
+std::string signature_text(const CertificateTable& t) {
+  if (!t.named) return "not signed";
+  if (!t.behind_archive)
+    return "names a certificate table at " + with_commas(t.offset) + " (" + with_commas(t.size) +
+           " bytes) that is not what a signing tool leaves behind the package";
+  return "signed (a certificate table of " + with_commas(t.size) + " bytes follows the package)";
+}
+
 } // namespace
 
 std::vector<std::string> package_problems(const PackageInfo& info) {
@@ -348,6 +386,8 @@ void list_package(const std::string& path, std::ostream& out) {
   out << printable(path) << "\n";
   out << "  stub: " << with_commas(info.stub_length) << " bytes (length field at offset "
       << with_commas(info.marker_offset + 6) << ")\n";
+  list_program_resources(info, out);
+  out << "  signature: " << signature_text(find_certificate_table(path, archive_end(info))) << "\n";
   uint64_t script_end = info.has_archive ? info.archive_offset - 8 : info.file_length;
   out << "  script: " << with_commas(script_end - info.stub_length) << " bytes in "
       << info.records.size() << " records\n";
@@ -500,6 +540,9 @@ bool verify_package(const std::string& path, std::ostream& out) {
     out << "damaged: " << printable(path) << ": " << printable(p) << "\n";
     problems++;
   }
+  CertificateTable signature = find_certificate_table(path, archive_end(info));
+  out << printable(path) << ": " << signature_text(signature) << "\n";
+  if (signature.named && !signature.behind_archive) problems++;
   if (!info.has_archive) {
     out << "note: " << printable(path) << " has no archive size word (script only)\n";
   } else {
@@ -511,7 +554,8 @@ bool verify_package(const std::string& path, std::ostream& out) {
       return false;
     }
     ArchiveFiles& archive = *files;
-    std::string length = archive.check_package_length();
+    std::string length = archive.check_package_length(
+        signature.behind_archive ? info.file_length - archive_end(info) : 0);
     if (!length.empty()) {
       out << "damaged: " << printable(path) << ": " << length << "\n";
       problems++;

@@ -117,8 +117,9 @@ bool OutputFiles::remove_at_commit(const std::string& path) {
   return true;
 }
 
-void OutputFiles::commit() {
+void OutputFiles::commit(const std::function<void(const std::string&)>& finish) {
   for (auto& p : pending_) p->file.close();
+  if (finish && !pending_.empty()) finish(pending_[0]->temp);
   // Checked again: a name may have changed while the build ran.
   for (auto& p : pending_) check(p->final_path, p->role);
   for (auto& p : pending_) rename_over(p->temp, p->final_path);

@@ -10,6 +10,7 @@
 #pragma once
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,9 +50,11 @@ public:
   // it is removed by commit(). Returns false (and leaves it) otherwise.
   bool remove_at_commit(const std::string& path);
 
-  // Closes every file, checks each name again, renames the temporary files
-  // over their names and removes the earlier build's extra volume files.
-  void commit();
+  // Closes every file, lets `finish` work on the first one by its temporary
+  // name (signing the setup file), checks each name again, renames the
+  // temporary files over their names and removes the earlier build's extra
+  // volume files.
+  void commit(const std::function<void(const std::string&)>& finish = nullptr);
 
 private:
   struct Input {

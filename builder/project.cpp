@@ -291,6 +291,7 @@ private:
   }
 
   void parse_title(const toml::node& n, Project& p) const;
+  void parse_executable(const toml::node* n, Project& p) const;
   void parse_patch_of(const toml::node& n, const char* key, FileSpec& f) const;
   void resolve_patch_bases(Project& p) const;
   FileSpec parse_file(const toml::table& t, const std::string& section) const;
@@ -927,6 +928,57 @@ void Parser::parse_title(const toml::node& n, Project& p) const {
   if (p.title.empty()) fail_at(pos(n), "the title text must not be empty");
 }
 
+void Parser::parse_executable(const toml::node* n, Project& p) const {
+  ExecutableSpec& e = p.executable;
+  e.product_name = p.product;
+  e.description = p.product + " Setup";
+  if (!n) return;
+  const toml::table& t = as_table(*n, "executable");
+  check_keys(t, "[executable]",
+             {"icon", "execution_level", "product_name", "description", "company", "copyright",
+              "file_version", "product_version"});
+  if (const toml::node* v = t.get("icon")) {
+    e.icon = get_path(*v, "icon");
+    e.icon_pos = pos(*v);
+  }
+  if (const toml::node* v = t.get("execution_level")) {
+    const std::vector<std::string> levels = {"requireAdministrator", "highestAvailable",
+                                             "asInvoker"};
+    std::string want = get_utf8(*v, "execution_level");
+    e.execution_level.clear();
+    for (const std::string& level : levels)
+      if (lower(want) == lower(level)) e.execution_level = level;
+    if (e.execution_level.empty())
+      fail_at(pos(*v), "'execution_level' must be \"requireAdministrator\", \"highestAvailable\" "
+                       "or \"asInvoker\"; the nearest is \"" +
+                           nearest_key(want, levels) + "\"");
+  }
+  // Version texts are stored in UTF-16; they hold what the wizard's texts can.
+  const size_t limit = 255;
+  if (const toml::node* v = t.get("product_name"))
+    e.product_name = get_ansi(*v, "product_name", limit);
+  if (const toml::node* v = t.get("description"))
+    e.description = get_ansi(*v, "description", limit);
+  if (const toml::node* v = t.get("company")) e.company = get_ansi(*v, "company", limit);
+  if (const toml::node* v = t.get("copyright")) e.copyright = get_ansi(*v, "copyright", limit);
+  if (const toml::node* v = t.get("file_version")) {
+    e.file_version_numbers = get_version(*v, "file_version");
+    e.file_version = get_utf8(*v, "file_version");
+  }
+  if (const toml::node* v = t.get("product_version")) {
+    e.product_version_numbers = get_version(*v, "product_version");
+    e.product_version = get_utf8(*v, "product_version");
+  }
+  if (e.file_version.empty()) {
+    e.file_version = e.product_version;
+    e.file_version_numbers = e.product_version_numbers;
+  }
+  if (e.product_version.empty()) {
+    e.product_version = e.file_version;
+    e.product_version_numbers = e.file_version_numbers;
+  }
+}
+
 Project Parser::parse(const std::string& text) {
   toml::table root;
   try {
@@ -937,8 +989,8 @@ Project Parser::parse(const std::string& text) {
   }
   check_keys(root, "the project",
              {"product", "full_screen", "remove_previous", "start_page", "start_language",
-              "billboard", "background", "title", "uninstaller", "templates", "files", "ini",
-              "registry", "patches", "languages"});
+              "billboard", "background", "title", "uninstaller", "templates", "executable", "files",
+              "ini", "registry", "patches", "languages"});
   Project p;
   p.path = file_;
   p.dir = dir_;
@@ -966,6 +1018,7 @@ Project Parser::parse(const std::string& text) {
     p.templates_res = get_path(*v, "templates");
     p.templates_pos = pos(*v);
   }
+  parse_executable(root.get("executable"), p);
 
   FileSpec uninstaller;
   bool has_uninstaller = false;

@@ -105,6 +105,22 @@ struct TitleFont {
   bool italic = false;
 };
 
+// The setup executable's own resources ([executable]): its manifest, version
+// resource and icon. pakwiz's own uninstaller gets the same manifest and
+// version resource.
+struct ExecutableSpec {
+  std::string icon; // host path of an .ico; empty: the setup program's own icon
+  SourcePos icon_pos;
+  std::string execution_level = "requireAdministrator"; // or "highestAvailable", "asInvoker"
+  // ANSI texts; product_name defaults to the product, description to
+  // "<product> Setup". Empty texts are left out of the version resource.
+  std::string product_name, description, company, copyright;
+  // Versions as written ("" = not given) and as numbers (MS, LS). A missing
+  // one takes the other's value.
+  std::string file_version, product_version;
+  std::array<uint32_t, 2> file_version_numbers{}, product_version_numbers{};
+};
+
 struct Project {
   std::string path;    // the project file
   std::string dir;     // its folder: base of relative paths
@@ -124,6 +140,7 @@ struct Project {
   std::string templates_res; // host path of a .res with replacement dialogs
   SourcePos templates_pos;
   std::vector<LanguageSpec> languages;
+  ExecutableSpec executable;
 };
 
 // Parses project text; `path` names the file in messages and gives the base

@@ -35,9 +35,9 @@ ArchiveFiles::ArchiveFiles(const std::string& package_path, uint64_t archive_off
 
 ArchiveFiles::~ArchiveFiles() = default;
 
-std::string ArchiveFiles::check_package_length() const {
+std::string ArchiveFiles::check_package_length(uint64_t signature_bytes) const {
   const Volume& v = volumes_[0];
-  uint64_t expected = v.data_offset + v.size;
+  uint64_t expected = v.data_offset + v.size + signature_bytes;
   if (package_length_ == expected) return "";
   if (package_length_ < expected)
     return "the file is " + with_commas(expected - package_length_) +

@@ -33,9 +33,10 @@ public:
   // The same into a caller's buffer of `count` bytes.
   void read_into(uint64_t position, uint8_t* out, uint64_t count);
 
-  // Checks the package file's own length against its archive size word;
-  // empty when it matches, else the problem.
-  std::string check_package_length() const;
+  // Checks the package file's own length against its archive size word,
+  // allowing `signature_bytes` behind the archive (a certificate table and
+  // its padding); empty when it matches, else the problem.
+  std::string check_package_length(uint64_t signature_bytes = 0) const;
 
 private:
   struct Volume {

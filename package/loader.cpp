@@ -15,6 +15,7 @@
 #include "common/text.h"
 #include "decode/archive.h"
 #include "decode/stream_decoder.h"
+#include "package/certificate.h"
 #include "package/default_folder.h"
 #include "package/dialog_template.h"
 #include "package/file_entry.h"
@@ -397,7 +398,10 @@ bool load_package() {
         break;
       }
       g_package.archive_size = read_u32(word);
-      if ((uint64_t)here + g_package.archive_size + 4 == file_length) complete = true;
+      uint64_t archive_end = (uint64_t)here + g_package.archive_size + 4;
+      complete = archive_end == file_length ||
+                 (archive_end < file_length &&
+                  certificate_table_follows(file, (uint32_t)archive_end, file_length));
       break;
     }
     if (length > file_length - here) {

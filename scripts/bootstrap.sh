@@ -10,6 +10,7 @@ PACKAGES=(
   wine wine64 xvfb x11-apps imagemagick
   googletest libgtest-dev
   libdeflate-dev libtomlplusplus-dev zlib1g-dev libz-mingw-w64-dev
+  osslsigncode openssl
   clang libclang-rt-dev clang-format
   python3 time
 )

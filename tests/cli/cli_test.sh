@@ -1,5 +1,5 @@
 #!/bin/bash
-# Tests of the pakwiz command line: cli_test.sh CASE PAKWIZ WORKDIR SOURCE_DIR
+# Tests of the pakwiz command line: cli_test.sh CASE PAKWIZ WORKDIR SOURCE_DIR FIXTURES
 # Each case builds small projects with a stand-in stub (any file holding the
 # stub marker with a zero length field) and checks what the commands write,
 # print and return.
@@ -9,6 +9,7 @@ case_name=$1
 pakwiz=$2
 work=$3
 source_dir=$4
+fixtures=${5:-}
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -326,6 +327,70 @@ stub)
   # The length field holds the stub's size.
   field=$(od -An -tu4 -j23 -N4 setup.exe | tr -d ' ')
   [ "$field" = "$(stat -c %s stub.bin)" ] || fail "stub length field $field"
+  ;;
+
+sign)
+  # A stub that is a Windows program, and a throw-away certificate.
+  write_sample
+  stub=$fixtures/stub64.exe
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+    -subj "/CN=Pakwiz Test Signer" 2> openssl.log || fail "openssl req: $(cat openssl.log)"
+  printf 'secret\n' > pass.txt
+  openssl pkcs12 -export -inkey key.pem -in cert.pem -out cert.p12 -passout pass:secret \
+    2> openssl.log || fail "openssl pkcs12: $(cat openssl.log)"
+  run 0 "build unsigned" "$pakwiz" build sample.toml --stub "$stub" -o plain.exe --volume-size 40K
+  run 0 "verify unsigned" "$pakwiz" verify plain.exe
+  contains out.txt "plain.exe: not signed" "verify of an unsigned file"
+  # A key and certificate pair.
+  run 0 "build signed with a key pair" "$pakwiz" build sample.toml --stub "$stub" -o pair.exe \
+    --sign cert.pem --sign-key key.pem
+  contains out.txt "signed pair.exe" "build summary"
+  run 0 "osslsigncode verify (key pair)" osslsigncode verify -in pair.exe -CAfile cert.pem
+  contains out.txt "Signature verification: ok" "osslsigncode verify"
+  # A PKCS#12 file with a password, and volumes: only the setup file is signed.
+  run 0 "build signed with PKCS#12" "$pakwiz" build sample.toml --stub "$stub" -o p12.exe \
+    --sign cert.p12 --sign-password-file pass.txt --volume-size 40K
+  run 0 "osslsigncode verify (PKCS#12)" osslsigncode verify -in p12.exe -CAfile cert.pem
+  contains out.txt "Signer's certificate:" "osslsigncode verify"
+  contains out.txt "Pakwiz Test Signer" "signer named"
+  contains out.txt "Text description: Sample Setup" "the signature names the program"
+  for v in D01 D02; do
+    cmp -s "plain.$v" "p12.$v" || fail "volume $v differs from the unsigned build's"
+  done
+  run 0 "pakwiz verify signed" "$pakwiz" verify p12.exe
+  contains out.txt "p12.exe: signed (a certificate table of" "verify of a signed file"
+  contains out.txt "all good" "verify of a signed file"
+  run 0 "list signed" "$pakwiz" list p12.exe
+  contains out.txt "signature: signed" "list of a signed file"
+  contains out.txt "manifest: execution level requireAdministrator, common controls 6" "list"
+  contains out.txt 'FileDescription: "Sample Setup"' "list"
+  # One flipped archive byte breaks the signature (and the entry holding it).
+  cp p12.exe flipped.exe
+  flip_byte flipped.exe $(( $(stat -c %s plain.exe) - 3 ))
+  run 1 "osslsigncode verify of a changed file" osslsigncode verify -in flipped.exe -CAfile cert.pem
+  contains out.txt "MISMATCH" "osslsigncode names the changed digest"
+  run 1 "pakwiz verify of a changed file" "$pakwiz" verify flipped.exe
+  contains out.txt "damaged: block" "changed entry named"
+  # Bytes behind the certificate table: not what a signing tool leaves.
+  cp p12.exe appended.exe
+  printf 'tail' >> appended.exe
+  run 1 "pakwiz verify of a signed file with extra bytes" "$pakwiz" verify appended.exe
+  contains out.txt "not what a signing tool leaves behind the package" "extra bytes"
+  # Failures leave nothing behind: a wrong password, a missing key, an
+  # unreachable time-stamping server (the option reaches osslsigncode).
+  printf 'wrong\n' > wrong.txt
+  run 1 "wrong password" "$pakwiz" build sample.toml --stub "$stub" -o bad.exe --sign cert.p12 \
+    --sign-password-file wrong.txt
+  contains err.txt "signing failed: osslsigncode exited with" "wrong password"
+  run 1 "missing key" "$pakwiz" build sample.toml --stub "$stub" -o bad.exe --sign cert.pem \
+    --sign-key nokey.pem
+  contains err.txt "cannot sign: the key nokey.pem does not exist" "missing key"
+  run 1 "unreachable time-stamping server" "$pakwiz" build sample.toml --stub "$stub" -o bad.exe \
+    --sign cert.pem --sign-key key.pem --timestamp http://127.0.0.1:9/
+  contains err.txt "signing failed" "time stamp"
+  run 2 "--sign-key without --sign" "$pakwiz" build sample.toml --sign-key key.pem
+  contains err.txt "need --sign" "usage"
+  ls bad.exe bad.exe.* 2> /dev/null && fail "a failed signing left output behind"
   ;;
 
 example)

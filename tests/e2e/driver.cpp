@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <objidl.h>
 #include <shlobj.h>
+#include <psapi.h>
+#include <shellapi.h>
 #include <winternl.h>
 
 #include <stdint.h>
@@ -55,6 +57,11 @@ std::string quote(const std::string& s) {
 bool ends_with_nocase(const std::string& s, const std::string& tail) {
   if (tail.size() > s.size()) return false;
   return _stricmp(s.c_str() + s.size() - tail.size(), tail.c_str()) == 0;
+}
+
+std::string lower(std::string s) {
+  for (char& c : s) c = (char)tolower((unsigned char)c);
+  return s;
 }
 
 std::string slug(const std::string& s) {
@@ -596,6 +603,9 @@ private:
   void double_click_item(HWND list, const std::string& item);
 
   void exec(const Step& s);
+  std::string module_paths() const;
+  static std::string version_info(const std::string& file, const std::string& key);
+  static uint32_t icon_centre(const std::string& file);
   void expect_page(const std::string& name, const std::string& heading);
   void walk(int max_pages);
   void check_gradient(int tolerance);
@@ -606,6 +616,68 @@ private:
   void define_drive(char letter, ULONG type, const std::string& unix_path);
   std::vector<char> mapped_drives_;
 };
+
+std::string Driver::module_paths() const {
+  HMODULE modules[512];
+  DWORD bytes = 0;
+  std::string out;
+  if (!EnumProcessModules(process_, modules, sizeof modules, &bytes)) return out;
+  for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; i++) {
+    char path[MAX_PATH];
+    if (GetModuleFileNameExA(process_, modules[i], path, sizeof path))
+      out += std::string(path) + "\n";
+  }
+  return out;
+}
+
+std::string Driver::version_info(const std::string& file, const std::string& key) {
+  DWORD handle = 0, size = GetFileVersionInfoSizeA(file.c_str(), &handle);
+  if (!size) fail(file + " has no version resource");
+  std::vector<char> data(size);
+  if (!GetFileVersionInfoA(file.c_str(), 0, size, data.data()))
+    fail("GetFileVersionInfoA failed on " + file);
+  void* value = nullptr;
+  UINT length = 0;
+  if (key == "file-version" || key == "product-version") {
+    if (!VerQueryValueA(data.data(), "\\", &value, &length) || length < sizeof(VS_FIXEDFILEINFO))
+      fail(file + " has no fixed version information");
+    const VS_FIXEDFILEINFO* f = (const VS_FIXEDFILEINFO*)value;
+    DWORD ms = key == "file-version" ? f->dwFileVersionMS : f->dwProductVersionMS;
+    DWORD ls = key == "file-version" ? f->dwFileVersionLS : f->dwProductVersionLS;
+    char text[48];
+    snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", (unsigned long)HIWORD(ms),
+             (unsigned long)LOWORD(ms), (unsigned long)HIWORD(ls), (unsigned long)LOWORD(ls));
+    return text;
+  }
+  // The string table named by the first translation.
+  if (!VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", &value, &length) || length < 4)
+    fail(file + " has no translation");
+  const WORD* t = (const WORD*)value;
+  char path[96];
+  snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", t[0], t[1], key.c_str());
+  if (!VerQueryValueA(data.data(), path, &value, &length)) fail(file + " has no " + key);
+  return std::string((const char*)value);
+}
+
+uint32_t Driver::icon_centre(const std::string& file) {
+  HICON large = NULL;
+  if (ExtractIconExA(file.c_str(), 0, &large, NULL, 1) != 1 || !large)
+    fail("no icon could be extracted from " + file);
+  HDC screen = GetDC(NULL);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 32, 32);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  RECT all = {0, 0, 32, 32};
+  FillRect(dc, &all, (HBRUSH)GetStockObject(BLACK_BRUSH));
+  DrawIconEx(dc, 0, 0, large, 32, 32, 0, NULL, DI_NORMAL);
+  COLORREF c = GetPixel(dc, 16, 16);
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(NULL, screen);
+  DestroyIcon(large);
+  return (uint32_t)(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c));
+}
 
 void Driver::expect_page(const std::string& name, const std::string& heading_text) {
   HWND previous = last_page_;
@@ -1191,6 +1263,33 @@ void Driver::exec(const Step& s) {
     if (!QueryFullProcessImageNameA(process_, 0, path, &size)) fail("cannot read the image name");
     if (!ends_with_nocase(path, a[0]))
       fail("the process runs " + quote(path) + ", expected " + a[0]);
+  } else if (c == "expect-version-info") {
+    // A text of the file's version resource, as Windows reads it; the
+    // fixed versions as "file-version" and "product-version".
+    arity(s, 3, 3);
+    std::string got = version_info(a[0], a[1]);
+    if (got != a[2]) fail(a[0] + " " + a[1] + " is " + quote(got) + ", expected " + quote(a[2]));
+  } else if (c == "expect-module") {
+    // The watched process has loaded a module whose path contains TEXT.
+    arity(s, 1, 1);
+    need_process();
+    std::string modules;
+    bool found = wait_for(
+        [&] {
+          modules = module_paths();
+          return lower(modules).find(lower(a[0])) != std::string::npos;
+        },
+        timeout_ms);
+    if (!found)
+      fail("no module of the setup process contains " + quote(a[0]) + "; it has:\n" + modules);
+  } else if (c == "expect-icon-colour") {
+    // The centre pixel of the file's 32x32 icon, as the shell extracts it.
+    arity(s, 4, 5);
+    uint32_t want = (uint32_t)(number(a[1]) << 16 | number(a[2]) << 8 | number(a[3]));
+    uint32_t got = icon_centre(a[0]);
+    if (channel_distance(want, got) > (a.size() > 4 ? number(a[4]) : 0))
+      fail("the icon of " + a[0] + " is " + rgb_text(got) + " at its centre, expected " +
+           rgb_text(want));
   } else if (c == "expect-file") {
     arity(s, 1, 2);
     if (!file_exists(a[0])) fail("no file " + a[0]);
@@ -1563,7 +1662,7 @@ std::vector<Step> read_scenario(const std::string& path,
     s.command = text.substr(0, space);
     // Lines for the test script that prepares the scenario, not for the driver.
     if (s.command == "project" || s.command == "build-options" || s.command == "generate" ||
-        s.command == "generate-files" || s.command == "small-drive")
+        s.command == "generate-files" || s.command == "small-drive" || s.command == "sign")
       continue;
     if (space != std::string::npos) {
       std::string rest = text.substr(space);

@@ -67,12 +67,32 @@ options=($(awk '$1 == "build-options" { $1 = ""; print; exit }' "$scenario"))
 # build, which is what Wine runs here).
 uninstaller=()
 [ -f "$build/bin/pakwiz-uninstall.exe" ] && uninstaller=(--uninstaller "$build/bin/pakwiz-uninstall.exe")
+# `sign`: signed with a throw-away certificate made here, and the signature
+# checked as a user would before the scenario runs.
+sign=$(awk '$1 == "sign" { print "yes"; exit }' "$scenario")
+if [ -n "$sign" ]; then
+  if ! openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+    -days 2 -subj "/CN=Pakwiz e2e signer" >"$work/openssl.log" 2>&1; then
+    echo "e2e: openssl could not make a certificate:" >&2
+    cat "$work/openssl.log" >&2
+    exit 1
+  fi
+  options+=(--sign "$work/cert.pem" --sign-key "$work/key.pem")
+fi
 if ! "$builder" build "$project_dir/$project" -o "$work/setup.exe" --stub "$stub" \
   "${uninstaller[@]}" "${options[@]}" >"$work/build.log" 2>&1; then
   echo "e2e: building $project failed:" >&2
   cat "$work/build.log" >&2
   exit 1
 fi
+
+if [ -n "$sign" ] && ! osslsigncode verify -in "$work/setup.exe" -CAfile "$work/cert.pem" \
+  >"$work/verify.log" 2>&1; then
+  echo "e2e: osslsigncode verify failed on the signed setup.exe:" >&2
+  cat "$work/verify.log" >&2
+  exit 1
+fi
+
 
 # A small drive: `small-drive LETTER SIZE` mounts a tmpfs of SIZE (as mount
 # takes it: 4m) in a temporary folder and makes it drive LETTER: of the Wine
@@ -95,7 +115,10 @@ if [ -n "${drive_letter:-}" ]; then
   ln -s "$drive_dir" "$drive_link"
 fi
 
-export E2E_STUB_SIZE=$(stat -c %s "$stub")
+# The setup program as built into setup.exe (the builder adds the project's
+# resources to the stub), from its length field.
+export E2E_STUB_SIZE=$("$builder" list "$work/setup.exe" |
+  awk '$1 == "stub:" { gsub(",", "", $2); print $2; exit }')
 export E2E_PROJECTS=$(winpath "$here/projects")
 "$WINE" "$driver" --setup "$(winpath "$work/setup.exe")" --work "$(winpath "$work")" \
   --shots "$(winpath "$shots")" "$(winpath "$scenario")" </dev/null

@@ -2,6 +2,7 @@
 // character set, file entry options, and the errors with their places.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -261,6 +262,13 @@ TEST(ProjectFile, ErrorsNameTheFileLineColumnAndTheProblem) {
        "the install folder"},
       {"product = \"P\"\n[[languages]]\ninformation = \"missing.txt\"\n",
        "project.toml:3:15: cannot read"},
+      {"product = \"P\"\n[executable]\nexecution_level = \"admin\"\n",
+       "project.toml:3:19: 'execution_level' must be \"requireAdministrator\", "
+       "\"highestAvailable\" or \"asInvoker\""},
+      {"product = \"P\"\n[executable]\nfile_version = \"2.0 beta\"\n",
+       "project.toml:3:16: 'file_version' must be a version such as \"1.2.3.4\""},
+      {"product = \"P\"\n[executable]\nicn = \"p.ico\"\n",
+       "unknown key 'icn' in [executable]; the nearest valid key is 'icon'"},
   };
   for (const Case& c : cases) {
     std::string error = parse_error(dir, c.toml);
@@ -268,6 +276,48 @@ TEST(ProjectFile, ErrorsNameTheFileLineColumnAndTheProblem) {
         << "project:\n"
         << c.toml << "\nerror: " << error << "\nexpected: " << c.expected;
     EXPECT_EQ(error.rfind(dir.file("project.toml"), 0), 0u) << error; // names the file first
+  }
+}
+
+// [executable]: what the setup executable's manifest and version resource
+// say, with a missing version taken from the other one.
+TEST(ProjectFile, ExecutableKeysAndTheirDefaults) {
+  TempDir dir;
+  struct Case {
+    std::string table;
+    std::string level, product_name, description, file_version, product_version;
+    std::array<uint32_t, 2> file_numbers, product_numbers;
+  } cases[] = {
+      {"", "requireAdministrator", "Hello", "Hello Setup", "", "", {0, 0}, {0, 0}},
+      {"[executable]\nexecution_level = \"ASINVOKER\"\nfile_version = \"1.2\"\n",
+       "asInvoker",
+       "Hello",
+       "Hello Setup",
+       "1.2",
+       "1.2",
+       {0x10002, 0},
+       {0x10002, 0}},
+      {"[executable]\nexecution_level = \"highestAvailable\"\nproduct_version = \"3\"\n"
+       "file_version = \"3.0.1.7\"\nproduct_name = \"{product} Pro\"\n"
+       "description = \"Installs {product}\"\n",
+       "highestAvailable",
+       "Hello Pro",
+       "Installs Hello",
+       "3.0.1.7",
+       "3",
+       {0x30000, 0x10007},
+       {0x30000, 0}},
+  };
+  for (const Case& c : cases) {
+    const ExecutableSpec e = parse(dir, "product = \"Hello\"\n" + c.table).executable;
+    EXPECT_EQ(e.execution_level, c.level) << c.table;
+    EXPECT_EQ(e.product_name, c.product_name) << c.table;
+    EXPECT_EQ(e.description, c.description) << c.table;
+    EXPECT_EQ(e.file_version, c.file_version) << c.table;
+    EXPECT_EQ(e.product_version, c.product_version) << c.table;
+    EXPECT_EQ(e.file_version_numbers, c.file_numbers) << c.table;
+    EXPECT_EQ(e.product_version_numbers, c.product_numbers) << c.table;
+    EXPECT_TRUE(e.icon.empty()) << c.table;
   }
 }
 
@@ -397,4 +447,13 @@ TEST(ProjectFile, TheDocumentedCompleteExampleParses) {
   EXPECT_EQ(p.languages[1].files[0].target, "Deinstallieren.exe");
   EXPECT_EQ(p.languages[0].files.size(), 7u); // uninstaller, 4 common, 2 own
   EXPECT_EQ(p.languages[1].tables[1][1], "Lizenz.\r\n");
+  const ExecutableSpec& e = p.executable;
+  EXPECT_EQ(e.icon, dir.file("art/hello.ico"));
+  EXPECT_EQ(e.execution_level, "requireAdministrator");
+  EXPECT_EQ(e.product_name, "Hello");
+  EXPECT_EQ(e.description, "Hello 2.0 Setup");
+  EXPECT_EQ(e.company, "Hello Software");
+  EXPECT_EQ(e.copyright, "\xA9 2024 Hello Software"); // Windows-1252
+  EXPECT_EQ(e.product_version, "2.0");
+  EXPECT_EQ(e.file_version, "2.0.0.17");
 }

@@ -39,10 +39,10 @@ protected:
     release_package();
     app_free_buffers();
   }
-  bool load(const Bytes& file) {
+  bool load(const Bytes& file, uint32_t stub_length = 64) {
     std::string path = dir.write("setup.exe", file);
     strcpy(g_app.package_path, path.c_str());
-    g_app.stub_length = 64;
+    g_app.stub_length = stub_length;
     return load_package();
   }
   TempDir dir;
@@ -178,6 +178,61 @@ TEST_F(Loader, ArchiveSizeWordMustMatchTheFile) {
   SetUp();
   EXPECT_TRUE(load(simple_package(TABLE6).finish(Bytes(20, 'x'))));
   EXPECT_TRUE(g_messages.empty());
+}
+
+// A signing tool appends a certificate table behind the archive and names
+// it in the PE security directory: such a file is complete. Any other bytes
+// behind the archive still make it damaged.
+TEST_F(Loader, CertificateTableBehindTheArchiveIsAcceptedAndNothingElse) {
+  struct Case {
+    const char* what;
+    bool pe32_plus;
+    bool aligned;                       // the archive ends at a multiple of 8: no padding
+    std::function<void(Bytes&)> tamper; // applied to the signed file
+    bool loads;
+  };
+  auto put32 = [](Bytes& f, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++) f[at + i] = (uint8_t)(v >> (8 * i));
+  };
+  auto table_offset = [](const Bytes& f, bool plus) {
+    size_t e = pe_security_entry(plus);
+    return (size_t)f[e] | (size_t)f[e + 1] << 8 | (size_t)f[e + 2] << 16;
+  };
+  const Case cases[] = {
+      {"PE32, padded", false, false, nullptr, true},
+      {"PE32+, padded", true, false, nullptr, true},
+      {"no padding needed", false, true, nullptr, true},
+      {"bytes behind the table", false, false, [](Bytes& f) { f.push_back(0); }, false},
+      {"padding not zero", false, false, [&](Bytes& f) { f[table_offset(f, false) - 1] = 1; },
+       false},
+      {"no security directory", false, false,
+       [&](Bytes& f) { put32(f, pe_security_entry(false), 0); }, false},
+      {"table offset one further", false, false,
+       [&](Bytes& f) {
+         size_t e = pe_security_entry(false);
+         put32(f, e, (uint32_t)table_offset(f, false) + 8);
+         put32(f, e + 4, 56);
+       },
+       false},
+      {"table length beyond the table", false, false,
+       [&](Bytes& f) { put32(f, table_offset(f, false), 65); }, false},
+      {"not a PKCS#7 certificate", false, false,
+       [&](Bytes& f) { f[table_offset(f, false) + 6] = 1; }, false},
+      {"not a PE image", false, false, [](Bytes& f) { f[0] = 'X'; }, false},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    PackageMaker p = simple_package(TABLE6);
+    p.stub = pe_header_stub(c.pe32_plus);
+    size_t archive = 21;
+    if (c.aligned) archive += 8 - p.finish(Bytes(archive, 'x')).size() % 8;
+    Bytes file = p.finish(Bytes(archive, 'x'));
+    ASSERT_EQ(file.size() % 8 == 0, c.aligned) << c.what;
+    append_certificate_table(file, c.pe32_plus);
+    if (c.tamper) c.tamper(file);
+    EXPECT_EQ(load(file, 0x200), c.loads) << c.what;
+    EXPECT_EQ(g_messages.size(), c.loads ? 0u : 1u) << c.what;
+  }
 }
 
 TEST_F(Loader, StartRecordMakesAPackageCompleteWithoutAnArchive) {

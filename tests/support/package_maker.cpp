@@ -1,5 +1,7 @@
 #include "support/package_maker.h"
 
+#include <string.h>
+
 #include "builder/encoder.h"
 
 void put_u16(Bytes& b, uint16_t v) {
@@ -154,4 +156,35 @@ PackageMaker simple_package(const std::vector<std::string>& table6) {
   lang.table(6, table6);
   p.record(10, lang.bytes());
   return p;
+}
+
+size_t pe_security_entry(bool pe32_plus) {
+  return 0x40 + 24 + (pe32_plus ? 144 : 128);
+}
+
+Bytes pe_header_stub(bool pe32_plus, size_t size) {
+  Bytes b(size, 0);
+  b[0] = 'M';
+  b[1] = 'Z';
+  b[0x3C] = 0x40;
+  memcpy(&b[0x40], "PE\0\0", 4);
+  uint16_t optional_size = pe32_plus ? 0xF0 : 0xE0;
+  b[0x40 + 20] = (uint8_t)optional_size;
+  b[0x40 + 24] = 0x0B;
+  b[0x40 + 25] = pe32_plus ? 0x02 : 0x01;
+  return b;
+}
+
+void append_certificate_table(Bytes& file, bool pe32_plus, uint32_t table) {
+  while (file.size() % 8) file.push_back(0);
+  uint32_t offset = (uint32_t)file.size();
+  put_u32(file, table);
+  put_u16(file, 0x0200);
+  put_u16(file, 2);
+  file.resize(offset + table, 0x30);
+  size_t entry = pe_security_entry(pe32_plus);
+  for (int i = 0; i < 4; i++) {
+    file[entry + i] = (uint8_t)(offset >> (8 * i));
+    file[entry + 4 + i] = (uint8_t)(table >> (8 * i));
+  }
 }

@@ -63,3 +63,14 @@ Bytes bitmap_8bit(int width, int height, const std::vector<uint32_t>& colours, c
 
 // A one-language package with the given table-6 messages, ready to load.
 PackageMaker simple_package(const std::vector<std::string>& table6 = {"Title"});
+
+// A stub of `size` bytes that begins with the headers of a PE32 (or PE32+)
+// image: enough for readers of the security directory.
+Bytes pe_header_stub(bool pe32_plus, size_t size = 0x200);
+// Offset of the security directory entry in pe_header_stub().
+size_t pe_security_entry(bool pe32_plus);
+// What a signing tool does to a setup file: zero padding to the next
+// multiple of 8, a certificate table of `table` bytes (a WIN_CERTIFICATE
+// header, revision 2.0, PKCS#7 signed data, then filler) and the security
+// directory naming it.
+void append_certificate_table(Bytes& file, bool pe32_plus, uint32_t table = 64);

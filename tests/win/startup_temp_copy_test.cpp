@@ -13,6 +13,7 @@
 #include "common/heap.h"
 #include "common/state.h"
 #include "package/package.h"
+#include "support/package_maker.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -75,6 +76,24 @@ TEST_F(TempCopy, HoldsExactlyTheStubBytesInTheFirstFreeName) {
   EXPECT_EQ(std::string(g_app.temp_path), in_temp("_inst0.exe"));
   std::vector<uint8_t> copy = read_file_bytes(in_temp("_inst0.exe"));
   EXPECT_EQ(copy, std::vector<uint8_t>(package.begin(), package.begin() + STUB));
+}
+
+// A signed setup file names its certificate table in the stub's headers;
+// the copy, which carries no table, names none and is otherwise the stub.
+TEST_F(TempCopy, ACopyOfASignedSetupFileNamesNoCertificateTable) {
+  for (bool pe32_plus : {false, true}) {
+    Bytes file = pe_header_stub(pe32_plus);
+    file.resize(file.size() + 100, 'p'); // the package
+    append_certificate_table(file, pe32_plus);
+    strcpy(g_app.package_path, dir.write("signed.exe", file).c_str());
+    g_app.stub_length = 0x200;
+    ASSERT_TRUE(make_temp_copy());
+    std::vector<uint8_t> copy = read_file_bytes(g_app.temp_path);
+    std::vector<uint8_t> expected(file.begin(), file.begin() + 0x200);
+    memset(&expected[pe_security_entry(pe32_plus)], 0, 8);
+    EXPECT_EQ(copy, expected) << pe32_plus;
+    DeleteFileA(g_app.temp_path);
+  }
 }
 
 TEST_F(TempCopy, PassesOverNamesThatExist) {
