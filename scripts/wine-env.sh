@@ -16,8 +16,11 @@ pidfile=$prefix.xvfb.pid
 case $action in
 start)
   mkdir -p "$prefix"
-  if ! [ -e "/tmp/.X11-unix/X$display" ]; then
-    rm -f "/tmp/.X$display-lock"
+  # A display counts as running only while the server named in its lock file
+  # lives: a server that was killed leaves its socket and lock behind.
+  lock_pid=$(tr -dc '0-9' <"/tmp/.X$display-lock" 2>/dev/null)
+  if ! [ -e "/tmp/.X11-unix/X$display" ] || [ -z "$lock_pid" ] || ! kill -0 "$lock_pid" 2>/dev/null; then
+    rm -f "/tmp/.X$display-lock" "/tmp/.X11-unix/X$display"
     Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
     echo $! >"$pidfile"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
