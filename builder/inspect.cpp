@@ -142,39 +142,15 @@ private:
   std::string error_;
 };
 
-// The file checksum over data that arrives in pieces of any length.
-class RunningChecksum {
-public:
-  void add(const uint8_t* data, size_t n) {
-    while (n > 0 && pending_ > 0) {
-      held_[pending_++] = *data++;
-      n--;
-      if (pending_ == 4) {
-        sum_ = rotate_add(sum_, held_, 4);
-        pending_ = 0;
-      }
-    }
-    size_t whole = n & ~(size_t)3;
-    sum_ = rotate_add(sum_, data, whole);
-    for (size_t i = whole; i < n; i++) held_[pending_++] = data[i];
-  }
-  uint32_t value() const { return rotate_add(sum_, held_, pending_); }
-
-private:
-  uint32_t sum_ = 0;
-  uint8_t held_[4] = {};
-  size_t pending_ = 0;
-};
-
 // Where an entry's file goes while it is checked: into the checksum, and
 // also into an open file or a buffer when one is given.
 struct EntryOutput {
   HostFile* file = nullptr;
   std::vector<uint8_t>* keep = nullptr;
-  RunningChecksum sum;
+  ::RunningChecksum sum;
   uint64_t size = 0;
   void put(const uint8_t* data, size_t n) {
-    sum.add(data, n);
+    sum.Add(data, n);
     if (file) file->write(data, n);
     if (keep) keep->insert(keep->end(), data, data + n);
     size += n;
@@ -271,7 +247,7 @@ void entry_data(ArchiveFiles& archive, const PackageInfo& info, const FileEntryF
       fail(where + (sink.too_long() ? " decodes to more than" : " does not decode to") + " its " +
            with_commas(expected) + " bytes");
   }
-  uint32_t sum = out.sum.value();
+  uint32_t sum = out.sum.Value();
   if (sum != e.checksum)
     fail(std::string((e.flags & ENTRY_PATCH) ? "the patched file's checksum " : "checksum ") +
          hex(sum) + " differs from the entry's " + hex(e.checksum));
