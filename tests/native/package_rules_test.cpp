@@ -192,6 +192,9 @@ TEST(PackageRules, FlippedArchiveBytesAreRejectedOrHarmless) {
   o.project = std::string(PAKWIZ_SOURCE_DIR) + "/examples/hello/hello.toml";
   o.output = dir.file("setup.exe");
   o.stub = dir.file("stub.bin");
+  // The sample's [uninstaller] names no program: a stand-in keeps this test
+  // independent of whether the Windows programs have been built yet.
+  o.uninstaller = dir.write("uninstall.bin", builder_test::stand_in_stub());
   build_setup(o);
   std::vector<uint8_t> good = read_file_bytes(o.output);
   size_t archive = (size_t)read_package(o.output).archive_offset + 4;
