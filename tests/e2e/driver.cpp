@@ -1469,6 +1469,26 @@ void Driver::exec(const Step& s) {
     arity(s, 1, 1);
     DeleteFileA(a[0].c_str());
     if (file_exists(a[0])) fail("cannot delete " + a[0]);
+  } else if (c == "flip-byte") {
+    // flip-byte PATH OFFSET [PLUS]: invert the byte at OFFSET (+ PLUS; a
+    // negative OFFSET counts from the end of the file).
+    arity(s, 2, 3);
+    std::vector<uint8_t> bytes = read_bytes(a[0]);
+    long long at = std::stoll(a[1]) + (a.size() > 2 ? std::stoll(a[2]) : 0);
+    if (at < 0) at += (long long)bytes.size();
+    if (at < 0 || at >= (long long)bytes.size())
+      fail("offset " + std::to_string(at) + " is outside " + a[0]);
+    bytes[(size_t)at] = (uint8_t)~bytes[(size_t)at];
+    std::ofstream f(a[0], std::ios::binary | std::ios::trunc);
+    f.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+    if (!f) fail("cannot write " + a[0]);
+  } else if (c == "kill") {
+    // kill: end the watched process at once, as a crash or the task manager would.
+    arity(s, 0, 0);
+    need_process();
+    TerminateProcess(process_, 137);
+    WaitForSingleObject(process_, 10000);
+    exited_ = true;
   } else if (c == "append-bytes") {
     arity(s, 2, 2);
     std::ofstream f(a[0], std::ios::binary | std::ios::app);
