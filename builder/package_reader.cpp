@@ -1,5 +1,6 @@
 #include "builder/package_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -237,7 +238,7 @@ PackageInfo read_package(const std::string& path) {
   {
     // The marker and its length field, which chunks overlap by all but a byte.
     const size_t field_end = STUB_MARKER_SIZE + STUB_LENGTH_FIELD_SIZE;
-    std::vector<uint8_t> chunk(1 << 20);
+    std::vector<uint8_t> chunk((size_t)std::min<uint64_t>(info.file_length, 1 << 20));
     uint64_t base = 0;
     bool found = false;
     while (!found) {

@@ -352,6 +352,7 @@ private:
   DWORD pid_ = 0;
   std::map<std::string, HANDLE> locked_; // lock-file: open without sharing
   bool exited_ = false;
+  DWORD started_at_ = 0; // tick count at the last start, for the log
   DWORD last_run_exit_ = 0;
   bool have_last_run_ = false;
   LARGE_INTEGER stopwatch_ = {};
@@ -375,6 +376,7 @@ private:
     pid_ = pi.dwProcessId;
     exited_ = false;
     last_page_ = NULL;
+    started_at_ = GetTickCount();
     log("started %s (process %lu)", command_line.c_str(), (unsigned long)pid_);
   }
   void close_process() {
@@ -700,6 +702,8 @@ void Driver::expect_page(const std::string& name, const std::string& heading_tex
   }
   last_page_ = found;
   pages_seen_.push_back(name);
+  log("page %s after %lu ms since the start", name.c_str(),
+      (unsigned long)(GetTickCount() - started_at_));
   screenshot(name);
 }
 

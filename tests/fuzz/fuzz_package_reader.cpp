@@ -18,11 +18,21 @@
 namespace fs = std::filesystem;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // In memory where a tmpfs is at hand: every run writes the package and
+  // what extract makes, and a disk would make that most of the run's cost.
   static std::string root = [] {
-    char name[] = "/tmp/pakwiz-fuzz-reader-XXXXXX";
-    if (!mkdtemp(name)) abort();
-    return std::string(name);
+    std::string name = fs::is_directory("/dev/shm") ? "/dev/shm/pakwiz-fuzz-reader-XXXXXX"
+                                                    : "/tmp/pakwiz-fuzz-reader-XXXXXX";
+    if (!mkdtemp(&name[0])) abort();
+    return name;
   }();
+  static bool cleanup = [] {
+    return std::atexit([] {
+             std::error_code ignored;
+             fs::remove_all(root, ignored);
+           }) == 0;
+  }();
+  (void)cleanup;
   const std::string package = root + "/setup.exe", out_dir = root + "/out";
   {
     std::ofstream f(package, std::ios::binary | std::ios::trunc);
@@ -50,6 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       abort();
     }
   }
-  fs::remove_all(out_dir);
+  std::error_code ignored;
+  if (fs::exists(out_dir, ignored)) fs::remove_all(out_dir);
   return 0;
 }
