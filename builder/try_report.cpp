@@ -377,10 +377,10 @@ ShellLink read_shell_link(const std::vector<uint8_t>& b) {
     }
     if (out) *out = s;
   };
-  if (flags & 0x04) string_data(nullptr);            // name
-  if (flags & 0x08) string_data(nullptr);            // relative path
-  if (flags & 0x10) string_data(&link.working_dir);  // working folder
-  if (flags & 0x20) string_data(&link.arguments);    // arguments
+  if (flags & 0x04) string_data(nullptr);           // name
+  if (flags & 0x08) string_data(nullptr);           // relative path
+  if (flags & 0x10) string_data(&link.working_dir); // working folder
+  if (flags & 0x20) string_data(&link.arguments);   // arguments
   link.ok = !link.target.empty();
   return link;
 }
@@ -490,8 +490,8 @@ void judge(TryReport* r) {
   } else if (!r->package_error.empty()) {
     r->verdict = "the package's files could not be read to compare: " + r->package_error;
   } else if (!r->missing.empty()) {
-    r->verdict = std::to_string(r->missing.size()) + " file(s) of the package were not installed: " +
-                 r->missing.front();
+    r->verdict = std::to_string(r->missing.size()) +
+                 " file(s) of the package were not installed: " + r->missing.front();
   } else if (different) {
     r->verdict = different->path + " differs from the package's file";
   } else if (!r->uninstall.failure.empty()) {
@@ -503,11 +503,11 @@ void judge(TryReport* r) {
                  " leftover(s) after uninstalling: " + leftovers_summary(r->leftovers);
   } else {
     r->passed = true;
-    r->verdict = "the wizard reached its finish page, " + std::to_string(package_files) +
-                 " installed file(s) equal the package's, and uninstalling left " +
-                 (r->leftovers.empty() ? std::string("nothing behind")
-                                       : std::to_string(r->leftovers.size()) +
-                                             " leftover(s) (allowed)");
+    r->verdict =
+        "the wizard reached its finish page, " + std::to_string(package_files) +
+        " installed file(s) equal the package's, and uninstalling left " +
+        (r->leftovers.empty() ? std::string("nothing behind")
+                              : std::to_string(r->leftovers.size()) + " leftover(s) (allowed)");
   }
 }
 
@@ -520,8 +520,7 @@ void phase_text(const char* name, const Phase& p, std::ostream& out) {
     out << name << ": not run\n";
     return;
   }
-  out << name << ": " << p.pages.size() << " page(s)"
-      << (p.finish ? ", finish page reached" : "")
+  out << name << ": " << p.pages.size() << " page(s)" << (p.finish ? ", finish page reached" : "")
       << (p.exited ? ", exit code " + std::to_string(p.exit_code) : ", no exit code") << ", "
       << seconds_text(p.seconds) << "\n";
   for (size_t i = 0; i < p.pages.size(); i++)
@@ -555,8 +554,8 @@ void write_text_report(const TryReport& r, std::ostream& out) {
   for (const std::string& k : r.changes.keys) out << "  " << printable(k) << "\n";
   out << "INI entries added or changed: " << r.changes.ini.size() << "\n";
   for (const IniChange& e : r.changes.ini)
-    out << "  " << printable(e.file) << "  [" << printable(e.section) << "] "
-        << printable(e.key) << " = " << printable(e.after)
+    out << "  " << printable(e.file) << "  [" << printable(e.section) << "] " << printable(e.key)
+        << " = " << printable(e.after)
         << (e.added ? std::string(" (added)") : " (was " + printable(e.before) + ")") << "\n";
   out << "shortcuts: " << r.shortcuts.size() << "\n";
   for (const Shortcut& s : r.shortcuts)
@@ -602,9 +601,9 @@ void phase_json(const Phase& p, std::ostream& out) {
 } // namespace
 
 void write_json_report(const TryReport& r, std::ostream& out) {
-  out << "{\n  \"setup\": " << json_string(r.setup) << ",\n  \"passed\": "
-      << (r.passed ? "true" : "false") << ",\n  \"verdict\": " << json_string(r.verdict)
-      << ",\n  \"install\": ";
+  out << "{\n  \"setup\": " << json_string(r.setup)
+      << ",\n  \"passed\": " << (r.passed ? "true" : "false")
+      << ",\n  \"verdict\": " << json_string(r.verdict) << ",\n  \"install\": ";
   phase_json(r.install, out);
   out << ",\n  \"uninstall\": ";
   phase_json(r.uninstall, out);
@@ -652,8 +651,7 @@ void write_json_report(const TryReport& r, std::ostream& out) {
       out << ", " << json_string(name) << ": " << json_string(value);
     out << "}";
   }
-  out << ",\n  \"restart\": " << (r.restart ? "true" : "false")
-      << ",\n  \"leftovers\": [";
+  out << ",\n  \"restart\": " << (r.restart ? "true" : "false") << ",\n  \"leftovers\": [";
   for (size_t i = 0; i < r.leftovers.size(); i++)
     out << (i ? ",\n    " : "\n    ") << "{\"kind\": " << json_string(r.leftovers[i].kind)
         << ", \"what\": " << json_string(r.leftovers[i].what) << "}";
@@ -661,9 +659,9 @@ void write_json_report(const TryReport& r, std::ostream& out) {
   for (size_t i = 0; i < r.shots.size(); i++)
     out << (i ? ", " : "") << "{\"phase\": " << json_string(r.shots[i].phase)
         << ", \"caption\": " << json_string(r.shots[i].caption) << "}";
-  out << "],\n  \"seconds\": {\"total\": " << r.total_seconds << ", \"prefix\": " << r.prefix_seconds
-      << ", \"install\": " << r.install.seconds << ", \"uninstall\": " << r.uninstall.seconds
-      << "}\n}\n";
+  out << "],\n  \"seconds\": {\"total\": " << r.total_seconds
+      << ", \"prefix\": " << r.prefix_seconds << ", \"install\": " << r.install.seconds
+      << ", \"uninstall\": " << r.uninstall.seconds << "}\n}\n";
 }
 
 // --- HTML ------------------------------------------------------------------------------------
@@ -717,7 +715,8 @@ void write_html_report(const TryReport& r, std::ostream& out) {
         << (f.package == "different" ? " class=\"bad\"" : "") << ">" << html(package_text(f))
         << "</td></tr>\n";
   for (const std::string& m : r.missing)
-    out << "<tr><td>" << html(m) << "</td><td></td><td class=\"bad\">not installed</td><td></td></tr>\n";
+    out << "<tr><td>" << html(m)
+        << "</td><td></td><td class=\"bad\">not installed</td><td></td></tr>\n";
   out << "</table>\n";
   out << "<h2>Registry values added or changed</h2>\n<table id=\"registry\"><tr><th>key</th>"
          "<th>name</th><th>value</th><th>before</th></tr>\n";
@@ -736,8 +735,10 @@ void write_html_report(const TryReport& r, std::ostream& out) {
     out << "<tr><td>" << html(s.path) << "</td><td>" << html(s.target) << "</td><td>"
         << html(s.arguments) << "</td></tr>\n";
   out << "</table>\n<h2>Add/Remove Programs</h2>\n<table id=\"uninstall-entry\">";
-  if (r.uninstall_key.empty()) out << "<tr><td>no entry</td></tr>";
-  else out << "<tr><th>key</th><td>" << html(r.uninstall_key) << "</td></tr>\n";
+  if (r.uninstall_key.empty())
+    out << "<tr><td>no entry</td></tr>";
+  else
+    out << "<tr><th>key</th><td>" << html(r.uninstall_key) << "</td></tr>\n";
   for (const auto& [name, value] : r.uninstall_values)
     out << "<tr><th>" << html(name) << "</th><td>" << html(value) << "</td></tr>\n";
   out << "</table>\n<h2>Leftovers after uninstalling</h2>\n<table id=\"leftovers\"><tr><th>kind"

@@ -15,7 +15,7 @@ namespace pakwiz {
 // --- Wine's registry files (system.reg, user.reg) ---------------------------
 
 struct RegistryKey {
-  std::string path;                                          // "HKLM\Software\Hello"
+  std::string path;                                                  // "HKLM\Software\Hello"
   std::map<std::string, std::pair<std::string, std::string>> values; // lower name -> name, data
 };
 // Keys by their lower-case path. Value data as the file writes it:
@@ -71,8 +71,8 @@ struct PrefixState {
 struct FileChange {
   std::string path;
   uint64_t size = 0;
-  bool created = true;   // false: it was there and changed
-  std::string package;   // "equal", "different", or "" (not a file of the package)
+  bool created = true; // false: it was there and changed
+  std::string package; // "equal", "different", or "" (not a file of the package)
 };
 struct ValueChange {
   std::string key, name, before, after; // name "" = the default value; before "" when added
@@ -84,11 +84,11 @@ struct IniChange {
 };
 
 struct Changes {
-  std::vector<FileChange> files;          // files created or changed
-  std::vector<std::string> folders;       // folders created
-  std::vector<ValueChange> values;        // registry values added or changed
-  std::vector<std::string> keys;          // registry keys created
-  std::vector<IniChange> ini;             // INI entries added or changed
+  std::vector<FileChange> files;    // files created or changed
+  std::vector<std::string> folders; // folders created
+  std::vector<ValueChange> values;  // registry values added or changed
+  std::vector<std::string> keys;    // registry keys created
+  std::vector<IniChange> ini;       // INI entries added or changed
 };
 
 // What changed from `before` to `after`. Wine's own bookkeeping (its
@@ -118,7 +118,7 @@ struct Phase {
   std::vector<std::string> messages; // "text" -> answer
   bool finish = false;               // reached the finish page
   std::string finish_text;
-  std::string restart_button;        // the finish page's restart button, if shown
+  std::string restart_button; // the finish page's restart button, if shown
   bool exited = false;
   int exit_code = 0;
   std::string failure; // a failed step or a driver that could not run
@@ -134,10 +134,10 @@ struct TryReport {
   std::string language, folder; // the walk's choices, "" for the defaults
   Phase install, uninstall;
   Changes changes;
-  std::vector<std::string> missing;   // files of the package that were not installed
-  std::string package_error;          // the package could not be extracted to compare
+  std::vector<std::string> missing; // files of the package that were not installed
+  std::string package_error;        // the package could not be extracted to compare
   std::vector<Shortcut> shortcuts;
-  std::string uninstall_key;          // the Add/Remove Programs entry
+  std::string uninstall_key; // the Add/Remove Programs entry
   std::vector<std::pair<std::string, std::string>> uninstall_values;
   bool restart = false;
   std::string restart_reason;

@@ -51,8 +51,9 @@ std::string find_try_driver(const std::string& explicit_path, std::string* tried
     std::string self = own_executable_dir();
     if (!self.empty()) {
       places.push_back((fs::u8path(self) / DRIVER_NAME).u8string());
-      places.push_back(
-          (fs::u8path(self) / ".." / "share" / "pakwiz" / DRIVER_NAME).lexically_normal().u8string());
+      places.push_back((fs::u8path(self) / ".." / "share" / "pakwiz" / DRIVER_NAME)
+                           .lexically_normal()
+                           .u8string());
     }
     if (*PAKWIZ_DEFAULT_DRIVER) places.push_back(PAKWIZ_DEFAULT_DRIVER);
   }
@@ -293,7 +294,8 @@ PrefixState read_prefix(const std::string& prefix) {
   PrefixState s;
   fs::path drive = fs::u8path(prefix) / "drive_c";
   std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(drive, fs::directory_options::skip_permission_denied, ec);
+  for (auto it = fs::recursive_directory_iterator(
+           drive, fs::directory_options::skip_permission_denied, ec);
        it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (ec) break;
     const fs::directory_entry& e = *it;
@@ -359,8 +361,7 @@ void read_events(const std::string& events, const std::string& shots_dir, const 
         phase->failure = (f[1].empty() ? "" : "line " + f[1] + " (" + f[2] + "): ") + f[3];
     } else if (f[0] == "shot") {
       std::string png = png_of_bmp(read_all(shots_dir + "/" + f[1]));
-      if (!png.empty())
-        shots->push_back({phase_name, caption.empty() ? f[2] : caption, png});
+      if (!png.empty()) shots->push_back({phase_name, caption.empty() ? f[2] : caption, png});
       caption.clear();
     }
   }
@@ -385,8 +386,8 @@ void run_driver(Session& s, const std::string& driver, const std::string& setup,
   if (timed_out && phase->failure.empty())
     phase->failure = "the run took longer than 15 minutes and was stopped";
   else if (status != 0 && phase->failure.empty())
-    phase->failure = "the driver ended with status " + std::to_string(status) + " (see " +
-                     s.dir + "/driver-" + name + ".log)";
+    phase->failure = "the driver ended with status " + std::to_string(status) + " (see " + s.dir +
+                     "/driver-" + name + ".log)";
 }
 
 // Machine type of a PE file: 0x14c (i386), 0x8664 (x86-64), 0 when it is none.
@@ -415,8 +416,7 @@ void compare_with_package(const std::string& setup, std::optional<int> language,
     return;
   }
   int block = language ? *language : info.start_language;
-  if (block < 0 || (size_t)block >= info.blocks.size() || !info.blocks[(size_t)block].files)
-    return;
+  if (block < 0 || (size_t)block >= info.blocks.size() || !info.blocks[(size_t)block].files) return;
   std::string folder_lower = lower(folder);
   if (!folder_lower.empty() && folder_lower.back() != '\\') folder_lower += '\\';
   for (const FileEntryFields& e : *info.blocks[(size_t)block].files) {
@@ -525,7 +525,8 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
   s.wine = exists("/usr/lib/wine/wine64") ? "/usr/lib/wine/wine64" : find_in_path("wine64");
   if (s.wine.empty()) s.wine = find_in_path("wine");
   s.wineserver = find_in_path("wineserver");
-  if (s.wineserver.empty() && exists("/usr/lib/wine/wineserver")) s.wineserver = "/usr/lib/wine/wineserver";
+  if (s.wineserver.empty() && exists("/usr/lib/wine/wineserver"))
+    s.wineserver = "/usr/lib/wine/wineserver";
   if (s.wine.empty() || s.wineserver.empty()) {
     err << "pakwiz try needs Wine to run the setup program, and it is not installed: on Debian, "
            "apt-get install wine wine64\n";
@@ -653,7 +654,8 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
     write_html_report(r, h);
     written = write_file(o.html, h.str(), err) && written;
   }
-  if (o.keep) err << "pakwiz try: kept the prefix, screenshots and logs in " << printable(s.dir) << "\n";
+  if (o.keep)
+    err << "pakwiz try: kept the prefix, screenshots and logs in " << printable(s.dir) << "\n";
   write_text_report(r, out);
   if (!written) return 3;
   return r.passed ? 0 : 1;

@@ -16,8 +16,8 @@ struct TryOptions {
   std::string folder;          // the folder the walk types on the destination page
   bool keep = false;           // keep the temporary folder (prefix, screenshots, logs)
   bool allow_leftovers = false;
-  std::string json, html;      // report files
-  std::string driver;          // the driver program, when not found by itself
+  std::string json, html; // report files
+  std::string driver;     // the driver program, when not found by itself
 };
 
 // The driver program: `explicit_path` if given, else pakwiz-e2e-driver.exe

@@ -360,8 +360,8 @@ private:
   int shot_number_ = 0;
   HWND cover_ = NULL;
   std::vector<std::string> pages_seen_;
-  int walk_language_ = -1;   // walk-language N: the block the walk picks
-  std::string walk_folder_;  // walk-folder DIR: the folder the walk types
+  int walk_language_ = -1;  // walk-language N: the block the walk picks
+  std::string walk_folder_; // walk-folder DIR: the folder the walk types
 
   // --- events for the program that started the driver: a line of fields
   // separated by tabs (tabs and line breaks inside a field become spaces and
@@ -1785,8 +1785,9 @@ int main(int argc, char** argv) {
     }
   }
   if (scenario.empty()) {
-    fprintf(stderr, "usage: pakwiz-e2e-driver [--setup EXE] [--work DIR] [--shots DIR] [--events FILE] "
-                    "SCENARIO\n");
+    fprintf(stderr,
+            "usage: pakwiz-e2e-driver [--setup EXE] [--work DIR] [--shots DIR] [--events FILE] "
+            "SCENARIO\n");
     return 2;
   }
   if (!driver.shots.empty()) CreateDirectoryA(driver.shots.c_str(), NULL);

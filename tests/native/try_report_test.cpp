@@ -60,7 +60,8 @@ TEST(TryReport, RegistryFilesAreReadAndCompared) {
   PrefixState before, after;
   before.registry = tree_of(SYSTEM_BEFORE);
   after.registry = tree_of(SYSTEM_AFTER);
-  const std::string key = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Hello \"Q\"";
+  const std::string key =
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Hello \"Q\"";
   const RegistryKey& k = after.registry.at(
       "hklm\\software\\microsoft\\windows\\currentversion\\uninstall\\hello \"q\"");
   EXPECT_EQ(k.path, key);
@@ -160,8 +161,10 @@ TEST(TryReport, VerdictNamesTheFirstReason) {
       {"missing file", [](TryReport* r) { r->missing.push_back("b.txt"); }, false,
        "were not installed: b.txt"},
       {"leftover",
-       [](TryReport* r) { r->leftovers.push_back({"registry key", "HKCU\\Software\\X"}); }, false,
-       "1 leftover(s) after uninstalling: registry key HKCU\\Software\\X"},
+       [](TryReport* r) {
+         r->leftovers.push_back({"registry key", "HKCU\\Software\\X"});
+       },
+       false, "1 leftover(s) after uninstalling: registry key HKCU\\Software\\X"},
       {"leftover allowed",
        [](TryReport* r) {
          r->leftovers.push_back({"registry key", "HKCU\\Software\\X"});
