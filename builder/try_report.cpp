@@ -81,6 +81,9 @@ bool registry_noise(const std::string& lower_key) {
       "hkcu\\software\\wine",
       "hklm\\system\\currentcontrolset\\control\\deviceclasses",
       "hklm\\system\\currentcontrolset\\enum",
+      "hklm\\system\\currentcontrolset\\control\\class",
+      "hklm\\software\\microsoft\\windows\\currentversion\\runservices",
+      "hklm\\software\\wow6432node\\microsoft\\windows\\currentversion\\runservices",
       "hklm\\system\\currentcontrolset\\services\\winebus",
       "hklm\\software\\microsoft\\windows nt\\currentversion\\networkcards",
       "hklm\\software\\microsoft\\windows nt\\currentversion\\fonts",
@@ -100,14 +103,23 @@ bool registry_noise(const std::string& lower_key) {
   return false;
 }
 
+// Every key of the tree, with the keys above them: a registry file leaves
+// out a key that holds nothing but subkeys.
+std::set<std::string> keys_present(const RegistryTree& tree) {
+  std::set<std::string> all;
+  for (const auto& [id, key] : tree)
+    for (size_t at = id.size(); at != std::string::npos && at > 0; at = id.rfind('\\', at - 1)) {
+      if (!all.insert(id.substr(0, at)).second) break;
+    }
+  return all;
+}
+
 bool file_noise(const std::string& path) {
   std::string l = lower(path);
   // Wine's caches and the registry's own files are not the setup's work.
   static const char* const NOISE[] = {
-      "c:\\windows\\temp\\",
-      "c:\\windows\\system32\\tasks",
-      "c:\\windows\\logs\\",
-      "c:\\users\\public\\",
+      "c:\\windows\\temp\\", "c:\\windows\\inf\\",  "c:\\windows\\system32\\tasks",
+      "c:\\windows\\logs\\", "c:\\users\\public\\",
   };
   for (const char* n : NOISE)
     if (starts_with(l, n)) return true;
@@ -389,6 +401,8 @@ ShellLink read_shell_link(const std::vector<uint8_t>& b) {
 
 Changes compare_states(const PrefixState& before, const PrefixState& after) {
   Changes c;
+  std::set<std::string> before_keys = keys_present(before.registry);
+  std::map<std::string, std::string> created; // lower path -> path
   for (const auto& [path, state] : after.files) {
     if (file_noise(path)) continue;
     auto old = before.files.find(path);
@@ -405,7 +419,13 @@ Changes compare_states(const PrefixState& before, const PrefixState& after) {
   for (const auto& [id, key] : after.registry) {
     if (registry_noise(id)) continue;
     auto old = before.registry.find(id);
-    if (old == before.registry.end()) c.keys.push_back(key.path);
+    if (old == before.registry.end()) {
+      // The key, and the keys above it that were not there before.
+      for (size_t at = id.size(); at != std::string::npos && at > 0; at = id.rfind('\\', at - 1)) {
+        if (before_keys.count(id.substr(0, at))) break;
+        if (!created.count(id.substr(0, at))) created[id.substr(0, at)] = key.path.substr(0, at);
+      }
+    }
     for (const auto& [name_id, value] : key.values) {
       std::string old_data;
       bool had = false;
@@ -421,6 +441,7 @@ Changes compare_states(const PrefixState& before, const PrefixState& after) {
                           registry_display(value.second), !had});
     }
   }
+  for (const auto& [id, path] : created) c.keys.push_back(path);
   for (const auto& [file, entries] : after.ini) {
     auto old = before.ini.find(file);
     for (const auto& [id, e] : entries) {
@@ -443,12 +464,13 @@ Changes compare_states(const PrefixState& before, const PrefixState& after) {
 std::vector<Leftover> find_leftovers(const Changes& installed, const PrefixState& before,
                                      const PrefixState& after) {
   std::vector<Leftover> left;
+  std::set<std::string> after_keys = keys_present(after.registry);
   for (const FileChange& f : installed.files)
     if (f.created && after.files.count(f.path)) left.push_back({"file", f.path});
   for (const std::string& folder : installed.folders)
     if (after.files.count(folder)) left.push_back({"folder", folder});
   for (const std::string& key : installed.keys)
-    if (after.registry.count(lower(key))) left.push_back({"registry key", key});
+    if (after_keys.count(lower(key))) left.push_back({"registry key", key});
   for (const ValueChange& v : installed.values) {
     if (!v.added) continue;
     auto k = after.registry.find(lower(v.key));

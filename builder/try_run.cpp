@@ -332,6 +332,7 @@ void read_events(const std::string& events, const std::string& shots_dir, const 
   std::istringstream in(read_all(events));
   std::string line, caption;
   while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     std::vector<std::string> f;
     for (size_t at = 0; at <= line.size();) {
       size_t tab = line.find('\t', at);
@@ -622,8 +623,10 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
   {
     std::istringstream ev(read_all(s.dir + "/events-install.txt"));
     std::string line;
-    while (std::getline(ev, line))
+    while (std::getline(ev, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
       if (line.compare(0, 7, "folder\t") == 0) folder = line.substr(7);
+    }
   }
   compare_with_package(setup, o.language, s.dir + "/package", folder, s.prefix, &r);
   describe_install(installed, s.prefix, &r);

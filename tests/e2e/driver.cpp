@@ -376,7 +376,7 @@ private:
         line += f[i] == '\n' ? std::string("\\n") : f[i] == '\t' ? " " : std::string(1, f[i]);
       }
     }
-    std::ofstream out(events, std::ios::app);
+    std::ofstream out(events, std::ios::app | std::ios::binary);
     out << line << "\n";
   }
   // A page seen: its heading, and on the finish page the first text (the

@@ -112,23 +112,29 @@ TEST(TryReport, LeftoversAreWhatTheInstallationCreatedAndStillThere) {
   installed.files["C:\\Program Files\\Hello\\a.txt"] = {5, 3, false};
   installed.files["C:\\Program Files\\Hello\\b.txt"] = {6, 3, false};
   installed.ini["c:\\windows\\win.ini"] = read_ini("[windows]\nload=x\n[Hello]\nSeen=1\n");
+  // Software\New holds only a subkey, so the file leaves it out.
   installed.registry = tree_of("[Software\\\\Old] 1\n\"Kept\"=\"2\"\n\"Added\"=\"1\"\n"
-                               "[Software\\\\Hello] 1\n\"Folder\"=\"C:\\\\x\"\n");
+                               "[Software\\\\Hello] 1\n\"Folder\"=\"C:\\\\x\"\n"
+                               "[Software\\\\New\\\\Sub] 1\n\"V\"=\"1\"\n");
   Changes c = compare_states(before, installed);
   EXPECT_EQ(c.files.size(), 3u);
   EXPECT_EQ(c.folders, std::vector<std::string>{"C:\\Program Files\\Hello"});
+  EXPECT_EQ(c.keys, (std::vector<std::string>{"HKLM\\Software\\Hello", "HKLM\\Software\\New",
+                                              "HKLM\\Software\\New\\Sub"}));
   ASSERT_EQ(c.ini.size(), 2u);
 
   after.files = installed.files;
   after.files.erase("C:\\Program Files\\Hello\\a.txt");
   after.ini["c:\\windows\\win.ini"] = read_ini("[windows]\nload=x\n[Hello]\nSeen=1\n");
-  after.registry = tree_of("[Software\\\\Old] 1\n\"Kept\"=\"2\"\n\"Added\"=\"1\"\n");
+  after.registry = tree_of("[Software\\\\Old] 1\n\"Kept\"=\"2\"\n\"Added\"=\"1\"\n"
+                           "[Software\\\\New] 1\n");
   std::vector<Leftover> left = find_leftovers(c, before, after);
   std::vector<std::string> found;
   for (const Leftover& l : left) found.push_back(l.kind + ": " + l.what);
   EXPECT_EQ(found, (std::vector<std::string>{
                        "file: C:\\Program Files\\Hello\\b.txt",
                        "folder: C:\\Program Files\\Hello",
+                       "registry key: HKLM\\Software\\New",
                        "registry value: HKLM\\Software\\Old Added",
                        "INI entry: C:\\windows\\win.ini [Hello] Seen",
                    }));
