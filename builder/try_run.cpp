@@ -1,5 +1,6 @@
 #include "builder/try_run.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -167,7 +168,8 @@ int run_program(const std::vector<std::string>& argv, const std::vector<std::str
   return -1;
 }
 
-// A PNG file of a 24-bit bottom-up BMP (the driver's screenshots).
+// A PNG file of a 24-bit bottom-up BMP (the driver's screenshots of the
+// whole screen).
 std::string png_of_bmp(const std::string& bmp) {
   auto u32 = [&](size_t at) {
     return (uint32_t)((uint8_t)bmp[at] | (uint8_t)bmp[at + 1] << 8 | (uint8_t)bmp[at + 2] << 16 |
@@ -179,12 +181,28 @@ std::string png_of_bmp(const std::string& bmp) {
   if (width == 0 || height == 0 || width > 16384 || height > 16384 ||
       offset + (uint64_t)stride * height > bmp.size())
     return "";
+  // Cropped to what is drawn on the empty (black) screen, with a margin.
+  auto pixel = [&](uint32_t x, uint32_t y) {
+    const char* p = bmp.data() + offset + (size_t)stride * (height - 1 - y) + x * 3;
+    return p[0] || p[1] || p[2];
+  };
+  uint32_t left = width, right = 0, top = height, bottom = 0;
+  for (uint32_t y = 0; y < height; y++)
+    for (uint32_t x = 0; x < width; x++)
+      if (pixel(x, y)) {
+        left = std::min(left, x), right = std::max(right, x);
+        top = std::min(top, y), bottom = std::max(bottom, y);
+      }
+  if (left > right) left = 0, right = width - 1, top = 0, bottom = height - 1;
+  const uint32_t MARGIN = 8;
+  left = left > MARGIN ? left - MARGIN : 0, top = top > MARGIN ? top - MARGIN : 0;
+  right = std::min(width - 1, right + MARGIN), bottom = std::min(height - 1, bottom + MARGIN);
   std::string raw;
-  raw.reserve((size_t)(width * 3 + 1) * height);
-  for (uint32_t y = 0; y < height; y++) {
+  raw.reserve((size_t)((right - left + 1) * 3 + 1) * (bottom - top + 1));
+  for (uint32_t y = top; y <= bottom; y++) {
     const char* row = bmp.data() + offset + (size_t)stride * (height - 1 - y);
     raw += '\0';
-    for (uint32_t x = 0; x < width; x++) {
+    for (uint32_t x = left; x <= right; x++) {
       raw += row[x * 3 + 2];
       raw += row[x * 3 + 1];
       raw += row[x * 3];
@@ -208,8 +226,8 @@ std::string png_of_bmp(const std::string& bmp) {
     be32(&png, libdeflate_crc32(0, body.data(), body.size()));
   };
   std::string header;
-  be32(&header, width);
-  be32(&header, height);
+  be32(&header, right - left + 1);
+  be32(&header, bottom - top + 1);
   header += std::string("\x08\x02\x00\x00\x00", 5); // 8-bit RGB
   chunk("IHDR", header);
   chunk("IDAT", z);
