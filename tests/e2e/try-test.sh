@@ -4,6 +4,7 @@
 #   hello     examples/hello passes; the JSON and the HTML report show what it did
 #   leftover  a registry value the uninstaller does not know about fails the run
 #   damaged   a damaged package fails the run with the wizard's message
+#   choices   --language and --folder: the walk picks a language and types a folder
 # Exit 77 (skipped) when the builder, the stub, the uninstaller or the driver
 # has not been built.
 set -u
@@ -170,6 +171,17 @@ if coloured < 200: print("  hardly any coloured pixels below the verdict:", colo
 sys.exit(0 if green and coloured >= 200 else 1)
 EOF
   fi
+  ;;
+choices)
+  # The walk picks the second language and types another folder: the German
+  # block's files land there and are compared with that block's files.
+  build "$source_dir/examples/hello/hello.toml" "$work/hello-setup.exe"
+  run_try "$work/hello-setup.exe" --language 1 --folder 'C:\Anderer Ordner'
+  check "exit code 0" [ "$status" -eq 0 ]
+  check "the German files in the typed folder" json '{f["path"]: f["package"] for f in r["files"] if f["package"]} == {
+      "C:\\Anderer Ordner\\hello.bmp": "equal", "C:\\Anderer Ordner\\liesmich.txt": "equal",
+      "C:\\Anderer Ordner\\Uninstall.exe": "equal"}'
+  check "nothing left over" json 'r["leftovers"] == []'
   ;;
 leftover)
   build "$here/projects/try-leftover.toml" "$work/leftover-setup.exe"
