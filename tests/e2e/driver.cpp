@@ -952,7 +952,7 @@ void Driver::make_cover() {
 // it is enabled and Enter when a page has waited a while without Next.
 void Driver::walk(int max_pages) {
   need_process();
-  int pages = 0;
+  int pages = 0, unanswered = 0;
   for (;;) {
     HWND previous = last_page_;
     HWND box = NULL, fresh = NULL;
@@ -979,7 +979,17 @@ void Driver::walk(int max_pages) {
     }
     if (!ok) fail("walk: the wizard stopped moving on page " + quote(heading()));
     if (box) {
-      std::string text = message_text(box);
+      // A box that is closing, or a process too busy to answer for a
+      // moment (a loaded machine), is looked at again.
+      std::string text;
+      try {
+        text = message_text(box);
+      } catch (const StepFailure&) {
+        if (IsWindow(box) && ++unanswered > 20) throw;
+        Sleep(250);
+        continue;
+      }
+      unanswered = 0;
       int id = GetDlgItem(box, IDYES) ? IDYES : IDOK;
       log("walk: message %s -> %s", quote(text).c_str(), id == IDYES ? "yes" : "ok");
       event({"message", text, id == IDYES ? "yes" : "ok"});
