@@ -179,7 +179,7 @@ damaged)
   printf '\0' >>"$work/damaged.exe"
   run_try "$work/damaged.exe"
   check "exit code 1" [ "$status" -eq 1 ]
-  check "the last line says why" grep -q '^FAIL: the wizard did not reach its finish page (exit code -1); its last message: "The setup package is damaged."' <<<"$last_line"
+  check "the last line says why" grep -Eq '^FAIL: the wizard did not reach its finish page \(exit code -?[1-9][0-9]*\); its last message: "The setup package is damaged."' <<<"$last_line"
   check "the JSON holds the message" json 'r["install"]["messages"] == ["\"The setup package is damaged.\" -> ok"] and not r["install"]["finish"]'
   check "the message box was photographed" json 'r["screenshots"] == [{"phase": "install", "caption": "message: The setup package is damaged."}]'
   ;;
