@@ -489,6 +489,9 @@ std::vector<Leftover> find_leftovers(const Changes& installed, const PrefixState
 
 // --- The verdict ---------------------------------------------------------------------------
 
+// Success, with Windows to be restarted to finish.
+const int EXIT_RESTART = 3010;
+
 void judge(TryReport* r) {
   r->passed = false;
   size_t package_files = 0;
@@ -507,7 +510,8 @@ void judge(TryReport* r) {
                  (r->install.exited ? " (exit code " + std::to_string(r->install.exit_code) + ")"
                                     : std::string()) +
                  last_message(r->install);
-  } else if (r->install.exited && r->install.exit_code != 0) {
+  } else if (r->install.exited && r->install.exit_code != 0 &&
+             r->install.exit_code != EXIT_RESTART) {
     r->verdict = "the setup ended with exit code " + std::to_string(r->install.exit_code);
   } else if (!r->package_error.empty()) {
     r->verdict = "the package's files could not be read to compare: " + r->package_error;
@@ -518,7 +522,8 @@ void judge(TryReport* r) {
     r->verdict = different->path + " differs from the package's file";
   } else if (!r->uninstall.failure.empty()) {
     r->verdict = "uninstalling failed: " + r->uninstall.failure + last_message(r->uninstall);
-  } else if (r->uninstall.exited && r->uninstall.exit_code != 0) {
+  } else if (r->uninstall.exited && r->uninstall.exit_code != 0 &&
+             r->uninstall.exit_code != EXIT_RESTART) {
     r->verdict = "the uninstaller ended with exit code " + std::to_string(r->uninstall.exit_code);
   } else if (!r->leftovers.empty() && !r->allow_leftovers) {
     r->verdict = std::to_string(r->leftovers.size()) +

@@ -497,9 +497,14 @@ void describe_install(const PrefixState& after, const std::string& prefix, TryRe
             {value.first.empty() ? "(default)" : value.first, registry_display(value.second)});
     break;
   }
+  if (r->install.exited && r->install.exit_code == 3010) {
+    r->restart = true;
+    r->restart_reason = "exit code 3010";
+  }
   if (!r->install.restart_button.empty()) {
     r->restart = true;
-    r->restart_reason = "the finish page offers \"" + r->install.restart_button + "\"";
+    r->restart_reason += std::string(r->restart_reason.empty() ? "" : "; ") +
+                         "the finish page offers \"" + r->install.restart_button + "\"";
   }
   for (const ValueChange& v : r->changes.values)
     if (lower(v.name) == "pendingfilerenameoperations") {

@@ -179,6 +179,9 @@ TEST(TryReport, VerdictNamesTheFirstReason) {
        true, "1 leftover(s) (allowed)"},
       {"uninstaller failed", [](TryReport* r) { r->uninstall.exit_code = 5; }, false,
        "the uninstaller ended with exit code 5"},
+      {"restart needed", [](TryReport* r) { r->install.exit_code = 3010; }, true, "nothing behind"},
+      {"setup failed", [](TryReport* r) { r->install.exit_code = 1; }, false,
+       "the setup ended with exit code 1"},
   };
   for (const Case& c : cases) {
     TryReport r = passing();
