@@ -363,7 +363,7 @@ private:
   int walk_language_ = -1;  // walk-language N: the block the walk picks
   std::string walk_folder_; // walk-folder DIR: the folder the walk types
 
-  // --- events for the program that started the driver: a line of fields
+  // --- events for the program that started the driver: a UTF-8 line of fields
   // separated by tabs (tabs and line breaks inside a field become spaces and
   // "\n").
   void event(const std::vector<std::string>& fields) {
@@ -376,8 +376,16 @@ private:
         line += f[i] == '\n' ? std::string("\\n") : f[i] == '\t' ? " " : std::string(1, f[i]);
       }
     }
+    // Window texts are in the ANSI code page; the events are UTF-8.
+    std::wstring wide(line.size() + 1, L'\0');
+    int n =
+        MultiByteToWideChar(CP_ACP, 0, line.c_str(), (int)line.size(), &wide[0], (int)wide.size());
+    std::string utf8((size_t)n * 3 + 1, '\0');
+    int m =
+        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), n, &utf8[0], (int)utf8.size(), NULL, NULL);
+    utf8.resize((size_t)std::max(m, 0));
     std::ofstream out(events, std::ios::app | std::ios::binary);
-    out << line << "\n";
+    out << utf8 << "\n";
   }
   // A page seen: its heading, and on the finish page the first text (the
   // failure line after a failed installation) and whether it offers to

@@ -54,7 +54,7 @@ run_try() { # run_try SETUP ARGS...: the report in $work/report.txt, its status 
 json() { # json PYTHON-EXPRESSION over the report r: exit 0 when it is true
   python3 - "$work/report.json" "$1" <<'EOF'
 import json, sys
-r = json.load(open(sys.argv[1]))
+r = json.load(open(sys.argv[1], encoding="utf-8"))
 ok = eval("(" + sys.argv[2] + ")")
 if not ok:
     print("  the JSON report does not satisfy:", sys.argv[2])
@@ -94,8 +94,8 @@ hello)
   check "the HTML report" python3 - "$work/report.html" "$work/report.json" <<'EOF'
 import base64, json, re, struct, sys
 from html.parser import HTMLParser
-html = open(sys.argv[1]).read()
-r = json.load(open(sys.argv[2]))
+html = open(sys.argv[1], encoding="utf-8").read()
+r = json.load(open(sys.argv[2], encoding="utf-8"))
 class Page(HTMLParser):
     def __init__(self):
         super().__init__()
