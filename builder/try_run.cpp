@@ -548,9 +548,9 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
   s.keep = o.keep;
   s.wine = exists("/usr/lib/wine/wine64") ? "/usr/lib/wine/wine64" : find_in_path("wine64");
   if (s.wine.empty()) s.wine = find_in_path("wine");
+  // Wine counts as installed when its server is on the PATH (Debian puts the
+  // 64-bit loader beside it in /usr/lib/wine).
   s.wineserver = find_in_path("wineserver");
-  if (s.wineserver.empty() && exists("/usr/lib/wine/wineserver"))
-    s.wineserver = "/usr/lib/wine/wineserver";
   if (s.wine.empty() || s.wineserver.empty()) {
     err << "pakwiz try needs Wine to run the setup program, and it is not installed: on Debian, "
            "apt-get install wine wine64\n";
