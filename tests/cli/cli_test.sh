@@ -295,7 +295,7 @@ bad_inputs)
   ;;
 
 usage)
-  for c in build list verify extract; do
+  for c in build list verify extract try; do
     run 0 "$c --help" "$pakwiz" "$c" --help
     contains out.txt "usage: pakwiz $c" "$c --help"
   done
@@ -305,6 +305,17 @@ usage)
   run 2 "unknown command" "$pakwiz" frobnicate
   contains err.txt "unknown command 'frobnicate'" "unknown command"
   run 2 "build without project" "$pakwiz" build
+  run 2 "try without setup" "$pakwiz" try
+  contains err.txt "try needs a setup file" "try without setup"
+  run 2 "try with a language block out of range" "$pakwiz" try x.exe --language 6
+  run 3 "try with a missing setup file" "$pakwiz" try "$work/none.exe"
+  contains err.txt "no setup file" "try with a missing setup file"
+  # Without Wine, or without a display and Xvfb: the Debian packages to install.
+  mkdir -p only-wine && ln -sf "$(command -v wineserver || echo /usr/bin/wineserver)" only-wine/wineserver
+  run 3 "try without Wine" env PATH="$work/none" "$pakwiz" try out.txt
+  contains err.txt "apt-get install wine wine64" "try without Wine"
+  run 3 "try without a display and Xvfb" env -u DISPLAY PATH="$work/only-wine" "$pakwiz" try out.txt
+  contains err.txt "apt-get install xvfb" "try without a display and Xvfb"
   run 2 "unknown option" "$pakwiz" build x.toml --fast
   contains err.txt "unknown option '--fast'" "unknown option"
   run 2 "bad volume size" "$pakwiz" build x.toml --volume-size lots

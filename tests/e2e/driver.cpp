@@ -343,6 +343,7 @@ struct Step {
 class Driver {
 public:
   std::string setup, work, shots;
+  std::string events; // --events FILE: what happened, one tab-separated line each
   int timeout_ms = 15000;
 
   int run(const std::vector<Step>& steps);
@@ -360,6 +361,44 @@ private:
   int shot_number_ = 0;
   HWND cover_ = NULL;
   std::vector<std::string> pages_seen_;
+  int walk_language_ = -1;  // walk-language N: the block the walk picks
+  std::string walk_folder_; // walk-folder DIR: the folder the walk types
+
+  // --- events for the program that started the driver: a UTF-8 line of fields
+  // separated by tabs (tabs and line breaks inside a field become spaces and
+  // "\n").
+  void event(const std::vector<std::string>& fields) {
+    if (events.empty()) return;
+    std::string line;
+    for (const std::string& f : fields) {
+      if (!line.empty()) line += '\t';
+      for (size_t i = 0; i < f.size(); i++) {
+        if (f[i] == '\r' && i + 1 < f.size() && f[i + 1] == '\n') continue;
+        line += f[i] == '\n' ? std::string("\\n") : f[i] == '\t' ? " " : std::string(1, f[i]);
+      }
+    }
+    // Window texts are in the ANSI code page; the events are UTF-8.
+    std::wstring wide(line.size() + 1, L'\0');
+    int n =
+        MultiByteToWideChar(CP_ACP, 0, line.c_str(), (int)line.size(), &wide[0], (int)wide.size());
+    std::string utf8((size_t)n * 3 + 1, '\0');
+    int m =
+        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), n, &utf8[0], (int)utf8.size(), NULL, NULL);
+    utf8.resize((size_t)std::max(m, 0));
+    std::ofstream out(events, std::ios::app | std::ios::binary);
+    out << utf8 << "\n";
+  }
+  // A page seen: its heading, and on the finish page the first text (the
+  // failure line after a failed installation) and whether it offers to
+  // restart Windows (the relabelled Back button).
+  void page_event(HWND p, const std::string& heading_text) {
+    bool finish = GetDlgItem(p, 1014) || GetDlgItem(p, 1015);
+    event({"page", heading_text, finish ? "finish" : ""});
+    if (!finish) return;
+    if (HWND t = GetDlgItem(p, 1000)) event({"finish-text", text_of(t)});
+    HWND back = GetDlgItem(main_dialog(), 1007);
+    if (back && IsWindowVisible(back) && IsWindowEnabled(back)) event({"restart", text_of(back)});
+  }
 
   // --- processes
   void start_process(const std::string& command_line) {
@@ -507,6 +546,7 @@ private:
     std::string path = shots + "\\" + number + "-" + slug(name) + ".bmp";
     save_bmp(path, capture_screen());
     log("screenshot %s", path.c_str());
+    event({"shot", std::string(number) + "-" + slug(name) + ".bmp", name});
   }
 
   struct ClientArea {
@@ -610,6 +650,7 @@ private:
   static uint32_t icon_centre(const std::string& file);
   void expect_page(const std::string& name, const std::string& heading);
   void walk(int max_pages);
+  void choose_on_page(HWND p);
   void check_gradient(int tolerance);
   void check_tiled(const std::string& path, int tolerance);
   void check_billboard(const std::string& path, int tolerance);
@@ -704,6 +745,7 @@ void Driver::expect_page(const std::string& name, const std::string& heading_tex
   pages_seen_.push_back(name);
   log("page %s after %lu ms since the start", name.c_str(),
       (unsigned long)(GetTickCount() - started_at_));
+  page_event(found, heading());
   screenshot(name);
 }
 
@@ -922,7 +964,7 @@ void Driver::make_cover() {
 // it is enabled and Enter when a page has waited a while without Next.
 void Driver::walk(int max_pages) {
   need_process();
-  int pages = 0;
+  int pages = 0, unanswered = 0;
   for (;;) {
     HWND previous = last_page_;
     HWND box = NULL, fresh = NULL;
@@ -942,15 +984,28 @@ void Driver::walk(int max_pages) {
       DWORD code = 0;
       GetExitCodeProcess(process_, &code);
       log("walk: the setup ended with exit code %d after %d pages", (int)code, pages);
+      event({"exit", std::to_string((int)code)});
       exited_ = true;
       last_run_exit_ = code;
       return;
     }
     if (!ok) fail("walk: the wizard stopped moving on page " + quote(heading()));
     if (box) {
-      std::string text = message_text(box);
+      // A box that is closing, or a process too busy to answer for a
+      // moment (a loaded machine), is looked at again.
+      std::string text;
+      try {
+        text = message_text(box);
+      } catch (const StepFailure&) {
+        if (IsWindow(box) && ++unanswered > 20) throw;
+        Sleep(250);
+        continue;
+      }
+      unanswered = 0;
       int id = GetDlgItem(box, IDYES) ? IDYES : IDOK;
       log("walk: message %s -> %s", quote(text).c_str(), id == IDYES ? "yes" : "ok");
+      event({"message", text, id == IDYES ? "yes" : "ok"});
+      screenshot("message");
       PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(box, id));
       wait_for([&] { return !IsWindow(box); }, timeout_ms);
       continue;
@@ -960,7 +1015,9 @@ void Driver::walk(int max_pages) {
     if (++pages > max_pages) fail("walk: more than " + std::to_string(max_pages) + " pages");
     log("walk: page %d: %s", pages, quote(h).c_str());
     pages_seen_.push_back(h);
+    page_event(fresh, h);
     screenshot(h);
+    choose_on_page(fresh);
     // Press Next as soon as it is enabled; a page that keeps Next disabled
     // (the progress page while it works, the finish page) gets Enter after a while.
     DWORD since = GetTickCount();
@@ -980,6 +1037,28 @@ void Driver::walk(int max_pages) {
       Sleep(50);
     }
   }
+}
+
+// The walk's choices: the language block on the language page (its radio
+// button switches the page to that language at once) and the folder on the
+// destination page, typed into its folder field.
+void Driver::choose_on_page(HWND p) {
+  DWORD_PTR r = 0;
+  HWND radio = walk_language_ >= 0 ? GetDlgItem(p, 1021 + walk_language_) : NULL;
+  if (walk_language_ >= 0 && GetDlgItem(p, 1021)) {
+    if (!radio || !IsWindowVisible(radio))
+      fail("walk: the language page has no language " + std::to_string(walk_language_));
+    SendMessageTimeoutA(radio, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &r);
+    log("walk: language %d", walk_language_);
+  }
+  HWND folder = GetDlgItem(p, 1004);
+  if (!walk_folder_.empty() && folder && GetDlgItem(p, 1005)) {
+    if (!SendMessageTimeoutA(folder, WM_SETTEXT, 0, (LPARAM)walk_folder_.c_str(), SMTO_ABORTIFHUNG,
+                             5000, &r))
+      fail("walk: the folder field does not answer");
+    log("walk: folder %s", quote(walk_folder_).c_str());
+  }
+  if (folder && GetDlgItem(p, 1005)) event({"folder", text_of(folder)});
 }
 
 void Driver::exec(const Step& s) {
@@ -1181,6 +1260,7 @@ void Driver::exec(const Step& s) {
       fail("no message box appeared");
     std::string text = message_text(box);
     log("message %s", quote(text).c_str());
+    event({"message", text, a[0]});
     screenshot("message");
     if (a.size() > 1) {
       bool matches = c == "answer-message-ending"
@@ -1212,6 +1292,7 @@ void Driver::exec(const Step& s) {
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
     exited_ = true;
+    event({"exit", std::to_string((int)code)});
     if ((int)code != number(a[0]))
       fail("the setup ended with exit code " + std::to_string((int)code) + ", expected " + a[0]);
   } else if (c == "expect-running") {
@@ -1570,6 +1651,13 @@ void Driver::exec(const Step& s) {
   } else if (c == "walk") {
     arity(s, 0, 1);
     walk(a.empty() ? 20 : number(a[0]));
+  } else if (c == "walk-language") {
+    arity(s, 1, 1);
+    walk_language_ = number(a[0]);
+    if (walk_language_ < 0 || walk_language_ > 5) fail("walk-language takes a block from 0 to 5");
+  } else if (c == "walk-folder") {
+    arity(s, 1, 1);
+    walk_folder_ = a[0];
   } else if (c == "sleep") {
     arity(s, 1, 1);
     Sleep((DWORD)number(a[0]));
@@ -1586,6 +1674,7 @@ int Driver::run(const std::vector<Step>& steps) {
       exec(s);
     } catch (const StepFailure& f) {
       log("FAILED at line %d (%s): %s", s.line, s.command.c_str(), f.what.c_str());
+      event({"failed", std::to_string(s.line), s.command, f.what});
       try {
         screenshot("failure");
       } catch (const StepFailure&) {
@@ -1598,6 +1687,7 @@ int Driver::run(const std::vector<Step>& steps) {
     TerminateProcess(process_, 99);
     if (result == 0) {
       log("FAILED: the setup was still running at the end of the scenario");
+      event({"failed", "", "", "the setup was still running at the end"});
       result = 1;
     }
   }
@@ -1727,6 +1817,8 @@ int main(int argc, char** argv) {
       driver.work = value();
     else if (arg == "--shots")
       driver.shots = value();
+    else if (arg == "--events")
+      driver.events = value();
     else if (arg[0] != '-')
       scenario = arg;
     else {
@@ -1735,7 +1827,9 @@ int main(int argc, char** argv) {
     }
   }
   if (scenario.empty()) {
-    fprintf(stderr, "usage: pakwiz-e2e-driver [--setup EXE] [--work DIR] [--shots DIR] SCENARIO\n");
+    fprintf(stderr,
+            "usage: pakwiz-e2e-driver [--setup EXE] [--work DIR] [--shots DIR] [--events FILE] "
+            "SCENARIO\n");
     return 2;
   }
   if (!driver.shots.empty()) CreateDirectoryA(driver.shots.c_str(), NULL);
