@@ -15,6 +15,14 @@ rm -rf "$work"
 mkdir -p "$work"
 cd "$work" || exit 1
 
+# Every language block carries the built-in uninstaller by default: a
+# stand-in beside a link of pakwiz keeps these cases independent of whether
+# the Windows programs have been built.
+mkdir -p .tool
+ln -f "$pakwiz" .tool/pakwiz 2> /dev/null || cp "$pakwiz" .tool/pakwiz
+printf 'MZ stand-in uninstaller' > .tool/pakwiz-uninstall.exe
+pakwiz=$PWD/.tool/pakwiz
+
 failures=0
 fail() {
   echo "FAIL: $*" >&2

@@ -475,6 +475,7 @@ files = [{ source = "fr/app.exe" }]
     o.project = dir.write("project.toml", project);
     o.output = dir.file("setup.exe");
     o.stub = dir.file("stub.bin");
+    o.uninstaller = dir.write("uninstall.bin", stand_in_uninstaller());
     o.auto_patches = automatic == 1;
     BuildSummary summary = build_setup(o);
     archive[automatic] = summary.archive_bytes;

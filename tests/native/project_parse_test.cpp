@@ -226,11 +226,7 @@ TEST(ProjectFile, ErrorsNameTheFileLineColumnAndTheProblem) {
        "'menu' is 256 characters long"},
       {"product = \"P\"\n[[languages]]\nfolder = \"" + std::string(300, 'f') + "\"\n",
        "'folder' is 300 characters long"},
-      {"product = \"P\"\n[[languages]]\nuninstaller = true\n",
-       "project.toml:3:15: an uninstaller entry is requested but the project has no file prefix "
-       "block"},
-      {"product = \"P\"\n[[languages]]\nuninstaller = { target = \"u.exe\" }\n",
-       "no file prefix block"},
+      {"product = \"P\"\nuninstaller = \"yes\"\n", "project.toml:2:15: 'uninstaller'"},
       {"product = \"P\"\n[[languages]]\nlanguage = \"fr\"\n",
        "no built-in texts for language 'fr' (there are: en, de)"},
       {"product = \"P\"\n[[languages]]\n[languages.texts]\n3.2 = \"in %d\"\n",
