@@ -809,6 +809,7 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
   const FileSpec* own_uninstaller = uninstaller_on ? &uninstaller : nullptr;
   FileSpec language_uninstaller;
   if (const toml::node* v = t.get("uninstaller")) {
+    if (!v->is_boolean() && !v->is_table()) wrong_type(*v, "uninstaller", "true, false or a table");
     if (v->is_boolean()) {
       own_uninstaller = get_bool(*v, "uninstaller") ? &uninstaller : nullptr;
     } else {
@@ -1024,6 +1025,7 @@ Project Parser::parse(const std::string& text) {
   bool uninstaller_on = true;
   if (const toml::node* v = root.get("uninstaller")) {
     p.uninstaller_pos = pos(*v);
+    if (!v->is_boolean() && !v->is_table()) wrong_type(*v, "uninstaller", "true, false or a table");
     if (v->is_boolean()) {
       uninstaller_on = get_bool(*v, "uninstaller");
     } else {

@@ -1698,8 +1698,9 @@ std::vector<Step> read_scenario(const std::string& path,
     s.line = line;
     s.command = text.substr(0, space);
     // Lines for the test script that prepares the scenario, not for the driver.
-    if (s.command == "project" || s.command == "build-options" || s.command == "generate" ||
-        s.command == "generate-files" || s.command == "small-drive" || s.command == "sign")
+    if (s.command == "project" || s.command == "project2" || s.command == "build-options" ||
+        s.command == "generate" || s.command == "generate-files" || s.command == "small-drive" ||
+        s.command == "sign")
       continue;
     if (space != std::string::npos) {
       std::string rest = text.substr(space);
