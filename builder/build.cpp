@@ -392,8 +392,11 @@ std::string default_uninstaller_path() {
   std::string tried,
       found = beside_or_built_in("pakwiz-uninstall.exe", PAKWIZ_DEFAULT_UNINSTALLER, &tried);
   if (found.empty())
-    fail("no uninstaller program found for [uninstaller] without 'program'; looked for:" + tried +
-         "; build it (make stub), name one with program = \"...\" or with --uninstaller FILE");
+    fail("no uninstaller program found (every language block carries one unless the project "
+         "says uninstaller = false); looked for:" +
+         tried +
+         "; build it (make stub), name one with --uninstaller FILE or [uninstaller] program = "
+         "\"...\", or turn it off with uninstaller = false");
   return found;
 }
 
@@ -422,7 +425,7 @@ BuildSummary build_setup(const BuildOptions& options) {
     fail("--level " + std::to_string(level) + " is above the highest level, " +
          std::to_string(max_compression_level()));
   Project project = load_project(options.project);
-  // [uninstaller] without `program`: the uninstaller built with pakwiz.
+  // An uninstaller entry without a project `program`: the one built with pakwiz.
   bool wants_uninstaller = false;
   for (const LanguageSpec& l : project.languages)
     for (const FileSpec& f : l.files) wants_uninstaller = wants_uninstaller || f.uninstaller;

@@ -117,7 +117,10 @@ bool install_step() {
   }
   tell_current_file(dest);
   bool uninstaller = (entry.flags & ENTRY_UNINSTALLER) != 0;
-  if (uninstaller) text_copy(g_app.uninstaller_path, PATH_SIZE, dest);
+  if (uninstaller) {
+    text_copy(g_app.uninstaller_path, PATH_SIZE, dest);
+    keep_earlier_log(dest);
+  }
   uint32_t end_percent = (uint32_t)((g_install.entry_index + 1) * 100ull / count);
 
   if (entry.removal_mode() != REMOVAL_NOT_INSTALLED) {

@@ -111,6 +111,12 @@ void remove_previous_installations();
 // the value record of the lists until close_uninstall_log, which writes the
 // end record.
 void write_uninstall_log(const char* uninstaller_path);
+// Called before the uninstaller entry is placed: an uninstaller file already
+// at `uninstaller_path` (an earlier installation of the same program into
+// the same folder) has its file log read, and write_uninstall_log carries
+// into the new log the entries whose files still exist and that the new log
+// does not name, so that files left in place as they were stay removable.
+void keep_earlier_log(const char* uninstaller_path);
 void close_uninstall_log();
 
 // Shortcuts (install/shortcuts.h): the Start-menu shortcuts of the current

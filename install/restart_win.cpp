@@ -24,7 +24,7 @@ void restart_windows() {
   ExitWindowsEx(EWX_REBOOT, 0);
 }
 
-bool run_and_wait(const char* program, const char* argument) {
+bool run_and_wait(const char* program, const char* argument, uint32_t* exit_code) {
   char* command = (char*)heap_alloc(DESTINATION_SIZE);
   if (!command) return false;
   // The program quoted: unquoted, a path with a space ("C:\Program Files\...")
@@ -48,6 +48,8 @@ bool run_and_wait(const char* program, const char* argument) {
   MSG message;
   while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT)
     PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);
+  DWORD code = 1;
+  if (exit_code) *exit_code = GetExitCodeProcess(process.hProcess, &code) ? code : 1;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;

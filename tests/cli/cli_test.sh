@@ -15,6 +15,14 @@ rm -rf "$work"
 mkdir -p "$work"
 cd "$work" || exit 1
 
+# Every language block carries the built-in uninstaller by default: a
+# stand-in beside a link of pakwiz keeps these cases independent of whether
+# the Windows programs have been built.
+mkdir -p .tool
+ln -f "$pakwiz" .tool/pakwiz 2> /dev/null || cp "$pakwiz" .tool/pakwiz
+printf 'MZ stand-in uninstaller' > .tool/pakwiz-uninstall.exe
+pakwiz=$PWD/.tool/pakwiz
+
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -285,8 +293,8 @@ bad_inputs)
     bad_project "device name" "bad.toml:4:10: target 'logs\\aux.log' holds 'aux.log', a name that Windows reserves for a device"
   printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "a"\n[[files]]\nsource = "src/readme.txt"\ntarget = "A/b"\n' |
     bad_project "file and folder" "bad.toml:5:1: language block 0 installs 'A\\b', which needs a folder 'A'"
-  printf 'product = "X"\n[[languages]]\nuninstaller = true\n' |
-    bad_project "uninstaller without prefix" "no file prefix block"
+  printf 'product = "X"\nuninstaller = 1\n' |
+    bad_project "uninstaller neither on/off nor a table" "bad.toml:2:15: 'uninstaller' must be true, false or a table"
   printf 'product = "X"\n[[languages]]\n[languages.texts]\n6.28 = "Insert disk %%s"\n' |
     bad_project "wrong conversion" "string 28 of table 6: the program formats it with a number (%d)"
   # A failure found after the files were compressed leaves nothing either.
@@ -509,7 +517,7 @@ data = text(3_000_000) + random.randbytes(3_000_000) + text(3_500_001)
 open("big.bin", "wb").write(data)
 open("copy.bin", "wb").write(data)
 PY
-  printf 'product = "Big"\n[[files]]\nsource = "big.bin"\n[[files]]\nsource = "copy.bin"\n' > big.toml
+  printf 'product = "Big"\nuninstaller = false\n[[files]]\nsource = "big.bin"\n[[files]]\nsource = "copy.bin"\n' > big.toml
   run 0 "build" "$pakwiz" build big.toml --stub stub.bin -o big.exe --level 1
   contains out.txt "in 1 copies" "equal large files stored once"
   run 0 "verify" "$pakwiz" verify big.exe
@@ -621,7 +629,8 @@ TOML
   contains out.txt '"Esc\Menu" "\x1B[2J"' "escaped shortcut arguments"
   cat out.txt err.txt >> all.txt
   run 0 "verify" "$pakwiz" verify "$out_name"
-  contains out.txt 'set\x0Aup.exe: 1 entries checked' "verify names the package escaped"
+  # (the file and the built-in uninstaller)
+  contains out.txt 'set\x0Aup.exe: 2 entries checked' "verify names the package escaped"
   cat out.txt err.txt >> all.txt
   run 0 "extract" "$pakwiz" extract "$out_name" -d $'out\e[1m'
   contains out.txt 'extracted out\x1B[1m/a.txt' "extract path escaped"

@@ -270,7 +270,8 @@ uint32_t gradient_pixel(int x, int y, int height) {
 // Shell links and the uninstall log, read back the way a user's tools would.
 
 struct LinkInfo {
-  std::string path, arguments;
+  std::string path, arguments, folder, icon;
+  int icon_index = 0;
 };
 
 LinkInfo read_shell_link(const std::string& link_path) {
@@ -294,6 +295,12 @@ LinkInfo read_shell_link(const std::string& link_path) {
       text[0] = 0;
       link->GetArguments(text, MAX_PATH);
       info.arguments = text;
+      text[0] = 0;
+      link->GetWorkingDirectory(text, MAX_PATH);
+      info.folder = text;
+      text[0] = 0;
+      link->GetIconLocation(text, MAX_PATH, &info.icon_index);
+      info.icon = text;
     }
     file->Release();
   }
@@ -1400,6 +1407,17 @@ void Driver::exec(const Step& s) {
       RegCloseKey(h);
       fail("the registry key " + a[0] + " exists");
     }
+  } else if (c == "expect-no-value") {
+    // expect-no-value ROOT\Key\Path NAME: the value is not there (nor its key).
+    arity(s, 2, 2);
+    std::string path;
+    HKEY root = registry_root(a[0], &path), h;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
+      LONG found = RegQueryValueExA(h, a[1].c_str(), NULL, NULL, NULL, NULL);
+      RegCloseKey(h);
+      if (found == ERROR_SUCCESS)
+        fail("the registry value " + a[0] + " " + quote(a[1]) + " exists");
+    }
   } else if (c == "expect-file-text" || c == "expect-file-contains") {
     arity(s, 2, 2);
     std::vector<uint8_t> b = read_bytes(a[0]);
@@ -1472,14 +1490,23 @@ void Driver::exec(const Step& s) {
     if (a[3] != value)
       fail(a[0] + " [" + a[1] + "] " + a[2] + " is " + quote(value) + ", expected " + quote(a[3]));
   } else if (c == "expect-link") {
-    // expect-link LINK TARGET [ARGUMENTS]: a shell link and what it points at.
-    arity(s, 2, 3);
+    // expect-link LINK TARGET [ARGUMENTS [FOLDER [ICON INDEX]]]: a shell link,
+    // what it points at, and as far as given its arguments, working folder
+    // and icon location (paths compared without regard to case).
+    arity(s, 2, 6);
+    if (a.size() == 5) fail("expect-link takes the icon's file and its index together");
     if (!file_exists(a[0])) fail("no link file " + a[0]);
     LinkInfo link = read_shell_link(a[0]);
     if (_stricmp(link.path.c_str(), a[1].c_str()) != 0)
       fail(a[0] + " points at " + quote(link.path) + ", expected " + quote(a[1]));
-    if (a.size() == 3 && link.arguments != a[2])
+    if (a.size() >= 3 && link.arguments != a[2])
       fail(a[0] + " has the arguments " + quote(link.arguments) + ", expected " + quote(a[2]));
+    if (a.size() >= 4 && _stricmp(link.folder.c_str(), a[3].c_str()) != 0)
+      fail(a[0] + " has the working folder " + quote(link.folder) + ", expected " + quote(a[3]));
+    if (a.size() == 6 &&
+        (_stricmp(link.icon.c_str(), a[4].c_str()) != 0 || link.icon_index != number(a[5])))
+      fail(a[0] + " has the icon " + quote(link.icon) + "," + std::to_string(link.icon_index) +
+           ", expected " + quote(a[4]) + "," + a[5]);
   } else if (c == "expect-uninstall-log") {
     // expect-uninstall-log FILE PROGRAM ITEM...: FILE is the bytes of PROGRAM
     // followed by a complete uninstall log holding exactly these items, in order.
@@ -1574,6 +1601,16 @@ void Driver::exec(const Step& s) {
     TerminateProcess(process_, 137);
     WaitForSingleObject(process_, 10000);
     exited_ = true;
+  } else if (c == "cut-file") {
+    // cut-file PATH N: drop the last N bytes of a file (a damaged copy).
+    arity(s, 2, 2);
+    std::vector<uint8_t> b = read_bytes(a[0]);
+    size_t n = (size_t)number(a[1]);
+    if (n > b.size()) fail(a[0] + " is shorter than " + a[1] + " bytes");
+    b.resize(b.size() - n);
+    std::ofstream f(a[0], std::ios::binary | std::ios::trunc);
+    f.write((const char*)b.data(), (std::streamsize)b.size());
+    if (!f) fail("cannot write " + a[0]);
   } else if (c == "append-bytes") {
     arity(s, 2, 2);
     std::ofstream f(a[0], std::ios::binary | std::ios::app);
@@ -1775,8 +1812,9 @@ std::vector<Step> read_scenario(const std::string& path,
     s.line = line;
     s.command = text.substr(0, space);
     // Lines for the test script that prepares the scenario, not for the driver.
-    if (s.command == "project" || s.command == "build-options" || s.command == "generate" ||
-        s.command == "generate-files" || s.command == "small-drive" || s.command == "sign")
+    if (s.command == "project" || s.command == "project2" || s.command == "build-options" ||
+        s.command == "generate" || s.command == "generate-files" || s.command == "small-drive" ||
+        s.command == "sign")
       continue;
     if (space != std::string::npos) {
       std::string rest = text.substr(space);

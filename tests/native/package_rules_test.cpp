@@ -19,6 +19,8 @@ using builder_test::RawRecord;
 namespace {
 
 const char* const PROJECT = R"(product = "Rules"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[files]]
 source = "a.txt"
 [[files]]

@@ -67,6 +67,8 @@ TEST(PatchProject, BuildListVerifyAndExtractPatchedFiles) {
   dir.write("v2.dat", v2);
   dir.write("v3.dat", v3);
   build_project(dir, R"(product = "Patch"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[languages]]
 language = "en"
 [[languages.files]]
@@ -339,6 +341,8 @@ TEST_F(PatchInstall, SetupProgramInstallsPatchedFilesFromVolumes) {
   // Every read of the base has to find it in the volume the walk has got
   // to: each patch comes right after the base (or first in its block).
   BuildSummary summary = build_project(dir, R"(product = "Volumes"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[languages]]
 language = "en"
 [[languages.files]]
@@ -398,6 +402,8 @@ TEST(PatchProject, APatchTheForwardReaderCannotReachIsStoredInFull) {
   // The base lies in the setup file, but the walk has gone on to volume 1
   // with filler.dat by the time it reaches new.dat.
   BuildSummary summary = build_project(dir, R"(product = "Volumes"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[files]]
 source = "base.dat"
 [[files]]
@@ -437,6 +443,8 @@ TEST(PatchProject, AutomaticPatchesTakeTheSameNameFromAnEarlierBlockWhenClearlyS
       {"en/lib2.dat", new_version(lib, 38)}};
   for (const auto& [name, bytes] : files) dir.write(name, bytes);
   const std::string project = R"(product = "Auto"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[languages]]
 language = "en"
 files = [{ source = "en/app.exe" }, { source = "en/readme.txt" }, { source = "en/notes.txt" },
@@ -475,6 +483,7 @@ files = [{ source = "fr/app.exe" }]
     o.project = dir.write("project.toml", project);
     o.output = dir.file("setup.exe");
     o.stub = dir.file("stub.bin");
+    o.uninstaller = dir.write("uninstall.bin", stand_in_uninstaller());
     o.auto_patches = automatic == 1;
     BuildSummary summary = build_setup(o);
     archive[automatic] = summary.archive_bytes;

@@ -72,7 +72,9 @@ TEST(ScreenSaver, CommandStartsTheSystemsRundll32) {
   std::string fixture = self;
   fixture = fixture.substr(0, fixture.find_last_of('\\') + 1) + "pakwiz_record_args.exe";
   TempDir dir;
-  std::string decoy = dir.file("rundll32.exe"); // writes rundll32.exe.args when it runs
+  std::string folder = dir.file("here");
+  CreateDirectoryA(folder.c_str(), NULL);
+  std::string decoy = folder + "\\rundll32.exe"; // writes here.args when it runs
   ASSERT_TRUE(CopyFileA(fixture.c_str(), decoy.c_str(), FALSE)) << fixture;
   ASSERT_TRUE(screen_saver_command(command, sizeof command, "C:\\Savers\\my saver.scr"));
   GetSystemDirectoryA(system, MAX_PATH);
@@ -83,7 +85,7 @@ TEST(ScreenSaver, CommandStartsTheSystemsRundll32) {
   // Started from the decoy's folder, the way WinExec searches for it.
   char current[MAX_PATH];
   GetCurrentDirectoryA(MAX_PATH, current);
-  SetCurrentDirectoryA(dir.path().c_str());
+  SetCurrentDirectoryA(folder.c_str());
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -94,5 +96,5 @@ TEST(ScreenSaver, CommandStartsTheSystemsRundll32) {
   WaitForSingleObject(process.hProcess, 15000);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  EXPECT_FALSE(file_exists(decoy + ".args"));
+  EXPECT_FALSE(file_exists(folder + ".args"));
 }
