@@ -77,8 +77,11 @@ const char* const VERIFY_HELP =
     "usage: pakwiz verify SETUP.exe\n"
     "\n"
     "Decodes every file of every language block, reading volume files (.D01, ...) as\n"
-    "needed, and checks sizes and checksums. Says whether the setup file is signed (a\n"
-    "certificate table behind the package; osslsigncode verify checks the signature itself).\n"
+    "needed, and checks sizes and checksums, and that the setup program, which reads each\n"
+    "language block's files forward and never goes back to an earlier volume, can reach\n"
+    "every entry's data (for a patched file its base's data, then the patch). Says\n"
+    "whether the setup file is signed (a certificate table behind the package;\n"
+    "osslsigncode verify checks the signature itself).\n"
     "Exits with 1 and names each damaged entry when anything is wrong.\n";
 
 const char* const EXTRACT_HELP =

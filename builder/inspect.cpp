@@ -1,5 +1,6 @@
 #include "builder/inspect.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -251,6 +252,60 @@ void entry_data(ArchiveFiles& archive, const PackageInfo& info, const FileEntryF
   if (sum != e.checksum)
     fail(std::string((e.flags & ENTRY_PATCH) ? "the patched file's checksum " : "checksum ") +
          hex(sum) + " differs from the entry's " + hex(e.checksum));
+}
+
+// The setup program installs one language block by walking its file list
+// and reading each entry's data forward through the archive: it can go back
+// within the file it is reading but never to an earlier volume. A patched
+// entry reads its base entry's data first, then its patch. Returns one
+// problem for each entry whose data (or base's data) lie in an earlier file
+// than the walk of its block has reached by then.
+std::vector<std::string> walk_problems(ArchiveFiles& archive, const PackageInfo& info) {
+  auto file_name = [](uint32_t v) {
+    return v == 0 ? std::string("the setup file") : "volume " + std::to_string(v);
+  };
+  std::vector<std::string> problems;
+  for (size_t b = 0; b < info.blocks.size(); b++) {
+    if (!info.blocks[b].files) continue;
+    const std::vector<FileEntryFields>& files = *info.blocks[b].files;
+    uint32_t reader = 0; // the file where the reads so far have ended
+    for (size_t i = 0; i < files.size(); i++) {
+      const FileEntryFields& e = files[i];
+      if (!has_data(e)) continue;
+      // Reads the data of `d` (the entry itself or its base) forward.
+      auto read = [&](const FileEntryFields& d, const std::string& whose) {
+        uint32_t first = archive.volume_of(d.position);
+        if (first < reader) {
+          problems.push_back(entry_name(b, i, e) + ": " + whose + " lie in " + file_name(first) +
+                             ", but the setup program reads block " + std::to_string(b) +
+                             "'s files forward and is at " + file_name(reader) + " by then");
+          return false;
+        }
+        uint64_t end = d.packed_size ? d.position + d.packed_size - 1 : d.position;
+        reader = std::max(reader, archive.volume_of(end));
+        return true;
+      };
+      try {
+        if (e.flags & ENTRY_PATCH) {
+          // A base that does not exist is reported elsewhere.
+          if (e.base_block >= info.blocks.size() || !info.blocks[e.base_block].files ||
+              e.base_entry >= info.blocks[e.base_block].files->size())
+            continue;
+          const FileEntryFields& base = (*info.blocks[e.base_block].files)[e.base_entry];
+          if (!read(base, "its base's data (block " + std::to_string(e.base_block) + " entry " +
+                              std::to_string(e.base_entry) + ")"))
+            continue;
+          read(e, "its patch's data");
+        } else {
+          read(e, "its data");
+        }
+      } catch (const BuildError&) {
+        // A missing volume: the entries' own checks report it.
+        break;
+      }
+    }
+  }
+  return problems;
 }
 
 uint64_t archive_end(const PackageInfo& info) {
@@ -617,6 +672,10 @@ bool verify_package(const std::string& path, std::ostream& out) {
         signature.behind_archive ? info.file_length - archive_end(info) : 0);
     if (!length.empty()) {
       out << "damaged: " << printable(path) << ": " << length << "\n";
+      problems++;
+    }
+    for (const std::string& p : walk_problems(archive, info)) {
+      out << "damaged: " << printable(p) << "\n";
       problems++;
     }
     // Entries sharing one stored copy (and claiming the same size) are
