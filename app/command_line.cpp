@@ -1,6 +1,8 @@
 // The command line: switches start with '-' or '/', their letter is
 // case-insensitive. /S names the package file, /DEL marks the temporary copy
-// made from a removable disk. Anything else is passed over.
+// made from a removable disk; /Q, /L=n, /LOG=file, /? and /D=folder (the rest
+// of the line, spaces and all) ask for an unattended run. Anything else is
+// passed over, and the first word that is no switch ends the line.
 #include "app/app.h"
 #include "common/state.h"
 
@@ -32,6 +34,22 @@ const char* read_argument(const char* p, char* out) {
   return p;
 }
 
+// The end of a switch word: where the next switch or word may begin.
+bool word_ends(char c) {
+  return c == 0 || c == ' ' || c == '-' || c == '/';
+}
+
+// /L=n: a block number of up to three digits and nothing else.
+const char* read_language(const char* p) {
+  int n = 0, digits = 0;
+  for (; *p >= '0' && *p <= '9'; p++, digits++) n = 10 * n + (*p - '0');
+  if (digits == 0 || digits > 3 || !word_ends(*p))
+    g_app.bad_switch = true;
+  else
+    g_app.language = n;
+  return p;
+}
+
 } // namespace
 
 const char* program_arguments(const char* p) {
@@ -48,6 +66,10 @@ const char* program_arguments(const char* p) {
 }
 
 void parse_command_line(const char* p) {
+  g_app.quiet = g_app.help = g_app.bad_switch = false;
+  g_app.language = -1;
+  g_app.folder_switch = nullptr;
+  g_app.log_path[0] = 0;
   if (!p) return;
   p = skip_spaces(p);
   while (*p == '-' || *p == '/') {
@@ -55,10 +77,26 @@ void parse_command_line(const char* p) {
     if (!letter) break; // a lone switch character ends the line
     p += 2;
     if (letter == 'D') {
+      // /D=folder takes the rest of the line: a folder name may hold spaces
+      // and dashes, so nothing behind it can be a switch.
+      if (*p == '=') {
+        g_app.folder_switch = p + 1;
+        return;
+      }
       // /DEL, /del, /DELETE; the position stays behind the D.
       if (upper(p[0]) == 'E' && upper(p[1]) == 'L') g_app.temp_copy = true;
     } else if (letter == 'S') {
       if (g_app.package_path) p = read_argument(p, g_app.package_path);
+    } else if (letter == 'Q') {
+      if (word_ends(*p)) g_app.quiet = true;
+    } else if (letter == '?') {
+      g_app.help = true;
+    } else if (letter == 'L' && *p == '=') {
+      p = read_language(p + 1);
+    } else if (letter == 'L' && upper(p[0]) == 'O' && upper(p[1]) == 'G' && p[2] == '=') {
+      p += 3;
+      if (*p != ' ' && *p) p = read_argument(p, g_app.log_path);
+      if (!g_app.log_path[0]) g_app.bad_switch = true;
     }
     while (*p && *p != ' ' && *p != '-' && *p != '/') p++;
     p = skip_spaces(p);
