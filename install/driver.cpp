@@ -63,7 +63,7 @@ void log_entry(const FileEntry& entry, const char* path, bool placed) {
     if (entry.status() == STATUS_CREATED) head = "file\tcreated";
     if (entry.status() == STATUS_REPLACED) head = "file\treplaced";
   }
-  install_log(head, path, placed ? nullptr : message, nullptr);
+  install_log(head, path, placed || !message[0] ? nullptr : message, nullptr);
 }
 
 } // namespace
