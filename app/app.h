@@ -7,7 +7,7 @@
 
 // The whole run (what WinMain does); returns the exit code (ExitCode,
 // install/install_log.h). The caller sets g_app.stub_length first.
-int setup_main(HINSTANCE instance, const char* command_line, int show);
+int setup_main(HINSTANCE instance, const char* command_line);
 
 // The unattended run (/Q, app/quiet.cpp). begin_quiet_run, before the
 // package is loaded: every message is answered (and logged) instead of
@@ -31,9 +31,9 @@ const char* program_arguments(const char* command_line);
 // Relaunch from a removable disk. When the running executable lies on a
 // removable drive, copies the stub into a temporary copy and starts it with
 // /S"<package file>" /DEL followed by this run's `arguments`; true when the
-// run has been handed over. An unattended run waits for the copy and leaves
-// its exit code in *exit_code.
-bool relaunch_from_removable_disk(int show, const char* arguments, int* exit_code);
+// run has been handed over (*exit_code 0). An unattended run waits for the
+// copy and leaves its exit code in *exit_code.
+bool relaunch_from_removable_disk(const char* arguments, int* exit_code);
 // The copy itself: the first stub-length bytes of the package file written to
 // the first free "_inst%d.exe" (0..998) of the temporary folder, whose path
 // is left in g_app.temp_path. False, and no copy left behind, when it cannot

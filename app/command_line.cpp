@@ -34,16 +34,12 @@ const char* read_argument(const char* p, char* out) {
   return p;
 }
 
-// The end of a switch word: where the next switch or word may begin.
-bool word_ends(char c) {
-  return c == 0 || c == ' ' || c == '-' || c == '/';
-}
-
-// /L=n: a block number of up to three digits and nothing else.
+// /L=n: a block number (up to 999) and nothing else.
 const char* read_language(const char* p) {
-  int n = 0, digits = 0;
-  for (; *p >= '0' && *p <= '9'; p++, digits++) n = 10 * n + (*p - '0');
-  if (digits == 0 || digits > 3 || !word_ends(*p))
+  int n = 0;
+  const char* start = p;
+  for (; *p >= '0' && *p <= '9' && n < 1000; p++) n = 10 * n + (*p - '0');
+  if (p == start || n >= 1000 || (*p && *p != ' ' && *p != '-' && *p != '/'))
     g_app.bad_switch = true;
   else
     g_app.language = n;
@@ -88,7 +84,7 @@ void parse_command_line(const char* p) {
     } else if (letter == 'S') {
       if (g_app.package_path) p = read_argument(p, g_app.package_path);
     } else if (letter == 'Q') {
-      if (word_ends(*p)) g_app.quiet = true;
+      g_app.quiet = true;
     } else if (letter == '?') {
       g_app.help = true;
     } else if (letter == 'L' && *p == '=') {

@@ -101,7 +101,7 @@ bool is_temp_copy(const char* path) {
   return same_folder(own, folder);
 }
 
-bool relaunch_from_removable_disk(int show, const char* arguments, int* exit_code) {
+bool relaunch_from_removable_disk(const char* arguments, int* exit_code) {
   char* own = g_app.destination_path;
   if (!GetModuleFileNameA(NULL, own, PATH_SIZE)) return false;
   if (own[0] && own[1] == ':') own[3] = 0; // drive root, "X:\\"
@@ -118,19 +118,14 @@ bool relaunch_from_removable_disk(int show, const char* arguments, int* exit_cod
 
   // An unattended run waits for the copy, so that whoever started it learns
   // the outcome from its exit code; it asks for no other disk, so keeping
-  // this file open costs nothing.
+  // this file open costs nothing. The program path is quoted: a temporary
+  // folder with a space in its name would otherwise end the copy's name
+  // there, and the copy would see no switch.
   uint32_t code = 0;
-  if (g_app.quiet && run_and_wait(g_app.temp_path, line, &code)) {
+  if (run_and_wait(g_app.temp_path, line, &code, g_app.quiet)) {
     *exit_code = (int)code;
     return true;
   }
-  // Both paths quoted: a temporary folder with a space in its name would
-  // otherwise end the copy's name there, and the copy would see no switch.
-  char command[6 * PATH_SIZE] = "\"";
-  if (!g_app.quiet && text_append(command, sizeof command, g_app.temp_path) &&
-      text_append(command, sizeof command, "\" ") && text_append(command, sizeof command, line) &&
-      WinExec(command, (UINT)show) > 31)
-    return true;
   // The copy did not start: run from the disk after all.
   DeleteFileA(g_app.temp_path);
   return false;

@@ -95,7 +95,7 @@ int run_setup() {
 
 } // namespace
 
-int setup_main(HINSTANCE instance, const char* command_line, int show) {
+int setup_main(HINSTANCE instance, const char* command_line) {
   g_app.instance = instance;
   if (!app_alloc_buffers()) return EXIT_NO_MEMORY;
   GetModuleFileNameA(NULL, g_app.package_path, PATH_SIZE);
@@ -119,7 +119,7 @@ int setup_main(HINSTANCE instance, const char* command_line, int show) {
   }
 
   int code = EXIT_DONE;
-  if (!g_app.temp_copy && relaunch_from_removable_disk(show, command_line, &code)) {
+  if (!g_app.temp_copy && relaunch_from_removable_disk(command_line, &code)) {
     release_process();
     return code;
   }

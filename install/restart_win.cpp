@@ -24,7 +24,7 @@ void restart_windows() {
   ExitWindowsEx(EWX_REBOOT, 0);
 }
 
-bool run_and_wait(const char* program, const char* argument, uint32_t* exit_code) {
+bool run_and_wait(const char* program, const char* argument, uint32_t* exit_code, bool wait) {
   // Room for the program and a relaunched setup's switches (a package path,
   // a log path and an install folder).
   const size_t size = 6 * PATH_SIZE;
@@ -41,6 +41,11 @@ bool run_and_wait(const char* program, const char* argument, uint32_t* exit_code
                                         NULL, NULL, &startup, &process);
   heap_free(command);
   if (!started) return false;
+  if (!wait) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+  }
   // No message is dispatched meanwhile; peeking keeps the wizard from being
   // taken for a hung program, and the short wait keeps the loop from
   // spinning on the processor.

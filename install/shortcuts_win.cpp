@@ -84,34 +84,32 @@ HRESULT create_shortcut(const char* target, const char* link_path, const char* a
   IShellLinkA* link = NULL;
   HRESULT result =
       CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void**)&link);
-  if (SUCCEEDED(result)) {
-    result = link->SetPath(target);
-    const char* sep = last_separator(target);
-    if (sep) {
-      char folder[PATH_SIZE];
-      size_t n = (size_t)(sep - target);
-      if (n < PATH_SIZE) {
-        for (size_t i = 0; i < n; i++) folder[i] = target[i];
-        folder[n] = 0;
-        result = link->SetWorkingDirectory(folder);
-      }
+  if (FAILED(result)) return result;
+  result = link->SetPath(target);
+  const char* sep = last_separator(target);
+  if (sep) {
+    char folder[PATH_SIZE];
+    size_t n = (size_t)(sep - target);
+    if (n < PATH_SIZE) {
+      for (size_t i = 0; i < n; i++) folder[i] = target[i];
+      folder[n] = 0;
+      result = link->SetWorkingDirectory(folder);
     }
-    if (arguments[0]) result = link->SetArguments(arguments);
-    if (icon_index != 0) result = link->SetIconLocation(target, icon_index);
-    IPersistFile* file = NULL;
-    result = link->QueryInterface(IID_IPersistFile, (void**)&file);
-    if (SUCCEEDED(result)) {
-      WCHAR wide[MAX_PATH];
-      if (MultiByteToWideChar(CP_ACP, 0, link_path, -1, wide, MAX_PATH))
-        result = file->Save(wide, TRUE);
-      else
-        result = E_FAIL;
-      file->Release();
-    }
-    link->Release();
   }
-  install_log(SUCCEEDED(result) ? "shortcut\tcreated" : "shortcut\tfailed", link_path, target,
-              nullptr);
+  if (arguments[0]) result = link->SetArguments(arguments);
+  if (icon_index != 0) result = link->SetIconLocation(target, icon_index);
+  IPersistFile* file = NULL;
+  result = link->QueryInterface(IID_IPersistFile, (void**)&file);
+  if (SUCCEEDED(result)) {
+    WCHAR wide[MAX_PATH];
+    if (MultiByteToWideChar(CP_ACP, 0, link_path, -1, wide, MAX_PATH))
+      result = file->Save(wide, TRUE);
+    else
+      result = E_FAIL;
+    file->Release();
+  }
+  link->Release();
+  if (SUCCEEDED(result)) install_log("shortcut\tcreated", link_path, target, nullptr);
   return result;
 }
 

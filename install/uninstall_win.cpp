@@ -29,10 +29,7 @@ void set_string_value(HKEY key, const char* name, const char* text) {
 void register_uninstall_key(const char* key_path, const char* key_name,
                             const char* uninstaller_path) {
   HKEY key;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) {
-    install_log("uninstall\tfailed", key_path, uninstaller_path, nullptr);
-    return;
-  }
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) return;
   set_string_value(key, "DisplayName", key_name);
   // Quoted, as command lines hold a program path with spaces.
   char quoted[PATH_SIZE + 2];
@@ -173,18 +170,15 @@ void set_logged_registry_string(HKEY root, const char* key_path, const char* nam
       if (!c) break;
     }
   }
-  bool created = RegCreateKeyA(root, key_path, &key) == ERROR_SUCCESS;
-  bool written = false;
-  if (created) {
-    written = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)value, size) == ERROR_SUCCESS;
-    RegCloseKey(key);
-  }
+  if (RegCreateKeyA(root, key_path, &key) != ERROR_SUCCESS) return;
+  bool written = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)value, size) == ERROR_SUCCESS;
+  RegCloseKey(key);
   // The root as the lists number it: the low bits of the predefined keys
   // (0 HKEY_CLASSES_ROOT, 1 HKEY_CURRENT_USER, 2 HKEY_LOCAL_MACHINE, 3 HKEY_USERS).
   char root_number[2] = {(char)('0' + ((uintptr_t)root & 3)), 0};
-  install_log(written ? "registry\tset" : "registry\tfailed", root_number, key_path,
-              name ? name : "", value, nullptr);
-  if (!log || !created) return;
+  if (written)
+    install_log("registry\tset", root_number, key_path, name ? name : "", value, nullptr);
+  if (!log) return;
   // The created keys, parent first.
   for (size_t i = 0; first_new != PATH_SIZE; i++) {
     char c = prefix[i];
@@ -210,9 +204,8 @@ void write_logged_ini_string(const char* file, const char* section, const char* 
   bool entry_existed =
       GetPrivateProfileStringA(section, key, "\x01", probe, sizeof probe, file) != 1 ||
       probe[0] != 1;
-  bool written = WritePrivateProfileStringA(section, key, value, file);
-  install_log(written ? "ini\tset" : "ini\tfailed", file, section, key, value, nullptr);
-  if (!written) return;
+  if (!WritePrivateProfileStringA(section, key, value, file)) return;
+  install_log("ini\tset", file, section, key, value, nullptr);
   WritePrivateProfileStringA(NULL, NULL, NULL, file); // written out at once
   if (!log) return;
   if (!file_existed) log_value(LOGGED_VALUE_INI_FILE, nullptr, file, nullptr, nullptr);
