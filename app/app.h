@@ -22,7 +22,8 @@ void show_switches();
 
 // Reads the switches of the command line into g_app: /S path, /DEL, /Q,
 // /L=n, /LOG=file (quoted or not), /? and /D=folder (the rest of the line).
-// A /L= or /LOG= without a usable value sets g_app.bad_switch.
+// A /L= or /LOG= without a usable value sets g_app.bad_switch. The fields
+// are set, never cleared (g_app starts zeroed), but for the language (-1).
 void parse_command_line(const char* command_line);
 // The arguments of a whole process command line: what follows the program
 // name (quoted or not) and the blanks behind it.

@@ -62,10 +62,7 @@ const char* program_arguments(const char* p) {
 }
 
 void parse_command_line(const char* p) {
-  g_app.quiet = g_app.help = g_app.bad_switch = false;
   g_app.language = -1;
-  g_app.folder_switch = nullptr;
-  g_app.log_path[0] = 0;
   if (!p) return;
   p = skip_spaces(p);
   while (*p == '-' || *p == '/') {

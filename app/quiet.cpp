@@ -19,39 +19,17 @@ namespace {
 // default is No (replace a newer file, or one in another language) is
 // answered No, and any other question Yes (create the install folder).
 int answer_quietly(const char* text, unsigned style, void*) {
+  // The answers' names, 8 bytes each, by answer number - 1.
+  static const char NAMES[] =
+      "ok\0\0\0\0\0\0cancel\0\0abort\0\0\0retry\0\0\0ignore\0\0yes\0\0\0\0\0no";
   unsigned buttons = style & 0xF;
-  int answer = ANSWER_OK;
-  const char* head = "message\tok";
-  if (buttons == MSG_OKCANCEL) {
-    answer = ANSWER_CANCEL;
-    head = "message\tcancel";
-  } else if (buttons == MSG_ABORTRETRYIGNORE) {
-    answer = ANSWER_ABORT;
-    head = "message\tabort";
-  } else if (buttons == MSG_YESNO) {
-    answer = ANSWER_YES;
-    head = "message\tyes";
-    if (style & MSG_DEFBUTTON2) {
-      answer = ANSWER_NO;
-      head = "message\tno";
-    }
-  }
-  install_log(head, text, nullptr);
+  int answer = buttons == MSG_OKCANCEL           ? ANSWER_CANCEL
+               : buttons == MSG_ABORTRETRYIGNORE ? ANSWER_ABORT
+               : buttons != MSG_YESNO            ? ANSWER_OK
+               : (style & MSG_DEFBUTTON2)        ? ANSWER_NO
+                                                 : ANSWER_YES;
+  install_log("message", NAMES + 8 * (answer - 1), text, nullptr);
   return answer;
-}
-
-// The /D= folder into the install folder: the rest of the command line,
-// unquoted, without the blanks behind it. False when it does not fit (the
-// buffer then holds its beginning).
-bool take_folder_switch() {
-  const char* p = g_app.folder_switch;
-  size_t n = text_length(p);
-  while (n && p[n - 1] == ' ') n--;
-  char* folder = g_app.install_folder;
-  size_t i = 0;
-  for (; i < n && i < PATH_SIZE - 1; i++) folder[i] = p[i];
-  folder[i] = 0;
-  return n < PATH_SIZE;
 }
 
 } // namespace
@@ -68,7 +46,10 @@ int install_quietly() {
   if (g_app.folder_switch) {
     // A package that fixes its folder is installed there or not at all.
     if (!(g_package.current_language->flags & LANG_FOLDER_CHANGEABLE)) return EXIT_BAD_COMMAND;
-    fits = take_folder_switch();
+    // The rest of the command line, unquoted; the full path drops blanks
+    // behind it.
+    text_copy_cut(g_app.install_folder, PATH_SIZE, g_app.folder_switch);
+    fits = text_length(g_app.folder_switch) < PATH_SIZE;
   }
   // The checks of the destination page's Next.
   if (!take_folder_name(fits) || !have_install_folder()) return EXIT_FOLDER_REFUSED;
@@ -88,8 +69,6 @@ int install_quietly() {
 }
 
 void show_switches() {
-  MessageBoxA(NULL,
-              "/Q\tno windows, no questions\n/L=n\tlanguage block n (from 0)\n"
-              "/LOG=file\tlog file\n/D=folder\tinstall folder (last)",
-              "Setup", MB_OK | MB_ICONINFORMATION);
+  MessageBoxA(NULL, "/Q\tquiet\n/L=n\tlanguage block\n/LOG=file\tlog\n/D=folder\t(last)", "Setup",
+              MB_OK | MB_ICONINFORMATION);
 }

@@ -48,22 +48,21 @@ bool resolve_into(const FileEntry& entry, char* dest) {
 // The log line of one entry: what place_file made of it, or the failure
 // with the message the wizard shows for it.
 void log_entry(const FileEntry& entry, const char* path, bool placed) {
-  if (!install_log_active()) return;
-  const char* head = "file\tkept";
+  const char* outcome = "kept";
   char message[1024];
   message[0] = 0;
   if (!placed) {
-    head = "file\tfailed";
+    outcome = "failed";
     format_message(message, sizeof message, g_install.error_code);
   } else if (entry.removal_mode() == REMOVAL_NOT_INSTALLED) {
-    head = "file\tskipped";
+    outcome = "skipped";
   } else if (g_install.placement == PLACEMENT_SCHEDULED) {
-    head = "file\trestart";
+    outcome = "restart";
   } else if (g_install.placement == PLACEMENT_AS_STATUS) {
-    if (entry.status() == STATUS_CREATED) head = "file\tcreated";
-    if (entry.status() == STATUS_REPLACED) head = "file\treplaced";
+    if (entry.status() == STATUS_CREATED) outcome = "created";
+    if (entry.status() == STATUS_REPLACED) outcome = "replaced";
   }
-  install_log(head, path, placed || !message[0] ? nullptr : message, nullptr);
+  install_log("file", outcome, path, placed || !message[0] ? nullptr : message, nullptr);
 }
 
 } // namespace
@@ -147,20 +146,19 @@ bool install_step() {
   uint32_t end_percent = (uint32_t)((g_install.entry_index + 1) * 100ull / count);
 
   g_install.placement = PLACEMENT_AS_STATUS;
-  if (entry.removal_mode() != REMOVAL_NOT_INSTALLED) {
-    bool placed = place_file(entry, dest, in_use, start_percent, end_percent);
-    log_entry(entry, dest, placed);
-    if (!placed) {
-      if (g_app.temp_path[0]) delete_file(g_app.temp_path);
-      return false;
-    }
+  bool installed = entry.removal_mode() != REMOVAL_NOT_INSTALLED;
+  bool placed = !installed || place_file(entry, dest, in_use, start_percent, end_percent);
+  log_entry(entry, dest, placed);
+  if (!placed) {
+    if (g_app.temp_path[0]) delete_file(g_app.temp_path);
+    return false;
+  }
+  if (installed) {
     if (uninstaller) entry.set_status(STATUS_NONE); // never logged as an installed file
     if (entry.destination != DEST_INSTALL_FOLDER && entry.shared_count == 1) count_shared_use(dest);
     if (entry.destination == DEST_FONT) register_font(dest);
     if (entry.special == SPECIAL_SCREEN_SAVER) g_install.screen_saver = entry.record;
     if (entry.special == SPECIAL_SELF_REGISTER) self_register(dest);
-  } else {
-    log_entry(entry, dest, true);
   }
   if (entry.end_action == END_OPEN_DOCUMENT) g_install.document = entry.record;
   if (entry.end_action == END_START_PROGRAM) g_install.program = entry.record;

@@ -12,12 +12,14 @@
 //   install   started    <language block, from 0>  <install folder>
 //   file      created | replaced | kept | restart | skipped | failed
 //                        <path> [<message, for failed>]
-//   registry  set | failed   <root> <key path> <value name> <data>
-//   ini       set | failed   <file> <section> <key> <value>
-//   shortcut  created | failed   <link file> <target>
-//   uninstall registered | failed   <key path> <uninstaller>
+//   registry  set        <root 0-3> <key path> <value name> <data>
+//   ini       set        <file> <section> <key> <value>
+//   shortcut  created    <link file> <target>
+//   uninstall registered <key path> <uninstaller>
 //   message   ok | cancel | yes | no | abort   <text>  (a question answered
 //             by an unattended run)
+// (registry values, INI entries, shortcuts and the registration that could
+// not be made have no line).
 //   result    <exit code>
 // The uninstaller writes file (removed | gone | restart | failed | kept) and
 // result lines. Readers skip kinds they do not know.
@@ -48,7 +50,7 @@ int install_exit_code(uint32_t error_code, bool restart_needed);
 // cannot be created. `program`: "setup" or "uninstall".
 bool install_log_open(const char* path, const char* program);
 bool install_log_active();
-// One line: `head` (the kind and the outcome, "file\tcreated"), then the
+// One line: `head` (the kind, or the kind and the outcome "file\tcreated"), then the
 // text arguments up to a null one (at most 4 fields). A line is cut at
 // LOG_LINE_SIZE - 2 characters.
 enum { LOG_LINE_SIZE = 2048 };

@@ -134,7 +134,9 @@ TEST_F(CommandLine, ReadsTheUnattendedSwitches) {
   };
   for (const auto& c : cases) {
     strcpy(g_app.package_path, "OWN");
-    g_app.temp_copy = false;
+    g_app.temp_copy = g_app.quiet = g_app.help = g_app.bad_switch = false;
+    g_app.folder_switch = nullptr;
+    g_app.log_path[0] = 0;
     parse_command_line(c.line);
     SCOPED_TRACE(c.line);
     EXPECT_EQ(g_app.quiet, c.quiet);
@@ -149,5 +151,7 @@ TEST_F(CommandLine, ReadsTheUnattendedSwitches) {
     EXPECT_STREQ(g_app.package_path, c.package_path);
     EXPECT_EQ(g_app.temp_copy, c.temp_copy);
   }
-  parse_command_line("");
+  g_app.quiet = g_app.help = g_app.bad_switch = false;
+  g_app.folder_switch = nullptr;
+  g_app.log_path[0] = 0;
 }
