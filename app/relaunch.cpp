@@ -112,7 +112,9 @@ bool relaunch_from_removable_disk(const char* arguments, int* exit_code) {
   char line[5 * PATH_SIZE];
   if (!text_copy(line, sizeof line, "/S\"") ||
       !text_append(line, sizeof line, g_app.package_path) ||
-      !text_append(line, sizeof line, "\" /DEL ") || !text_append(line, sizeof line, arguments) ||
+      !text_append(line, sizeof line, "\" /DEL") ||
+      (arguments[0] &&
+       (!text_append(line, sizeof line, " ") || !text_append(line, sizeof line, arguments))) ||
       !make_temp_copy())
     return false;
 
