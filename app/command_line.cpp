@@ -5,6 +5,7 @@
 // passed over, and the first word that is no switch ends the line.
 #include "app/app.h"
 #include "common/state.h"
+#include "common/text.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ void parse_command_line(const char* p) {
       g_app.help = true;
     } else if (letter == 'L' && *p == '=') {
       p = read_language(p + 1);
-    } else if (letter == 'L' && upper(p[0]) == 'O' && upper(p[1]) == 'G' && p[2] == '=') {
+    } else if (letter == 'L' && compare_nocase_n(p, "OG=", 3) == 0) {
       p += 3;
       if (*p != ' ' && *p) p = read_argument(p, g_app.log_path);
       if (!g_app.log_path[0]) g_app.bad_switch = true;

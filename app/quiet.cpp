@@ -69,6 +69,5 @@ int install_quietly() {
 }
 
 void show_switches() {
-  MessageBoxA(NULL, "/Q\tquiet\n/L=n\tlanguage block\n/LOG=file\tlog\n/D=folder\t(last)", "Setup",
-              MB_OK | MB_ICONINFORMATION);
+  MessageBoxA(NULL, "/Q  /L=n  /LOG=file  /D=folder", "Setup", MB_OK | MB_ICONINFORMATION);
 }
