@@ -32,12 +32,20 @@ class SetupMain : public ::testing::Test {
 protected:
   void SetUp() override {
     saved_stub = g_app.stub_length;
+    reset_switches();
     ASSERT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
   }
   void TearDown() override {
+    reset_switches();
     heap_set_failure_hook(nullptr);
     g_app.stub_length = saved_stub;
     UnregisterClassA(FRAME_CLASS_NAME, GetModuleHandleA(NULL));
+  }
+  // The command line's fields are set by a run, never cleared.
+  static void reset_switches() {
+    g_app.quiet = g_app.help = g_app.bad_switch = false;
+    g_app.folder_switch = nullptr;
+    g_app.log_path[0] = 0;
   }
   uint32_t saved_stub = 0;
 };
