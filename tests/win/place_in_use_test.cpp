@@ -241,7 +241,11 @@ TEST_F(PlaceInUse, UnattendedRunSchedulesALockedFileInsteadOfAsking) {
   start({file("app.exe", "new"), file("same.exe", "same")});
   std::string path = dir.write("app\\app.exe", "old");
   std::string same = dir.write("app\\same.exe", "same");
-  Lock lock(path), same_lock(same);
+  Lock lock(path);
+  // Readable by others, but not replaceable while open.
+  HANDLE same_lock =
+      CreateFileA(same.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(same_lock, INVALID_HANDLE_VALUE);
   schedule_files_in_use();
 
   EXPECT_EQ(place(0, path), 1);
@@ -261,7 +265,7 @@ TEST_F(PlaceInUse, UnattendedRunSchedulesALockedFileInsteadOfAsking) {
   EXPECT_FALSE(g_install.restart_needed);
   EXPECT_FALSE(file_exists(install_folder + "same.$$A"));
   lock.release();
-  same_lock.release();
+  CloseHandle(same_lock);
   EXPECT_EQ(read_file_bytes(path), text_bytes("old")); // until the restart
   set_pending_renames(saved);
 }

@@ -171,6 +171,7 @@ TEST_F(SetupMain, UnattendedRunWhileAWizardIsOpenEndsWithItsCode) {
                              GetModuleHandleA(NULL), NULL);
   ASSERT_NE(other, nullptr);
   EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/Q"), EXIT_ALREADY_RUNNING);
+  reset_switches();
   EXPECT_EQ(setup_main(GetModuleHandleA(NULL), ""), EXIT_DONE); // the wizard's way: brought forward
   DestroyWindow(other);
   EXPECT_EQ(g_app.package_path, nullptr);
