@@ -146,6 +146,7 @@ bool make_temp_name(char* temp, uint32_t cap, const char* destination) {
 bool place_file(const FileEntry& entry, const char* destination, bool in_use,
                 uint32_t start_percent, uint32_t end_percent) {
   g_install.error_code = 0;
+  g_install.placement = PLACEMENT_AS_STATUS;
   g_app.temp_path[0] = 0;
 
   bool needed = true;
@@ -195,6 +196,7 @@ bool place_file(const FileEntry& entry, const char* destination, bool in_use,
   if (in_use) {
     schedule_replacement(destination, temp);
     g_install.restart_needed = true;
+    g_install.placement = PLACEMENT_SCHEDULED;
   } else {
     swap_into_place(entry, destination, temp);
   }
@@ -225,14 +227,19 @@ void swap_into_place(const FileEntry& entry, const char* destination, const char
 
 InUseAnswer handle_file_in_use(const FileEntry& entry, const char* destination, const char* temp) {
   uint8_t kind = entry.destination;
-  if (kind == DEST_WINDOWS || kind == DEST_SHARED_SYSTEM) {
+  // A font in use is kept; so is an identical file. Any other file is asked
+  // about, or in an unattended run replaced at restart like a system file.
+  bool ask = kind != DEST_WINDOWS && kind != DEST_SHARED_SYSTEM && kind != DEST_FONT &&
+             !identical_to_entry(destination, entry);
+  if (kind == DEST_WINDOWS || kind == DEST_SHARED_SYSTEM || (ask && g_install.schedule_in_use)) {
     schedule_replacement(destination, temp);
     g_install.restart_needed = true;
+    g_install.placement = PLACEMENT_SCHEDULED;
     entry.set_status(STATUS_REPLACED);
     return IN_USE_IGNORE;
   }
-  InUseAnswer answer = IN_USE_IGNORE; // a font in use is kept; so is an identical file
-  if (kind != DEST_FONT && !identical_to_entry(destination, entry)) {
+  InUseAnswer answer = IN_USE_IGNORE;
+  if (ask) {
     char* text = (char*)heap_alloc(1024);
     if (text) {
       text_copy_cut(g_app.error_file_name, PATH_SIZE, destination);
@@ -246,6 +253,9 @@ InUseAnswer handle_file_in_use(const FileEntry& entry, const char* destination, 
     delete_file(temp);
     if (temp == g_app.temp_path) g_app.temp_path[0] = 0;
   }
-  if (answer == IN_USE_IGNORE) entry.set_status(STATUS_REPLACED);
+  if (answer == IN_USE_IGNORE) {
+    entry.set_status(STATUS_REPLACED);
+    g_install.placement = PLACEMENT_KEPT;
+  }
   return answer;
 }

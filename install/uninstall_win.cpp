@@ -9,6 +9,7 @@
 #include "common/state.h"
 #include "common/text.h"
 #include "install/install.h"
+#include "install/install_log.h"
 #include "install/lists.h"
 #include "install/restart.h"
 #include "install/shortcuts.h"
@@ -38,6 +39,7 @@ void register_uninstall_key(const char* key_path, const char* key_name,
       text_append(quoted, sizeof quoted, "\""))
     set_string_value(key, "UninstallString", quoted);
   RegCloseKey(key);
+  install_log("uninstall\tregistered", key_path, uninstaller_path, nullptr);
 }
 
 // The program path of an "UninstallString": the text between the quotes of
@@ -300,6 +302,11 @@ void set_logged_registry_string(HKEY root, const char* key_path, const char* nam
   if (RegCreateKeyA(root, key_path, &key) != ERROR_SUCCESS) return;
   bool written = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)value, size) == ERROR_SUCCESS;
   RegCloseKey(key);
+  // The root as the lists number it: the low bits of the predefined keys
+  // (0 HKEY_CLASSES_ROOT, 1 HKEY_CURRENT_USER, 2 HKEY_LOCAL_MACHINE, 3 HKEY_USERS).
+  char root_number[2] = {(char)('0' + ((uintptr_t)root & 3)), 0};
+  if (written)
+    install_log("registry\tset", root_number, key_path, name ? name : "", value, nullptr);
   if (!log) return;
   // The created keys, parent first.
   for (size_t i = 0; first_new != PATH_SIZE; i++) {
@@ -327,6 +334,7 @@ void write_logged_ini_string(const char* file, const char* section, const char* 
       GetPrivateProfileStringA(section, key, "\x01", probe, sizeof probe, file) != 1 ||
       probe[0] != 1;
   if (!WritePrivateProfileStringA(section, key, value, file)) return;
+  install_log("ini\tset", file, section, key, value, nullptr);
   WritePrivateProfileStringA(NULL, NULL, NULL, file); // written out at once
   if (!log) return;
   if (!file_existed) log_value(LOGGED_VALUE_INI_FILE, nullptr, file, nullptr, nullptr);

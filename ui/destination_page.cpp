@@ -193,8 +193,8 @@ bool is_full_path(const char* path) {
   return path[0] && path[1] == ':' && path[2] == '\\';
 }
 
-// Makes sure the install folder exists, creating it when the user agrees.
-// The process's current folder is left in it.
+} // namespace
+
 bool have_install_folder() {
   char* folder = g_app.install_folder;
   if (SetCurrentDirectoryA(folder)) return true;
@@ -207,6 +207,8 @@ bool have_install_folder() {
   show_message(get_message(MESSAGE_FOLDER_NOT_CREATED), MB_ICONINFORMATION);
   return false;
 }
+
+namespace {
 
 // "Setup cannot install here" followed by the message of the check's result.
 void show_check_failure(CheckResult result) {
@@ -226,18 +228,8 @@ void show_check_failure(CheckResult result) {
 // it is no folder name, cannot be made a full path, or leaves no room in the
 // path buffers for the files' names.
 bool take_typed_folder(HWND page) {
-  char* folder = g_app.install_folder;
   read_folder_field(page);
-  bool fits = GetWindowTextLengthA(GetDlgItem(page, IDC_FOLDER)) < PATH_SIZE;
-  remove_trailing_backslash(folder);
-  char full[PATH_SIZE];
-  DWORD n = fits && is_folder_name(folder) ? GetFullPathNameA(folder, PATH_SIZE, full, NULL) : 0;
-  if (n && n < PATH_SIZE - 1 && is_full_path(full)) {
-    text_copy(folder, PATH_SIZE, full);
-    remove_trailing_backslash(folder);
-    return true;
-  }
-  text_copy_cut(g_app.error_file_name, PATH_SIZE, folder);
+  if (take_folder_name(GetWindowTextLengthA(GetDlgItem(page, IDC_FOLDER)) < PATH_SIZE)) return true;
   show_check_failure((CheckResult)MESSAGE_INVALID_FOLDER);
   return false;
 }
@@ -313,6 +305,20 @@ INT_PTR on_command(HWND page, int id) {
 }
 
 } // namespace
+
+bool take_folder_name(bool fits) {
+  char* folder = g_app.install_folder;
+  remove_trailing_backslash(folder);
+  char full[PATH_SIZE];
+  DWORD n = fits && is_folder_name(folder) ? GetFullPathNameA(folder, PATH_SIZE, full, NULL) : 0;
+  if (n && n < PATH_SIZE - 1 && is_full_path(full)) {
+    text_copy(folder, PATH_SIZE, full);
+    remove_trailing_backslash(folder);
+    return true;
+  }
+  text_copy_cut(g_app.error_file_name, PATH_SIZE, folder);
+  return false;
+}
 
 uint32_t free_space_kb(const char* path) {
   uint64_t cluster_bytes, free_bytes;

@@ -1302,6 +1302,28 @@ void Driver::exec(const Step& s) {
     event({"exit", std::to_string((int)code)});
     if ((int)code != number(a[0]))
       fail("the setup ended with exit code " + std::to_string((int)code) + ", expected " + a[0]);
+  } else if (c == "expect-exit-without-window") {
+    // The process runs to its end without ever showing a top-level window
+    // (checked at every poll while it runs), then ends with CODE.
+    arity(s, 1, 2);
+    need_process();
+    int ms = a.size() > 1 ? number(a[1]) * 1000 : timeout_ms;
+    std::string seen;
+    bool ended = wait_for(
+        [&] {
+          for (HWND w = GetTopWindow(NULL); w && seen.empty(); w = GetWindow(w, GW_HWNDNEXT))
+            if (IsWindowVisible(w) && process_of(w) == pid_)
+              seen = "window " + quote(text_of(w)) + " of class " + class_of(w);
+          return !seen.empty() || !running();
+        },
+        ms);
+    if (!seen.empty()) fail("the setup showed a " + seen);
+    if (!ended) fail("the setup is still running");
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    exited_ = true;
+    if ((int)code != number(a[0]))
+      fail("the setup ended with exit code " + std::to_string((int)code) + ", expected " + a[0]);
   } else if (c == "expect-running") {
     arity(s, 0, 0);
     need_process();

@@ -374,7 +374,7 @@ TEST_F(Uninstaller, QuietRunReportsAFailureInItsExitCode) {
     CreateDirectoryA(taken.c_str(), NULL);
     log.files.push_back({".", "taken.txt", 0});
     place_uninstaller(make_uninstall_log(log));
-    EXPECT_EQ(run(quiet), 3u);
+    EXPECT_EQ(run(quiet), 4u);
     EXPECT_FALSE(exists(hello));
     EXPECT_TRUE(exists(taken));
     EXPECT_TRUE(wait_until([&] { return !exists(uninstaller); }));
