@@ -1,6 +1,7 @@
 // The install driver: one file entry per step, driven by the progress page's
 // timer (or a test), and the destination of a file entry. The Win32 calls it
 // needs sit behind the platform layer of install/install.h.
+#include "common/bytes.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "decode/archive.h"
@@ -100,7 +101,7 @@ bool prepare_installation() {
 
 bool install_step() {
   uint32_t count = g_package.entry_count;
-  uint32_t start_percent = count ? (uint32_t)((g_install.entry_index + 1) * 100ull / count) : 0;
+  uint32_t start_percent = scale_down((uint32_t)g_install.entry_index + 1, 100, count);
   g_install.entry_index++;
   if (!g_install.next_entry || (uint32_t)g_install.entry_index >= count) return false;
   const FileEntry entry = file_entry(g_install.next_entry);
