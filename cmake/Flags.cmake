@@ -18,7 +18,7 @@ endfunction()
 # with it this compiler puts zero-initialised globals into initialised data,
 # which costs file bytes, while it removes no unused data here.
 set(PAKWIZ_STUB_COMPILE_OPTIONS
-    -Os -fno-exceptions -fno-rtti -ffunction-sections
+    -Oz -fno-exceptions -fno-rtti -ffunction-sections
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
     -fno-ident)
 # It has no C runtime start-up: the loader enters setup_entry (app/main.cpp).
