@@ -5,6 +5,7 @@
 #include "common/state.h"
 #include "common/text.h"
 #include "decode/archive.h"
+#include "decode/stream_decoder.h"
 #include "install/install.h"
 #include "install/place_file.h"
 #include "package/file_entry.h"
@@ -88,6 +89,8 @@ bool prepare_installation() {
   g_install.entry_index = -1;
   g_install.next_entry = g_package.first_entry;
   g_app.uninstaller_path[0] = 0;
+  forget_ready_folder();
+  keep_decoder_buffers(true); // one set of decoder buffers for the whole run
   if (g_package.setup_flags & SETUP_REMOVE_PREVIOUS) remove_previous_installations();
   set_disk_request(request_disk, nullptr);
   int err = open_archive();
@@ -141,6 +144,7 @@ bool install_step() {
 
 void finish_installation() {
   close_archive();
+  keep_decoder_buffers(false);
   if (g_install.error_code == 0) {
     if (g_app.uninstaller_path[0])
       write_uninstall_log(g_app.uninstaller_path); // also makes the Start-menu shortcuts
