@@ -20,39 +20,47 @@ static std::string code_point_name(uint32_t cp) {
   return buf;
 }
 
+uint32_t utf8_decode_at(const std::string& text, size_t i, size_t* length) {
+  unsigned char c = (unsigned char)text[i];
+  *length = 0;
+  int extra;
+  uint32_t cp;
+  if (c < 0x80) {
+    *length = 1;
+    return c;
+  } else if ((c & 0xE0) == 0xC0) {
+    cp = c & 0x1F;
+    extra = 1;
+  } else if ((c & 0xF0) == 0xE0) {
+    cp = c & 0x0F;
+    extra = 2;
+  } else if ((c & 0xF8) == 0xF0) {
+    cp = c & 0x07;
+    extra = 3;
+  } else {
+    return 0;
+  }
+  if (i + (size_t)extra >= text.size()) return 0;
+  for (int k = 1; k <= extra; k++) {
+    unsigned char d = (unsigned char)text[i + (size_t)k];
+    if ((d & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (d & 0x3F);
+  }
+  static const uint32_t SHORTEST[4] = {0, 0x80, 0x800, 0x10000};
+  if (cp < SHORTEST[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  *length = (size_t)extra + 1;
+  return cp;
+}
+
 std::string to_ansi(const std::string& utf8, const std::string& what) {
   std::string out;
   out.reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
-    unsigned char c = (unsigned char)utf8[i];
-    uint32_t cp;
-    int extra;
-    if (c < 0x80) {
-      cp = c;
-      extra = 0;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      extra = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      extra = 2;
-    } else if ((c & 0xF8) == 0xF0) {
-      cp = c & 0x07;
-      extra = 3;
-    } else {
-      fail(what + ": the text is not valid UTF-8");
-    }
-    if (i + extra >= utf8.size()) fail(what + ": the text is not valid UTF-8");
-    for (int k = 1; k <= extra; k++) {
-      unsigned char d = (unsigned char)utf8[i + k];
-      if ((d & 0xC0) != 0x80) fail(what + ": the text is not valid UTF-8");
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    static const uint32_t SHORTEST[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < SHORTEST[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-      fail(what + ": the text is not valid UTF-8");
-    i += 1 + extra;
+    size_t length;
+    uint32_t cp = utf8_decode_at(utf8, i, &length);
+    if (length == 0) fail(what + ": the text is not valid UTF-8");
+    i += length;
     if (cp == 0) fail(what + ": the text holds a NUL character");
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
       out += (char)cp;

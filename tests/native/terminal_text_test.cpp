@@ -2,6 +2,7 @@
 // a terminal would act on, nothing that starts a new line.
 #include <gtest/gtest.h>
 
+#include "builder/ansi.h"
 #include "builder/terminal_text.h"
 
 using pakwiz::printable;
@@ -37,4 +38,42 @@ TEST(TerminalText, ControlsAndBrokenUtf8BecomeVisibleEscapes) {
   };
   for (const Case& c : cases) EXPECT_EQ(printable(c.text), c.shown) << c.shown;
   EXPECT_EQ(printable(std::string("nul\0x", 5)), "nul\\x00x");
+}
+
+// Project texts go through the same UTF-8 reading on their way to
+// Windows-1252: what the listing escapes, the build refuses with the name of
+// the text at fault.
+TEST(TerminalText, TextsTheSetupProgramCannotShowAreRefusedByName) {
+  struct Case {
+    const char* utf8;
+    const char* ansi; // nullptr: refused
+    const char* why;
+  } cases[] = {
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e",
+       "Gr\xFC\xDF"
+       "e",
+       ""},
+      {"\xE2\x82\xAC 5", "\x80 5", ""}, // the euro sign has a code of its own
+      {"cut \xC3", nullptr, "not valid UTF-8"},
+      {"overlong \xC0\x8A", nullptr, "not valid UTF-8"},
+      {"surrogate \xED\xA0\x80", nullptr, "not valid UTF-8"},
+      {"lone \x9B", nullptr, "not valid UTF-8"},
+      {"\xE2\x82\xB9", nullptr, "U+20B9 cannot be written"},
+  };
+  for (const Case& c : cases) {
+    if (c.ansi) {
+      EXPECT_EQ(pakwiz::to_ansi(c.utf8, "texts.welcome"), c.ansi) << c.ansi;
+      continue;
+    }
+    try {
+      pakwiz::to_ansi(c.utf8, "texts.welcome");
+      ADD_FAILURE() << "accepted: " << printable(c.utf8);
+    } catch (const std::exception& e) {
+      std::string message = e.what();
+      EXPECT_NE(message.find("texts.welcome"), std::string::npos) << message;
+      EXPECT_NE(message.find(c.why), std::string::npos) << message;
+    }
+  }
+  EXPECT_THROW(pakwiz::to_ansi(std::string("a\0b", 3), "texts.welcome"), std::exception);
 }
