@@ -122,7 +122,7 @@ bool install_step() {
   tell_current_file(dest);
   bool uninstaller = (entry.flags & ENTRY_UNINSTALLER) != 0;
   if (uninstaller) text_copy(g_app.uninstaller_path, PATH_SIZE, dest);
-  uint32_t end_percent = (uint32_t)((g_install.entry_index + 1) * 100ull / count);
+  uint32_t end_percent = scale_down((uint32_t)g_install.entry_index + 1, 100, count);
 
   if (entry.removal_mode() != REMOVAL_NOT_INSTALLED) {
     if (!place_file(entry, dest, in_use, start_percent, end_percent)) {
