@@ -134,6 +134,10 @@ bool make_temp_name(char* temp, uint32_t cap, const char* destination) {
     FileHandle f = file_open(temp, FILE_READ);
     if (f == INVALID_FILE) return true;
     file_close(f);
+    // Left by a run that ended while it wrote the file (or waiting to
+    // replace it at the next start of Windows, which a deletion scheduled
+    // behind that replacement does not disturb): it goes at the next start.
+    schedule_replacement(nullptr, temp);
     if (*last == 'Z') return false; // .$$A to .$$Z are all taken
     ++*last;
   }

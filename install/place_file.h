@@ -69,8 +69,9 @@ void swap_into_place(const FileEntry& entry, const char* destination, const char
 InUseAnswer handle_file_in_use(const FileEntry& entry, const char* destination, const char* temp);
 
 // The temporary name beside `destination`: its extension replaced by ".$$A",
-// the last letter raised while a file of that name exists (up to ".$$Z").
-// False when no name is free or it does not fit `cap`.
+// the last letter raised while a file of that name exists (up to ".$$Z"),
+// each such file named for deletion at the next start of Windows. False
+// when no name is free or it does not fit `cap`.
 bool make_temp_name(char* temp, uint32_t cap, const char* destination);
 
 // Platform layer of file placement (place_file_win.cpp, place_file_posix.cpp).

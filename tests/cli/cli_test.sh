@@ -155,6 +155,16 @@ volumes)
   size_word=$(od -An -tu4 -N4 setup.D01 | tr -d ' ')
   [ "$size_word" = $(( $(stat -c %s setup.D01) - 4 )) ] || fail "setup.D01 size word $size_word"
   run 0 "verify volumes" "$pakwiz" verify setup.exe
+  contains out.txt "integrity record matches" "verify of the integrity record"
+  run 0 "list volumes" "$pakwiz" list setup.exe
+  contains out.txt "volume 3: " "list of the integrity record's volumes"
+  # One changed byte inside a volume file is found by its CRC-32, though
+  # every size still matches.
+  cp setup.D01 saved.D01
+  flip_byte setup.D01 100
+  run 1 "verify a changed volume" "$pakwiz" verify setup.exe
+  contains out.txt "setup.D01: CRC-32" "changed volume named"
+  mv saved.D01 setup.D01
   run 0 "extract volumes" "$pakwiz" extract setup.exe -d en
   cmp -s en/bin/data.bin src/data.bin || fail "data.bin read across volumes differs"
   cp setup.D02 saved.D02

@@ -352,6 +352,7 @@ private:
   DWORD pid_ = 0;
   std::map<std::string, HANDLE> locked_; // lock-file: open without sharing
   bool exited_ = false;
+  DWORD started_at_ = 0; // tick count at the last start, for the log
   DWORD last_run_exit_ = 0;
   bool have_last_run_ = false;
   LARGE_INTEGER stopwatch_ = {};
@@ -375,6 +376,7 @@ private:
     pid_ = pi.dwProcessId;
     exited_ = false;
     last_page_ = NULL;
+    started_at_ = GetTickCount();
     log("started %s (process %lu)", command_line.c_str(), (unsigned long)pid_);
   }
   void close_process() {
@@ -700,6 +702,8 @@ void Driver::expect_page(const std::string& name, const std::string& heading_tex
   }
   last_page_ = found;
   pages_seen_.push_back(name);
+  log("page %s after %lu ms since the start", name.c_str(),
+      (unsigned long)(GetTickCount() - started_at_));
   screenshot(name);
 }
 
@@ -1469,6 +1473,26 @@ void Driver::exec(const Step& s) {
     arity(s, 1, 1);
     DeleteFileA(a[0].c_str());
     if (file_exists(a[0])) fail("cannot delete " + a[0]);
+  } else if (c == "flip-byte") {
+    // flip-byte PATH OFFSET [PLUS]: invert the byte at OFFSET (+ PLUS; a
+    // negative OFFSET counts from the end of the file).
+    arity(s, 2, 3);
+    std::vector<uint8_t> bytes = read_bytes(a[0]);
+    long long at = std::stoll(a[1]) + (a.size() > 2 ? std::stoll(a[2]) : 0);
+    if (at < 0) at += (long long)bytes.size();
+    if (at < 0 || at >= (long long)bytes.size())
+      fail("offset " + std::to_string(at) + " is outside " + a[0]);
+    bytes[(size_t)at] = (uint8_t)~bytes[(size_t)at];
+    std::ofstream f(a[0], std::ios::binary | std::ios::trunc);
+    f.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+    if (!f) fail("cannot write " + a[0]);
+  } else if (c == "kill") {
+    // kill: end the watched process at once, as a crash or the task manager would.
+    arity(s, 0, 0);
+    need_process();
+    TerminateProcess(process_, 137);
+    WaitForSingleObject(process_, 10000);
+    exited_ = true;
   } else if (c == "append-bytes") {
     arity(s, 2, 2);
     std::ofstream f(a[0], std::ios::binary | std::ios::app);
