@@ -1,9 +1,11 @@
 // The install driver: one file entry per step, driven by the progress page's
 // timer (or a test), and the destination of a file entry. The Win32 calls it
 // needs sit behind the platform layer of install/install.h.
+#include "common/bytes.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "decode/archive.h"
+#include "decode/stream_decoder.h"
 #include "install/install.h"
 #include "install/install_log.h"
 #include "install/place_file.h"
@@ -111,6 +113,8 @@ bool prepare_installation() {
   g_app.uninstaller_path[0] = 0;
   char number[2] = {(char)('0' + g_package.current_block), 0}; // at most 6 blocks
   install_log("install\tstarted", number, g_app.install_folder, nullptr);
+  forget_ready_folder();
+  keep_decoder_buffers(true); // one set of decoder buffers for the whole run
   if (g_package.setup_flags & SETUP_REMOVE_PREVIOUS) remove_previous_installations();
   set_disk_request(request_disk, nullptr);
   int err = open_archive();
@@ -124,7 +128,7 @@ bool prepare_installation() {
 
 bool install_step() {
   uint32_t count = g_package.entry_count;
-  uint32_t start_percent = count ? (uint32_t)((g_install.entry_index + 1) * 100ull / count) : 0;
+  uint32_t start_percent = scale_down((uint32_t)g_install.entry_index + 1, 100, count);
   g_install.entry_index++;
   if (!g_install.next_entry || (uint32_t)g_install.entry_index >= count) return false;
   const FileEntry entry = file_entry(g_install.next_entry);
@@ -146,7 +150,7 @@ bool install_step() {
     text_copy(g_app.uninstaller_path, PATH_SIZE, dest);
     keep_earlier_log(dest);
   }
-  uint32_t end_percent = (uint32_t)((g_install.entry_index + 1) * 100ull / count);
+  uint32_t end_percent = scale_down((uint32_t)g_install.entry_index + 1, 100, count);
 
   g_install.placement = PLACEMENT_AS_STATUS;
   bool installed = entry.removal_mode() != REMOVAL_NOT_INSTALLED;
@@ -172,6 +176,7 @@ bool install_step() {
 
 void finish_installation() {
   close_archive();
+  keep_decoder_buffers(false);
   if (g_install.error_code == 0) {
     if (g_app.uninstaller_path[0])
       write_uninstall_log(g_app.uninstaller_path); // also makes the Start-menu shortcuts

@@ -4,6 +4,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "common/state.h"
 #include "package/file_entry.h"
 #include "package/script.h"
 
@@ -22,6 +23,9 @@ struct InstallState {
   uint8_t* document;     // document to open at the end
   uint8_t* program;      // program to start at the end
   uint8_t* screen_saver; // screen saver to install at the end
+  // The folder (with its trailing separator) of the last file whose folders
+  // were made in this run; empty when none is known.
+  char ready_folder[PATH_SIZE];
 };
 extern InstallState g_install;
 
@@ -97,6 +101,13 @@ bool resolve_destination(const FileEntry& entry);
 // trailing backslash), entering each; the process's current folder is left at
 // the last one. False when a folder could not be made (or no memory was left).
 bool create_folders_of_path(const char* path);
+// The folders of the file `path`, as create_folders_of_path makes them; when
+// they are those of the previous file made ready this way (the files of one
+// folder follow each other) the deepest is entered in one call instead of a
+// walk with a call or two per level. False when a folder could not be made.
+bool ready_folders_of_file(const char* path);
+// Forgets the folder ready_folders_of_file knows.
+void forget_ready_folder();
 
 // Platform layer of the driver (driver_win.cpp; driver_posix.cpp holds the
 // native build's stand-ins, where these find nothing and do nothing).

@@ -164,7 +164,7 @@ bool place_file(const FileEntry& entry, const char* destination, bool in_use,
     return false;
   }
 
-  create_folders_of_path(destination); // a missing folder shows when the file is created
+  ready_folders_of_file(destination); // a missing folder shows when the file is created
 
   char* temp = g_app.temp_path;
   if (!make_temp_name(temp, PATH_SIZE, destination)) {
