@@ -440,6 +440,8 @@ TEST(PatchProject, VerifyNamesAnEntryTheForwardReaderCannotReach) {
   dir.write("new.dat", update);
   dir.write("filler.dat", random_bytes(42, 50000));
   BuildSummary summary = build_project(dir, R"(product = "Volumes"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[files]]
 source = "base.dat"
 [[files]]
