@@ -14,7 +14,7 @@
 
 bool temp_copy_name(char* out, size_t cap, const char* folder, int n) {
   char name[24];
-  wsprintfA(name, "_inst%d.exe", n);
+  format_text(name, sizeof name, "_inst%d.exe", number_arg(n));
   return text_copy(out, cap, folder) && text_append(out, cap, name);
 }
 

@@ -405,7 +405,8 @@ void remove_previous_installations() {
     if (!key_name || !key_name[0] || !uninstall_key_path(key_path, PATH_SIZE, key_name)) continue;
 
     HKEY key;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) continue;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+      continue;
     char path[UNINSTALL_STRING_SIZE] = {};
     DWORD size = UNINSTALL_STRING_SIZE - 1; // a stored value without its NUL stays terminated
     LONG read = RegQueryValueExA(key, "UninstallString", NULL, NULL, (BYTE*)path, &size);
