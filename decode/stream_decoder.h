@@ -171,6 +171,7 @@ private:
   int Finish(DecoderWork* w, int status);
   bool Overrun() const { return bits_ < 8 * virtual_bytes_; }
   void Ensure(uint32_t n);
+  void Drop(uint32_t n);
 
   // Input adapter.
   uint8_t* in_buffer_; // owned for one decode
