@@ -423,6 +423,25 @@ void StreamDecoder::Drop(uint32_t n) {
   bits_ -= n;
 }
 
+// Careful path: the next symbol of `table` (main index width index_bits),
+// its bits dropped: its entry and its value (the literal, or a length or
+// distance with its extra bits). False for an invalid code, and for one that
+// took stand-in bits beyond the input.
+bool StreamDecoder::TakeSymbol(const uint32_t* table, uint32_t index_bits, uint32_t* entry,
+                               uint32_t* value) {
+  uint32_t e = table[bitbuf_ & ((1u << index_bits) - 1)];
+  if (e & E_LINK) {
+    Drop(index_bits);
+    e = table[entry_value(e) + (bitbuf_ & ((1u << entry_shift(e)) - 1))];
+  }
+  if (e & E_BAD) return false;
+  uint64_t before = bitbuf_;
+  Drop(entry_drop(e));
+  *entry = e;
+  *value = entry_decode(e, before);
+  return !Overrun();
+}
+
 // ---------------------------------------------------------------------------
 // Output
 
@@ -709,32 +728,15 @@ int StreamDecoder::DecodeHuffman(DecoderWork* w, const uint32_t* ll, const uint3
     // Careful path: one symbol, with exact input and output bounds.
     Ensure(48);
     if (input_failed_) return DECODE_BAD_DATA;
-    uint32_t e = ll[bitbuf_ & ((1u << LL_BITS) - 1)];
-    if (e & E_LINK) {
-      Drop(LL_BITS);
-      e = ll[entry_value(e) + (bitbuf_ & ((1u << entry_shift(e)) - 1))];
-    }
-    if (e & E_BAD) return DECODE_BAD_DATA;
-    uint64_t before = bitbuf_;
-    Drop(entry_drop(e));
-    if (Overrun()) return DECODE_BAD_DATA;
+    uint32_t e, length, dist;
+    if (!TakeSymbol(ll, LL_BITS, &e, &length)) return DECODE_BAD_DATA;
     if (e & E_LITERAL) {
       if (w->out == w->out_end) return DECODE_BAD_DATA; // memory buffer full
-      *w->out++ = (uint8_t)entry_value(e);
+      *w->out++ = (uint8_t)length;
       continue;
     }
     if (e & E_END) return DECODE_OK;
-    uint32_t length = entry_decode(e, before);
-    e = dt[bitbuf_ & ((1u << D_BITS) - 1)];
-    if (e & E_LINK) {
-      Drop(D_BITS);
-      e = dt[entry_value(e) + (bitbuf_ & ((1u << entry_shift(e)) - 1))];
-    }
-    if (e & E_BAD) return DECODE_BAD_DATA;
-    before = bitbuf_;
-    Drop(entry_drop(e));
-    if (Overrun()) return DECODE_BAD_DATA;
-    uint32_t dist = entry_decode(e, before);
+    if (!TakeSymbol(dt, D_BITS, &e, &dist)) return DECODE_BAD_DATA;
     if ((size_t)(w->out_end - w->out) < length) return DECODE_BAD_DATA; // memory buffer full
     if (dist > (size_t)(w->out - floor)) {
       copy_from_before_start(w->out, dist, length, floor);
