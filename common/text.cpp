@@ -100,6 +100,9 @@ struct Out {
   void put(char c) {
     if (n + 1 < cap) p[n++] = c;
   }
+  void repeat(char c, size_t count) {
+    while (count--) put(c);
+  }
 };
 } // namespace
 
@@ -158,26 +161,23 @@ void format_text(char* out, size_t cap, const char* format, FormatArg arg) {
                                          : (unsigned long)(uint32_t)arg.number;
       }
       const char* set = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-      char rev[40];
-      size_t k = 0;
+      // Digits from the end of the buffer backwards.
+      char* d = digits + sizeof digits;
       do {
-        rev[k++] = set[v % base];
+        *--d = set[v % base];
         v /= base;
       } while (v);
-      while ((int)k < precision && k < sizeof rev) rev[k++] = '0';
-      for (size_t i = 0; i < k; i++) digits[i] = rev[k - 1 - i];
-      len = k;
+      while (digits + sizeof digits - d < precision && d > digits) *--d = '0';
+      body = d;
+      len = (size_t)(digits + sizeof digits - d);
     }
     size_t total = len + (negative ? 1 : 0);
     size_t pad = (size_t)width > total ? (size_t)width - total : 0;
-    if (!left && !zero)
-      for (size_t i = 0; i < pad; i++) o.put(' ');
+    if (!left && !zero) o.repeat(' ', pad);
     if (negative) o.put('-');
-    if (!left && zero)
-      for (size_t i = 0; i < pad; i++) o.put('0');
+    if (!left && zero) o.repeat('0', pad);
     for (size_t i = 0; i < len; i++) o.put(body[i]);
-    if (left)
-      for (size_t i = 0; i < pad; i++) o.put(' ');
+    if (left) o.repeat(' ', pad);
   }
   out[o.n] = 0;
 }
