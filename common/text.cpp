@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include <stdarg.h>
+
 size_t text_length(const char* s) {
   size_t n = 0;
   while (s[n]) n++;
@@ -20,6 +22,18 @@ bool text_append(char* dst, size_t cap, const char* src) {
   if (n >= cap - have) return false;
   for (size_t i = 0; i <= n; i++) dst[have + i] = src[i];
   return true;
+}
+
+bool text_concat(char* dst, size_t cap, ...) {
+  if (cap == 0) return false;
+  dst[0] = 0;
+  va_list parts;
+  va_start(parts, cap);
+  bool fits = true;
+  while (const char* part = va_arg(parts, const char*))
+    if (!(fits = text_append(dst, cap, part))) break;
+  va_end(parts);
+  return fits;
 }
 
 void text_copy_cut(char* dst, size_t cap, const char* src) {

@@ -32,8 +32,7 @@ bool run_and_wait(const char* program, const char* argument, uint32_t* exit_code
   if (!command) return false;
   // The program quoted: unquoted, a path with a space ("C:\Program Files\...")
   // would start "C:\Program.exe" first if there were one.
-  bool fits = text_copy(command, size, "\"") && text_append(command, size, program) &&
-              text_append(command, size, "\" ") && text_append(command, size, argument);
+  bool fits = text_concat(command, size, "\"", program, "\" ", argument, nullptr);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};

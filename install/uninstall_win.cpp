@@ -34,9 +34,7 @@ void register_uninstall_key(const char* key_path, const char* key_name,
   set_string_value(key, "DisplayName", key_name);
   // Quoted, as command lines hold a program path with spaces.
   char quoted[PATH_SIZE + 2];
-  if (text_copy(quoted, sizeof quoted, "\"") &&
-      text_append(quoted, sizeof quoted, uninstaller_path) &&
-      text_append(quoted, sizeof quoted, "\""))
+  if (text_concat(quoted, sizeof quoted, "\"", uninstaller_path, "\"", nullptr))
     set_string_value(key, "UninstallString", quoted);
   RegCloseKey(key);
   install_log("uninstall\tregistered", key_path, uninstaller_path, nullptr);
