@@ -34,10 +34,11 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # and more): a seventh of its code. This compiler stores them whenever it
   # may probe the stack, which it does only for a frame of 4,000 bytes or
   # more (whose first touch could step past the guard page), so probing is
-  # off and such a frame fails the build: a large buffer belongs on the heap.
-  # The uninstaller, which has such a frame, keeps the default.
+  # off and such a frame, or stack memory of a size known only at run time,
+  # fails the build: a large buffer belongs on the heap. The uninstaller,
+  # which has such a frame, keeps the default.
   set(PAKWIZ_SETUP_ARGUMENT_OPTIONS -mno-accumulate-outgoing-args -mno-stack-arg-probe
-                                    -Werror=frame-larger-than=3900)
+                                    -Werror=frame-larger-than=3900 -Werror=vla -Werror=alloca)
 else()
   set(PAKWIZ_STUB_ENTRY setup_entry)
   set(PAKWIZ_STUB_SCRIPT stub-sections.ld) # additions to the default layout
