@@ -197,6 +197,7 @@ std::string value_name(const std::string& name) {
 
 std::string package_text(const FileChange& f) {
   return f.package == "equal"       ? "equals the package's file"
+         : f.package == "patched"   ? "equals the package's file up to where its text patch writes"
          : f.package == "different" ? "DIFFERS from the package's file"
                                     : "not a file of the package";
 }

@@ -438,6 +438,29 @@ void compare_with_package(const std::string& setup, std::optional<int> language,
   if (block < 0 || (size_t)block >= info.blocks.size() || !info.blocks[(size_t)block].files) return;
   std::string folder_lower = lower(folder);
   if (!folder_lower.empty() && folder_lower.back() != '\\') folder_lower += '\\';
+  // The block's text patches write into installed files after they are
+  // placed: such a file must equal the package's up to where the patch
+  // writes (behind its pattern, or at its position).
+  auto base_name = [](const std::string& name) {
+    size_t cut = name.find_last_of("\\/#");
+    return lower(cut == std::string::npos ? name : name.substr(cut + 1));
+  };
+  auto unpatched_length = [&](const std::string& target, const std::string& package) {
+    size_t keep = std::string::npos;
+    const auto& patches = info.blocks[(size_t)block].patches;
+    if (!patches) return keep;
+    for (const PatchEntryFields& p : *patches) {
+      if (base_name(p.file) != base_name(target)) continue;
+      size_t at = (size_t)p.position;
+      if (p.position == PATCH_SEARCH) {
+        std::string pattern(p.pattern.begin(), p.pattern.end());
+        at = pattern.empty() ? std::string::npos : package.find(pattern);
+        if (at != std::string::npos) at += pattern.size();
+      }
+      if (at != std::string::npos) keep = keep == std::string::npos ? at : std::min(keep, at);
+    }
+    return keep;
+  };
   for (const FileEntryFields& e : *info.blocks[(size_t)block].files) {
     if (e.removal == REMOVAL_NOT_INSTALLED) continue;
     std::string rel = safe_extract_path(e.strings[0], e.destination);
@@ -472,6 +495,10 @@ void compare_with_package(const std::string& setup, std::optional<int> language,
       same = installed == package;
     }
     match->package = same ? "equal" : "different";
+    size_t keep = same ? std::string::npos : unpatched_length(e.strings[0], package);
+    if (keep != std::string::npos && keep <= package.size() && installed.size() >= keep &&
+        installed.compare(0, keep, package, 0, keep) == 0)
+      match->package = "patched";
   }
 }
 
