@@ -3,13 +3,27 @@
 #pragma once
 #include <windows.h>
 #include <stddef.h>
+#include <stdint.h>
 
-// The whole run (what WinMain does); returns the exit code: 0, or -1 when the
-// process-wide buffers, the package or the frame window cannot be had. The
-// caller sets g_app.stub_length first.
-int setup_main(HINSTANCE instance, const char* command_line, int show);
+// The whole run (what WinMain does); returns the exit code (ExitCode,
+// install/install_log.h). The caller sets g_app.stub_length first.
+int setup_main(HINSTANCE instance, const char* command_line);
 
-// Reads /S path and /DEL from the command line into g_app.
+// The unattended run (/Q, app/quiet.cpp). begin_quiet_run, before the
+// package is loaded: every message is answered (and logged) instead of
+// shown, and files in use are scheduled for the next start of Windows.
+void begin_quiet_run();
+// After loading: selects the /L= block, takes the /D= folder (or the
+// block's default) through the destination page's checks, creates it,
+// installs, and returns the exit code.
+int install_quietly();
+// /?: the switches in a message box.
+void show_switches();
+
+// Reads the switches of the command line into g_app: /S path, /DEL, /Q,
+// /L=n, /LOG=file (quoted or not), /? and /D=folder (the rest of the line).
+// A /L= or /LOG= without a usable value sets g_app.bad_switch. The fields
+// are set, never cleared (g_app starts zeroed), but for the language (-1).
 void parse_command_line(const char* command_line);
 // The arguments of a whole process command line: what follows the program
 // name (quoted or not) and the blanks behind it.
@@ -17,8 +31,10 @@ const char* program_arguments(const char* command_line);
 
 // Relaunch from a removable disk. When the running executable lies on a
 // removable drive, copies the stub into a temporary copy and starts it with
-// /S"<package file>" /DEL; true when the run has been handed over.
-bool relaunch_from_removable_disk(int show);
+// /S"<package file>" /DEL followed by this run's `arguments`; true when the
+// run has been handed over (*exit_code 0). An unattended run waits for the
+// copy and leaves its exit code in *exit_code.
+bool relaunch_from_removable_disk(const char* arguments, int* exit_code);
 // The copy itself: the first stub-length bytes of the package file written to
 // the first free "_inst%d.exe" (0..998) of the temporary folder, whose path
 // is left in g_app.temp_path. False, and no copy left behind, when it cannot

@@ -1,6 +1,6 @@
 // Entry point of the setup program. The program has no C runtime start-up:
 // the loader calls setup_entry directly, which gathers what WinMain would
-// receive (instance, the arguments behind the program name, the show state)
+// receive (instance, the arguments behind the program name)
 // and ends the process with the run's exit code.
 #include <windows.h>
 
@@ -21,9 +21,5 @@ uint32_t stub_length_from_marker() {
 // The stack is only 4-byte aligned when the loader enters a 32-bit program.
 extern "C" __attribute__((force_align_arg_pointer, noreturn)) void setup_entry() {
   g_app.stub_length = stub_length_from_marker();
-  STARTUPINFOA startup;
-  startup.cb = sizeof startup;
-  GetStartupInfoA(&startup);
-  int show = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
-  ExitProcess((UINT)setup_main(GetModuleHandleA(NULL), program_arguments(GetCommandLineA()), show));
+  ExitProcess((UINT)setup_main(GetModuleHandleA(NULL), program_arguments(GetCommandLineA())));
 }

@@ -9,6 +9,7 @@
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
+#include "install/restart.h"
 #include "package/certificate.h"
 
 bool temp_copy_name(char* out, size_t cap, const char* folder, int n) {
@@ -100,21 +101,33 @@ bool is_temp_copy(const char* path) {
   return same_folder(own, folder);
 }
 
-bool relaunch_from_removable_disk(int show) {
+bool relaunch_from_removable_disk(const char* arguments, int* exit_code) {
   char* own = g_app.destination_path;
   if (!GetModuleFileNameA(NULL, own, PATH_SIZE)) return false;
-  if (own[0] && own[1] == ':') own[3] = 0; // drive root, "X:\"
+  if (own[0] && own[1] == ':') own[3] = 0; // drive root, "X:\\"
   if (GetDriveTypeA(own) != DRIVE_REMOVABLE) return false;
-  if (!make_temp_copy()) return false;
+  // The copy's own switches, then this run's whole command line (the
+  // unattended switches, /D= last as it was); a line that does not fit
+  // keeps the run on the disk rather than lose a switch.
+  char line[5 * PATH_SIZE];
+  if (!text_copy(line, sizeof line, "/S\"") ||
+      !text_append(line, sizeof line, g_app.package_path) ||
+      !text_append(line, sizeof line, "\" /DEL") ||
+      (arguments[0] &&
+       (!text_append(line, sizeof line, " ") || !text_append(line, sizeof line, arguments))) ||
+      !make_temp_copy())
+    return false;
 
-  // Both paths quoted: a temporary folder with a space in its name would
-  // otherwise end the copy's name there, and the copy would see no switch.
-  char command[2 * PATH_SIZE + 16] = "\"";
-  text_append(command, sizeof command, g_app.temp_path);
-  text_append(command, sizeof command, "\" /S\"");
-  text_append(command, sizeof command, g_app.package_path);
-  text_append(command, sizeof command, "\" /DEL");
-  if (WinExec(command, (UINT)show) > 31) return true;
+  // An unattended run waits for the copy, so that whoever started it learns
+  // the outcome from its exit code; it asks for no other disk, so keeping
+  // this file open costs nothing. The program path is quoted: a temporary
+  // folder with a space in its name would otherwise end the copy's name
+  // there, and the copy would see no switch.
+  uint32_t code = 0;
+  if (run_and_wait(g_app.temp_path, line, &code, g_app.quiet)) {
+    *exit_code = (int)code;
+    return true;
+  }
   // The copy did not start: run from the disk after all.
   DeleteFileA(g_app.temp_path);
   return false;

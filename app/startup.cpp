@@ -1,13 +1,15 @@
-// Start-up and the end of the run: one running copy, the process-wide
-// buffers, the command line, the hand-over from a removable disk, loading the
-// package, the frame and the main dialog, the wizard, then the end-of-setup
-// actions and the release of everything.
+// Start-up and the end of the run: the process-wide buffers, the command
+// line, one running copy, the hand-over from a removable disk, the log,
+// loading the package, the frame and the main dialog with the wizard (or the
+// unattended run), then the end-of-setup actions, the exit code and the
+// release of everything.
 #include <ole2.h>
 
 #include "app/app.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "install/install.h"
+#include "install/install_log.h"
 #include "install/restart.h"
 #include "package/package.h"
 #include "ui/ui.h"
@@ -24,13 +26,6 @@ bool bring_running_copy_to_front() {
   if (IsIconic(other)) ShowWindow(other, SW_RESTORE);
   if (popup && popup != other) BringWindowToTop(popup);
   return true;
-}
-
-bool windows_nt() {
-  OSVERSIONINFOA version;
-  version.dwOSVersionInfoSize = sizeof version; // 148 bytes
-  if (!GetVersionExA(&version)) return true;
-  return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 void release_process() {
@@ -76,19 +71,46 @@ bool screen_saver_command(char* out, size_t cap, const char* path) {
          text_append(out, cap, "\" desk.cpl,InstallScreenSaver ") && text_append(out, cap, path);
 }
 
-int setup_main(HINSTANCE instance, const char* command_line, int show) {
-  if (bring_running_copy_to_front()) return 0;
+namespace {
+
+// The wizard (or the unattended run) over the loaded package; the exit code.
+int run_setup() {
+  if (g_app.quiet)
+    begin_quiet_run();
+  else if (!register_frame_class())
+    return EXIT_NO_MEMORY;
+  if (!load_package()) {
+    install_log("package\tdamaged", g_app.package_path, nullptr);
+    return EXIT_DAMAGED;
+  }
+  install_log("package\tloaded", g_app.package_path, nullptr);
+  if (g_app.quiet) return install_quietly();
+  if (!create_frame_window()) return EXIT_NO_MEMORY;
+  run_main_dialog();
+  // Ended before the installation had run to its end: cancelled.
+  if (!g_install.finished) return EXIT_CANCELLED;
+  settle_install_outcome();
+  return install_exit_code(g_install.error_code, g_install.restart_needed);
+}
+
+} // namespace
+
+int setup_main(HINSTANCE instance, const char* command_line) {
   g_app.instance = instance;
+  if (!app_alloc_buffers()) return EXIT_NO_MEMORY;
+  GetModuleFileNameA(NULL, g_app.package_path, PATH_SIZE);
+  parse_command_line(command_line);
+  if (g_app.help) show_switches();
+  // An unattended run has no window to bring forward; its exit code tells.
+  bool running = g_app.quiet ? FindWindowA(FRAME_CLASS_NAME, NULL) != NULL
+                             : !g_app.help && bring_running_copy_to_front();
+  if (g_app.help || running) {
+    app_free_buffers();
+    return running && g_app.quiet ? EXIT_ALREADY_RUNNING : EXIT_DONE;
+  }
   OleInitialize(NULL);
   start_ui();
-  if (!app_alloc_buffers()) {
-    OleUninitialize();
-    release_shared_gdi();
-    return -1;
-  }
-  GetModuleFileNameA(NULL, g_app.package_path, PATH_SIZE);
-  g_app.platform_nt = windows_nt();
-  parse_command_line(command_line);
+  g_app.platform_nt = (GetVersion() & 0x80000000u) == 0; // the Windows 95 family sets it
   if (g_app.temp_copy) {
     // /DEL makes the running executable delete itself at the next restart:
     // a mistyped or hostile command line must not delete the real setup.
@@ -96,24 +118,23 @@ int setup_main(HINSTANCE instance, const char* command_line, int show) {
     g_app.temp_copy = is_temp_copy(g_app.destination_path);
   }
 
-  if (!g_app.temp_copy && relaunch_from_removable_disk(show)) {
+  int code = EXIT_DONE;
+  if (!g_app.temp_copy && relaunch_from_removable_disk(command_line, &code)) {
     release_process();
-    return 0;
+    return code;
   }
   if (g_app.temp_copy) {
     // The temporary copy removes itself at the next start of Windows.
     GetModuleFileNameA(NULL, g_app.destination_path, PATH_SIZE);
     schedule_replacement(NULL, g_app.destination_path);
   }
-  if (!register_frame_class()) {
-    release_process();
-    return 0;
-  }
-  if (!load_package() || !create_frame_window()) {
-    release_process();
-    return -1;
-  }
-  run_main_dialog();
+  if (g_app.log_path[0] && !install_log_open(g_app.log_path, "setup"))
+    code = EXIT_LOG_FAILED;
+  else if (g_app.bad_switch)
+    code = EXIT_BAD_COMMAND;
+  else
+    code = run_setup();
+  install_log_close(code);
   end_of_run();
-  return 0;
+  return code;
 }

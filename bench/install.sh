@@ -84,7 +84,8 @@ STEPS
   fi
 done
 
-figure() { awk -v n="$1" -F': ' '$1 == n { print $2 }' "$work/$2.out"; }
+# The driver's lines end in CR LF (a Windows program's output).
+figure() { awk -v n="$1" -F': ' '{ sub(/\r$/, "") } $1 == n { print $2 }' "$work/$2.out"; }
 small=$(figure install_small small) small_copy=$(figure xcopy_small small)
 large=$(figure install_large large) large_copy=$(figure xcopy_large large)
 echo "install_2000_small_s: $small"

@@ -320,7 +320,9 @@ class ArchiveStreamer {
 public:
   ArchiveStreamer(const ArchiveLayout& layout, const std::vector<Content>& data, StreamStore& store)
       : layout_(layout), data_(data), store_(store) {}
-  void write(HostFile& out, uint64_t from, uint64_t count, PeChecksum* checksum = nullptr) {
+  // Each byte written also goes into `checksum` and `crc` when given.
+  void write(HostFile& out, uint64_t from, uint64_t count, PeChecksum* checksum = nullptr,
+             uint32_t* crc = nullptr) {
     while (count > 0) {
       while (piece_ < layout_.pieces.size() &&
              layout_.pieces[piece_].position +
@@ -334,6 +336,7 @@ public:
       if (c.memory) {
         out.write(c.memory->data() + offset, (size_t)n);
         if (checksum) checksum->add(c.memory->data() + offset, (size_t)n);
+        if (crc) *crc = crc32_update(*crc, c.memory->data() + offset, (size_t)n);
       } else {
         buffer_.resize(1 << 20);
         for (uint64_t done = 0; done < n;) {
@@ -341,6 +344,7 @@ public:
           store_.read(c.stored, offset + done, buffer_.data(), k);
           out.write(buffer_.data(), k);
           if (checksum) checksum->add((const uint8_t*)buffer_.data(), k);
+          if (crc) *crc = crc32_update(*crc, (const uint8_t*)buffer_.data(), k);
           done += k;
         }
       }
@@ -388,8 +392,11 @@ std::string default_uninstaller_path() {
   std::string tried,
       found = beside_or_built_in("pakwiz-uninstall.exe", PAKWIZ_DEFAULT_UNINSTALLER, &tried);
   if (found.empty())
-    fail("no uninstaller program found for [uninstaller] without 'program'; looked for:" + tried +
-         "; build it (make stub), name one with program = \"...\" or with --uninstaller FILE");
+    fail("no uninstaller program found (every language block carries one unless the project "
+         "says uninstaller = false); looked for:" +
+         tried +
+         "; build it (make stub), name one with --uninstaller FILE or [uninstaller] program = "
+         "\"...\", or turn it off with uninstaller = false");
   return found;
 }
 
@@ -418,7 +425,7 @@ BuildSummary build_setup(const BuildOptions& options) {
     fail("--level " + std::to_string(level) + " is above the highest level, " +
          std::to_string(max_compression_level()));
   Project project = load_project(options.project);
-  // [uninstaller] without `program`: the uninstaller built with pakwiz.
+  // An uninstaller entry without a project `program`: the one built with pakwiz.
   bool wants_uninstaller = false;
   for (const LanguageSpec& l : project.languages)
     for (const FileSpec& f : l.files) wants_uninstaller = wants_uninstaller || f.uninstaller;
@@ -788,8 +795,17 @@ BuildSummary build_setup(const BuildOptions& options) {
     }
   };
 
-  // Script records for a layout.
-  auto build_script = [&](const ArchiveLayout& layout) {
+  auto count_volumes = [&](const VolumePlan& plan, uint64_t archive_bytes) {
+    uint32_t volumes = plan.volume_count(archive_bytes);
+    if (volumes > 1000)
+      fail("--volume-size " + with_commas(options.volume_size) + " would need " +
+           with_commas(volumes - 1) + " volume files; make the volumes larger");
+    return volumes;
+  };
+  // Script records for a layout, the integrity record last: the script's
+  // CRC-32 and the volume sizes; the archive's checksums are filled in as
+  // the archive is written.
+  auto build_script = [&](const ArchiveLayout& layout, const VolumePlan& plan) {
     std::vector<uint8_t> script;
     ByteWriter flags;
     flags.u32(project.setup_flags);
@@ -847,6 +863,17 @@ BuildSummary build_setup(const BuildOptions& options) {
         append_record(script, REC_PATCH_LIST, patch_list_payload(patches), true, level);
       }
     }
+    uint32_t volumes = count_volumes(plan, layout.size);
+    ByteWriter integrity;
+    integrity.u32(crc32_update(0, script.data(), script.size()));
+    integrity.u32((uint32_t)plan.volume_bytes(0, layout.size));
+    integrity.u32(0);
+    integrity.u32(volumes - 1);
+    for (uint32_t v = 1; v < volumes; v++) {
+      integrity.u32((uint32_t)plan.volume_bytes(v, layout.size));
+      integrity.u32(0);
+    }
+    append_record(script, REC_INTEGRITY, integrity.bytes, false, level);
     return script;
   };
 
@@ -869,7 +896,7 @@ BuildSummary build_setup(const BuildOptions& options) {
     plan.first = options.volume_size - fixed;
     for (int round = 0;; round++) {
       layout = lay_out(plan);
-      script = build_script(layout);
+      script = build_script(layout, plan);
       uint64_t header = fixed + script.size();
       if (header + std::min(plan.first, layout.size) <= options.volume_size) break;
       if (header > options.volume_size)
@@ -883,16 +910,13 @@ BuildSummary build_setup(const BuildOptions& options) {
     }
   } else {
     layout = lay_out(plan);
-    script = build_script(layout);
+    script = build_script(layout, plan);
   }
   if (layout.size > MAX_U32)
     fail("the archive would hold " + with_commas(layout.size) +
          " bytes; a package addresses at "
          "most 4,294,967,295 bytes (32-bit positions)");
-  uint32_t volumes = plan.volume_count(layout.size);
-  if (volumes > 1000)
-    fail("--volume-size " + with_commas(options.volume_size) + " would need " +
-         with_commas(volumes - 1) + " volume files; make the volumes larger");
+  uint32_t volumes = count_volumes(plan, layout.size);
   uint64_t first_bytes = plan.volume_bytes(0, layout.size);
   uint64_t package_bytes = stub.size() + script.size() + 12 + first_bytes;
   if (package_bytes > MAX_U32)
@@ -904,7 +928,11 @@ BuildSummary build_setup(const BuildOptions& options) {
   ArchiveStreamer streamer(layout, contents, store);
   HostFile& package = outputs.create(output, "the output");
   summary.script_bytes = script.size();
-  append_end_marker(script, (uint32_t)first_bytes);
+  // The integrity record's CRC-32 fields, filled in below (the script holds
+  // zeros there meanwhile, which the PE checksum counts as nothing).
+  const size_t integrity_at =
+      stub.size() + script.size() - (INTEGRITY_FIXED_SIZE + INTEGRITY_VOLUME_SIZE * (volumes - 1));
+  append_end_marker(script, (uint32_t)first_bytes, END_INTEGRITY);
   // The PE checksum covers the whole setup file, package included.
   size_t checksum_at = summary.resources ? pe_checksum_offset(stub) : 0;
   if (checksum_at) std::fill(stub.begin() + checksum_at, stub.begin() + checksum_at + 4, 0);
@@ -913,12 +941,15 @@ BuildSummary build_setup(const BuildOptions& options) {
   checksum.add(script.data(), script.size());
   package.write(stub.data(), stub.size());
   package.write(script.data(), script.size());
-  streamer.write(package, 0, first_bytes, &checksum);
-  if (checksum_at) {
-    ByteWriter sum;
-    sum.u32(checksum.finish());
-    package.write_at(checksum_at, sum.bytes.data(), 4);
-  }
+  uint32_t crc = 0;
+  streamer.write(package, 0, first_bytes, &checksum, &crc);
+  auto fill_in = [&](size_t offset, uint32_t value) {
+    ByteWriter w;
+    w.u32(value);
+    package.write_at(offset, w.bytes.data(), 4);
+    checksum.add_at(offset, w.bytes.data(), 4);
+  };
+  fill_in(integrity_at + 8, crc);
   uint64_t done = first_bytes;
   for (uint32_t v = 1; v < volumes; v++) {
     std::string path = volume_file_path(output, v);
@@ -927,9 +958,16 @@ BuildSummary build_setup(const BuildOptions& options) {
     ByteWriter size;
     size.u32((uint32_t)n);
     out.write(size.bytes.data(), 4);
-    streamer.write(out, done, n);
+    crc = crc32_update(0, size.bytes.data(), 4);
+    streamer.write(out, done, n, nullptr, &crc);
+    fill_in(integrity_at + INTEGRITY_FIXED_SIZE + INTEGRITY_VOLUME_SIZE * (v - 1) + 4, crc);
     done += n;
     summary.volumes.push_back(path);
+  }
+  if (checksum_at) {
+    ByteWriter sum;
+    sum.u32(checksum.finish());
+    package.write_at(checksum_at, sum.bytes.data(), 4);
   }
   // Volume files of an earlier build of this output beyond the new count go.
   for (uint32_t v = volumes; v < 10000; v++) {

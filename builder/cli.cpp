@@ -11,6 +11,7 @@
 #include "builder/inspect.h"
 #include "builder/source_files.h"
 #include "builder/terminal_text.h"
+#include "builder/try_run.h"
 
 namespace pakwiz {
 
@@ -26,6 +27,7 @@ const char* const MAIN_HELP =
     "  list SETUP.exe       show what a setup package holds\n"
     "  verify SETUP.exe     decode and check every file of a package\n"
     "  extract SETUP.exe    write the files of a language block to a folder\n"
+    "  try SETUP.exe        install and uninstall it under Wine, with a report\n"
     "\n"
     "`pakwiz COMMAND --help` explains one command; docs/project-file.md the project file.\n";
 
@@ -44,7 +46,8 @@ const char* const BUILD_HELP =
     "  --stub FILE          the setup program to put in front of the package (default:\n"
     "                       pakwiz-stub.exe beside pakwiz, then the release stub of the\n"
     "                       source tree)\n"
-    "  --uninstaller FILE   the uninstaller program for [uninstaller] without 'program'\n"
+    "  --uninstaller FILE   the uninstaller program that every language block carries unless\n"
+    "                       the project says uninstaller = false or names its own program\n"
     "                       (default: pakwiz-uninstall.exe beside pakwiz, then the release\n"
     "                       uninstaller of the source tree)\n"
     "  --level N            compression level, 0 (store) to the encoder's highest;\n"
@@ -74,8 +77,11 @@ const char* const VERIFY_HELP =
     "usage: pakwiz verify SETUP.exe\n"
     "\n"
     "Decodes every file of every language block, reading volume files (.D01, ...) as\n"
-    "needed, and checks sizes and checksums. Says whether the setup file is signed (a\n"
-    "certificate table behind the package; osslsigncode verify checks the signature itself).\n"
+    "needed, and checks sizes and checksums, and that the setup program, which reads each\n"
+    "language block's files forward and never goes back to an earlier volume, can reach\n"
+    "every entry's data (for a patched file its base's data, then the patch). Says\n"
+    "whether the setup file is signed (a certificate table behind the package;\n"
+    "osslsigncode verify checks the signature itself).\n"
     "Exits with 1 and names each damaged entry when anything is wrong.\n";
 
 const char* const EXTRACT_HELP =
@@ -87,6 +93,33 @@ const char* const EXTRACT_HELP =
     "\n"
     "  -d, --dir DIR        the folder to write to (created when missing)\n"
     "  --language N         the language block, counted from 0\n";
+
+const char* const TRY_HELP =
+    "usage: pakwiz try SETUP.exe [--steps FILE] [--language N] [--folder DIR] [--keep]\n"
+    "                  [--json FILE] [--html FILE] [--allow-leftovers] [--driver FILE]\n"
+    "\n"
+    "Installs the setup program in a fresh Wine prefix (in a temporary folder, on a\n"
+    "private Xvfb display when there is no DISPLAY), walking its wizard like a user who\n"
+    "accepts every default, then uninstalls it through its registered UninstallString,\n"
+    "answering Yes and OK. Reports what the run did to the prefix: files created or\n"
+    "changed (and whether each equals the package's file), registry values, INI entries,\n"
+    "shortcuts, the Add/Remove Programs entry, a restart request, exit codes, times,\n"
+    "and every leftover after uninstalling. Needs Wine and, without a display, Xvfb.\n"
+    "\n"
+    "  --steps FILE         install with these steps of the driver's step language\n"
+    "                       (docs/try.md) instead of the default walk\n"
+    "  --language N         pick language block N (from 0) on the language page\n"
+    "  --folder DIR         type DIR (a Windows path) on the destination page\n"
+    "  --keep               keep the temporary folder: prefix, screenshots, logs\n"
+    "  --json FILE          also write the report as JSON\n"
+    "  --html FILE          also write the report as one HTML page with the screenshots\n"
+    "  --allow-leftovers    pass even when uninstalling leaves something behind\n"
+    "  --driver FILE        the driver program (default: pakwiz-e2e-driver.exe beside\n"
+    "                       pakwiz, then in ../share/pakwiz/, then the source tree's build)\n"
+    "\n"
+    "Exit code 0 only when the wizard reached its finish page, every installed file equals\n"
+    "the package's and nothing is left over; 1 otherwise, with the reason on the last line;\n"
+    "2 for wrong usage; 3 when the trial could not run (no Wine, no display, no driver).\n";
 
 struct Usage {
   std::string message;
@@ -157,6 +190,7 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
                      : command == "list"    ? LIST_HELP
                      : command == "verify"  ? VERIFY_HELP
                      : command == "extract" ? EXTRACT_HELP
+                     : command == "try"     ? TRY_HELP
                                             : nullptr;
   try {
     if (is_help(command) || command == "help") {
@@ -165,6 +199,7 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
               : topic == "list"    ? LIST_HELP
               : topic == "verify"  ? VERIFY_HELP
               : topic == "extract" ? EXTRACT_HELP
+              : topic == "try"     ? TRY_HELP
                                    : MAIN_HELP);
       return 0;
     }
@@ -240,6 +275,39 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
       out << "\n";
       for (const std::string& n : s.notes) out << "note: " << printable(n) << "\n";
       return 0;
+    }
+
+    if (command == "try") {
+      TryOptions options;
+      while (!args.done()) {
+        std::string a = args.next();
+        if (a == "--steps")
+          options.steps = args.value(a);
+        else if (a == "--language")
+          options.language = parse_int(a, args.value(a), 0, 5);
+        else if (a == "--folder")
+          options.folder = args.value(a);
+        else if (a == "--keep")
+          options.keep = true;
+        else if (a == "--json")
+          options.json = args.value(a);
+        else if (a == "--html")
+          options.html = args.value(a);
+        else if (a == "--allow-leftovers")
+          options.allow_leftovers = true;
+        else if (a == "--driver")
+          options.driver = args.value(a);
+        else if (a.size() > 1 && a[0] == '-')
+          throw Usage{"unknown option '" + a + "' for try"};
+        else if (options.setup.empty())
+          options.setup = a;
+        else
+          throw Usage{"try takes one setup file; '" + a + "' is one too many"};
+      }
+      if (options.setup.empty()) throw Usage{"try needs a setup file"};
+      if (options.folder.find('"') != std::string::npos)
+        throw Usage{"--folder cannot hold a double quote"};
+      return run_try(options, out, err);
     }
 
     std::string package;

@@ -1,5 +1,6 @@
 #include "builder/inspect.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -253,6 +254,60 @@ void entry_data(ArchiveFiles& archive, const PackageInfo& info, const FileEntryF
          hex(sum) + " differs from the entry's " + hex(e.checksum));
 }
 
+// The setup program installs one language block by walking its file list
+// and reading each entry's data forward through the archive: it can go back
+// within the file it is reading but never to an earlier volume. A patched
+// entry reads its base entry's data first, then its patch. Returns one
+// problem for each entry whose data (or base's data) lie in an earlier file
+// than the walk of its block has reached by then.
+std::vector<std::string> walk_problems(ArchiveFiles& archive, const PackageInfo& info) {
+  auto file_name = [](uint32_t v) {
+    return v == 0 ? std::string("the setup file") : "volume " + std::to_string(v);
+  };
+  std::vector<std::string> problems;
+  for (size_t b = 0; b < info.blocks.size(); b++) {
+    if (!info.blocks[b].files) continue;
+    const std::vector<FileEntryFields>& files = *info.blocks[b].files;
+    uint32_t reader = 0; // the file where the reads so far have ended
+    for (size_t i = 0; i < files.size(); i++) {
+      const FileEntryFields& e = files[i];
+      if (!has_data(e)) continue;
+      // Reads the data of `d` (the entry itself or its base) forward.
+      auto read = [&](const FileEntryFields& d, const std::string& whose) {
+        uint32_t first = archive.volume_of(d.position);
+        if (first < reader) {
+          problems.push_back(entry_name(b, i, e) + ": " + whose + " lie in " + file_name(first) +
+                             ", but the setup program reads block " + std::to_string(b) +
+                             "'s files forward and is at " + file_name(reader) + " by then");
+          return false;
+        }
+        uint64_t end = d.packed_size ? d.position + d.packed_size - 1 : d.position;
+        reader = std::max(reader, archive.volume_of(end));
+        return true;
+      };
+      try {
+        if (e.flags & ENTRY_PATCH) {
+          // A base that does not exist is reported elsewhere.
+          if (e.base_block >= info.blocks.size() || !info.blocks[e.base_block].files ||
+              e.base_entry >= info.blocks[e.base_block].files->size())
+            continue;
+          const FileEntryFields& base = (*info.blocks[e.base_block].files)[e.base_entry];
+          if (!read(base, "its base's data (block " + std::to_string(e.base_block) + " entry " +
+                              std::to_string(e.base_entry) + ")"))
+            continue;
+          read(e, "its patch's data");
+        } else {
+          read(e, "its data");
+        }
+      } catch (const BuildError&) {
+        // A missing volume: the entries' own checks report it.
+        break;
+      }
+    }
+  }
+  return problems;
+}
+
 uint64_t archive_end(const PackageInfo& info) {
   return info.has_archive ? info.archive_offset + 4 + info.archive_size : info.file_length;
 }
@@ -287,6 +342,69 @@ std::string signature_text(const CertificateTable& t) {
     return "names a certificate table at " + with_commas(t.offset) + " (" + with_commas(t.size) +
            " bytes) that is not what a signing tool leaves behind the package";
   return "signed (a certificate table of " + with_commas(t.size) + " bytes follows the package)";
+}
+
+// The CRC-32 of `count` bytes of `file` from `offset`.
+uint32_t range_crc(HostFile& file, uint64_t offset, uint64_t count) {
+  std::vector<uint8_t> chunk((size_t)std::min<uint64_t>(count, 1 << 20));
+  uint32_t crc = 0;
+  for (uint64_t done = 0; done < count;) {
+    size_t n = (size_t)std::min<uint64_t>(count - done, chunk.size());
+    file.read_at(offset + done, chunk.data(), n);
+    crc = crc32_update(crc, chunk.data(), n);
+    done += n;
+  }
+  return crc;
+}
+
+// Compares the package file and its volume files with the integrity record:
+// one problem for each part that differs.
+std::vector<std::string> integrity_problems(const PackageInfo& info) {
+  const IntegrityInfo& rec = *info.integrity;
+  std::vector<std::string> problems;
+  auto differs = [&](const std::string& part, uint32_t crc, uint32_t recorded) {
+    if (crc != recorded)
+      problems.push_back(part + ": CRC-32 " + hex(crc) + " differs from the integrity record's " +
+                         hex(recorded));
+  };
+  try {
+    HostFile file = HostFile::open_read(info.path);
+    differs("the script", range_crc(file, info.stub_length, rec.offset - info.stub_length),
+            rec.script_crc);
+    if (!info.has_archive || rec.archive_bytes != info.archive_size)
+      problems.push_back("the integrity record counts " + with_commas(rec.archive_bytes) +
+                         " archive bytes in the setup file, the end marker " +
+                         with_commas(info.archive_size));
+    else if (info.archive_offset + 4 + rec.archive_bytes > info.file_length)
+      problems.push_back("the archive ends behind the end of the file (truncated?)");
+    else
+      differs("the archive in the setup file",
+              range_crc(file, info.archive_offset + 4, rec.archive_bytes), rec.archive_crc);
+  } catch (const BuildError& e) {
+    problems.push_back(e.what());
+  }
+  for (size_t v = 0; v < rec.volumes.size(); v++) {
+    std::string path = volume_file_path(info.path, (uint32_t)(v + 1));
+    try {
+      HostFile file = HostFile::open_read(path);
+      uint64_t expected = 4ull + rec.volumes[v].data_bytes;
+      if (file.size() != expected)
+        problems.push_back(path + ": " + with_commas(file.size()) +
+                           " bytes, the integrity record says " + with_commas(expected));
+      else
+        differs(path, range_crc(file, 0, expected), rec.volumes[v].crc);
+    } catch (const BuildError& e) {
+      problems.push_back(e.what());
+    }
+  }
+  return problems;
+}
+
+std::string integrity_text(const IntegrityInfo& rec) {
+  std::string text = "script CRC-32 " + hex(rec.script_crc) + ", archive " +
+                     with_commas(rec.archive_bytes) + " bytes CRC-32 " + hex(rec.archive_crc);
+  if (!rec.volumes.empty()) text += ", " + std::to_string(rec.volumes.size()) + " volume files";
+  return text;
 }
 
 } // namespace
@@ -371,6 +489,14 @@ void list_package(const std::string& path, std::ostream& out) {
     out << "  archive: " << with_commas(info.archive_size) << " bytes in this file\n";
   else
     out << "  archive: none (end marker without size word)\n";
+  if (info.integrity) {
+    out << "  integrity: " << integrity_text(*info.integrity) << "\n";
+    for (size_t v = 0; v < info.integrity->volumes.size(); v++)
+      out << "    volume " << v + 1 << ": " << with_commas(info.integrity->volumes[v].data_bytes)
+          << " bytes, CRC-32 " << hex(info.integrity->volumes[v].crc) << "\n";
+  } else {
+    out << "  integrity: no record (the script and archive are not checked as a whole)\n";
+  }
   out << "  setup flags: " << hex(info.setup_flags) << " ("
       << ((info.setup_flags & SETUP_FULL_SCREEN) ? "full screen" : "windowed")
       << ((info.setup_flags & SETUP_REMOVE_PREVIOUS) ? ", remove earlier installations" : "")
@@ -519,6 +645,18 @@ bool verify_package(const std::string& path, std::ostream& out) {
   CertificateTable signature = find_certificate_table(path, archive_end(info));
   out << printable(path) << ": " << signature_text(signature) << "\n";
   if (signature.named && !signature.behind_archive) problems++;
+  if (info.integrity) {
+    std::vector<std::string> damage = integrity_problems(info);
+    for (const std::string& p : damage)
+      out << "damaged: " << printable(path) << ": " << printable(p) << "\n";
+    if (damage.empty())
+      out << printable(path) << ": integrity record matches (" << integrity_text(*info.integrity)
+          << ")\n";
+    problems += damage.size();
+  } else {
+    out << "note: " << printable(path)
+        << " has no integrity record; only each entry's checksum is checked\n";
+  }
   if (!info.has_archive) {
     out << "note: " << printable(path) << " has no archive size word (script only)\n";
   } else {
@@ -534,6 +672,10 @@ bool verify_package(const std::string& path, std::ostream& out) {
         signature.behind_archive ? info.file_length - archive_end(info) : 0);
     if (!length.empty()) {
       out << "damaged: " << printable(path) << ": " << length << "\n";
+      problems++;
+    }
+    for (const std::string& p : walk_problems(archive, info)) {
+      out << "damaged: " << printable(p) << "\n";
       problems++;
     }
     // Entries sharing one stored copy (and claiming the same size) are

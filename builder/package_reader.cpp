@@ -1,5 +1,6 @@
 #include "builder/package_reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -78,9 +79,10 @@ std::optional<std::string> text_at(const std::vector<uint8_t>& p, uint32_t offse
 
 std::string record_name(uint16_t tag) {
   static const char* const NAMES[] = {
-      "setup flags", "billboard",   "background", "title",         "unused type 4",
-      "templates",   "file list",   "start",      "unused type 8", "title font",
-      "language",    "file prefix", "INI list",   "registry list", "file patch list"};
+      "setup flags",   "billboard",     "background",      "title",
+      "unused type 4", "templates",     "file list",       "start",
+      "unused type 8", "title font",    "language",        "file prefix",
+      "INI list",      "registry list", "file patch list", "integrity"};
   if (tag == TAG_END) return "end marker";
   if (tag >= TAG_BASE && tag - TAG_BASE < (int)(sizeof NAMES / sizeof *NAMES))
     return NAMES[tag - TAG_BASE];
@@ -236,7 +238,7 @@ PackageInfo read_package(const std::string& path) {
   {
     // The marker and its length field, which chunks overlap by all but a byte.
     const size_t field_end = STUB_MARKER_SIZE + STUB_LENGTH_FIELD_SIZE;
-    std::vector<uint8_t> chunk(1 << 20);
+    std::vector<uint8_t> chunk((size_t)std::min<uint64_t>(info.file_length, 1 << 20));
     uint64_t base = 0;
     bool found = false;
     while (!found) {
@@ -303,7 +305,15 @@ PackageInfo read_package(const std::string& path) {
     r.unpacked = r.length;
     at += 8;
     std::string what = path + ": record at offset " + with_commas(r.offset);
+    if (info.integrity && r.tag != TAG_END)
+      problem(r, "behind the integrity record, which must be the last (the script it checks "
+                 "ends there)");
     if (r.tag == TAG_END) {
+      info.end_flags = r.flags;
+      if (r.flags & ~END_INTEGRITY) problem(r, "unknown flags " + std::to_string(r.flags));
+      if (!(r.flags & END_INTEGRITY) != !info.integrity)
+        problem(r, info.integrity ? "its flags do not announce the integrity record before it"
+                                  : "its flags announce an integrity record, but none came");
       if (r.length != 0 && r.length != 4)
         problem(r, "its length " + with_commas(r.length) + " is neither 0 nor 4");
       info.records.push_back(r);
@@ -314,7 +324,7 @@ PackageInfo read_package(const std::string& path) {
       }
       break;
     }
-    int type = r.tag >= TAG_BASE && r.tag <= TAG_BASE + 14 ? r.tag - TAG_BASE : -1;
+    int type = r.tag >= TAG_BASE && r.tag <= TAG_BASE + REC_INTEGRITY ? r.tag - TAG_BASE : -1;
     if (type < 0 || type == 4 || type == 8)
       problem(r, "an unknown record tag; the setup program passes over it");
     if (r.length == 0) {
@@ -340,6 +350,27 @@ PackageInfo read_package(const std::string& path) {
     if (type == REC_SETUP_FLAGS) {
       if (payload.size() < 4) fail(what + ": setup flags shorter than 4 bytes");
       info.setup_flags = read_u32(payload.data());
+      info.records.push_back(r);
+      continue;
+    }
+    if (type == REC_INTEGRITY) {
+      if (info.integrity) problem(r, "a second one");
+      uint32_t volumes = payload.size() >= INTEGRITY_FIXED_SIZE ? read_u32(&payload[12]) : 0;
+      if (r.flags || payload.size() < INTEGRITY_FIXED_SIZE ||
+          payload.size() != INTEGRITY_FIXED_SIZE + INTEGRITY_VOLUME_SIZE * (uint64_t)volumes) {
+        problem(r, "not the 16 bytes and 8 per volume file, stored as they are, that the setup "
+                   "program reads");
+      } else if (!info.integrity) {
+        IntegrityInfo integrity;
+        integrity.offset = r.offset;
+        integrity.script_crc = read_u32(&payload[0]);
+        integrity.archive_bytes = read_u32(&payload[4]);
+        integrity.archive_crc = read_u32(&payload[8]);
+        for (uint32_t v = 0; v < volumes; v++)
+          integrity.volumes.push_back(
+              {read_u32(&payload[16 + 8 * v]), read_u32(&payload[20 + 8 * v])});
+        info.integrity = integrity;
+      }
       info.records.push_back(r);
       continue;
     }

@@ -27,6 +27,18 @@ struct BlockInfo {
   std::optional<std::vector<PatchEntryFields>> patches;
 };
 
+// The integrity record: CRC-32 values of the script, of the package file's
+// archive bytes and of each volume file.
+struct IntegrityInfo {
+  uint64_t offset = 0; // file position of the record's header (the script checked ends there)
+  uint32_t script_crc = 0;
+  uint32_t archive_bytes = 0, archive_crc = 0;
+  struct Volume {
+    uint32_t data_bytes = 0, crc = 0;
+  };
+  std::vector<Volume> volumes;
+};
+
 struct PackageInfo {
   std::string path;
   uint64_t file_length = 0;
@@ -43,6 +55,8 @@ struct PackageInfo {
   // or repeated records, records out of place, records the setup program
   // refuses. `verify` fails on any; `list` shows them.
   std::vector<std::string> problems;
+  std::optional<IntegrityInfo> integrity;
+  uint16_t end_flags = 0;
   bool has_archive = false;    // the end marker carries an archive size word
   uint64_t archive_offset = 0; // file position of the archive size word
   uint32_t archive_size = 0;   // archive bytes in the package file

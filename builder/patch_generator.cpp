@@ -35,8 +35,10 @@ int displacement_bytes(int64_t d) {
 
 class Generator {
 public:
-  Generator(const uint8_t* base, uint32_t base_size, const uint8_t* target, uint32_t target_size)
-      : base_(base), bn_(base_size), target_(target), tn_(target_size) {}
+  Generator(const uint8_t* base, uint32_t base_size, const uint8_t* target, uint32_t target_size,
+            uint32_t hashed_factor)
+      : base_(base), bn_(base_size), target_(target), tn_(target_size),
+        hashed_factor_(hashed_factor) {}
 
   PatchStreamBytes run() {
     index_base();
@@ -78,6 +80,7 @@ private:
   uint32_t bn_;
   const uint8_t* target_;
   uint32_t tn_;
+  uint32_t hashed_factor_;
   int bits_ = 10;
   std::vector<uint32_t> first_, positions_;
   uint32_t cursor_ = 0;        // the applier's base cursor after the commands so far
@@ -120,16 +123,18 @@ private:
   }
 
   // Considers base position s for target position t. A copy must save
-  // bytes against literals; one found through the hash index must save as
-  // much again, since it also moves the base cursor away from where the
-  // copies so far have led (short chance matches would lose that thread).
+  // bytes against literals; one found through the hash index must be
+  // hashed_factor_ times as long as its cost, since it also moves the base
+  // cursor away from where the copies so far have led (short chance matches
+  // would lose that thread) and literals cost less once compressed.
   void consider(uint32_t s, uint32_t t, bool hashed, Match& best) const {
     if (s >= bn_) return;
     int64_t d = (int64_t)s - cursor_;
     if (d < FARTHEST_BACK || d > FARTHEST_FORWARD) return;
     uint32_t len = match_length(s, t);
     int cost = displacement_bytes(d) + (len > 128 ? 3 : 1);
-    if (len < 2 || len <= (uint32_t)cost || (hashed && len < 2 * (uint32_t)cost)) return;
+    if (len < 2 || len <= (uint32_t)cost || (hashed && len < hashed_factor_ * (uint32_t)cost))
+      return;
     if (len > best.len || (len == best.len && cost < best.cost)) best = Match{s, len, cost};
   }
 
@@ -232,8 +237,8 @@ private:
 } // namespace
 
 PatchStreamBytes generate_patch(const uint8_t* base, size_t base_size, const uint8_t* target,
-                                size_t target_size) {
-  return Generator(base, (uint32_t)base_size, target, (uint32_t)target_size).run();
+                                size_t target_size, uint32_t hashed_factor) {
+  return Generator(base, (uint32_t)base_size, target, (uint32_t)target_size, hashed_factor).run();
 }
 
 std::vector<uint8_t> pack_blob(const std::vector<uint8_t>& content, int level) {
@@ -270,11 +275,20 @@ std::vector<uint8_t> pack_blob(const std::vector<uint8_t>& content, int level) {
 
 std::vector<uint8_t> make_patch(const std::vector<uint8_t>& base,
                                 const std::vector<uint8_t>& target, int level) {
-  PatchStreamBytes streams = generate_patch(base.data(), base.size(), target.data(), target.size());
-  std::vector<uint8_t> patch = pack_blob(streams.commands, level);
-  std::vector<uint8_t> data = pack_blob(streams.data, level);
-  patch.insert(patch.end(), data.begin(), data.end());
-  return patch;
+  // How much a match found through the hash index must save is a guess at
+  // what literal bytes cost once the data stream is compressed: text that
+  // compresses well makes short copies a loss, since commands compress far
+  // less. A few settings are tried and the smallest packed patch is kept.
+  std::vector<uint8_t> best;
+  for (uint32_t factor : {2u, 5u, 12u}) {
+    PatchStreamBytes streams =
+        generate_patch(base.data(), base.size(), target.data(), target.size(), factor);
+    std::vector<uint8_t> patch = pack_blob(streams.commands, level);
+    std::vector<uint8_t> data = pack_blob(streams.data, level);
+    patch.insert(patch.end(), data.begin(), data.end());
+    if (best.empty() || patch.size() < best.size()) best.swap(patch);
+  }
+  return best;
 }
 
 } // namespace pakwiz

@@ -366,6 +366,10 @@ void PeChecksum::add(const uint8_t* data, size_t n) {
   sum_ = sum;
 }
 
+void PeChecksum::add_at(uint64_t offset, const uint8_t* data, size_t n) {
+  for (size_t i = 0; i < n; i++) sum_ += (uint32_t)data[i] << (((offset + i) & 1) ? 8 : 0);
+}
+
 uint32_t PeChecksum::finish() const {
   uint64_t sum = sum_ + (odd_ >= 0 ? (uint32_t)odd_ : 0);
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);

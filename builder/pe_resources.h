@@ -67,6 +67,9 @@ size_t pe_checksum_offset(const std::vector<uint8_t>& image);
 class PeChecksum {
 public:
   void add(const uint8_t* data, size_t n);
+  // Counts `n` bytes at file `offset` that were added as zeros before (the
+  // sum does not depend on the order of its words).
+  void add_at(uint64_t offset, const uint8_t* data, size_t n);
   uint32_t finish() const;
 
 private:

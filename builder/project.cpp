@@ -308,7 +308,7 @@ private:
                               const std::vector<IniSpec>& common_ini,
                               const std::vector<RegistrySpec>& common_registry,
                               const std::vector<PatchSpec>& common_patches,
-                              const FileSpec* uninstaller) const;
+                              const FileSpec& uninstaller, bool uninstaller_on) const;
 };
 
 const std::vector<std::string> FILE_KEYS = {
@@ -669,7 +669,7 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
                                     const std::vector<IniSpec>& common_ini,
                                     const std::vector<RegistrySpec>& common_registry,
                                     const std::vector<PatchSpec>& common_patches,
-                                    const FileSpec* uninstaller) const {
+                                    const FileSpec& uninstaller, bool uninstaller_on) const {
   check_keys(t, "[[languages]]",
              {"language", "name", "folder", "folder_changeable", "folder_registry", "folder_ini",
               "uninstall_key", "uninstaller", "uninstaller_texts", "information", "texts", "files",
@@ -804,23 +804,18 @@ LanguageSpec Parser::parse_language(const toml::table& t, size_t index, const Pr
     lang.store_in_ini = r.get("store") ? get_bool(*r.get("store"), "store") : true;
   }
 
-  // The uninstaller entry comes first: a later installation looks for it there.
-  const FileSpec* own_uninstaller = uninstaller;
+  // The uninstaller entry comes first: a later installation looks for it
+  // there. A block follows the project's choice unless it makes its own.
+  const FileSpec* own_uninstaller = uninstaller_on ? &uninstaller : nullptr;
   FileSpec language_uninstaller;
   if (const toml::node* v = t.get("uninstaller")) {
+    if (!v->is_boolean() && !v->is_table()) wrong_type(*v, "uninstaller", "true, false or a table");
     if (v->is_boolean()) {
-      if (!get_bool(*v, "uninstaller"))
-        own_uninstaller = nullptr;
-      else if (!uninstaller)
-        fail_at(pos(*v), "an uninstaller entry is requested but the project has no file prefix "
-                         "block: add [uninstaller] with program = \"...\"");
+      own_uninstaller = get_bool(*v, "uninstaller") ? &uninstaller : nullptr;
     } else {
       const toml::table& u = as_table(*v, "uninstaller");
       check_keys(u, "[languages.uninstaller]", {"target", "menu", "desktop"});
-      if (!uninstaller)
-        fail_at(pos(*v), "an uninstaller entry is requested but the project has no file prefix "
-                         "block: add [uninstaller] with program = \"...\"");
-      language_uninstaller = parse_uninstaller(u, uninstaller);
+      language_uninstaller = parse_uninstaller(u, &uninstaller);
       own_uninstaller = &language_uninstaller;
     }
   }
@@ -1020,20 +1015,28 @@ Project Parser::parse(const std::string& text) {
   }
   parse_executable(root.get("executable"), p);
 
-  FileSpec uninstaller;
-  bool has_uninstaller = false;
+  // Every language block carries the built-in uninstaller unless the project
+  // says `uninstaller = false`; `[uninstaller]` changes its settings or names
+  // a program of the project's own. Without `program` the builder supplies
+  // its own (build.cpp: default_uninstaller_path); the program stays empty here.
+  FileSpec uninstaller = parse_uninstaller(toml::table{}, nullptr);
+  uninstaller.pos = product_pos_;
+  p.uninstaller_pos = product_pos_;
+  bool uninstaller_on = true;
   if (const toml::node* v = root.get("uninstaller")) {
-    const toml::table& u = as_table(*v, "uninstaller");
-    check_keys(u, "[uninstaller]", {"program", "target", "menu", "desktop"});
-    // Without `program` the builder supplies its own uninstaller
-    // (build.cpp: default_uninstaller_path); the program stays empty here.
-    p.uninstaller_pos = pos(u);
-    if (const toml::node* program = u.get("program")) {
-      p.uninstaller_program = get_path(*program, "program");
-      p.uninstaller_pos = pos(*program);
+    p.uninstaller_pos = pos(*v);
+    if (!v->is_boolean() && !v->is_table()) wrong_type(*v, "uninstaller", "true, false or a table");
+    if (v->is_boolean()) {
+      uninstaller_on = get_bool(*v, "uninstaller");
+    } else {
+      const toml::table& u = as_table(*v, "uninstaller");
+      check_keys(u, "[uninstaller]", {"program", "target", "menu", "desktop"});
+      if (const toml::node* program = u.get("program")) {
+        p.uninstaller_program = get_path(*program, "program");
+        p.uninstaller_pos = pos(*program);
+      }
+      uninstaller = parse_uninstaller(u, nullptr);
     }
-    uninstaller = parse_uninstaller(u, nullptr);
-    has_uninstaller = true;
   }
 
   std::vector<FileSpec> files;
@@ -1050,7 +1053,6 @@ Project Parser::parse(const std::string& text) {
   if (const toml::node* v = root.get("patches"))
     for (const toml::table* t : table_list(*v, "patches")) patches.push_back(parse_patch(*t));
 
-  const FileSpec* u = has_uninstaller ? &uninstaller : nullptr;
   if (const toml::node* v = root.get("languages")) {
     std::vector<const toml::table*> tables = table_list(*v, "languages");
     if (tables.empty()) fail_at(pos(*v), "'languages' must hold at least one language");
@@ -1058,11 +1060,13 @@ Project Parser::parse(const std::string& text) {
       if (i == MAX_LANGUAGES)
         fail_at(pos(*tables[i]), "more than six languages (" + std::to_string(tables.size()) +
                                      " given); a package holds at most six language blocks");
-      p.languages.push_back(parse_language(*tables[i], i, p, files, ini, registry, patches, u));
+      p.languages.push_back(parse_language(*tables[i], i, p, files, ini, registry, patches,
+                                           uninstaller, uninstaller_on));
     }
   } else {
     toml::table empty;
-    p.languages.push_back(parse_language(empty, 0, p, files, ini, registry, patches, u));
+    p.languages.push_back(
+        parse_language(empty, 0, p, files, ini, registry, patches, uninstaller, uninstaller_on));
     p.languages.back().pos = SourcePos{file_, 0, 0};
   }
 

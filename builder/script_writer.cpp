@@ -140,8 +140,8 @@ void append_record(std::vector<uint8_t>& out, int type, const std::vector<uint8_
   out.insert(out.end(), payload.begin(), payload.end());
 }
 
-void append_end_marker(std::vector<uint8_t>& out, uint32_t archive_bytes) {
-  append_header(out, TAG_END, 0, 4);
+void append_end_marker(std::vector<uint8_t>& out, uint32_t archive_bytes, uint16_t flags) {
+  append_header(out, TAG_END, flags, 4);
   ByteWriter w;
   w.u32(archive_bytes);
   out.insert(out.end(), w.bytes.begin(), w.bytes.end());

@@ -26,8 +26,8 @@ std::vector<uint8_t> patch_list_payload(const std::vector<PatchEntryFields>& ent
 // that is smaller than the payload itself.
 void append_record(std::vector<uint8_t>& out, int type, const std::vector<uint8_t>& payload,
                    bool compressible, int level);
-// Appends the end marker header (tag TAG_END, length 4) and the u32 archive
-// size of the package file's share of the archive.
-void append_end_marker(std::vector<uint8_t>& out, uint32_t archive_bytes);
+// Appends the end marker header (tag TAG_END, `flags`, length 4) and the u32
+// archive size of the package file's share of the archive.
+void append_end_marker(std::vector<uint8_t>& out, uint32_t archive_bytes, uint16_t flags = 0);
 
 } // namespace pakwiz

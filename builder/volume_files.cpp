@@ -82,18 +82,22 @@ std::vector<uint8_t> ArchiveFiles::read(uint64_t position, uint64_t count) {
   return out;
 }
 
+uint32_t ArchiveFiles::volume_of(uint64_t position) {
+  // Find (or open) the volume holding `position`.
+  size_t v = 0;
+  for (;;) {
+    if (v == volumes_.size()) {
+      if (volumes_.size() > 9999) fail(package_path_ + ": too many volumes");
+      open_next();
+    }
+    if (position < volumes_[v].start + volumes_[v].size) return (uint32_t)v;
+    v++;
+  }
+}
+
 void ArchiveFiles::read_into(uint64_t position, uint8_t* out, uint64_t count) {
   while (count > 0) {
-    // Find (or open) the volume holding `position`.
-    size_t v = 0;
-    for (;;) {
-      if (v == volumes_.size()) {
-        if (volumes_.size() > 9999) fail(package_path_ + ": too many volumes");
-        open_next();
-      }
-      if (position < volumes_[v].start + volumes_[v].size) break;
-      v++;
-    }
+    uint32_t v = volume_of(position);
     Volume& vol = volumes_[v];
     uint64_t offset = position - vol.start;
     uint64_t n = vol.size - offset < count ? vol.size - offset : count;

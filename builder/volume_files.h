@@ -32,6 +32,10 @@ public:
   std::vector<uint8_t> read(uint64_t position, uint64_t count);
   // The same into a caller's buffer of `count` bytes.
   void read_into(uint64_t position, uint8_t* out, uint64_t count);
+  // The file that holds archive position `position`: 0 for the package
+  // file, n for volume n. A position at the end of a file lies in the next
+  // one. Throws BuildError as read() does when that file is missing.
+  uint32_t volume_of(uint64_t position);
 
   // Checks the package file's own length against its archive size word,
   // allowing `signature_bytes` behind the archive (a certificate table and

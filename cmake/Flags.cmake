@@ -13,12 +13,13 @@ function(pakwiz_sanitize target)
   endif()
 endfunction()
 
-# The setup program is downloaded with every installer: it is built for size,
-# without exceptions, RTTI or libstdc++'s runtime support. No -fdata-sections:
+# The setup program is downloaded with every installer: it is built for size
+# (-Oz; no frame pointer, which the 32-bit compiler keeps by default), without
+# exceptions, RTTI or libstdc++'s runtime support. No -fdata-sections:
 # with it this compiler puts zero-initialised globals into initialised data,
 # which costs file bytes, while it removes no unused data here.
 set(PAKWIZ_STUB_COMPILE_OPTIONS
-    -Os -fno-exceptions -fno-rtti -ffunction-sections
+    -Oz -fomit-frame-pointer -fno-exceptions -fno-rtti -ffunction-sections
     -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-threadsafe-statics
     -fno-ident)
 # It has no C runtime start-up: the loader enters setup_entry (app/main.cpp).

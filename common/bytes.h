@@ -26,3 +26,16 @@ inline void write_u64(uint8_t* p, uint64_t v) {
   write_u32(p, (uint32_t)v);
   write_u32(p + 4, (uint32_t)(v >> 32));
 }
+
+// value * factor / whole rounded down, for progress figures, with 32-bit
+// arithmetic only: the 32-bit setup program then carries no 64-bit division
+// routines. Exact while value * factor fits in 32 bits; a larger product
+// first drops low bits of value and whole together, which for value <= whole
+// moves the result by at most one. 0 when whole is 0.
+inline uint32_t scale_down(uint32_t value, uint32_t factor, uint32_t whole) {
+  while (factor && value > 0xFFFFFFFFu / factor) {
+    value >>= 1;
+    whole >>= 1;
+  }
+  return whole ? value * factor / whole : 0;
+}

@@ -6,9 +6,11 @@
 // this one definition. Layouts are little-endian, without padding.
 //
 // Setup executable:
-//   [stub][records ...][end marker: header with tag TAG_END, flags 0,
-//   length 4][u32 archive bytes A held in this file][A archive bytes]
-// and the archive continued in volume files (VOLUME_EXTENSION_FORMAT).
+//   [stub][records ...][integrity record][end marker: header with tag
+//   TAG_END, flags END_INTEGRITY, length 4][u32 archive bytes A held in this
+//   file][A archive bytes]
+// and the archive continued in volume files (VOLUME_EXTENSION_FORMAT). A
+// package built without the integrity record has end-marker flags 0.
 #pragma once
 #include <stdint.h>
 
@@ -33,6 +35,7 @@ enum { RECORD_HEADER_SIZE = 8 };
 static const uint16_t TAG_BASE = 0x1234;       // the tag of record type t is TAG_BASE + t
 static const uint16_t TAG_END = 0x7F7F;        // end marker
 static const uint16_t RECORD_COMPRESSED = 0x1; // record flags
+static const uint16_t END_INTEGRITY = 0x1;     // end-marker flags: an integrity record precedes it
 
 enum RecordType {
   REC_SETUP_FLAGS = 0,    // u32 setup flags; never compressed
@@ -48,7 +51,20 @@ enum RecordType {
   REC_INI_LIST = 12,      // u16 count, INI entries (per language block)
   REC_REGISTRY_LIST = 13, // u16 count, registry entries (per language block)
   REC_PATCH_LIST = 14,    // u16 count, file patch entries (per language block)
+  REC_INTEGRITY = 15,     // checksums of the script and the archive; never compressed
 };
+
+// Integrity record (REC_INTEGRITY), the last record before the end marker:
+//   u32 CRC-32 of the script: every byte from the stub length to this
+//       record's header
+//   u32 archive bytes A in the setup file (as in the end marker)
+//   u32 CRC-32 of those A bytes
+//   u32 volume file count V
+//   V x (u32 data bytes of volume n, u32 CRC-32 of the whole volume file,
+//        its size word included)
+// The stub and anything behind the archive (a signature's certificate
+// table) are not covered. Readers that do not know the record pass over it.
+enum { INTEGRITY_FIXED_SIZE = 16, INTEGRITY_VOLUME_SIZE = 8 };
 
 // Setup flags (REC_SETUP_FLAGS).
 enum { SETUP_FULL_SCREEN = 0x1, SETUP_REMOVE_PREVIOUS = 0x10 };

@@ -38,6 +38,13 @@ struct AppState {
   char* uninstaller_path; // 260: destination of the uninstaller entry (install)
   bool platform_nt;       // Windows NT (else the Windows 95 family)
   bool temp_copy;         // /DEL: this process is the temporary copy from a removable disk
+  // The unattended switches (app, from the command line).
+  bool quiet;                // /Q: no window, no question; the safe answer to each
+  bool help;                 // /?: show the switches and end
+  bool bad_switch;           // a switch with a value that cannot be used (/L=x)
+  int language;              // /L=n: the language block to install, or -1
+  const char* folder_switch; // /D=: the rest of the command line, or null
+  char log_path[PATH_SIZE];  // /LOG=: the log file, or ""
 };
 extern AppState g_app;
 

@@ -3,8 +3,9 @@
 #include "common/package_format.h"
 #include "common/state.h"
 #include "common/text.h"
+#include "decode/checksum.h"
 
-ArchiveState g_archive = {INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0};
+ArchiveState g_archive = {INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0, nullptr, 0};
 
 namespace {
 
@@ -36,6 +37,17 @@ uint32_t size_word_position() {
   return g_archive.volume == 0 ? g_archive.archive_offset : 0;
 }
 
+// The current volume file (of `size` data bytes by its size word) is the one
+// the integrity record describes. Reads the whole file.
+bool volume_matches(FileHandle h, uint32_t size) {
+  if (!g_archive.volume_checks || g_archive.volume == 0) return true;
+  if (g_archive.volume > g_archive.volume_check_count) return false;
+  const uint8_t* e = g_archive.volume_checks + INTEGRITY_VOLUME_SIZE * (g_archive.volume - 1);
+  uint32_t crc;
+  return read_u32(e) == size && size <= FILE_BAD_POSITION - 5 && file_size(h) == size + 4 &&
+         file_seek_to(h, 0) == 0 && file_crc32(h, size + 4, &crc) && crc == read_u32(e + 4);
+}
+
 FileHandle fail_volume(int error) {
   g_archive.volume_size = 0;
   g_archive.bytes_left = 0;
@@ -50,6 +62,11 @@ FileHandle fail_volume(int error) {
 void set_disk_request(DiskRequest request, void* context) {
   disk_request = request;
   disk_request_context = context;
+}
+
+void set_volume_checks(const uint8_t* list, uint32_t count) {
+  g_archive.volume_checks = list;
+  g_archive.volume_check_count = count;
 }
 
 void set_archive_location(uint32_t offset, uint32_t size) {
@@ -90,13 +107,11 @@ void close_archive() {
 
 FileHandle NextVolume() {
   close_archive();
-  bool resuming = false;
   uint32_t resume = 0;
   if (g_archive.volume_pending) {
     // The last change to this volume failed: open it again from its start.
   } else if (g_archive.bytes_left != 0) {
     // Cut short (a read error, a removed disk): reopen at the read position.
-    resuming = true;
     resume = g_archive.volume_size - (uint32_t)g_archive.bytes_left;
   } else {
     g_archive.volume++;
@@ -112,15 +127,14 @@ FileHandle NextVolume() {
     FileHandle h = named ? file_open(g_app.archive_path, FILE_READ) : INVALID_FILE;
     if (h != INVALID_FILE) {
       uint32_t at = size_word_position();
-      uint8_t word[4];
-      if (file_seek_to(h, at) == at && file_read_exact(h, word, 4) == FILE_OK) {
-        uint32_t size = read_u32(word);
-        if (resuming) {
-          uint32_t target = at + 4 + resume;
-          if (resume > size || target < resume || file_seek_to(h, target) != target) {
-            file_close(h);
-            return fail_volume(18);
-          }
+      uint8_t word[4] = {0, 0, 0, 0};
+      bool read = file_seek_to(h, at) == at && file_read_exact(h, word, 4) == FILE_OK;
+      uint32_t size = read_u32(word);
+      if (read && volume_matches(h, size)) {
+        uint32_t target = at + 4 + resume;
+        if (resume > size || target < resume || file_seek_to(h, target) != target) {
+          file_close(h);
+          return fail_volume(18);
         }
         g_archive.handle = h;
         g_archive.volume_size = size;
@@ -130,7 +144,8 @@ FileHandle NextVolume() {
         return h;
       }
       file_close(h);
-      if (++size_failures < SIZE_WORD_ATTEMPTS) continue;
+      // A damaged volume is not read again: it counts as missing at once.
+      if (!read && ++size_failures < SIZE_WORD_ATTEMPTS) continue;
     }
     // Missing (or unreadable) volume.
     if (!named || !g_app.temp_copy || !disk_request) return fail_volume(18);

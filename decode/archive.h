@@ -29,21 +29,31 @@ typedef bool (*DiskRequest)(uint32_t disk_number, void* context);
 void set_disk_request(DiskRequest request, void* context);
 
 struct ArchiveState {
-  FileHandle handle;       // open volume, or INVALID_FILE
-  uint32_t volume;         // 0 = the package file
-  uint32_t bytes_done;     // data bytes of all earlier volumes
-  uint32_t volume_size;    // data bytes of the current volume
-  int32_t bytes_left;      // data bytes of the current volume behind the read position
-  uint32_t archive_offset; // file position of the archive size word in the package file
-  bool volume_pending;     // the last volume change failed: the next one retries `volume`
-  int error;               // 0, or 15 / 18 from the last failed volume change
-  uint32_t archive_size;   // data bytes of volume 0, as the package loader read them
+  FileHandle handle;            // open volume, or INVALID_FILE
+  uint32_t volume;              // 0 = the package file
+  uint32_t bytes_done;          // data bytes of all earlier volumes
+  uint32_t volume_size;         // data bytes of the current volume
+  int32_t bytes_left;           // data bytes of the current volume behind the read position
+  uint32_t archive_offset;      // file position of the archive size word in the package file
+  bool volume_pending;          // the last volume change failed: the next one retries `volume`
+  int error;                    // 0, or 15 / 18 from the last failed volume change
+  uint32_t archive_size;        // data bytes of volume 0, as the package loader read them
+  const uint8_t* volume_checks; // the integrity record's volume list, or null
+  uint32_t volume_check_count;
 };
 extern ArchiveState g_archive;
 
 // Where the archive lies in the package file: `offset` of its size word,
 // whose value is `size` (set by the package loader, which read the word).
 void set_archive_location(uint32_t offset, uint32_t size);
+
+// The integrity record's list of `count` volume files (each u32 data bytes,
+// u32 CRC-32 of the whole file), kept by the caller for the run; null when
+// the package has none. A volume file that the list describes is read whole
+// and compared when it is opened, before any of its data is used: one that
+// differs, or that the list does not hold, counts as missing (error 18, or
+// the disk prompt again on removable media).
+void set_volume_checks(const uint8_t* list, uint32_t count);
 
 // Prepares reading at the start of the archive: volume 0 = the package file
 // (g_app.package_path, copied into g_app.archive_path), positioned just

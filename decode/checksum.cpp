@@ -51,3 +51,32 @@ uint32_t file_checksum(FileHandle file) {
   heap_free(buffer);
   return c;
 }
+
+uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t count) {
+  // The byte table is made on first use: 1 KiB of zeroed data, not of the file.
+  static uint32_t table[256];
+  if (!table[1])
+    for (uint32_t i = 0; i < 256; i++) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; k++) c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1)));
+      table[i] = c;
+    }
+  crc = ~crc;
+  while (count--) crc = table[(crc ^ *data++) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+bool file_crc32(FileHandle file, uint32_t count, uint32_t* crc) {
+  uint8_t* buffer = (uint8_t*)heap_alloc(CHUNK);
+  if (!buffer) return false;
+  uint32_t c = 0;
+  while (count) {
+    uint32_t want = count < CHUNK ? count : CHUNK;
+    if (file_read_exact(file, buffer, want) != FILE_OK) break;
+    c = crc32_update(c, buffer, want);
+    count -= want;
+  }
+  heap_free(buffer);
+  *crc = c;
+  return count == 0;
+}

@@ -30,3 +30,15 @@ private:
 // Checksum of the file's content from its current position to its end, read
 // in 16,384-byte chunks; 0 when the chunk buffer cannot be had.
 uint32_t file_checksum(FileHandle file);
+
+// The integrity checksum of package parts: the CRC-32 of IEEE 802.3
+// (reflected polynomial 0xEDB88320, initial and final inversion), continued
+// from `crc` (0 to begin). "123456789" gives 0xCBF43926. Unlike the
+// rotate-add sum, it catches every error burst up to 32 bits long and every
+// pair of flipped bits, wherever they lie.
+uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t count);
+
+// The CRC-32 of the next `count` bytes of the file from its current
+// position. False when they cannot all be read (or no chunk buffer can be
+// had).
+bool file_crc32(FileHandle file, uint32_t count, uint32_t* crc);

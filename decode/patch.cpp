@@ -16,6 +16,7 @@
 // file's size before anything is read.
 #include "decode/patch.h"
 
+#include "common/bytes.h"
 #include "common/file.h"
 #include "common/heap.h"
 #include "common/package_format.h"
@@ -210,7 +211,7 @@ int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
   Stream data = {streams.data, streams.data ? streams.data_size : 0};
   bool has_data = data.left != 0;
   uint32_t cursor = 0; // base position behind the last copy's source
-  uint64_t units = ((uint64_t)progress.file_size + PROGRESS_UNIT) / PROGRESS_UNIT;
+  uint32_t units = progress.file_size / PROGRESS_UNIT + 1;
   uint32_t last_percent = progress.start;
   int err = PATCH_OK;
 
@@ -278,9 +279,9 @@ int run_patch(const PatchStreams& streams, FileHandle base, FileHandle out,
     }
 
     if (err == PATCH_OK && progress.start != progress.end) {
-      uint64_t done = ((uint64_t)o.produced + PROGRESS_UNIT) / PROGRESS_UNIT;
+      uint32_t done = o.produced / PROGRESS_UNIT + 1;
       uint32_t percent =
-          progress.start + (uint32_t)(done * (uint32_t)(progress.end - progress.start) / units);
+          progress.start + scale_down(done, (uint32_t)(progress.end - progress.start), units);
       if (percent != last_percent) {
         last_percent = percent;
         if (progress.report) progress.report(percent);

@@ -261,6 +261,34 @@ struct DecoderWork {
   uint8_t* out_end;
 };
 
+// Buffers left by the last decode while keeping is on (zero-initialised: no
+// start-up code). A decode takes them and gives them back when it ends, so a
+// decode started inside another allocates its own.
+enum KeptBuffer { KEPT_INPUT, KEPT_WORK, KEPT_WINDOW, KEPT_COUNT };
+static struct {
+  bool on;
+  void* slot[KEPT_COUNT];
+} kept;
+
+static void* take_buffer(KeptBuffer which, size_t n) {
+  void* block = kept.slot[which];
+  kept.slot[which] = nullptr;
+  return block ? block : heap_alloc(n);
+}
+
+static void give_back(KeptBuffer which, void* block) {
+  if (kept.on && !kept.slot[which])
+    kept.slot[which] = block;
+  else
+    heap_free(block);
+}
+
+void keep_decoder_buffers(bool keep) {
+  kept.on = keep;
+  if (!keep)
+    for (void*& block : kept.slot) free_and_clear(block);
+}
+
 // ---------------------------------------------------------------------------
 // Sinks
 
@@ -320,7 +348,7 @@ StreamDecoder::~StreamDecoder() {
 
 bool StreamDecoder::OpenInput(InputSource* input, uint32_t budget) {
   CloseInput();
-  in_buffer_ = (uint8_t*)heap_alloc(IN_CHUNK);
+  in_buffer_ = (uint8_t*)take_buffer(KEPT_INPUT, IN_CHUNK);
   if (!in_buffer_) return false;
   in_ = in_end_ = in_buffer_;
   input_ = input;
@@ -365,7 +393,8 @@ void StreamDecoder::CloseInput() {
     if (!Overrun()) unread += (bits_ - 8 * virtual_bytes_) / 8;
     if (unread) input_->Unread(unread);
   }
-  free_and_clear(in_buffer_);
+  give_back(KEPT_INPUT, in_buffer_);
+  in_buffer_ = nullptr;
   in_ = in_end_ = nullptr;
   input_ = nullptr;
   budget_ = 0;
@@ -751,8 +780,8 @@ int StreamDecoder::Decode(OutputSink* sink, InputSource* input, uint32_t budget)
   if (!input || !input->IsReady() || !sink || !sink->IsReady()) return DECODE_BAD_DATA;
   if (!OpenInput(input, budget)) return DECODE_NO_MEMORY;
   int status = DECODE_NO_MEMORY;
-  DecoderWork* w = (DecoderWork*)heap_alloc(sizeof(DecoderWork));
-  uint8_t* window = (uint8_t*)heap_alloc(WINDOW_SIZE + REGION_SIZE);
+  DecoderWork* w = (DecoderWork*)take_buffer(KEPT_WORK, sizeof(DecoderWork));
+  uint8_t* window = (uint8_t*)take_buffer(KEPT_WINDOW, WINDOW_SIZE + REGION_SIZE);
   if (w && window) {
     memset(window, 0, WINDOW_SIZE); // history before the first byte reads as zeros
     w->sink = sink;
@@ -761,8 +790,8 @@ int StreamDecoder::Decode(OutputSink* sink, InputSource* input, uint32_t budget)
     w->out_end = window + WINDOW_SIZE + REGION_SIZE;
     status = Run(w);
   }
-  heap_free(window);
-  heap_free(w);
+  give_back(KEPT_WINDOW, window);
+  give_back(KEPT_WORK, w);
   CloseInput();
   return status;
 }
@@ -773,7 +802,7 @@ int StreamDecoder::DecodeInto(uint8_t* dest, uint32_t capacity, InputSource* inp
   if (!input || !input->IsReady() || !dest) return DECODE_BAD_DATA;
   if (!OpenInput(input, budget)) return DECODE_NO_MEMORY;
   int status = DECODE_NO_MEMORY;
-  DecoderWork* w = (DecoderWork*)heap_alloc(sizeof(DecoderWork));
+  DecoderWork* w = (DecoderWork*)take_buffer(KEPT_WORK, sizeof(DecoderWork));
   if (w) {
     w->sink = nullptr;
     w->window = nullptr;
@@ -782,7 +811,7 @@ int StreamDecoder::DecodeInto(uint8_t* dest, uint32_t capacity, InputSource* inp
     status = Run(w);
     if (produced) *produced = (uint32_t)(w->out - dest);
   }
-  heap_free(w);
+  give_back(KEPT_WORK, w);
   CloseInput();
   return status;
 }

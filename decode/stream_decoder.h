@@ -189,6 +189,12 @@ private:
   uint32_t virtual_bytes_;
 };
 
+// While keeping is on, a decode that ends leaves its buffers (input buffer,
+// tables, window: about 220 KB) for the next one instead of freeing them, so
+// that a run of many small files allocates them once. Turning it off frees
+// what is kept. Off by default; the install driver turns it on for its run.
+void keep_decoder_buffers(bool keep);
+
 // Decode one stream from `input` into `destination` (capacity bytes). Returns
 // 1 on success, 0 on failure (including a stream that decodes to more than
 // capacity bytes). `produced` (optional) receives the byte count decoded.

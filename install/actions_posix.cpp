@@ -9,6 +9,8 @@ void remove_previous_installations() {}
 
 void write_uninstall_log(const char*) {}
 
+void keep_earlier_log(const char*) {}
+
 void close_uninstall_log() {}
 
 void create_start_menu_shortcuts() {}

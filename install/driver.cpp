@@ -1,10 +1,13 @@
 // The install driver: one file entry per step, driven by the progress page's
 // timer (or a test), and the destination of a file entry. The Win32 calls it
 // needs sit behind the platform layer of install/install.h.
+#include "common/bytes.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "decode/archive.h"
+#include "decode/stream_decoder.h"
 #include "install/install.h"
+#include "install/install_log.h"
 #include "install/place_file.h"
 #include "package/file_entry.h"
 #include "package/macros.h"
@@ -42,6 +45,26 @@ bool resolve_into(const FileEntry& entry, char* dest) {
   }
   return append_backslash(dest, DESTINATION_SIZE) &&
          text_append(dest, DESTINATION_SIZE, entry.target);
+}
+
+// The log line of one entry: what place_file made of it, or the failure
+// with the message the wizard shows for it.
+void log_entry(const FileEntry& entry, const char* path, bool placed) {
+  const char* outcome = "kept";
+  char message[1024];
+  message[0] = 0;
+  if (!placed) {
+    outcome = "failed";
+    format_message(message, sizeof message, g_install.error_code);
+  } else if (entry.removal_mode() == REMOVAL_NOT_INSTALLED) {
+    outcome = "skipped";
+  } else if (g_install.placement == PLACEMENT_SCHEDULED) {
+    outcome = "restart";
+  } else if (g_install.placement == PLACEMENT_AS_STATUS) {
+    if (entry.status() == STATUS_CREATED) outcome = "created";
+    if (entry.status() == STATUS_REPLACED) outcome = "replaced";
+  }
+  install_log("file", outcome, path, placed || !message[0] ? nullptr : message, nullptr);
 }
 
 } // namespace
@@ -84,9 +107,14 @@ bool resolve_destination(const FileEntry& entry) {
 
 bool prepare_installation() {
   g_install.error_code = 0;
+  g_install.finished = false;
   g_install.entry_index = -1;
   g_install.next_entry = g_package.first_entry;
   g_app.uninstaller_path[0] = 0;
+  char number[2] = {(char)('0' + g_package.current_block), 0}; // at most 6 blocks
+  install_log("install\tstarted", number, g_app.install_folder, nullptr);
+  forget_ready_folder();
+  keep_decoder_buffers(true); // one set of decoder buffers for the whole run
   if (g_package.setup_flags & SETUP_REMOVE_PREVIOUS) remove_previous_installations();
   set_disk_request(request_disk, nullptr);
   int err = open_archive();
@@ -100,7 +128,7 @@ bool prepare_installation() {
 
 bool install_step() {
   uint32_t count = g_package.entry_count;
-  uint32_t start_percent = count ? (uint32_t)((g_install.entry_index + 1) * 100ull / count) : 0;
+  uint32_t start_percent = scale_down((uint32_t)g_install.entry_index + 1, 100, count);
   g_install.entry_index++;
   if (!g_install.next_entry || (uint32_t)g_install.entry_index >= count) return false;
   const FileEntry entry = file_entry(g_install.next_entry);
@@ -113,18 +141,26 @@ bool install_step() {
   if (!dest[0]) { // the full path is too long for any file call
     g_install.error_code = PLACE_ERR_CREATE;
     text_copy_cut(g_app.error_file_name, PATH_SIZE, entry.target);
+    log_entry(entry, entry.target, false);
     return false;
   }
   tell_current_file(dest);
   bool uninstaller = (entry.flags & ENTRY_UNINSTALLER) != 0;
-  if (uninstaller) text_copy(g_app.uninstaller_path, PATH_SIZE, dest);
-  uint32_t end_percent = (uint32_t)((g_install.entry_index + 1) * 100ull / count);
+  if (uninstaller) {
+    text_copy(g_app.uninstaller_path, PATH_SIZE, dest);
+    keep_earlier_log(dest);
+  }
+  uint32_t end_percent = scale_down((uint32_t)g_install.entry_index + 1, 100, count);
 
-  if (entry.removal_mode() != REMOVAL_NOT_INSTALLED) {
-    if (!place_file(entry, dest, in_use, start_percent, end_percent)) {
-      if (g_app.temp_path[0]) delete_file(g_app.temp_path);
-      return false;
-    }
+  g_install.placement = PLACEMENT_AS_STATUS;
+  bool installed = entry.removal_mode() != REMOVAL_NOT_INSTALLED;
+  bool placed = !installed || place_file(entry, dest, in_use, start_percent, end_percent);
+  log_entry(entry, dest, placed);
+  if (!placed) {
+    if (g_app.temp_path[0]) delete_file(g_app.temp_path);
+    return false;
+  }
+  if (installed) {
     if (uninstaller) entry.set_status(STATUS_NONE); // never logged as an installed file
     if (entry.destination != DEST_INSTALL_FOLDER && entry.shared_count == 1) count_shared_use(dest);
     if (entry.destination == DEST_FONT) register_font(dest);
@@ -140,6 +176,7 @@ bool install_step() {
 
 void finish_installation() {
   close_archive();
+  keep_decoder_buffers(false);
   if (g_install.error_code == 0) {
     if (g_app.uninstaller_path[0])
       write_uninstall_log(g_app.uninstaller_path); // also makes the Start-menu shortcuts
@@ -155,4 +192,5 @@ void finish_installation() {
   }
   if (observer && observer->finished) observer->finished(observer->context);
   g_install.installing = false;
+  g_install.finished = true;
 }

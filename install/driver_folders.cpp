@@ -1,6 +1,8 @@
 // Creating the folders of a path, one level at a time. Each folder is
 // entered, and created only when it cannot be entered, so existing folders
 // are never touched; the process's current folder ends at the deepest one.
+#include <string.h>
+
 #include "common/heap.h"
 #include "common/text.h"
 #include "install/install.h"
@@ -78,4 +80,23 @@ bool create_folders_of_path(const char* path) {
   }
   heap_free(copy);
   return made;
+}
+
+bool ready_folders_of_file(const char* path) {
+  char* ready = g_install.ready_folder;
+  const char* last = last_separator(path);
+  size_t n = last ? (size_t)(last - path) + 1 : 0;
+  if (n && n < PATH_SIZE && !ready[n] && memcmp(ready, path, n) == 0 && enter_folder(ready) == 0)
+    return true;
+  ready[0] = 0;
+  bool made = create_folders_of_path(path);
+  if (made && n && n < PATH_SIZE) {
+    memcpy(ready, path, n);
+    ready[n] = 0;
+  }
+  return made;
+}
+
+void forget_ready_folder() {
+  g_install.ready_folder[0] = 0;
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <stdint.h>
 
+#include "common/state.h"
 #include "package/file_entry.h"
 #include "package/script.h"
 
@@ -13,12 +14,27 @@ struct InstallState {
   uint32_t error_code; // 0, or a message number of string table 6
   bool restart_needed; // a file was scheduled for replacement at restart
   bool installing;     // set by prepare, cleared by finish
+  bool finished;       // finish_installation has run (cleared by prepare)
+  // An unattended run: a file in use that would be asked about (message 22)
+  // is replaced at the next start of Windows instead.
+  bool schedule_in_use;
+  uint8_t placement; // how place_file's last file ended beyond its status (Placement)
   // End-of-setup actions: records of file entries, each possibly absent.
   uint8_t* document;     // document to open at the end
   uint8_t* program;      // program to start at the end
   uint8_t* screen_saver; // screen saver to install at the end
+  // The folder (with its trailing separator) of the last file whose folders
+  // were made in this run; empty when none is known.
+  char ready_folder[PATH_SIZE];
 };
 extern InstallState g_install;
+
+// What became of a placed file beyond its entry status.
+enum Placement : uint8_t {
+  PLACEMENT_AS_STATUS = 0, // as the status says
+  PLACEMENT_SCHEDULED = 1, // the file waits for the next start of Windows
+  PLACEMENT_KEPT = 2,      // in use and left as it was (Ignore)
+};
 
 // What the installation tells the wizard: the progress page installs an
 // observer while it runs, tests their own. Every member may be null.
@@ -41,6 +57,10 @@ void report_install_progress(uint32_t percent);
 // Forgets the three end-of-setup actions (after a cancel or a failure).
 void clear_end_actions();
 
+// An unattended run: files in use are scheduled instead of asked about
+// (g_install.schedule_in_use).
+void schedule_files_in_use();
+
 // Confirm and end setup: asks `question` (Yes/No); on Yes tells that setup
 // was cancelled (message 15), forgets the end-of-setup actions and returns
 // true: the caller ends the wizard. False: setup goes on.
@@ -55,12 +75,14 @@ bool request_disk(uint32_t disk_number, void* context);
 // entry that was not replaced without an error code is error 22.
 void settle_install_outcome();
 
-// Resets the install state and the archive reader, opens the package file at
-// its archive and sets `installing`. False when the package file cannot be
+// Resets the install state and the archive reader, logs the language block
+// and the install folder, opens the package file at its archive and sets
+// `installing`. False when the package file cannot be
 // opened (error 16 naming it).
 bool prepare_installation();
 // Installs the next file entry: resolves its destination, places the file,
-// runs the entry's follow-up actions and reports the progress. True when an
+// runs the entry's follow-up actions, logs its outcome (install/install_log.h)
+// and reports the progress. True when an
 // entry was processed, false when none was left or the entry failed (error
 // code set; a temporary file left by the failure is deleted).
 bool install_step();
@@ -79,6 +101,13 @@ bool resolve_destination(const FileEntry& entry);
 // trailing backslash), entering each; the process's current folder is left at
 // the last one. False when a folder could not be made (or no memory was left).
 bool create_folders_of_path(const char* path);
+// The folders of the file `path`, as create_folders_of_path makes them; when
+// they are those of the previous file made ready this way (the files of one
+// folder follow each other) the deepest is entered in one call instead of a
+// walk with a call or two per level. False when a folder could not be made.
+bool ready_folders_of_file(const char* path);
+// Forgets the folder ready_folders_of_file knows.
+void forget_ready_folder();
 
 // Platform layer of the driver (driver_win.cpp; driver_posix.cpp holds the
 // native build's stand-ins, where these find nothing and do nothing).
@@ -111,6 +140,12 @@ void remove_previous_installations();
 // the value record of the lists until close_uninstall_log, which writes the
 // end record.
 void write_uninstall_log(const char* uninstaller_path);
+// Called before the uninstaller entry is placed: an uninstaller file already
+// at `uninstaller_path` (an earlier installation of the same program into
+// the same folder) has its file log read, and write_uninstall_log carries
+// into the new log the entries whose files still exist and that the new log
+// does not name, so that files left in place as they were stay removable.
+void keep_earlier_log(const char* uninstaller_path);
 void close_uninstall_log();
 
 // Shortcuts (install/shortcuts.h): the Start-menu shortcuts of the current

@@ -41,7 +41,10 @@ void resolve_file_reference(const char* text) {
     }
   }
   g_app.destination_path[0] = 0; // an empty expansion leaves the buffer as it is
-  expand_folder_macros(g_app.destination_path, text, PATH_SIZE);
+  // An expansion that does not fit would be cut to another file's name:
+  // it names no file at all.
+  if (expand_folder_macros(g_app.destination_path, text, PATH_SIZE) >= PATH_SIZE)
+    g_app.destination_path[0] = 0;
 }
 
 const uint8_t* read_ini_entry(const uint8_t* p, IniEntry* out) {

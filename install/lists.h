@@ -56,7 +56,8 @@ const Buffer* current_list(int type);
 
 // A file named by a list entry: the destination of the first file entry of
 // the current block whose target name equals `text` (ignoring case), else
-// the text with its macros expanded; left in g_app.destination_path.
+// the text with its macros expanded; left in g_app.destination_path. An
+// expansion longer than a path may be leaves it empty, like an empty one.
 void resolve_file_reference(const char* text);
 
 // Each reads the entry at `p` into `out` and returns the first byte behind it.

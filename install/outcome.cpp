@@ -13,6 +13,10 @@ void clear_end_actions() {
   g_install.screen_saver = nullptr;
 }
 
+void schedule_files_in_use() {
+  g_install.schedule_in_use = true;
+}
+
 bool confirm_end_setup(Message question) {
   if (show_message(get_message(question), MSG_YESNO | MSG_ICONQUESTION) != ANSWER_YES) return false;
   show_message(get_message(MESSAGE_CANCELLED), MSG_ICONINFORMATION);

@@ -134,6 +134,10 @@ bool make_temp_name(char* temp, uint32_t cap, const char* destination) {
     FileHandle f = file_open(temp, FILE_READ);
     if (f == INVALID_FILE) return true;
     file_close(f);
+    // Left by a run that ended while it wrote the file (or waiting to
+    // replace it at the next start of Windows, which a deletion scheduled
+    // behind that replacement does not disturb): it goes at the next start.
+    schedule_replacement(nullptr, temp);
     if (*last == 'Z') return false; // .$$A to .$$Z are all taken
     ++*last;
   }
@@ -142,6 +146,7 @@ bool make_temp_name(char* temp, uint32_t cap, const char* destination) {
 bool place_file(const FileEntry& entry, const char* destination, bool in_use,
                 uint32_t start_percent, uint32_t end_percent) {
   g_install.error_code = 0;
+  g_install.placement = PLACEMENT_AS_STATUS;
   g_app.temp_path[0] = 0;
 
   bool needed = true;
@@ -159,7 +164,7 @@ bool place_file(const FileEntry& entry, const char* destination, bool in_use,
     return false;
   }
 
-  create_folders_of_path(destination); // a missing folder shows when the file is created
+  ready_folders_of_file(destination); // a missing folder shows when the file is created
 
   char* temp = g_app.temp_path;
   if (!make_temp_name(temp, PATH_SIZE, destination)) {
@@ -191,6 +196,7 @@ bool place_file(const FileEntry& entry, const char* destination, bool in_use,
   if (in_use) {
     schedule_replacement(destination, temp);
     g_install.restart_needed = true;
+    g_install.placement = PLACEMENT_SCHEDULED;
   } else {
     swap_into_place(entry, destination, temp);
   }
@@ -221,14 +227,19 @@ void swap_into_place(const FileEntry& entry, const char* destination, const char
 
 InUseAnswer handle_file_in_use(const FileEntry& entry, const char* destination, const char* temp) {
   uint8_t kind = entry.destination;
-  if (kind == DEST_WINDOWS || kind == DEST_SHARED_SYSTEM) {
+  // A font in use is kept; so is an identical file. Any other file is asked
+  // about, or in an unattended run replaced at restart like a system file.
+  bool ask = kind != DEST_WINDOWS && kind != DEST_SHARED_SYSTEM && kind != DEST_FONT &&
+             !identical_to_entry(destination, entry);
+  if (kind == DEST_WINDOWS || kind == DEST_SHARED_SYSTEM || (ask && g_install.schedule_in_use)) {
     schedule_replacement(destination, temp);
     g_install.restart_needed = true;
+    g_install.placement = PLACEMENT_SCHEDULED;
     entry.set_status(STATUS_REPLACED);
     return IN_USE_IGNORE;
   }
-  InUseAnswer answer = IN_USE_IGNORE; // a font in use is kept; so is an identical file
-  if (kind != DEST_FONT && !identical_to_entry(destination, entry)) {
+  InUseAnswer answer = IN_USE_IGNORE;
+  if (ask) {
     char* text = (char*)heap_alloc(1024);
     if (text) {
       text_copy_cut(g_app.error_file_name, PATH_SIZE, destination);
@@ -242,6 +253,9 @@ InUseAnswer handle_file_in_use(const FileEntry& entry, const char* destination, 
     delete_file(temp);
     if (temp == g_app.temp_path) g_app.temp_path[0] = 0;
   }
-  if (answer == IN_USE_IGNORE) entry.set_status(STATUS_REPLACED);
+  if (answer == IN_USE_IGNORE) {
+    entry.set_status(STATUS_REPLACED);
+    g_install.placement = PLACEMENT_KEPT;
+  }
   return answer;
 }

@@ -64,13 +64,16 @@ void swap_into_place(const FileEntry& entry, const char* destination, const char
 
 // The destination cannot be replaced: schedules the replacement at restart
 // (Windows folder and shared system files), keeps a font, or asks question 22
-// (Abort/Retry/Ignore) unless the file in place is identical. Deletes `temp`
-// unless the answer is Retry; Ignore sets status 23.
+// (Abort/Retry/Ignore) unless the file in place is identical; with
+// g_install.schedule_in_use set, schedules the file instead of asking.
+// Deletes `temp` unless the answer is Retry (or the file is scheduled);
+// Ignore sets status 23. g_install.placement tells which happened.
 InUseAnswer handle_file_in_use(const FileEntry& entry, const char* destination, const char* temp);
 
 // The temporary name beside `destination`: its extension replaced by ".$$A",
-// the last letter raised while a file of that name exists (up to ".$$Z").
-// False when no name is free or it does not fit `cap`.
+// the last letter raised while a file of that name exists (up to ".$$Z"),
+// each such file named for deletion at the next start of Windows. False
+// when no name is free or it does not fit `cap`.
 bool make_temp_name(char* temp, uint32_t cap, const char* destination);
 
 // Platform layer of file placement (place_file_win.cpp, place_file_posix.cpp).

@@ -69,7 +69,8 @@ bool apply_patch(const FileEntry& entry, const char* base_path, const char* dest
     PatchStreams streams = {commands, command_size, data, data_size};
     PatchProgress progress = {start_percent, end_percent, entry.file_size, report_install_progress};
     err = run_patch(streams, base, out, progress);
-    if (err == PATCH_ERR_READ) name_error_file(destination);
+    // As for a file decoded in full: a full disk names the destination.
+    if (err == PATCH_ERR_READ || err == PATCH_ERR_DISK_FULL) name_error_file(destination);
     if (err == PATCH_ERR_WRITE) name_error_file(patched);
   }
   free_and_clear(commands);

@@ -9,8 +9,11 @@
 void schedule_replacement(const char* new_path, const char* existing);
 void restart_windows();
 // Starts the program (its path quoted) with the argument and waits for its
-// end; false if it did not start.
-bool run_and_wait(const char* program, const char* argument);
+// end, leaving its exit code in *exit_code when given; false if it did not
+// start (or the command does not fit 1,560 bytes). With `wait` false it
+// returns as soon as the program has started.
+bool run_and_wait(const char* program, const char* argument, uint32_t* exit_code = nullptr,
+                  bool wait = true);
 // Opens the installed file of the file entry at `record` (none when null)
 // with its associated program.
 void open_document(uint8_t* record);

@@ -24,15 +24,16 @@ void restart_windows() {
   ExitWindowsEx(EWX_REBOOT, 0);
 }
 
-bool run_and_wait(const char* program, const char* argument) {
-  char* command = (char*)heap_alloc(DESTINATION_SIZE);
+bool run_and_wait(const char* program, const char* argument, uint32_t* exit_code, bool wait) {
+  // Room for the program and a relaunched setup's switches (a package path,
+  // a log path and an install folder).
+  const size_t size = 6 * PATH_SIZE;
+  char* command = (char*)heap_alloc(size);
   if (!command) return false;
   // The program quoted: unquoted, a path with a space ("C:\Program Files\...")
   // would start "C:\Program.exe" first if there were one.
-  bool fits = text_copy(command, DESTINATION_SIZE, "\"") &&
-              text_append(command, DESTINATION_SIZE, program) &&
-              text_append(command, DESTINATION_SIZE, "\" ") &&
-              text_append(command, DESTINATION_SIZE, argument);
+  bool fits = text_copy(command, size, "\"") && text_append(command, size, program) &&
+              text_append(command, size, "\" ") && text_append(command, size, argument);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -40,6 +41,11 @@ bool run_and_wait(const char* program, const char* argument) {
                                         NULL, NULL, &startup, &process);
   heap_free(command);
   if (!started) return false;
+  if (!wait) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+  }
   // No message is dispatched meanwhile; peeking keeps the wizard from being
   // taken for a hung program, and the short wait keeps the loop from
   // spinning on the processor.
@@ -48,6 +54,8 @@ bool run_and_wait(const char* program, const char* argument) {
   MSG message;
   while (WaitForSingleObject(process.hProcess, 50) == WAIT_TIMEOUT)
     PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);
+  DWORD code = 1;
+  if (exit_code) *exit_code = GetExitCodeProcess(process.hProcess, &code) ? code : 1;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;

@@ -6,6 +6,7 @@
 #include "common/state.h"
 #include "common/text.h"
 #include "install/install.h"
+#include "install/install_log.h"
 #include "install/shortcuts.h"
 #include "install/uninstall_log.h"
 #include "package/file_entry.h"
@@ -108,6 +109,7 @@ HRESULT create_shortcut(const char* target, const char* link_path, const char* a
     file->Release();
   }
   link->Release();
+  if (SUCCEEDED(result)) install_log("shortcut\tcreated", link_path, target, nullptr);
   return result;
 }
 

@@ -5,9 +5,11 @@
 #include <shlobj.h>
 
 #include "common/file.h"
+#include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "install/install.h"
+#include "install/install_log.h"
 #include "install/lists.h"
 #include "install/restart.h"
 #include "install/shortcuts.h"
@@ -37,6 +39,7 @@ void register_uninstall_key(const char* key_path, const char* key_name,
       text_append(quoted, sizeof quoted, "\""))
     set_string_value(key, "UninstallString", quoted);
   RegCloseKey(key);
+  install_log("uninstall\tregistered", key_path, uninstaller_path, nullptr);
 }
 
 // The program path of an "UninstallString": the text between the quotes of
@@ -48,6 +51,89 @@ void unquote_program(char* command) {
   command[n] = 0;
 }
 
+bool loggable_file_path(const char* path);
+
+// The file log of the uninstaller file that this installation replaces (an
+// earlier installation of the same block into the same folder), read before
+// the file is overwritten: the body of its file log record.
+struct EarlierLog {
+  uint8_t* body; // u32 count, then the entries
+  uint32_t size;
+};
+EarlierLog g_earlier = {nullptr, 0};
+
+// Bounds of the earlier log that is worth reading back.
+const uint32_t MAX_EARLIER_LOG = 16u << 20;
+
+// One log string of the earlier log at *p (within end): its text and length.
+bool take_log_text(const uint8_t*& p, const uint8_t* end, const char** text, uint32_t* n) {
+  if (end - p < 2) return false;
+  *n = read_u16(p);
+  *text = (const char*)p + 2;
+  if ((uint32_t)(end - p - 2) < *n) return false;
+  p += 2 + *n;
+  return true;
+}
+
+// Copies n characters to `to`; returns the position behind them.
+char* put_text(char* to, const char* text, size_t n) {
+  while (n--) *to++ = *text++;
+  return to;
+}
+
+void forget_earlier_log() {
+  heap_free(g_earlier.body);
+  g_earlier.body = nullptr;
+  g_earlier.size = 0;
+}
+
+// Carries into the file log the entries of the earlier log whose files
+// still exist and that this log does not name (`listed`: the paths logged,
+// each with its NUL, `listed_size` bytes): a file that this installation
+// left alone because it was already there stays known to the uninstaller.
+// Each is written again from its full path, so that only a path that the
+// log may hold is carried. Returns the number of entries carried.
+uint32_t carry_earlier_entries(FileHandle f, const char* listed, uint32_t listed_size) {
+  uint32_t carried = 0;
+  const uint8_t* p = g_earlier.body + 4;
+  const uint8_t* stop = g_earlier.body + g_earlier.size;
+  char path[PATH_SIZE];
+  for (uint32_t left = g_earlier.size >= 4 ? read_u32(g_earlier.body) : 0; left; left--) {
+    const char *folder, *name;
+    uint32_t folder_n, name_n;
+    if (!take_log_text(p, stop, &folder, &folder_n) || !take_log_text(p, stop, &name, &name_n) ||
+        p == stop)
+      break;
+    uint8_t flags = *p++;
+    // "." and ".\sub" lie in the install folder (which ends with a backslash).
+    const char* base = "";
+    if (folder_n && folder[0] == '.') {
+      base = g_app.install_folder;
+      uint32_t skip = folder_n > 1 ? 2 : 1;
+      folder += skip;
+      folder_n -= skip;
+    }
+    size_t base_n = text_length(base);
+    if (base_n + folder_n + 1 + name_n >= PATH_SIZE) continue;
+    char* at = put_text(path, base, base_n);
+    at = put_text(at, folder, folder_n);
+    if (folder_n) *at++ = '\\';
+    *put_text(at, name, name_n) = 0;
+    DWORD attributes = GetFileAttributesA(path);
+    if (!loggable_file_path(path) || attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (flags & ~(LOGGED_SHARED | LOGGED_FONT | LOGGED_SELF_REGISTER)))
+      continue;
+    bool named = false;
+    for (const char* q = listed; !named && q < listed + listed_size; q += text_length(q) + 1)
+      named = equals_nocase(q, path);
+    if (named) continue;
+    write_file_log_entry(f, path, flags);
+    carried++;
+  }
+  return carried;
+}
+
 // The file log record. Its header takes the place of the 8 bytes reserved at
 // the end of the placed uninstaller file (E0 - 8); its body starts at E0.
 void write_file_log_record(FileHandle f, uint32_t e0) {
@@ -55,24 +141,36 @@ void write_file_log_record(FileHandle f, uint32_t e0) {
   file_write_exact(f, zero, 4); // the count, completed below
   uint32_t count = 0;
   char desktop[PATH_SIZE], link[PATH_SIZE];
+  // With an earlier log to carry forward: every path logged here (a file
+  // and a desktop link per entry at most).
+  char* listed = g_earlier.body
+                     ? (char*)heap_alloc(((size_t)g_package.entry_count * 2 + 1) * PATH_SIZE)
+                     : nullptr;
+  uint32_t listed_size = 0;
+  // One call site for both kinds keeps the setup program small.
+  auto logged = [&](const char* path, uint8_t flags) __attribute__((noinline)) {
+    write_file_log_entry(f, path, flags);
+    count++;
+    if (listed && text_copy(listed + listed_size, PATH_SIZE, path))
+      listed_size += (uint32_t)text_length(path) + 1;
+  };
   uint8_t* record = g_package.first_entry;
   for (uint32_t i = 0; record && i < g_package.entry_count; i++, record = next_entry(record)) {
     const FileEntry e = file_entry(record);
     resolve_destination(e);
-    if (entry_is_logged(e) && g_app.destination_path[0]) {
-      write_file_log_entry(f, g_app.destination_path, file_log_flags(e));
-      count++;
-    }
+    if (entry_is_logged(e) && g_app.destination_path[0])
+      logged(g_app.destination_path, file_log_flags(e));
     // Desktop shortcuts are logged from the entries, whatever became of
     // the entry or its link.
     const char* desktop_name = e.desktop_name;
     if (desktop_name[0] && special_folder_path(CSIDL_DESKTOP, desktop) &&
         text_copy(link, PATH_SIZE, desktop) && append_backslash(link, PATH_SIZE) &&
-        text_append(link, PATH_SIZE, desktop_name) && text_append(link, PATH_SIZE, ".lnk")) {
-      write_file_log_entry(f, link, 0);
-      count++;
-    }
+        text_append(link, PATH_SIZE, desktop_name) && text_append(link, PATH_SIZE, ".lnk"))
+      logged(link, 0);
   }
+  if (listed) count += carry_earlier_entries(f, listed, listed_size);
+  heap_free(listed);
+  forget_earlier_log();
   finish_counted_record(f, e0 - RECORD_HEADER_SIZE, LOG_TAG_FILES, count);
 }
 
@@ -137,6 +235,39 @@ void log_value(uint8_t kind, HKEY root, const char* a, const char* b, const char
 
 } // namespace
 
+void keep_earlier_log(const char* uninstaller_path) {
+  forget_earlier_log();
+  FileHandle f = file_open(uninstaller_path, FILE_READ);
+  if (f == INVALID_FILE) return;
+  // Behind the uninstaller program (the package's prefix block, when the
+  // earlier file holds the same program): its data record if it has one,
+  // then the file log record.
+  uint32_t size = file_size(f);
+  uint32_t at = g_package.prefix.size;
+  uint8_t header[RECORD_HEADER_SIZE];
+  for (;;) {
+    if (size == FILE_BAD_POSITION || at > size || size - at < RECORD_HEADER_SIZE ||
+        file_seek_to(f, at) != at || file_read_exact(f, header, RECORD_HEADER_SIZE) != FILE_OK ||
+        read_u16(header + 2) != 0)
+      break;
+    uint16_t tag = read_u16(header);
+    uint32_t n = read_u32(header + 4);
+    at += RECORD_HEADER_SIZE;
+    if (n > size - at) break;
+    if (tag == UNINSTALLER_DATA_TAG && at == g_package.prefix.size + RECORD_HEADER_SIZE) {
+      at += n;
+      continue;
+    }
+    if (tag == LOG_TAG_FILES && n >= 4 && n <= MAX_EARLIER_LOG &&
+        (g_earlier.body = (uint8_t*)heap_alloc(n)) != nullptr) {
+      g_earlier.size = n;
+      if (file_read_exact(f, g_earlier.body, n) != FILE_OK) forget_earlier_log();
+    }
+    break;
+  }
+  file_close(f);
+}
+
 void set_logged_registry_string(HKEY root, const char* key_path, const char* name,
                                 const char* value, uint32_t size) {
   bool log = g_log.f != INVALID_FILE && loggable(key_path, false, true) &&
@@ -171,6 +302,11 @@ void set_logged_registry_string(HKEY root, const char* key_path, const char* nam
   if (RegCreateKeyA(root, key_path, &key) != ERROR_SUCCESS) return;
   bool written = RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)value, size) == ERROR_SUCCESS;
   RegCloseKey(key);
+  // The root as the lists number it: the low bits of the predefined keys
+  // (0 HKEY_CLASSES_ROOT, 1 HKEY_CURRENT_USER, 2 HKEY_LOCAL_MACHINE, 3 HKEY_USERS).
+  char root_number[2] = {(char)('0' + ((uintptr_t)root & 3)), 0};
+  if (written)
+    install_log("registry\tset", root_number, key_path, name ? name : "", value, nullptr);
   if (!log) return;
   // The created keys, parent first.
   for (size_t i = 0; first_new != PATH_SIZE; i++) {
@@ -198,6 +334,7 @@ void write_logged_ini_string(const char* file, const char* section, const char* 
       GetPrivateProfileStringA(section, key, "\x01", probe, sizeof probe, file) != 1 ||
       probe[0] != 1;
   if (!WritePrivateProfileStringA(section, key, value, file)) return;
+  install_log("ini\tset", file, section, key, value, nullptr);
   WritePrivateProfileStringA(NULL, NULL, NULL, file); // written out at once
   if (!log) return;
   if (!file_existed) log_value(LOGGED_VALUE_INI_FILE, nullptr, file, nullptr, nullptr);
@@ -279,14 +416,29 @@ void remove_previous_installations() {
     if (f == INVALID_FILE) continue;
     file_close(f);
 
-    if (!run_and_wait(path, "/X")) continue;
+    // An uninstaller that did not finish its work (a damaged log, something
+    // it could not remove) stays, with its key, so that the earlier
+    // installation can still be removed later.
+    // One that removed everything but left files in use to the next start
+    // of Windows (3010) has done its part too.
+    uint32_t exit_code = 1;
+    if (!run_and_wait(path, "/X", &exit_code)) continue;
+    if (exit_code != EXIT_DONE && exit_code != EXIT_RESTART) continue;
     // The uninstaller may still hold its own file for a moment after its
     // process has ended. The short sleep keeps the loop off the processor.
     DWORD ended = GetTickCount();
     MSG message;
-    while (!DeleteFileA(path) && GetTickCount() - ended < DELETE_WAIT_MS) {
+    bool deleted;
+    while (!(deleted = DeleteFileA(path)) && GetTickCount() - ended < DELETE_WAIT_MS) {
       PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE);
       Sleep(20);
+    }
+    // Its folder, the earlier install folder, goes too once nothing is left
+    // in it (RemoveDirectoryA never removes a folder that holds anything).
+    char* name = (char*)last_separator(path);
+    if (deleted && name && name > path && name[-1] != ':') {
+      *name = 0;
+      RemoveDirectoryA(path);
     }
   }
 }

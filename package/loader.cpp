@@ -8,12 +8,18 @@
 // records, per-block records after their language record, a start language
 // block below the block count, compressed records that decode to their stated
 // size), is a damaged package: message 31 of table 6, and the load fails.
+//
+// A package with an integrity record is checked whole before anything else
+// is used: the CRC-32 of the script and of the archive bytes in the setup
+// file must match the record (message 31 otherwise). The volume files are
+// checked by the archive reader as it opens them.
 #include "package/package.h"
 
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
 #include "decode/archive.h"
+#include "decode/checksum.h"
 #include "decode/stream_decoder.h"
 #include "package/certificate.h"
 #include "package/default_folder.h"
@@ -347,6 +353,18 @@ void report_damaged_from_later_record(FileHandle file) {
   }
 }
 
+// The integrity record `rec`, read from behind the script's first
+// `script_bytes` bytes, matches the package file. Reads the script and the
+// archive bytes of the package file once more.
+bool integrity_matches(FileHandle file, const Buffer& rec, uint32_t script_bytes) {
+  uint32_t crc;
+  return read_u32(rec.data + 4) == g_package.archive_size &&
+         file_seek_to(file, g_app.stub_length) == g_app.stub_length &&
+         file_crc32(file, script_bytes, &crc) && crc == read_u32(rec.data) &&
+         file_seek_to(file, g_package.archive_offset + 4) == g_package.archive_offset + 4 &&
+         file_crc32(file, g_package.archive_size, &crc) && crc == read_u32(rec.data + 8);
+}
+
 bool has_loaded_block() {
   for (int i = 0; i < g_package.block_count; i++)
     if (g_package.blocks[i].language.data) return true;
@@ -365,6 +383,7 @@ bool load_package() {
 
   int index = -1;
   bool complete = false;
+  uint32_t integrity_at = 0; // file position of the integrity record's header
   g_package.start_block = 0;
   g_package.start_page = WHOLE_WIZARD;
   int err = LOAD_OK;
@@ -376,6 +395,12 @@ bool load_package() {
     }
     uint16_t tag = read_u16(header), flags = read_u16(header + 2);
     uint32_t length = read_u32(header + 4);
+    // The integrity record is the last one; the end marker says whether one came.
+    if ((g_package.integrity.data && tag != TAG_END) ||
+        (tag == TAG_END && !(flags & END_INTEGRITY) != !g_package.integrity.data)) {
+      err = LOAD_DAMAGED;
+      break;
+    }
     if (length == 0) {
       if (tag == TAG_END) { // the script ended without a size word: no archive data here
         uint32_t here = file_tell(file);
@@ -409,8 +434,20 @@ bool load_package() {
       break;
     }
     uint32_t record_end = here + length;
-    int type = tag >= TAG_BASE && tag <= TAG_BASE + REC_PATCH_LIST ? tag - TAG_BASE : -1;
+    int type = tag >= TAG_BASE && tag <= TAG_BASE + REC_INTEGRITY ? tag - TAG_BASE : -1;
     switch (type) {
+    case REC_INTEGRITY:
+      if (flags || length < INTEGRITY_FIXED_SIZE) {
+        err = LOAD_DAMAGED;
+        break;
+      }
+      err = read_record_payload(file, 0, length, &g_package.integrity);
+      if (!err &&
+          length != INTEGRITY_FIXED_SIZE +
+                        INTEGRITY_VOLUME_SIZE * (uint64_t)read_u32(g_package.integrity.data + 12))
+        err = LOAD_DAMAGED;
+      integrity_at = here - RECORD_HEADER_SIZE;
+      break;
     case REC_SETUP_FLAGS: {
       uint8_t word[4] = {0, 0, 0, 0};
       file_read_exact(file, word, 4); // raw, whatever the compressed flag says
@@ -459,6 +496,9 @@ bool load_package() {
     }
   }
   g_package.block_count = index + 1 < MAX_BLOCKS ? index + 1 : MAX_BLOCKS;
+  if (!err && g_package.integrity.data &&
+      !integrity_matches(file, g_package.integrity, integrity_at - g_app.stub_length))
+    err = LOAD_DAMAGED;
   if (err == LOAD_DAMAGED && !has_loaded_block()) {
     report_damaged_from_later_record(file);
     file_close(file);
@@ -480,6 +520,9 @@ bool load_package() {
   g_package.current_block = -1;
   select_language_block(g_package.start_block);
   set_archive_location(g_package.archive_offset, g_package.archive_size);
+  if (g_package.integrity.data)
+    set_volume_checks(g_package.integrity.data + INTEGRITY_FIXED_SIZE,
+                      read_u32(g_package.integrity.data + 12));
   if (complete) return true;
   const char* text = get_message(MESSAGE_DAMAGED_PACKAGE);
   if (*text) show_message(text, MSG_ICONINFORMATION);
@@ -488,7 +531,9 @@ bool load_package() {
 
 void release_package() {
   Buffer* globals[] = {&g_package.billboard, &g_package.background, &g_package.title,
-                       &g_package.templates, &g_package.title_font, &g_package.prefix};
+                       &g_package.templates, &g_package.title_font, &g_package.prefix,
+                       &g_package.integrity};
+  set_volume_checks(nullptr, 0);
   for (Buffer* b : globals) replace_buffer(b, Buffer{nullptr, 0});
   for (int i = 0; i < MAX_BLOCKS; i++) {
     LanguageBlock* block = &g_package.blocks[i];

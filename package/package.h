@@ -57,6 +57,7 @@ struct PackageState {
   Buffer templates;     // dialog template record
   Buffer title_font;    // LOGFONTA (60 bytes)
   Buffer prefix;        // file prefix block of the uninstaller
+  Buffer integrity;     // integrity record (its volume list serves the archive reader)
   uint16_t start_page;  // WHOLE_WIZARD, or the one page slot to run
   uint16_t start_block; // language block selected after loading
   int block_count;

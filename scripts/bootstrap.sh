@@ -13,6 +13,7 @@ PACKAGES=(
   osslsigncode openssl
   clang libclang-rt-dev clang-format
   python3 time
+  chromium
 )
 
 missing=()

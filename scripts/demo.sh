@@ -3,7 +3,8 @@
 # program, starts it under Wine on a fresh Xvfb display in a fresh Wine prefix
 # (build/win64/demo/wineprefix), walks its wizard like a user (Next on every
 # page, Yes to questions, Enter on the last page), then prints the pages it
-# saw, the files it installed, the registry values it wrote; then removes the
+# saw, the files it installed, the registry values it wrote, the readme's line
+# that the file patch completed and the INI file; then removes the
 # installation again as Add/Remove Programs would (the uninstaller named by
 # its UninstallString, confirmed) and prints what is left of it (nothing),
 # and where the screenshots are.
@@ -23,7 +24,7 @@ prefix=$out/wineprefix
 shots=$out/screenshots
 WINE=/usr/lib/wine/wine64
 
-for f in "$builder" "$stub" "$driver"; do
+for f in "$builder" "$stub" "$win64/bin/pakwiz-uninstall.exe" "$driver"; do
   [ -f "$f" ] || { echo "demo: $f is missing (run make demo, which builds it)" >&2; exit 1; }
 done
 project=$(ls "$root"/examples/hello/*.toml 2>/dev/null | head -n 1 || true)
@@ -32,7 +33,8 @@ project=$(ls "$root"/examples/hello/*.toml 2>/dev/null | head -n 1 || true)
 rm -rf "$out"
 mkdir -p "$out" "$shots"
 echo "demo: building $(basename "$project") with the x86_64 setup program"
-"$builder" build "$project" -o "$out/hello-setup.exe" --stub "$stub"
+"$builder" build "$project" -o "$out/hello-setup.exe" --stub "$stub" \
+  --uninstaller "$win64/bin/pakwiz-uninstall.exe"
 
 # A display of our own, and the win64 tree's prefix with a server of its own.
 display=
@@ -115,6 +117,13 @@ echo "Registry values written:"
 comm -13 "$out/registry-before.txt" "$out/registry-after.txt" |
   grep -v -i -E 'Wine|Control\\\\Class\\\\|\\Explorer\\|MountMgr|\\Volatile|Session Manager\\Environment' |
   sed 's/^/  /' || echo "  (none)"
+echo
+echo "The readme's last line, with the install folder patched in behind it:"
+tail -n 1 "$prefix/drive_c/Program Files/Hello/readme.txt" | sed 's/^/  /' || true
+echo
+echo "hello.ini, written by the INI entry:"
+sed 's/\r$//; s/^/  /' "$prefix/drive_c/Program Files/Hello/hello.ini" || true
+echo
 cat >"$out/uninstall.steps" <<'STEPS'
 # Remove the installation as Add/Remove Programs does, and confirm.
 start-registered "HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Hello" UninstallString

@@ -77,10 +77,14 @@ bool disk_figures(const char* path, uint64_t* cluster_bytes, uint64_t* free_byte
   return known;
 }
 
-// `bytes` rounded up to a multiple of `unit` (no rounding for a unit of 0,
-// which only a disk reporting nonsense has).
-uint64_t round_up(uint64_t bytes, uint64_t unit) {
-  return unit ? (bytes + unit - 1) / unit * unit : bytes;
+// KB that `bytes` take on a disk with clusters of `cluster_kb` (>= 1) KB:
+// whole clusters. Counted in KB, the sums and divisions stay in 32 bits (for
+// files under 4 TB) and equal the byte figures exactly, since a cluster is a
+// whole number of KB.
+uint32_t clusters_kb(uint64_t bytes, uint32_t cluster_kb) {
+  uint64_t kb64 = (bytes + 1023) >> 10;
+  uint32_t kb = kb64 < 0xFFFFFFFFu - cluster_kb ? (uint32_t)kb64 : 0xFFFFFFFFu - cluster_kb;
+  return (kb + cluster_kb - 1) / cluster_kb * cluster_kb;
 }
 
 // Size of an existing file or folder; false when nothing of that name exists.
@@ -123,7 +127,7 @@ void show_space_needed(HWND page) {
   uint64_t sum = 0;
   uint8_t* record = g_package.first_entry;
   for (uint32_t i = 0; record && i < g_package.entry_count; i++, record = next_entry(record))
-    sum += round_up(entry_file_size(record), 0x8000);
+    sum += (entry_file_size(record) + 0x7FFFull) & ~0x7FFFull;
   show_megabytes(page, IDC_SPACE_NEEDED, (sum + 0xFFFFF) >> 20);
 }
 
@@ -193,8 +197,8 @@ bool is_full_path(const char* path) {
   return path[0] && path[1] == ':' && path[2] == '\\';
 }
 
-// Makes sure the install folder exists, creating it when the user agrees.
-// The process's current folder is left in it.
+} // namespace
+
 bool have_install_folder() {
   char* folder = g_app.install_folder;
   if (SetCurrentDirectoryA(folder)) return true;
@@ -207,6 +211,8 @@ bool have_install_folder() {
   show_message(get_message(MESSAGE_FOLDER_NOT_CREATED), MB_ICONINFORMATION);
   return false;
 }
+
+namespace {
 
 // "Setup cannot install here" followed by the message of the check's result.
 void show_check_failure(CheckResult result) {
@@ -226,18 +232,8 @@ void show_check_failure(CheckResult result) {
 // it is no folder name, cannot be made a full path, or leaves no room in the
 // path buffers for the files' names.
 bool take_typed_folder(HWND page) {
-  char* folder = g_app.install_folder;
   read_folder_field(page);
-  bool fits = GetWindowTextLengthA(GetDlgItem(page, IDC_FOLDER)) < PATH_SIZE;
-  remove_trailing_backslash(folder);
-  char full[PATH_SIZE];
-  DWORD n = fits && is_folder_name(folder) ? GetFullPathNameA(folder, PATH_SIZE, full, NULL) : 0;
-  if (n && n < PATH_SIZE - 1 && is_full_path(full)) {
-    text_copy(folder, PATH_SIZE, full);
-    remove_trailing_backslash(folder);
-    return true;
-  }
-  text_copy_cut(g_app.error_file_name, PATH_SIZE, folder);
+  if (take_folder_name(GetWindowTextLengthA(GetDlgItem(page, IDC_FOLDER)) < PATH_SIZE)) return true;
   show_check_failure((CheckResult)MESSAGE_INVALID_FOLDER);
   return false;
 }
@@ -314,6 +310,20 @@ INT_PTR on_command(HWND page, int id) {
 
 } // namespace
 
+bool take_folder_name(bool fits) {
+  char* folder = g_app.install_folder;
+  remove_trailing_backslash(folder);
+  char full[PATH_SIZE];
+  DWORD n = fits && is_folder_name(folder) ? GetFullPathNameA(folder, PATH_SIZE, full, NULL) : 0;
+  if (n && n < PATH_SIZE - 1 && is_full_path(full)) {
+    text_copy(folder, PATH_SIZE, full);
+    remove_trailing_backslash(folder);
+    return true;
+  }
+  text_copy_cut(g_app.error_file_name, PATH_SIZE, folder);
+  return false;
+}
+
 uint32_t free_space_kb(const char* path) {
   uint64_t cluster_bytes, free_bytes;
   if (!disk_figures(path, &cluster_bytes, &free_bytes)) return SPACE_UNKNOWN;
@@ -337,24 +347,26 @@ void set_disk_free_space_query(DiskFreeSpaceQuery query, DiskFreeSpaceExQuery ex
 // beside its target before the two are swapped.
 CheckResult check_space_and_access() {
   uint32_t free_kb = free_space_kb(g_app.install_folder);
-  uint64_t cluster = (uint64_t)cluster_size_kb(g_app.install_folder) * 1024;
+  uint32_t cluster_kb = cluster_size_kb(g_app.install_folder);
+  if (!cluster_kb) cluster_kb = 1; // a disk reporting nonsense
   g_ui.read_only_files_found = false;
-  uint64_t total = 0, largest = 0;
+  uint64_t total_kb = 0;
+  uint32_t largest_kb = 0;
   uint8_t* record = g_package.first_entry;
   for (uint32_t i = 0; record && i < g_package.entry_count; i++, record = next_entry(record)) {
     const FileEntry e = file_entry(record);
     bool in_use = resolve_destination(e);
-    uint64_t r = round_up(e.file_size, cluster);
-    if (r > largest) largest = r;
+    uint32_t r = clusters_kb(e.file_size, cluster_kb);
+    if (r > largest_kb) largest_kb = r;
     if (e.removal_mode() == REMOVAL_NOT_INSTALLED) continue; // stays in the source folder
     const char* path = g_app.destination_path;
     uint64_t size;
     if (!existing_size(path, &size)) {
-      total += r;
+      total_kb += r;
       continue;
     }
-    uint64_t s = round_up(size, cluster);
-    if (s < r) total += r - s;
+    uint32_t s = clusters_kb(size, cluster_kb);
+    if (s < r) total_kb += r - s;
     if (e.destination == DEST_FONT) {
       // A font that was there before this installation stays at uninstall.
       if (e.removal_mode() == REMOVAL_REMOVE) e.set_removal_mode(REMOVAL_KEEP);
@@ -366,7 +378,7 @@ CheckResult check_space_and_access() {
       return CHECK_NOT_WRITABLE;
     }
   }
-  uint64_t needed_kb = (total + round_up(largest, cluster)) >> 10;
+  uint64_t needed_kb = total_kb + largest_kb;
   if (free_kb == SPACE_UNKNOWN || needed_kb < free_kb) return CHECK_OK;
   return CHECK_LOW_SPACE;
 }

@@ -28,6 +28,17 @@ typedef BOOL(WINAPI* DiskFreeSpaceExQuery)(LPCSTR root, PULARGE_INTEGER availabl
                                            PULARGE_INTEGER total, PULARGE_INTEGER free);
 void set_disk_free_space_query(DiskFreeSpaceQuery query, DiskFreeSpaceExQuery ex_query = nullptr);
 
+// The folder name in g_app.install_folder (as typed: relative, with or
+// without a trailing backslash) made a full path without its trailing
+// backslash. False, naming what was typed in g_app.error_file_name, when it
+// is no folder name, cannot be made a full path, leaves no room in the path
+// buffers for the files' names, or did not fit (`fits` false).
+bool take_folder_name(bool fits);
+// Makes sure the install folder exists, creating it when the user agrees
+// (question 6; message 5 when it cannot be made). The process's current
+// folder is left in it.
+bool have_install_folder();
+
 // Results of the space and access check (message numbers).
 enum CheckResult {
   CHECK_OK = 0,

@@ -183,11 +183,15 @@ bool full_screen_mode() {
 }
 
 COLORREF gradient_color(int v, int height) {
-  // Start colour (0, 0, 255), end colour black: only blue changes, by -255.
-  // The product needs 64 bits beyond about 2,900 lines.
-  int64_t h = height;
-  int64_t blue = 255 + (-255 * (int64_t)v * v) / (h * h);
-  return RGB(0, 0, (uint8_t)blue);
+  // Start colour (0, 0, 255), end colour black: only blue changes, by
+  // -255 * v^2 / h^2 rounded towards zero. Taken as (255 * (v^2 / h)) / h in
+  // two exact steps of 32 bits each (for 0 <= v <= h < 65,536), so that no
+  // 64-bit division is needed.
+  if (height <= 0) return RGB(0, 0, 255);
+  uint32_t h = (uint32_t)height, square = (uint32_t)v * (uint32_t)v;
+  uint32_t q = square / h, r = square % h;
+  uint32_t fall = (255 * q + 255 * r / h) / h;
+  return RGB(0, 0, (uint8_t)(255 - fall));
 }
 
 void fill_gradient_pattern(uint8_t* pixels, int band_top, int height) {

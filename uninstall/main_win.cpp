@@ -6,6 +6,7 @@
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
+#include "install/install_log.h"
 #include "uninstall/pe_image.h"
 #include "uninstall/uninstall.h"
 
@@ -20,6 +21,7 @@ struct Options {
   bool by_setup;       // /X
   bool finish_removal; // /R path
   char original[MAX_PATH];
+  char log[MAX_PATH]; // /LOG=file
 };
 
 bool is_space(char c) {
@@ -56,6 +58,8 @@ void parse_options(const char* line, Options* o) {
       o->by_setup = true;
     else if (is_switch(word, 'r'))
       o->finish_removal = next_word(line, o->original, MAX_PATH);
+    else if ((word[0] == '/' || word[0] == '-') && compare_nocase_n(word + 1, "log=", 4) == 0)
+      text_copy_cut(o->log, MAX_PATH, word + 5);
   }
 }
 
@@ -175,8 +179,7 @@ void report(const char* product, const RemovalReport& r) {
   show(message, r.failed ? MB_ICONWARNING : MB_ICONINFORMATION);
 }
 
-int uninstall(const Options& o) {
-  bool quiet = o.silent || o.by_setup;
+int remove_installation(const Options& o, bool quiet) {
   char own[MAX_PATH], install_folder[MAX_PATH], product[MAX_PATH], message[2048];
   uint32_t size = 0, at = 0;
   uint8_t* file = own_path(own) ? read_whole_file(own, &size) : nullptr;
@@ -222,7 +225,15 @@ int uninstall(const Options& o) {
   release_protected_folders();
   if (SUCCEEDED(ole)) OleUninitialize();
   heap_free(file);
-  return removal.failed ? UNINSTALL_FAILED : UNINSTALL_DONE;
+  return removal.failed ? UNINSTALL_FAILED : removal.scheduled ? UNINSTALL_RESTART : UNINSTALL_DONE;
+}
+
+int uninstall(const Options& o) {
+  bool quiet = o.silent || o.by_setup;
+  if (o.log[0] && !install_log_open(o.log, "uninstall")) return EXIT_LOG_FAILED;
+  int code = remove_installation(o, quiet);
+  install_log_close(code);
+  return code;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "common/heap.h"
 #include "common/state.h"
 #include "common/text.h"
+#include "install/install_log.h"
 #include "install/restart.h"
 #include "uninstall/uninstall.h"
 
@@ -177,7 +178,10 @@ void unregister_library(const char* path) {
   FreeLibrary(module);
 }
 
-void count(RemovalReport* report, DeleteResult result) {
+void count(RemovalReport* report, DeleteResult result, const char* path) {
+  static const char* const HEADS[] = {"file\tremoved", "file\tgone", "file\trestart",
+                                      "file\tfailed"};
+  install_log(HEADS[result], path, nullptr);
   if (result == DELETE_SCHEDULED)
     report->scheduled++;
   else if (result == DELETE_FAILED)
@@ -199,6 +203,7 @@ void remove_files(const CheckedLog& log, const char* install_folder, const char*
     }
     if (same_file(path, own_path)) continue;
     if ((f.flags & LOGGED_SHARED) && release_shared_use(path) != SHARED_LAST_USE) {
+      install_log("file\tkept", path, nullptr);
       report->kept++;
       continue;
     }
@@ -207,7 +212,7 @@ void remove_files(const CheckedLog& log, const char* install_folder, const char*
       if (RemoveFontResourceA(path)) fonts_changed = true;
       remove_font_values(path);
     }
-    count(report, delete_logged_file(path));
+    count(report, delete_logged_file(path), path);
   }
   if (fonts_changed) broadcast_font_change();
 }
@@ -237,7 +242,7 @@ void remove_shortcuts(const CheckedLog& log, char* path, char* base, RemovalRepo
   LogLinkEntry s;
   while (next_shortcut(&cursor, &s)) {
     if (logged_path(path, MAX_PATH, "", s.folder, s.name))
-      count(report, delete_logged_file(path));
+      count(report, delete_logged_file(path), path);
     else
       report->failed++;
   }
@@ -311,7 +316,7 @@ void remove_values(const CheckedLog& log, char* a, char* b, char* c, RemovalRepo
     if (GetFileAttributesA(a) == INVALID_FILE_ATTRIBUTES ||
         GetPrivateProfileSectionNamesA(b, MAX_PATH, a) != 0)
       continue;
-    count(report, delete_logged_file(a));
+    count(report, delete_logged_file(a), a);
   }
 }
 

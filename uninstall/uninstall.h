@@ -8,20 +8,31 @@
 //   (none)  ask the user, remove, report, then remove the uninstaller itself
 //   /Q      quiet: no question and no window (unattended removal); exit code
 //           only. /S is the same.
+//   /LOG=file  a log of the removal, in the setup program's log format
+//           (install/install_log.h): a line for every file and link
 //   /X      started by a later installation: silent, and the uninstaller file
 //           and its folder stay (that installation deletes the file once
 //           this process has ended, so no second process may be left)
 //   /R path internal: the temporary copy that deletes the original
 //           uninstaller `path` after that process has ended
-// Exit codes: 0 done, 1 cancelled by the user, 2 no or a damaged log, 3
-// something named by the log could not be removed nor scheduled.
+// Exit codes, the setup program's (install/install_log.h): 0 done, 3010 done
+// but files in use go at the next start of Windows, 1 cancelled by the user,
+// 2 no or a damaged log, 4 something named by the log could not be removed
+// nor scheduled, 9 the /LOG= file cannot be created.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
 
+#include "install/install_log.h"
 #include "uninstall/log_reader.h"
 
-enum { UNINSTALL_DONE = 0, UNINSTALL_CANCELLED = 1, UNINSTALL_NO_LOG = 2, UNINSTALL_FAILED = 3 };
+enum {
+  UNINSTALL_DONE = EXIT_DONE,
+  UNINSTALL_CANCELLED = EXIT_CANCELLED,
+  UNINSTALL_NO_LOG = EXIT_DAMAGED,
+  UNINSTALL_FAILED = EXIT_FILE_FAILED,
+  UNINSTALL_RESTART = EXIT_RESTART
+};
 
 // ---------------------------------------------------------------------------
 // Texts (texts_win.cpp): those of the uninstaller's data record, which the

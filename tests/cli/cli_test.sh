@@ -15,6 +15,14 @@ rm -rf "$work"
 mkdir -p "$work"
 cd "$work" || exit 1
 
+# Every language block carries the built-in uninstaller by default: a
+# stand-in beside a link of pakwiz keeps these cases independent of whether
+# the Windows programs have been built.
+mkdir -p .tool
+ln -f "$pakwiz" .tool/pakwiz 2> /dev/null || cp "$pakwiz" .tool/pakwiz
+printf 'MZ stand-in uninstaller' > .tool/pakwiz-uninstall.exe
+pakwiz=$PWD/.tool/pakwiz
+
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -155,6 +163,16 @@ volumes)
   size_word=$(od -An -tu4 -N4 setup.D01 | tr -d ' ')
   [ "$size_word" = $(( $(stat -c %s setup.D01) - 4 )) ] || fail "setup.D01 size word $size_word"
   run 0 "verify volumes" "$pakwiz" verify setup.exe
+  contains out.txt "integrity record matches" "verify of the integrity record"
+  run 0 "list volumes" "$pakwiz" list setup.exe
+  contains out.txt "volume 3: " "list of the integrity record's volumes"
+  # One changed byte inside a volume file is found by its CRC-32, though
+  # every size still matches.
+  cp setup.D01 saved.D01
+  flip_byte setup.D01 100
+  run 1 "verify a changed volume" "$pakwiz" verify setup.exe
+  contains out.txt "setup.D01: CRC-32" "changed volume named"
+  mv saved.D01 setup.D01
   run 0 "extract volumes" "$pakwiz" extract setup.exe -d en
   cmp -s en/bin/data.bin src/data.bin || fail "data.bin read across volumes differs"
   cp setup.D02 saved.D02
@@ -275,8 +293,8 @@ bad_inputs)
     bad_project "device name" "bad.toml:4:10: target 'logs\\aux.log' holds 'aux.log', a name that Windows reserves for a device"
   printf 'product = "X"\n[[files]]\nsource = "src/readme.txt"\ntarget = "a"\n[[files]]\nsource = "src/readme.txt"\ntarget = "A/b"\n' |
     bad_project "file and folder" "bad.toml:5:1: language block 0 installs 'A\\b', which needs a folder 'A'"
-  printf 'product = "X"\n[[languages]]\nuninstaller = true\n' |
-    bad_project "uninstaller without prefix" "no file prefix block"
+  printf 'product = "X"\nuninstaller = 1\n' |
+    bad_project "uninstaller neither on/off nor a table" "bad.toml:2:15: 'uninstaller' must be true, false or a table"
   printf 'product = "X"\n[[languages]]\n[languages.texts]\n6.28 = "Insert disk %%s"\n' |
     bad_project "wrong conversion" "string 28 of table 6: the program formats it with a number (%d)"
   # A failure found after the files were compressed leaves nothing either.
@@ -285,7 +303,7 @@ bad_inputs)
   ;;
 
 usage)
-  for c in build list verify extract; do
+  for c in build list verify extract try; do
     run 0 "$c --help" "$pakwiz" "$c" --help
     contains out.txt "usage: pakwiz $c" "$c --help"
   done
@@ -295,6 +313,17 @@ usage)
   run 2 "unknown command" "$pakwiz" frobnicate
   contains err.txt "unknown command 'frobnicate'" "unknown command"
   run 2 "build without project" "$pakwiz" build
+  run 2 "try without setup" "$pakwiz" try
+  contains err.txt "try needs a setup file" "try without setup"
+  run 2 "try with a language block out of range" "$pakwiz" try x.exe --language 6
+  run 3 "try with a missing setup file" "$pakwiz" try "$work/none.exe"
+  contains err.txt "no setup file" "try with a missing setup file"
+  # Without Wine, or without a display and Xvfb: the Debian packages to install.
+  mkdir -p only-wine && ln -sf "$(command -v wineserver || echo /usr/bin/wineserver)" only-wine/wineserver
+  run 3 "try without Wine" env PATH="$work/none" "$pakwiz" try out.txt
+  contains err.txt "apt-get install wine wine64" "try without Wine"
+  run 3 "try without a display and Xvfb" env -u DISPLAY PATH="$work/only-wine" "$pakwiz" try out.txt
+  contains err.txt "apt-get install xvfb" "try without a display and Xvfb"
   run 2 "unknown option" "$pakwiz" build x.toml --fast
   contains err.txt "unknown option '--fast'" "unknown option"
   run 2 "bad volume size" "$pakwiz" build x.toml --volume-size lots
@@ -488,7 +517,7 @@ data = text(3_000_000) + random.randbytes(3_000_000) + text(3_500_001)
 open("big.bin", "wb").write(data)
 open("copy.bin", "wb").write(data)
 PY
-  printf 'product = "Big"\n[[files]]\nsource = "big.bin"\n[[files]]\nsource = "copy.bin"\n' > big.toml
+  printf 'product = "Big"\nuninstaller = false\n[[files]]\nsource = "big.bin"\n[[files]]\nsource = "copy.bin"\n' > big.toml
   run 0 "build" "$pakwiz" build big.toml --stub stub.bin -o big.exe --level 1
   contains out.txt "in 1 copies" "equal large files stored once"
   run 0 "verify" "$pakwiz" verify big.exe
@@ -600,7 +629,8 @@ TOML
   contains out.txt '"Esc\Menu" "\x1B[2J"' "escaped shortcut arguments"
   cat out.txt err.txt >> all.txt
   run 0 "verify" "$pakwiz" verify "$out_name"
-  contains out.txt 'set\x0Aup.exe: 1 entries checked' "verify names the package escaped"
+  # (the file and the built-in uninstaller)
+  contains out.txt 'set\x0Aup.exe: 2 entries checked' "verify names the package escaped"
   cat out.txt err.txt >> all.txt
   run 0 "extract" "$pakwiz" extract "$out_name" -d $'out\e[1m'
   contains out.txt 'extracted out\x1B[1m/a.txt' "extract path escaped"

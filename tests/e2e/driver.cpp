@@ -270,7 +270,8 @@ uint32_t gradient_pixel(int x, int y, int height) {
 // Shell links and the uninstall log, read back the way a user's tools would.
 
 struct LinkInfo {
-  std::string path, arguments;
+  std::string path, arguments, folder, icon;
+  int icon_index = 0;
 };
 
 LinkInfo read_shell_link(const std::string& link_path) {
@@ -294,6 +295,12 @@ LinkInfo read_shell_link(const std::string& link_path) {
       text[0] = 0;
       link->GetArguments(text, MAX_PATH);
       info.arguments = text;
+      text[0] = 0;
+      link->GetWorkingDirectory(text, MAX_PATH);
+      info.folder = text;
+      text[0] = 0;
+      link->GetIconLocation(text, MAX_PATH, &info.icon_index);
+      info.icon = text;
     }
     file->Release();
   }
@@ -343,6 +350,7 @@ struct Step {
 class Driver {
 public:
   std::string setup, work, shots;
+  std::string events; // --events FILE: what happened, one tab-separated line each
   int timeout_ms = 15000;
 
   int run(const std::vector<Step>& steps);
@@ -352,6 +360,7 @@ private:
   DWORD pid_ = 0;
   std::map<std::string, HANDLE> locked_; // lock-file: open without sharing
   bool exited_ = false;
+  DWORD started_at_ = 0; // tick count at the last start, for the log
   DWORD last_run_exit_ = 0;
   bool have_last_run_ = false;
   LARGE_INTEGER stopwatch_ = {};
@@ -359,6 +368,44 @@ private:
   int shot_number_ = 0;
   HWND cover_ = NULL;
   std::vector<std::string> pages_seen_;
+  int walk_language_ = -1;  // walk-language N: the block the walk picks
+  std::string walk_folder_; // walk-folder DIR: the folder the walk types
+
+  // --- events for the program that started the driver: a UTF-8 line of fields
+  // separated by tabs (tabs and line breaks inside a field become spaces and
+  // "\n").
+  void event(const std::vector<std::string>& fields) {
+    if (events.empty()) return;
+    std::string line;
+    for (const std::string& f : fields) {
+      if (!line.empty()) line += '\t';
+      for (size_t i = 0; i < f.size(); i++) {
+        if (f[i] == '\r' && i + 1 < f.size() && f[i + 1] == '\n') continue;
+        line += f[i] == '\n' ? std::string("\\n") : f[i] == '\t' ? " " : std::string(1, f[i]);
+      }
+    }
+    // Window texts are in the ANSI code page; the events are UTF-8.
+    std::wstring wide(line.size() + 1, L'\0');
+    int n =
+        MultiByteToWideChar(CP_ACP, 0, line.c_str(), (int)line.size(), &wide[0], (int)wide.size());
+    std::string utf8((size_t)n * 3 + 1, '\0');
+    int m =
+        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), n, &utf8[0], (int)utf8.size(), NULL, NULL);
+    utf8.resize((size_t)std::max(m, 0));
+    std::ofstream out(events, std::ios::app | std::ios::binary);
+    out << utf8 << "\n";
+  }
+  // A page seen: its heading, and on the finish page the first text (the
+  // failure line after a failed installation) and whether it offers to
+  // restart Windows (the relabelled Back button).
+  void page_event(HWND p, const std::string& heading_text) {
+    bool finish = GetDlgItem(p, 1014) || GetDlgItem(p, 1015);
+    event({"page", heading_text, finish ? "finish" : ""});
+    if (!finish) return;
+    if (HWND t = GetDlgItem(p, 1000)) event({"finish-text", text_of(t)});
+    HWND back = GetDlgItem(main_dialog(), 1007);
+    if (back && IsWindowVisible(back) && IsWindowEnabled(back)) event({"restart", text_of(back)});
+  }
 
   // --- processes
   void start_process(const std::string& command_line) {
@@ -375,6 +422,7 @@ private:
     pid_ = pi.dwProcessId;
     exited_ = false;
     last_page_ = NULL;
+    started_at_ = GetTickCount();
     log("started %s (process %lu)", command_line.c_str(), (unsigned long)pid_);
   }
   void close_process() {
@@ -505,6 +553,7 @@ private:
     std::string path = shots + "\\" + number + "-" + slug(name) + ".bmp";
     save_bmp(path, capture_screen());
     log("screenshot %s", path.c_str());
+    event({"shot", std::string(number) + "-" + slug(name) + ".bmp", name});
   }
 
   struct ClientArea {
@@ -608,6 +657,7 @@ private:
   static uint32_t icon_centre(const std::string& file);
   void expect_page(const std::string& name, const std::string& heading);
   void walk(int max_pages);
+  void choose_on_page(HWND p);
   void check_gradient(int tolerance);
   void check_tiled(const std::string& path, int tolerance);
   void check_billboard(const std::string& path, int tolerance);
@@ -700,6 +750,9 @@ void Driver::expect_page(const std::string& name, const std::string& heading_tex
   }
   last_page_ = found;
   pages_seen_.push_back(name);
+  log("page %s after %lu ms since the start", name.c_str(),
+      (unsigned long)(GetTickCount() - started_at_));
+  page_event(found, heading());
   screenshot(name);
 }
 
@@ -918,7 +971,7 @@ void Driver::make_cover() {
 // it is enabled and Enter when a page has waited a while without Next.
 void Driver::walk(int max_pages) {
   need_process();
-  int pages = 0;
+  int pages = 0, unanswered = 0;
   for (;;) {
     HWND previous = last_page_;
     HWND box = NULL, fresh = NULL;
@@ -938,15 +991,28 @@ void Driver::walk(int max_pages) {
       DWORD code = 0;
       GetExitCodeProcess(process_, &code);
       log("walk: the setup ended with exit code %d after %d pages", (int)code, pages);
+      event({"exit", std::to_string((int)code)});
       exited_ = true;
       last_run_exit_ = code;
       return;
     }
     if (!ok) fail("walk: the wizard stopped moving on page " + quote(heading()));
     if (box) {
-      std::string text = message_text(box);
+      // A box that is closing, or a process too busy to answer for a
+      // moment (a loaded machine), is looked at again.
+      std::string text;
+      try {
+        text = message_text(box);
+      } catch (const StepFailure&) {
+        if (IsWindow(box) && ++unanswered > 20) throw;
+        Sleep(250);
+        continue;
+      }
+      unanswered = 0;
       int id = GetDlgItem(box, IDYES) ? IDYES : IDOK;
       log("walk: message %s -> %s", quote(text).c_str(), id == IDYES ? "yes" : "ok");
+      event({"message", text, id == IDYES ? "yes" : "ok"});
+      screenshot("message");
       PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(box, id));
       wait_for([&] { return !IsWindow(box); }, timeout_ms);
       continue;
@@ -956,7 +1022,9 @@ void Driver::walk(int max_pages) {
     if (++pages > max_pages) fail("walk: more than " + std::to_string(max_pages) + " pages");
     log("walk: page %d: %s", pages, quote(h).c_str());
     pages_seen_.push_back(h);
+    page_event(fresh, h);
     screenshot(h);
+    choose_on_page(fresh);
     // Press Next as soon as it is enabled; a page that keeps Next disabled
     // (the progress page while it works, the finish page) gets Enter after a while.
     DWORD since = GetTickCount();
@@ -976,6 +1044,28 @@ void Driver::walk(int max_pages) {
       Sleep(50);
     }
   }
+}
+
+// The walk's choices: the language block on the language page (its radio
+// button switches the page to that language at once) and the folder on the
+// destination page, typed into its folder field.
+void Driver::choose_on_page(HWND p) {
+  DWORD_PTR r = 0;
+  HWND radio = walk_language_ >= 0 ? GetDlgItem(p, 1021 + walk_language_) : NULL;
+  if (walk_language_ >= 0 && GetDlgItem(p, 1021)) {
+    if (!radio || !IsWindowVisible(radio))
+      fail("walk: the language page has no language " + std::to_string(walk_language_));
+    SendMessageTimeoutA(radio, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &r);
+    log("walk: language %d", walk_language_);
+  }
+  HWND folder = GetDlgItem(p, 1004);
+  if (!walk_folder_.empty() && folder && GetDlgItem(p, 1005)) {
+    if (!SendMessageTimeoutA(folder, WM_SETTEXT, 0, (LPARAM)walk_folder_.c_str(), SMTO_ABORTIFHUNG,
+                             5000, &r))
+      fail("walk: the folder field does not answer");
+    log("walk: folder %s", quote(walk_folder_).c_str());
+  }
+  if (folder && GetDlgItem(p, 1005)) event({"folder", text_of(folder)});
 }
 
 void Driver::exec(const Step& s) {
@@ -1177,6 +1267,7 @@ void Driver::exec(const Step& s) {
       fail("no message box appeared");
     std::string text = message_text(box);
     log("message %s", quote(text).c_str());
+    event({"message", text, a[0]});
     screenshot("message");
     if (a.size() > 1) {
       bool matches = c == "answer-message-ending"
@@ -1205,6 +1296,29 @@ void Driver::exec(const Step& s) {
     need_process();
     int ms = a.size() > 1 ? number(a[1]) * 1000 : timeout_ms;
     if (!wait_for([&] { return !running(); }, ms)) fail("the setup is still running");
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    exited_ = true;
+    event({"exit", std::to_string((int)code)});
+    if ((int)code != number(a[0]))
+      fail("the setup ended with exit code " + std::to_string((int)code) + ", expected " + a[0]);
+  } else if (c == "expect-exit-without-window") {
+    // The process runs to its end without ever showing a top-level window
+    // (checked at every poll while it runs), then ends with CODE.
+    arity(s, 1, 2);
+    need_process();
+    int ms = a.size() > 1 ? number(a[1]) * 1000 : timeout_ms;
+    std::string seen;
+    bool ended = wait_for(
+        [&] {
+          for (HWND w = GetTopWindow(NULL); w && seen.empty(); w = GetWindow(w, GW_HWNDNEXT))
+            if (IsWindowVisible(w) && process_of(w) == pid_)
+              seen = "window " + quote(text_of(w)) + " of class " + class_of(w);
+          return !seen.empty() || !running();
+        },
+        ms);
+    if (!seen.empty()) fail("the setup showed a " + seen);
+    if (!ended) fail("the setup is still running");
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
     exited_ = true;
@@ -1315,6 +1429,17 @@ void Driver::exec(const Step& s) {
       RegCloseKey(h);
       fail("the registry key " + a[0] + " exists");
     }
+  } else if (c == "expect-no-value") {
+    // expect-no-value ROOT\Key\Path NAME: the value is not there (nor its key).
+    arity(s, 2, 2);
+    std::string path;
+    HKEY root = registry_root(a[0], &path), h;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &h) == ERROR_SUCCESS) {
+      LONG found = RegQueryValueExA(h, a[1].c_str(), NULL, NULL, NULL, NULL);
+      RegCloseKey(h);
+      if (found == ERROR_SUCCESS)
+        fail("the registry value " + a[0] + " " + quote(a[1]) + " exists");
+    }
   } else if (c == "expect-file-text" || c == "expect-file-contains") {
     arity(s, 2, 2);
     std::vector<uint8_t> b = read_bytes(a[0]);
@@ -1387,14 +1512,23 @@ void Driver::exec(const Step& s) {
     if (a[3] != value)
       fail(a[0] + " [" + a[1] + "] " + a[2] + " is " + quote(value) + ", expected " + quote(a[3]));
   } else if (c == "expect-link") {
-    // expect-link LINK TARGET [ARGUMENTS]: a shell link and what it points at.
-    arity(s, 2, 3);
+    // expect-link LINK TARGET [ARGUMENTS [FOLDER [ICON INDEX]]]: a shell link,
+    // what it points at, and as far as given its arguments, working folder
+    // and icon location (paths compared without regard to case).
+    arity(s, 2, 6);
+    if (a.size() == 5) fail("expect-link takes the icon's file and its index together");
     if (!file_exists(a[0])) fail("no link file " + a[0]);
     LinkInfo link = read_shell_link(a[0]);
     if (_stricmp(link.path.c_str(), a[1].c_str()) != 0)
       fail(a[0] + " points at " + quote(link.path) + ", expected " + quote(a[1]));
-    if (a.size() == 3 && link.arguments != a[2])
+    if (a.size() >= 3 && link.arguments != a[2])
       fail(a[0] + " has the arguments " + quote(link.arguments) + ", expected " + quote(a[2]));
+    if (a.size() >= 4 && _stricmp(link.folder.c_str(), a[3].c_str()) != 0)
+      fail(a[0] + " has the working folder " + quote(link.folder) + ", expected " + quote(a[3]));
+    if (a.size() == 6 &&
+        (_stricmp(link.icon.c_str(), a[4].c_str()) != 0 || link.icon_index != number(a[5])))
+      fail(a[0] + " has the icon " + quote(link.icon) + "," + std::to_string(link.icon_index) +
+           ", expected " + quote(a[4]) + "," + a[5]);
   } else if (c == "expect-uninstall-log") {
     // expect-uninstall-log FILE PROGRAM ITEM...: FILE is the bytes of PROGRAM
     // followed by a complete uninstall log holding exactly these items, in order.
@@ -1469,6 +1603,36 @@ void Driver::exec(const Step& s) {
     arity(s, 1, 1);
     DeleteFileA(a[0].c_str());
     if (file_exists(a[0])) fail("cannot delete " + a[0]);
+  } else if (c == "flip-byte") {
+    // flip-byte PATH OFFSET [PLUS]: invert the byte at OFFSET (+ PLUS; a
+    // negative OFFSET counts from the end of the file).
+    arity(s, 2, 3);
+    std::vector<uint8_t> bytes = read_bytes(a[0]);
+    long long at = std::stoll(a[1]) + (a.size() > 2 ? std::stoll(a[2]) : 0);
+    if (at < 0) at += (long long)bytes.size();
+    if (at < 0 || at >= (long long)bytes.size())
+      fail("offset " + std::to_string(at) + " is outside " + a[0]);
+    bytes[(size_t)at] = (uint8_t)~bytes[(size_t)at];
+    std::ofstream f(a[0], std::ios::binary | std::ios::trunc);
+    f.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+    if (!f) fail("cannot write " + a[0]);
+  } else if (c == "kill") {
+    // kill: end the watched process at once, as a crash or the task manager would.
+    arity(s, 0, 0);
+    need_process();
+    TerminateProcess(process_, 137);
+    WaitForSingleObject(process_, 10000);
+    exited_ = true;
+  } else if (c == "cut-file") {
+    // cut-file PATH N: drop the last N bytes of a file (a damaged copy).
+    arity(s, 2, 2);
+    std::vector<uint8_t> b = read_bytes(a[0]);
+    size_t n = (size_t)number(a[1]);
+    if (n > b.size()) fail(a[0] + " is shorter than " + a[1] + " bytes");
+    b.resize(b.size() - n);
+    std::ofstream f(a[0], std::ios::binary | std::ios::trunc);
+    f.write((const char*)b.data(), (std::streamsize)b.size());
+    if (!f) fail("cannot write " + a[0]);
   } else if (c == "append-bytes") {
     arity(s, 2, 2);
     std::ofstream f(a[0], std::ios::binary | std::ios::app);
@@ -1546,6 +1710,13 @@ void Driver::exec(const Step& s) {
   } else if (c == "walk") {
     arity(s, 0, 1);
     walk(a.empty() ? 20 : number(a[0]));
+  } else if (c == "walk-language") {
+    arity(s, 1, 1);
+    walk_language_ = number(a[0]);
+    if (walk_language_ < 0 || walk_language_ > 5) fail("walk-language takes a block from 0 to 5");
+  } else if (c == "walk-folder") {
+    arity(s, 1, 1);
+    walk_folder_ = a[0];
   } else if (c == "sleep") {
     arity(s, 1, 1);
     Sleep((DWORD)number(a[0]));
@@ -1562,6 +1733,7 @@ int Driver::run(const std::vector<Step>& steps) {
       exec(s);
     } catch (const StepFailure& f) {
       log("FAILED at line %d (%s): %s", s.line, s.command.c_str(), f.what.c_str());
+      event({"failed", std::to_string(s.line), s.command, f.what});
       try {
         screenshot("failure");
       } catch (const StepFailure&) {
@@ -1574,6 +1746,7 @@ int Driver::run(const std::vector<Step>& steps) {
     TerminateProcess(process_, 99);
     if (result == 0) {
       log("FAILED: the setup was still running at the end of the scenario");
+      event({"failed", "", "", "the setup was still running at the end"});
       result = 1;
     }
   }
@@ -1661,8 +1834,9 @@ std::vector<Step> read_scenario(const std::string& path,
     s.line = line;
     s.command = text.substr(0, space);
     // Lines for the test script that prepares the scenario, not for the driver.
-    if (s.command == "project" || s.command == "build-options" || s.command == "generate" ||
-        s.command == "generate-files" || s.command == "small-drive" || s.command == "sign")
+    if (s.command == "project" || s.command == "project2" || s.command == "build-options" ||
+        s.command == "generate" || s.command == "generate-files" || s.command == "small-drive" ||
+        s.command == "sign")
       continue;
     if (space != std::string::npos) {
       std::string rest = text.substr(space);
@@ -1703,6 +1877,8 @@ int main(int argc, char** argv) {
       driver.work = value();
     else if (arg == "--shots")
       driver.shots = value();
+    else if (arg == "--events")
+      driver.events = value();
     else if (arg[0] != '-')
       scenario = arg;
     else {
@@ -1711,7 +1887,9 @@ int main(int argc, char** argv) {
     }
   }
   if (scenario.empty()) {
-    fprintf(stderr, "usage: pakwiz-e2e-driver [--setup EXE] [--work DIR] [--shots DIR] SCENARIO\n");
+    fprintf(stderr,
+            "usage: pakwiz-e2e-driver [--setup EXE] [--work DIR] [--shots DIR] [--events FILE] "
+            "SCENARIO\n");
     return 2;
   }
   if (!driver.shots.empty()) CreateDirectoryA(driver.shots.c_str(), NULL);

@@ -86,6 +86,18 @@ if ! "$builder" build "$project_dir/$project" -o "$work/setup.exe" --stub "$stub
   exit 1
 fi
 
+# `project2`: a second product, built the same way into ${SETUP2}.
+project2=$(awk '$1 == "project2" { print $2; exit }' "$scenario")
+if [ -n "$project2" ]; then
+  if ! "$builder" build "$project_dir/$project2" -o "$work/setup2.exe" --stub "$stub" \
+    "${uninstaller[@]}" >"$work/build2.log" 2>&1; then
+    echo "e2e: building $project2 failed:" >&2
+    cat "$work/build2.log" >&2
+    exit 1
+  fi
+  export SETUP2=$(winpath "$work/setup2.exe")
+fi
+
 if [ -n "$sign" ] && ! osslsigncode verify -in "$work/setup.exe" -CAfile "$work/cert.pem" \
   >"$work/verify.log" 2>&1; then
   echo "e2e: osslsigncode verify failed on the signed setup.exe:" >&2

@@ -23,6 +23,12 @@ inline std::vector<uint8_t> stand_in_stub() {
 }
 const size_t STUB_FIELD = 17 + 6; // offset of the length field in stand_in_stub()
 
+// The builder carries an uninstaller in every block by default; these bytes
+// stand in for it so that no test depends on the Windows programs being built.
+inline std::string stand_in_uninstaller() {
+  return "MZ stand-in uninstaller";
+}
+
 // Writes `toml` as project.toml (and the stub) into `dir` and builds it.
 inline pakwiz::BuildSummary build_project(const TempDir& dir, const std::string& toml,
                                           const std::string& output = "setup.exe",
@@ -33,6 +39,7 @@ inline pakwiz::BuildSummary build_project(const TempDir& dir, const std::string&
   o.project = dir.write("project.toml", toml);
   o.output = dir.file(output);
   o.stub = dir.file("stub.bin");
+  o.uninstaller = dir.write("uninstall.bin", stand_in_uninstaller());
   o.volume_size = volume_size;
   o.level = level;
   o.jobs = jobs;

@@ -68,6 +68,40 @@ TEST(BuilderUninstallerDefault, WithoutProgramTheUninstallerEntryIsStillMade) {
   EXPECT_EQ(p.languages[0].uninstall_key, "P");
 }
 
+TEST(BuilderUninstallerDefault, EveryBlockCarriesOneUnlessTheProjectTurnsItOff) {
+  TempDir dir;
+  // Each block's uninstaller target ("" = none) and uninstall key.
+  struct Case {
+    const char* toml;
+    std::vector<std::string> targets, keys;
+  } cases[] = {
+      {"product = \"P\"\n", {"Uninstall.exe"}, {"P"}},
+      {"product = \"P\"\nuninstaller = false\n", {""}, {""}},
+      {"product = \"P\"\n[[languages]]\n[[languages]]\nuninstaller = false\n",
+       {"Uninstall.exe", ""},
+       {"P", ""}},
+      {"product = \"P\"\nuninstaller = false\n[[languages]]\n[[languages]]\nuninstaller = "
+       "true\n[[languages]]\nuninstaller = { target = \"u.exe\" }\n",
+       {"", "Uninstall.exe", "u.exe"},
+       {"", "P", "P"}},
+      {"product = \"P\"\n[uninstaller]\ntarget = \"Remove.exe\"\n[[languages]]\n"
+       "uninstall_key = \"P 1.0\"\n",
+       {"Remove.exe"},
+       {"P 1.0"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.toml);
+    Project p = parse_project(c.toml, dir.file("project.toml"));
+    ASSERT_EQ(p.languages.size(), c.targets.size());
+    for (size_t b = 0; b < p.languages.size(); b++) {
+      const std::vector<FileSpec>& files = p.languages[b].files;
+      bool has = !files.empty() && files[0].uninstaller;
+      EXPECT_EQ(has ? files[0].target : "", c.targets[b]) << "block " << b;
+      EXPECT_EQ(p.languages[b].uninstall_key, c.keys[b]) << "block " << b;
+    }
+  }
+}
+
 TEST(BuilderUninstallerDefault, TheNamedUninstallerIsCarriedUnlessTheProjectNamesOne) {
   TempDir dir;
   dir.write("a.txt", "a");

@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include <functional>
 #include <map>
 #include <random>
 #include <sstream>
@@ -19,6 +20,7 @@
 #include "builder/inspect.h"
 #include "builder/package_reader.h"
 #include "builder/project.h"
+#include "builder/script_writer.h"
 #include "builder/source_files.h"
 #include "builder_test_util.h"
 #include "common/state.h"
@@ -67,6 +69,8 @@ TEST(PatchProject, BuildListVerifyAndExtractPatchedFiles) {
   dir.write("v2.dat", v2);
   dir.write("v3.dat", v3);
   build_project(dir, R"(product = "Patch"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[languages]]
 language = "en"
 [[languages.files]]
@@ -339,6 +343,8 @@ TEST_F(PatchInstall, SetupProgramInstallsPatchedFilesFromVolumes) {
   // Every read of the base has to find it in the volume the walk has got
   // to: each patch comes right after the base (or first in its block).
   BuildSummary summary = build_project(dir, R"(product = "Volumes"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[languages]]
 language = "en"
 [[languages.files]]
@@ -360,6 +366,8 @@ source = "src/filler2.dat"
 )",
                                        "setup.exe", 20000);
   ASSERT_GE(summary.volumes.size(), 3u);
+  std::ostringstream verified;
+  EXPECT_TRUE(verify_package(dir.file("setup.exe"), verified)) << verified.str();
 
   strcpy(g_app.package_path, dir.file("setup.exe").c_str());
   g_app.stub_length = (uint32_t)stand_in_stub().size();
@@ -398,6 +406,8 @@ TEST(PatchProject, APatchTheForwardReaderCannotReachIsStoredInFull) {
   // The base lies in the setup file, but the walk has gone on to volume 1
   // with filler.dat by the time it reaches new.dat.
   BuildSummary summary = build_project(dir, R"(product = "Volumes"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[files]]
 source = "base.dat"
 [[files]]
@@ -420,6 +430,77 @@ patch_from = "base.dat"
   EXPECT_EQ(read_file_bytes(dir.file("x/new.dat")), update);
 }
 
+// Verify walks each block's list as the setup program does and names an
+// entry whose base or patch lies in an earlier volume than the walk has
+// reached. The package is built right, then its entry list is edited.
+TEST(PatchProject, VerifyNamesAnEntryTheForwardReaderCannotReach) {
+  TempDir dir;
+  std::vector<uint8_t> base = random_bytes(40, 8000), update = new_version(base, 41);
+  dir.write("base.dat", base);
+  dir.write("new.dat", update);
+  dir.write("filler.dat", random_bytes(42, 50000));
+  BuildSummary summary = build_project(dir, R"(product = "Volumes"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
+[[files]]
+source = "base.dat"
+[[files]]
+source = "new.dat"
+patch_from = "base.dat"
+[[files]]
+source = "filler.dat"
+)",
+                                       "setup.exe", 20000);
+  ASSERT_EQ(summary.patched, 1u);
+  ASSERT_EQ(summary.volumes.size(), 3u); // the filler ends in volume 3
+  std::string setup = dir.file("setup.exe");
+  std::ostringstream good;
+  ASSERT_TRUE(verify_package(setup, good)) << good.str();
+
+  std::vector<uint8_t> built = read_file_bytes(setup);
+  size_t stub_length = read_u32(&built[STUB_FIELD]);
+  std::vector<RawRecord> records = walk_records(built, stub_length);
+  // The package with block 0's entry list changed by `edit`.
+  auto edited = [&](const std::function<void(std::vector<FileEntryFields>&)>& edit) {
+    std::vector<uint8_t> out(built.begin(), built.begin() + (long)stub_length);
+    for (const RawRecord& r : records) {
+      if (r.tag == 0x7F7F) {
+        out.insert(out.end(), built.begin() + (long)r.offset, built.end());
+        break;
+      }
+      if (r.tag == 0x1234 + REC_FILE_LIST) {
+        std::vector<FileEntryFields> list = parse_file_list(r.payload, "test");
+        edit(list);
+        append_record(out, REC_FILE_LIST, file_list_payload(list), true, 6);
+      } else {
+        out.insert(out.end(), built.begin() + (long)r.offset,
+                   built.begin() + (long)(r.offset + 8 + r.length));
+      }
+    }
+    return out;
+  };
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<FileEntryFields>&)> edit;
+    std::string expected;
+  } cases[] = {
+      {"the patch listed behind the filler, which takes the walk to the last volume",
+       [](std::vector<FileEntryFields>& l) { std::swap(l[1], l[2]); },
+       "damaged: block 0 entry 2 (new.dat): its base's data (block 0 entry 0) lie in the setup "
+       "file, but the setup program reads block 0's files forward and is at volume 3 by then"},
+      {"the filler, which ends in the last volume, named as the base",
+       [](std::vector<FileEntryFields>& l) { l[1].base_entry = 2; },
+       "damaged: block 0 entry 1 (new.dat): its patch's data lie in the setup file, but the setup "
+       "program reads block 0's files forward and is at volume 3 by then"},
+  };
+  for (const Case& c : cases) {
+    dir.write("setup.exe", edited(c.edit));
+    std::ostringstream out;
+    EXPECT_FALSE(verify_package(setup, out)) << c.what;
+    EXPECT_NE(out.str().find(c.expected), std::string::npos) << c.what << "\n" << out.str();
+  }
+}
+
 TEST(PatchProject, AutomaticPatchesTakeTheSameNameFromAnEarlierBlockWhenClearlySmaller) {
   TempDir dir;
   std::vector<uint8_t> app = random_bytes(30, 50000), lib = random_bytes(31, 20000);
@@ -437,6 +518,8 @@ TEST(PatchProject, AutomaticPatchesTakeTheSameNameFromAnEarlierBlockWhenClearlyS
       {"en/lib2.dat", new_version(lib, 38)}};
   for (const auto& [name, bytes] : files) dir.write(name, bytes);
   const std::string project = R"(product = "Auto"
+# No uninstaller entry: the entry numbers below count from 0.
+uninstaller = false
 [[languages]]
 language = "en"
 files = [{ source = "en/app.exe" }, { source = "en/readme.txt" }, { source = "en/notes.txt" },
@@ -475,6 +558,7 @@ files = [{ source = "fr/app.exe" }]
     o.project = dir.write("project.toml", project);
     o.output = dir.file("setup.exe");
     o.stub = dir.file("stub.bin");
+    o.uninstaller = dir.write("uninstall.bin", stand_in_uninstaller());
     o.auto_patches = automatic == 1;
     BuildSummary summary = build_setup(o);
     archive[automatic] = summary.archive_bytes;

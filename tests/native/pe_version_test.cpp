@@ -71,8 +71,9 @@ TEST(PeVersion, BuildTakesTheVersionBlockFromTheSourceByDefault) {
   builder_test::build_project(dir, toml);
   PackageInfo info = read_package(dir.file("setup.exe"));
   const std::vector<FileEntryFields>& files = *info.blocks[0].files;
-  EXPECT_EQ(files[0].flags, 0x02 | 0x08); // version test because it has a version resource
-  EXPECT_EQ(files[0].version, (std::array<uint32_t, 5>{0x10002, 0x30004, 0x50006, 0x70008, 0x407}));
-  EXPECT_EQ(files[1].flags, 0x04 | 0x08);
-  EXPECT_EQ(files[1].version, (std::array<uint32_t, 5>{0x10002, 0x30004, 0x90000, 0, 0x407}));
+  // files[0] is the uninstaller entry that every block carries.
+  EXPECT_EQ(files[1].flags, 0x02 | 0x08); // version test because it has a version resource
+  EXPECT_EQ(files[1].version, (std::array<uint32_t, 5>{0x10002, 0x30004, 0x50006, 0x70008, 0x407}));
+  EXPECT_EQ(files[2].flags, 0x04 | 0x08);
+  EXPECT_EQ(files[2].version, (std::array<uint32_t, 5>{0x10002, 0x30004, 0x90000, 0, 0x407}));
 }

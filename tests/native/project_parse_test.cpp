@@ -44,15 +44,17 @@ TEST(ProjectFile, MinimalProjectGetsOneEnglishLanguageWithSensibleDefaults) {
   EXPECT_EQ(l.name, "English");
   EXPECT_EQ(l.folder, "#Program Files#\\Hello");
   EXPECT_TRUE(l.folder_changeable);
-  EXPECT_TRUE(l.uninstall_key.empty()); // no uninstaller, nothing to register
+  EXPECT_EQ(l.uninstall_key, "Hello"); // the built-in uninstaller, registered by product name
   // {product} is filled in; tables 8 and 10 (never read) are absent.
   EXPECT_EQ(l.tables[6][0], "Hello Setup");
   EXPECT_EQ(l.tables[0][1], "Welcome to the Hello Setup Wizard");
   EXPECT_FALSE(l.table_present[8]);
   EXPECT_FALSE(l.table_present[10]);
   EXPECT_TRUE(l.tables[1][1].empty()); // no information page unless asked for
-  ASSERT_EQ(l.files.size(), 1u);
-  const FileSpec& f = l.files[0];
+  ASSERT_EQ(l.files.size(), 2u);
+  EXPECT_TRUE(l.files[0].uninstaller); // first, where a later installation looks for it
+  EXPECT_EQ(l.files[0].target, "Uninstall.exe");
+  const FileSpec& f = l.files[1];
   EXPECT_EQ(f.target, "app.exe");
   EXPECT_EQ(f.source, dir.file("bin/app.exe"));
   EXPECT_EQ(f.removal, 1); // removed at uninstall
@@ -188,9 +190,11 @@ value = "v"
   ASSERT_EQ(p.languages.size(), 2u);
   EXPECT_EQ(p.start_language, 1);
   EXPECT_EQ(p.start_page, 6);
-  EXPECT_EQ(p.languages[0].files[0].target, "common.txt");
-  EXPECT_EQ(p.languages[0].files[1].target, "en.txt");
-  EXPECT_EQ(p.languages[1].files[1].target, "de.txt");
+  // Behind each block's uninstaller entry.
+  EXPECT_TRUE(p.languages[1].files[0].uninstaller);
+  EXPECT_EQ(p.languages[0].files[1].target, "common.txt");
+  EXPECT_EQ(p.languages[0].files[2].target, "en.txt");
+  EXPECT_EQ(p.languages[1].files[2].target, "de.txt");
   EXPECT_EQ(p.languages[0].ini.size(), 1u);
   ASSERT_EQ(p.languages[1].ini.size(), 2u);
   EXPECT_EQ(p.languages[1].ini[1].file, "b.ini");
@@ -226,11 +230,8 @@ TEST(ProjectFile, ErrorsNameTheFileLineColumnAndTheProblem) {
        "'menu' is 256 characters long"},
       {"product = \"P\"\n[[languages]]\nfolder = \"" + std::string(300, 'f') + "\"\n",
        "'folder' is 300 characters long"},
-      {"product = \"P\"\n[[languages]]\nuninstaller = true\n",
-       "project.toml:3:15: an uninstaller entry is requested but the project has no file prefix "
-       "block"},
-      {"product = \"P\"\n[[languages]]\nuninstaller = { target = \"u.exe\" }\n",
-       "no file prefix block"},
+      {"product = \"P\"\nuninstaller = \"yes\"\n",
+       "project.toml:2:15: 'uninstaller' must be true, false or a table"},
       {"product = \"P\"\n[[languages]]\nlanguage = \"fr\"\n",
        "no built-in texts for language 'fr' (there are: en, de)"},
       {"product = \"P\"\n[[languages]]\n[languages.texts]\n3.2 = \"in %d\"\n",
@@ -424,7 +425,7 @@ TEST(ProjectFile, PathsThatWindowsCannotCreateAreRefusedWithTheirLine) {
   // A product ending with a dot names a folder without it, as Windows would.
   Project p = parse(dir, "product = \"Acme Inc.\"\n[[files]]\nsource = \"a\"\nmenu = \"Acme\"\n");
   EXPECT_EQ(p.languages[0].folder, "#Program Files#\\Acme Inc");
-  EXPECT_EQ(p.languages[0].files[0].menu_folder, "Acme Inc");
+  EXPECT_EQ(p.languages[0].files[1].menu_folder, "Acme Inc");
 }
 
 // The complete example of docs/project-file.md stays a valid project.

@@ -167,6 +167,7 @@ TEST(VolumeFiles, BuildSpreadsTheArchiveAndVerifyReadsAcrossTheVolumes) {
   // Block 1 reads big.bin (ending in a late volume) and then small.bin,
   // whose first copy lies in volume 0: it must be stored a second time.
   const char* toml = R"(product = "V"
+uninstaller = false # the layout below is that of these files alone
 [[languages]]
 [[languages.files]]
 source = "small.bin"

@@ -110,8 +110,9 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   std::vector<RawRecord> records = walk_records(file, stub.size());
   std::vector<uint16_t> tags;
   for (const RawRecord& r : records) tags.push_back(r.tag);
-  EXPECT_EQ(tags, (std::vector<uint16_t>{0x1234, 0x123B, 0x1239, 0x1237, 0x123D, 0x123F, 0x123E,
-                                         0x123A, 0x1240, 0x1241, 0x1242, 0x123E, 0x123A, 0x7F7F}));
+  EXPECT_EQ(tags,
+            (std::vector<uint16_t>{0x1234, 0x123B, 0x1239, 0x1237, 0x123D, 0x123F, 0x123E, 0x123A,
+                                   0x1240, 0x1241, 0x1242, 0x123E, 0x123A, 0x1243, 0x7F7F}));
   // Setup flags and start record: raw, never compressed.
   EXPECT_EQ(records[0].flags, 0);
   EXPECT_EQ(records[0].length, 4u);
@@ -125,6 +126,17 @@ TEST(WriterLayout, PackageBytesReadBackFieldByField) {
   uint32_t archive = read_u32(&file[end.offset + 8]);
   EXPECT_EQ(end.offset + 12 + archive, file.size());
   EXPECT_EQ(archive, s.archive_bytes);
+  // The integrity record, last before the end marker (whose flags announce
+  // it): the CRC-32 of the script before it and of the archive, no volumes.
+  EXPECT_EQ(end.flags, END_INTEGRITY);
+  const RawRecord& integrity = records[records.size() - 2];
+  ASSERT_EQ(integrity.payload.size(), 16u);
+  EXPECT_EQ(integrity.flags, 0);
+  EXPECT_EQ(read_u32(&integrity.payload[0]),
+            crc32_update(0, &file[stub.size()], integrity.offset - stub.size()));
+  EXPECT_EQ(read_u32(&integrity.payload[4]), archive);
+  EXPECT_EQ(read_u32(&integrity.payload[8]), crc32_update(0, &file[end.offset + 12], archive));
+  EXPECT_EQ(read_u32(&integrity.payload[12]), 0u);
 
   // Title and its LOGFONTA.
   const RawRecord* title = find_record(records, 3);

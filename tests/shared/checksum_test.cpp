@@ -76,4 +76,33 @@ TEST(Checksum, FileChecksumCoversTheRestOfTheFile) {
   file_close(f);
 }
 
+// The integrity checksum: the check value of the standard CRC-32, pieces
+// that continue it, and a file range read in chunks (a range running past
+// the end fails rather than checking less).
+TEST(Checksum, Crc32KnownValuesPiecesAndFileRanges) {
+  auto crc_of = [](const std::string& s) {
+    return crc32_update(0, (const uint8_t*)s.data(), s.size());
+  };
+  EXPECT_EQ(crc_of(""), 0u);
+  EXPECT_EQ(crc_of("123456789"), 0xCBF43926u);
+  EXPECT_EQ(crc_of("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
+  std::string s = "The quick brown fox jumps over the lazy dog";
+  uint32_t c = crc32_update(0, (const uint8_t*)s.data(), 7);
+  EXPECT_EQ(crc32_update(c, (const uint8_t*)s.data() + 7, s.size() - 7), crc_of(s));
+
+  TempDir dir;
+  std::mt19937 rng(2);
+  std::vector<uint8_t> data(16384 * 2 + 5);
+  for (auto& b : data) b = (uint8_t)rng();
+  FileHandle f = file_open(dir.write("f", data).c_str(), FILE_READ);
+  ASSERT_NE(f, INVALID_FILE);
+  uint32_t crc = 0;
+  file_seek(f, 3, FROM_START);
+  EXPECT_TRUE(file_crc32(f, (uint32_t)data.size() - 4, &crc));
+  EXPECT_EQ(crc, crc32_update(0, data.data() + 3, data.size() - 4));
+  file_seek(f, 3, FROM_START);
+  EXPECT_FALSE(file_crc32(f, (uint32_t)data.size(), &crc));
+  file_close(f);
+}
+
 } // namespace

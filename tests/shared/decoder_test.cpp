@@ -689,4 +689,29 @@ TEST_F(DecoderTest, AllocationFailuresAreStatus3) {
   }
 }
 
+static bool fail_every(size_t, int) {
+  return true;
+}
+
+TEST_F(DecoderTest, KeptBuffersServeTheNextDecodesUntilKeepingStops) {
+  // The first decode fills the history with 'q'; the second reaches before
+  // its own start, which must still read zeros from a reused window.
+  std::vector<Op> fill = {{'q', 0, 0}, {-1, 258, 1}, {-1, 258, 1}};
+  std::vector<Op> reach = {{'x', 0, 0}, {-1, 20, 30}, {'y', 0, 0}};
+  keep_decoder_buffers(true);
+  Result a = decode_sink(fixed_stream(fill));
+  heap_set_failure_hook(fail_every); // from here on no allocation succeeds
+  Result b = decode_sink(fixed_stream(reach));
+  Result c = decode_memory(fixed_stream(reach), 64);
+  keep_decoder_buffers(false);
+  Result d = decode_sink(fixed_stream(reach));
+  heap_set_failure_hook(nullptr);
+  EXPECT_EQ(a.status, DECODE_OK);
+  EXPECT_EQ(a.data, model(fill));
+  EXPECT_EQ(b.status, DECODE_OK);
+  EXPECT_EQ(b.data, model(reach));
+  EXPECT_EQ(c.status, DECODE_OK);
+  EXPECT_EQ(d.status, DECODE_NO_MEMORY); // the kept buffers were freed
+}
+
 } // namespace

@@ -49,3 +49,38 @@ TEST(CreateFoldersOfPath, StopsAtTheFirstLevelThatCannotBeMade) {
   EXPECT_FALSE(fs::is_directory(dir.path() + SEP + "App"));
   leave_folder();
 }
+
+TEST(ReadyFoldersOfFile, FilesOfOneFolderEnterItAndAGoneFolderIsMadeAgain) {
+  TempDir dir;
+  std::string app = dir.path() + SEP + "App" + SEP + "bin";
+  std::string a = app + SEP + "a.dll", b = app + SEP + "b.dll";
+  std::string other = dir.path() + SEP + "Other" + SEP + "c.txt";
+  g_install.ready_folder[0] = 0;
+  EXPECT_TRUE(ready_folders_of_file(a.c_str()));
+  EXPECT_TRUE(fs::is_directory(app));
+  EXPECT_EQ(std::string(g_install.ready_folder), app + SEP);
+
+  // The same folder again: entered, wherever the current folder was.
+  leave_folder();
+  EXPECT_TRUE(ready_folders_of_file(b.c_str()));
+  EXPECT_EQ(fs::canonical(fs::current_path()), fs::canonical(app));
+
+  // Removed meanwhile: the walk makes it again.
+  leave_folder();
+  fs::remove_all(dir.path() + SEP + "App");
+  EXPECT_TRUE(ready_folders_of_file(b.c_str()));
+  EXPECT_TRUE(fs::is_directory(app));
+
+  // Another folder is walked and becomes the one known.
+  EXPECT_TRUE(ready_folders_of_file(other.c_str()));
+  EXPECT_TRUE(fs::is_directory(dir.path() + SEP + "Other"));
+  EXPECT_EQ(std::string(g_install.ready_folder), dir.path() + SEP + "Other" + SEP);
+
+  // A level that cannot be made: false, and nothing is known.
+  dir.write("Blocked", "a file where a folder should go");
+  std::string blocked = dir.path() + SEP + "Blocked" + SEP + "d.txt";
+  EXPECT_FALSE(ready_folders_of_file(blocked.c_str()));
+  EXPECT_EQ(g_install.ready_folder[0], 0);
+  leave_folder();
+  g_install.ready_folder[0] = 0;
+}

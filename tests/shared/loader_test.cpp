@@ -334,6 +334,81 @@ TEST_F(Loader, TruncatedPackageFailsWithoutAMessage) {
   EXPECT_FALSE(load_package()); // no package at all
 }
 
+// The integrity record: a package whose script or archive differs from it
+// in any byte, or whose record is out of place, is refused with message 31
+// at load time; the record's volume list goes to the archive reader; a
+// signature's certificate table behind the archive is not covered; and a
+// package without the record still loads.
+TEST_F(Loader, IntegrityRecordChecksScriptAndArchiveAtLoad) {
+  PackageMaker p = simple_package(TABLE6);
+  p.record(REC_TITLE, Bytes{'T', 'i', 't', 'l', 'e', 0}); // bytes only the checksum guards
+  const Bytes archive(300, 'a');
+  const Bytes good = p.finish_checked(archive, {Bytes{2, 0, 0, 0, 'v', 'w'}});
+  const size_t script_end = 64 + p.script.size(); // the integrity record's header
+  const size_t end_marker = script_end + 8 + INTEGRITY_FIXED_SIZE + INTEGRITY_VOLUME_SIZE;
+  ASSERT_TRUE(load(good));
+  EXPECT_TRUE(g_messages.empty());
+  EXPECT_EQ(g_archive.volume_check_count, 1u);
+  ASSERT_NE(g_archive.volume_checks, nullptr);
+  EXPECT_EQ(read_u32(g_archive.volume_checks), 2u);
+
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+  };
+  const Case cases[] = {
+      {"first script byte", [](Bytes& f) { f[64] ^= 0x01; }},
+      {"a letter of the title", [&](Bytes& f) { f[script_end - 3] ^= 0x20; }},
+      {"first archive byte", [&](Bytes& f) { f[end_marker + 12] ^= 0x01; }},
+      {"last archive byte", [](Bytes& f) { f.back() ^= 0x40; }},
+      {"two bits that cancel in a rotate-add sum",
+       [&](Bytes& f) {
+         f[end_marker + 12] ^= 0x01; // 'a' = 0x61: bit 0 set, cleared: -1
+         f[end_marker + 16] ^= 0x02; // bit 1 clear, set: +2 one word on
+       }},
+      {"the record's archive byte count", [&](Bytes& f) { f[script_end + 12] ^= 0x01; }},
+      {"the record's script CRC", [&](Bytes& f) { f[script_end + 8] ^= 0x01; }},
+      {"the end marker no longer announces the record", [&](Bytes& f) { f[end_marker + 2] = 0; }},
+      {"a record behind the integrity record",
+       [&](Bytes& f) {
+         Bytes empty_title = {0x37, 0x12, 0, 0, 0, 0, 0, 0}; // tag of type 3, length 0
+         f.insert(f.begin() + (long)end_marker, empty_title.begin(), empty_title.end());
+       }},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    Bytes bad = good;
+    c.damage(bad);
+    EXPECT_FALSE(load(bad)) << c.what;
+    ASSERT_EQ(g_messages.size(), 1u) << c.what;
+    EXPECT_EQ(g_messages[0], "Package damaged") << c.what;
+  }
+
+  // An end marker that announces a record that is not there.
+  SetUp();
+  Bytes announced = p.finish(archive);
+  announced[64 + p.script.size() + 2] = (uint8_t)END_INTEGRITY;
+  EXPECT_FALSE(load(announced));
+  EXPECT_EQ(g_messages.size(), 1u);
+
+  // Signed: the certificate table behind the archive is not covered.
+  SetUp();
+  p.stub = pe_header_stub(false);
+  Bytes signed_file = p.finish_checked(archive);
+  append_certificate_table(signed_file, false);
+  EXPECT_TRUE(load(signed_file, (uint32_t)p.stub.size()));
+  EXPECT_TRUE(g_messages.empty());
+
+  // Without the record (an older package) nothing is checked as a whole.
+  SetUp();
+  PackageMaker old = simple_package(TABLE6);
+  Bytes unchecked = old.finish(archive);
+  unchecked.back() ^= 0x40;
+  EXPECT_TRUE(load(unchecked));
+  EXPECT_TRUE(g_messages.empty());
+  EXPECT_EQ(g_archive.volume_checks, nullptr);
+}
+
 // Packages that break the format's rules or point outside their buffers.
 TEST_F(Loader, DamagedScriptsAreRejectedWithMessage31) {
   auto lang_with = [](const std::function<void(LanguageMaker&)>& edit) {

@@ -326,7 +326,7 @@ class PackedBlob : public ::testing::Test {
 protected:
   void SetUp() override {
     saved_ = g_archive;
-    g_archive = ArchiveState{INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0};
+    g_archive = ArchiveState{INVALID_FILE, 0, 0, 0, 0, 0, false, 0, 0, nullptr, 0};
     ASSERT_TRUE(app_alloc_buffers());
   }
   void TearDown() override {
@@ -353,6 +353,8 @@ protected:
                              0,
                              false,
                              0,
+                             0,
+                             nullptr,
                              0};
     ASSERT_EQ(SeekArchive(0), 0);
   }

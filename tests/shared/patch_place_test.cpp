@@ -3,7 +3,12 @@
 // base entry's checksum, patched, proven again and swapped into place.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string.h>
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -335,3 +340,70 @@ TEST_F(PatchPlace, PatchAndBaseReadAcrossAVolumeBoundary) {
   EXPECT_EQ(read_file_bytes(dest("big2.dat")), target);
   EXPECT_EQ(g_archive.volume, 1u);
 }
+
+namespace {
+bool give_up_at_the_disk_prompt(uint32_t, void*) {
+  return false;
+}
+} // namespace
+
+// The patch itself fails half way (the base was decoded and proven): the
+// destination keeps its old contents, no patched file is left, and the only
+// other file is the base under the temporary name, which the install
+// driver deletes after any failed placement.
+TEST_F(PatchPlace, GivingUpAtTheDiskPromptInsideAPatchLeavesTheDestination) {
+  Bytes base = sample(50000, 8), target = edited(base);
+  EntryMaker b = stored("big.dat", base);
+  EntryMaker t = patched("big.dat", base, target, 0, 0);
+  // The patch's command blob starts in the package file and goes on in
+  // setup.D01, which is not there: the temporary copy asks for the disk.
+  load_blocks({{b, t}}, t.position + 9);
+  std::string d01 = dir.file("setup.D01");
+  ASSERT_EQ(std::rename(d01.c_str(), (d01 + ".away").c_str()), 0);
+  std::string path = dir.write(std::string("app") + SEP + "big.dat", "old data");
+  g_app.temp_copy = true;
+  set_disk_request(give_up_at_the_disk_prompt, nullptr);
+
+  int placed = place(0, 1, path);
+  g_app.temp_copy = false;
+  set_disk_request(nullptr, nullptr);
+  EXPECT_EQ(placed, 0);
+  EXPECT_EQ(g_install.error_code, 15u);
+  EXPECT_EQ(read_file_bytes(path), text_bytes("old data"));
+  EXPECT_EQ(read_file_bytes(g_app.temp_path), base);
+  std::filesystem::remove(g_app.temp_path);
+  expect_no_leftovers();
+}
+
+#ifndef _WIN32
+// The disk fills up while the patched file is written: error 20 naming the
+// destination (as for a file decoded in full), the destination untouched.
+// A file size limit makes writes past it fail the way a full disk does; the
+// base (decoded first) stays under the limit, the patched file does not.
+TEST_F(PatchPlace, FullDiskWhilePatchingIsReportedAsAFullDisk) {
+  Bytes base = sample(30000, 9), target = edited(base);
+  for (int i = 0; i < 6; i++) target.insert(target.end(), base.begin(), base.end());
+  EntryMaker b = stored("big.dat", base);
+  EntryMaker t = patched("big.dat", base, target, 0, 0);
+  load_blocks({{b, t}});
+  std::string path = dir.write(std::string("app") + SEP + "big.dat", "old data");
+  g_app.error_file_name[0] = 0;
+
+  struct rlimit saved, limit;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  limit = saved;
+  limit.rlim_cur = 100000;
+  void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  int placed = place(0, 1, path);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, previous);
+  EXPECT_EQ(placed, 0);
+  EXPECT_EQ(g_install.error_code, (uint32_t)PATCH_ERR_DISK_FULL);
+  EXPECT_STREQ(g_app.error_file_name, path.c_str());
+  EXPECT_EQ(read_file_bytes(path), text_bytes("old data"));
+  EXPECT_EQ(read_file_bytes(g_app.temp_path), base);
+  std::filesystem::remove(g_app.temp_path);
+  expect_no_leftovers();
+}
+#endif

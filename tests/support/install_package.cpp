@@ -13,6 +13,7 @@
 #include "common/state.h"
 #include "decode/archive.h"
 #include "decode/checksum.h"
+#include "decode/stream_decoder.h"
 #include "install/install.h"
 #include "package/file_entry.h"
 #include "package/package.h"
@@ -71,6 +72,7 @@ void InstallTest::SetUp() {
 void InstallTest::TearDown() {
   set_message_answerer(nullptr, nullptr);
   close_archive();
+  keep_decoder_buffers(false); // a test that ends before finish_installation
   release_package();
   app_free_buffers();
   g_install = InstallState{};

@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "builder/encoder.h"
+#include "common/package_format.h"
+#include "decode/checksum.h"
 
 void put_u16(Bytes& b, uint16_t v) {
   b.push_back((uint8_t)v);
@@ -118,6 +120,28 @@ Bytes PackageMaker::finish(const Bytes& archive, int size_delta) const {
   put_u16(b, 0);
   put_u32(b, 4);
   put_u32(b, (uint32_t)((int)archive.size() + size_delta));
+  b.insert(b.end(), archive.begin(), archive.end());
+  return b;
+}
+
+Bytes PackageMaker::finish_checked(const Bytes& archive, const std::vector<Bytes>& volumes) const {
+  Bytes b = stub;
+  b.insert(b.end(), script.begin(), script.end());
+  put_u16(b, (uint16_t)(0x1234 + REC_INTEGRITY));
+  put_u16(b, 0);
+  put_u32(b, (uint32_t)(INTEGRITY_FIXED_SIZE + INTEGRITY_VOLUME_SIZE * volumes.size()));
+  put_u32(b, crc32_update(0, script.data(), script.size()));
+  put_u32(b, (uint32_t)archive.size());
+  put_u32(b, crc32_update(0, archive.data(), archive.size()));
+  put_u32(b, (uint32_t)volumes.size());
+  for (const Bytes& v : volumes) {
+    put_u32(b, (uint32_t)v.size() - 4);
+    put_u32(b, crc32_update(0, v.data(), v.size()));
+  }
+  put_u16(b, 0x7F7F);
+  put_u16(b, END_INTEGRITY);
+  put_u32(b, 4);
+  put_u32(b, (uint32_t)archive.size());
   b.insert(b.end(), archive.begin(), archive.end());
   return b;
 }

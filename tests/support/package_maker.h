@@ -54,6 +54,9 @@ struct PackageMaker {
   // The whole file: stub, script, end marker (payload length 4), archive
   // size word (+ size_delta) and the archive.
   Bytes finish(const Bytes& archive = Bytes(), int size_delta = 0) const;
+  // The same with an integrity record before the end marker (which then
+  // announces it), listing `volumes` (each a whole volume file).
+  Bytes finish_checked(const Bytes& archive, const std::vector<Bytes>& volumes = {}) const;
 };
 
 // A BMP file image of 8 bits per pixel whose colour table holds exactly

@@ -29,6 +29,8 @@ TEST(Gradient, BlueFallsQuadraticallyToBlackAndStaysRightOnTallClients) {
       {3999, 4000, 1},
       {2000, 4000, 192},
       {4000, 4000, 0},
+      {65000, 65535, 5},
+      {0, 0, 255}, // a client area of no height
   };
   for (auto& c : cases) {
     COLORREF color = gradient_color(c.v, c.height);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/state.h"
+#include "common/text.h"
 #include "install/install.h"
 #include "install/lists.h"
 #include "package/macros.h"
@@ -61,5 +62,12 @@ TEST_F(MacrosWindows, FileReferenceNamesAnEntryByItsTargetOrExpandsTheText) {
   resolve_file_reference("#InstallDir#\\other.ini");
   EXPECT_EQ(std::string(g_app.destination_path), install_folder + "other.ini");
   resolve_file_reference("#gone#");
+  EXPECT_EQ(std::string(g_app.destination_path), "");
+  // Too long to be a path: no file at all, not the first 259 characters.
+  std::string just_fits =
+      "#InstallDir#\\" + std::string(PATH_SIZE - 1 - install_folder.size(), 'a');
+  resolve_file_reference(just_fits.c_str());
+  EXPECT_EQ(text_length(g_app.destination_path), (size_t)PATH_SIZE - 1);
+  resolve_file_reference((just_fits + "b").c_str());
   EXPECT_EQ(std::string(g_app.destination_path), "");
 }

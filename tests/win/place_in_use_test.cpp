@@ -11,6 +11,7 @@
 
 #include "common/state.h"
 #include "decode/archive.h"
+#include "install/install_log.h"
 #include "install/place_file.h"
 #include "install/install.h"
 #include "package/file_entry.h"
@@ -229,6 +230,43 @@ TEST_F(PlaceInUse, LockedSharedSystemFileIsReplacedAtRestartWithoutAQuestion) {
   std::string pending = upper(pending_renames());
   EXPECT_NE(pending.find(upper(temp.substr(2)) + "|!"), std::string::npos) << pending;
   EXPECT_NE(pending.find(upper(path.substr(2))), std::string::npos) << pending;
+  set_pending_renames(saved);
+}
+
+// An unattended run asks nothing: a locked file that differs is replaced
+// at the next start of Windows like a system file (exit code 3010), and a
+// locked file identical to the entry is kept without a restart.
+TEST_F(PlaceInUse, UnattendedRunSchedulesALockedFileInsteadOfAsking) {
+  std::string saved = pending_renames();
+  start({file("app.exe", "new"), file("same.exe", "same")});
+  std::string path = dir.write("app\\app.exe", "old");
+  std::string same = dir.write("app\\same.exe", "same");
+  Lock lock(path);
+  // Readable by others, but not replaceable while open.
+  HANDLE same_lock =
+      CreateFileA(same.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(same_lock, INVALID_HANDLE_VALUE);
+  schedule_files_in_use();
+
+  EXPECT_EQ(place(0, path), 1);
+  EXPECT_TRUE(asked.empty());
+  EXPECT_EQ(entry_status(entry(0)), STATUS_REPLACED);
+  EXPECT_EQ(g_install.placement, PLACEMENT_SCHEDULED);
+  EXPECT_EQ(install_exit_code(g_install.error_code, g_install.restart_needed), 3010);
+  std::string temp = install_folder + "app.$$A";
+  EXPECT_EQ(read_file_bytes(temp), text_bytes("new"));
+  std::string pending = upper(pending_renames());
+  EXPECT_NE(pending.find(upper(temp.substr(2)) + "|!"), std::string::npos) << pending;
+
+  g_install.restart_needed = false;
+  EXPECT_EQ(place(1, same), 1);
+  EXPECT_TRUE(asked.empty());
+  EXPECT_EQ(g_install.placement, PLACEMENT_KEPT);
+  EXPECT_FALSE(g_install.restart_needed);
+  EXPECT_FALSE(file_exists(install_folder + "same.$$A"));
+  lock.release();
+  CloseHandle(same_lock);
+  EXPECT_EQ(read_file_bytes(path), text_bytes("old")); // until the restart
   set_pending_renames(saved);
 }
 

@@ -97,3 +97,61 @@ TEST(ProgramArguments, SkipThePossiblyQuotedProgramNameAndTheBlanksBehindIt) {
   for (const auto& c : cases) EXPECT_STREQ(program_arguments(c.line), c.arguments) << c.line;
   EXPECT_STREQ(program_arguments(nullptr), "");
 }
+
+// The unattended switches beside the old ones: /Q, /L=n, /LOG=file (quoted
+// or not), /? and /D=folder, which takes the rest of the line. A bad /L= or
+// /LOG= value is flagged; the old switches keep working around them.
+TEST_F(CommandLine, ReadsTheUnattendedSwitches) {
+  const struct {
+    const char* line;
+    bool quiet, help, bad;
+    int language;
+    const char* log;
+    const char* folder; // null: no /D=
+    const char* package_path;
+    bool temp_copy;
+  } cases[] = {
+      {"/Q", true, false, false, -1, "", nullptr, "OWN", false},
+      {"-q /l=2", true, false, false, 2, "", nullptr, "OWN", false},
+      {"/LOG=C:\\run.log /Q", true, false, false, -1, "C:\\run.log", nullptr, "OWN", false},
+      {"/log=\"C:\\my logs\\run.log\"", false, false, false, -1, "C:\\my logs\\run.log", nullptr,
+       "OWN", false},
+      {"/Q /D=C:\\Other Folder", true, false, false, -1, "", "C:\\Other Folder", "OWN", false},
+      // /D= ends the line: what follows belongs to the folder.
+      {"/D=C:\\a -b /Q", false, false, false, -1, "", "C:\\a -b /Q", "OWN", false},
+      {"/D=", false, false, false, -1, "", "", "OWN", false},
+      // A relaunched copy: its own switches first, then the original line.
+      {"/S\"E:\\setup.exe\" /DEL /Q /L=1 /LOG=\"C:\\x.log\" /D=C:\\Program Files\\X", true, false,
+       false, 1, "C:\\x.log", "C:\\Program Files\\X", "E:\\setup.exe", true},
+      {"/?", false, true, false, -1, "", nullptr, "OWN", false},
+      {"/L=", false, false, true, -1, "", nullptr, "OWN", false},
+      {"/L=x /Q", true, false, true, -1, "", nullptr, "OWN", false},
+      {"/L=1234", false, false, true, -1, "", nullptr, "OWN", false},
+      {"/LOG= /Q", true, false, true, -1, "", nullptr, "OWN", false},
+      {"/LOG", false, false, false, -1, "", nullptr, "OWN", false}, // another letter L: passed over
+      {"/L /DEL", false, false, false, -1, "", nullptr, "OWN", true},
+      {"setup /Q", false, false, false, -1, "", nullptr, "OWN", false}, // stops at the word
+  };
+  for (const auto& c : cases) {
+    strcpy(g_app.package_path, "OWN");
+    g_app.temp_copy = g_app.quiet = g_app.help = g_app.bad_switch = false;
+    g_app.folder_switch = nullptr;
+    g_app.log_path[0] = 0;
+    parse_command_line(c.line);
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(g_app.quiet, c.quiet);
+    EXPECT_EQ(g_app.help, c.help);
+    EXPECT_EQ(g_app.bad_switch, c.bad);
+    EXPECT_EQ(g_app.language, c.language);
+    EXPECT_STREQ(g_app.log_path, c.log);
+    if (c.folder)
+      EXPECT_STREQ(g_app.folder_switch, c.folder);
+    else
+      EXPECT_EQ(g_app.folder_switch, nullptr);
+    EXPECT_STREQ(g_app.package_path, c.package_path);
+    EXPECT_EQ(g_app.temp_copy, c.temp_copy);
+  }
+  g_app.quiet = g_app.help = g_app.bad_switch = false;
+  g_app.folder_switch = nullptr;
+  g_app.log_path[0] = 0;
+}

@@ -1,13 +1,25 @@
-// The run's early ends: without its buffers or without a package the
-// program ends with -1, leaving nothing allocated and no window behind.
+// The run's early ends and their exit codes: without its buffers (6) or
+// without a package (2) the program ends leaving nothing allocated and no
+// window behind; an unattended run's bad switches, its log and a wizard
+// already open end it with their own codes.
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include <string.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include "app/app.h"
 #include "common/heap.h"
 #include "common/state.h"
+#include "install/install.h"
+#include "install/install_log.h"
 #include "package/package.h"
+#include "package/script.h"
 #include "support/install_package.h"
+#include "support/temp_dir.h"
 #include "ui/ui.h"
 
 namespace {
@@ -20,30 +32,38 @@ class SetupMain : public ::testing::Test {
 protected:
   void SetUp() override {
     saved_stub = g_app.stub_length;
+    reset_switches();
     ASSERT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
   }
   void TearDown() override {
+    reset_switches();
     heap_set_failure_hook(nullptr);
     g_app.stub_length = saved_stub;
     UnregisterClassA(FRAME_CLASS_NAME, GetModuleHandleA(NULL));
+  }
+  // The command line's fields are set by a run, never cleared.
+  static void reset_switches() {
+    g_app.quiet = g_app.help = g_app.bad_switch = false;
+    g_app.folder_switch = nullptr;
+    g_app.log_path[0] = 0;
   }
   uint32_t saved_stub = 0;
 };
 
 } // namespace
 
-TEST_F(SetupMain, EndsWithMinusOneWhenTheBuffersCannotBeHad) {
+TEST_F(SetupMain, EndsWithNoMemoryWhenTheBuffersCannotBeHad) {
   heap_set_failure_hook(fail_everything);
-  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "", SW_SHOWNORMAL), -1);
+  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), ""), EXIT_NO_MEMORY);
   heap_set_failure_hook(nullptr);
   EXPECT_EQ(g_app.package_path, nullptr);
   EXPECT_EQ(g_app.destination_path, nullptr);
   EXPECT_EQ(g_ui.face_brush, nullptr); // released on the way out
 }
 
-TEST_F(SetupMain, EndsWithMinusOneWithoutAPackageAndReleasesEverything) {
+TEST_F(SetupMain, EndsAsDamagedWithoutAPackageAndReleasesEverything) {
   g_app.stub_length = 0; // a raw stub: no package behind it
-  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/X", SW_SHOWNORMAL), -1);
+  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/X"), EXIT_DAMAGED);
   EXPECT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
   EXPECT_EQ(g_ui.frame_window, nullptr);
   EXPECT_EQ(g_app.package_path, nullptr);
@@ -56,7 +76,7 @@ TEST_F(SetupMain, DelSwitchDeletesNothingButATemporaryCopy) {
   std::string saved = pending_renames();
   set_pending_renames("");
   g_app.stub_length = 0;
-  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/DEL", SW_SHOWNORMAL), -1);
+  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/DEL"), EXIT_DAMAGED);
   std::string pending = pending_renames();
   set_pending_renames(saved);
   EXPECT_EQ(pending, "");
@@ -72,7 +92,9 @@ TEST(ScreenSaver, CommandStartsTheSystemsRundll32) {
   std::string fixture = self;
   fixture = fixture.substr(0, fixture.find_last_of('\\') + 1) + "pakwiz_record_args.exe";
   TempDir dir;
-  std::string decoy = dir.file("rundll32.exe"); // writes rundll32.exe.args when it runs
+  std::string folder = dir.file("here");
+  CreateDirectoryA(folder.c_str(), NULL);
+  std::string decoy = folder + "\\rundll32.exe"; // writes here.args when it runs
   ASSERT_TRUE(CopyFileA(fixture.c_str(), decoy.c_str(), FALSE)) << fixture;
   ASSERT_TRUE(screen_saver_command(command, sizeof command, "C:\\Savers\\my saver.scr"));
   GetSystemDirectoryA(system, MAX_PATH);
@@ -83,7 +105,7 @@ TEST(ScreenSaver, CommandStartsTheSystemsRundll32) {
   // Started from the decoy's folder, the way WinExec searches for it.
   char current[MAX_PATH];
   GetCurrentDirectoryA(MAX_PATH, current);
-  SetCurrentDirectoryA(dir.path().c_str());
+  SetCurrentDirectoryA(folder.c_str());
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -94,5 +116,65 @@ TEST(ScreenSaver, CommandStartsTheSystemsRundll32) {
   WaitForSingleObject(process.hProcess, 15000);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  EXPECT_FALSE(file_exists(decoy + ".args"));
+  EXPECT_FALSE(file_exists(folder + ".args"));
+}
+
+namespace {
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+} // namespace
+
+// Unattended runs that end before installing anything: each with its code,
+// no window, and (where the log could be made) the log's last line.
+TEST_F(SetupMain, UnattendedRunsEndWithTheCodeOfWhatStoppedThem) {
+  TempDir dir;
+  std::string log = dir.file("run.log");
+  g_app.stub_length = 0; // a raw stub: no package behind it
+  const struct {
+    std::string line;
+    int code;
+    const char* log_text; // null: no log expected
+  } cases[] = {
+      {"/Q /LOG=\"" + log + "\"", EXIT_DAMAGED, "log\tstarted\tsetup\r\npackage\tdamaged\t"},
+      {"/Q /L=x /LOG=\"" + log + "\"", EXIT_BAD_COMMAND, "log\tstarted\tsetup\r\nresult\t7\r\n"},
+      {"/Q /LOG=\"" + dir.file("no such folder") + "\\run.log\"", EXIT_LOG_FAILED, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    DeleteFileA(log.c_str());
+    EXPECT_EQ(setup_main(GetModuleHandleA(NULL), c.line.c_str()), c.code);
+    EXPECT_EQ(FindWindowA(FRAME_CLASS_NAME, NULL), nullptr);
+    EXPECT_EQ(g_app.package_path, nullptr);
+    if (c.log_text) {
+      std::string text = read_text(log);
+      EXPECT_EQ(text.substr(0, strlen(c.log_text)), c.log_text);
+      EXPECT_NE(text.find("result\t" + std::to_string(c.code) + "\r\n"), std::string::npos) << text;
+    }
+  }
+  set_message_answerer(nullptr, nullptr);
+  g_install = InstallState{};
+}
+
+// A wizard of this setup is open: an unattended run cannot bring it forward
+// and ends with its own code instead of 0.
+TEST_F(SetupMain, UnattendedRunWhileAWizardIsOpenEndsWithItsCode) {
+  WNDCLASSA window_class = {};
+  window_class.lpfnWndProc = DefWindowProcA;
+  window_class.hInstance = GetModuleHandleA(NULL);
+  window_class.lpszClassName = FRAME_CLASS_NAME;
+  ASSERT_TRUE(RegisterClassA(&window_class));
+  HWND other = CreateWindowA(FRAME_CLASS_NAME, "", WS_POPUP, 0, 0, 10, 10, NULL, NULL,
+                             GetModuleHandleA(NULL), NULL);
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), "/Q"), EXIT_ALREADY_RUNNING);
+  reset_switches();
+  EXPECT_EQ(setup_main(GetModuleHandleA(NULL), ""), EXIT_DONE); // the wizard's way: brought forward
+  DestroyWindow(other);
+  EXPECT_EQ(g_app.package_path, nullptr);
 }

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -216,6 +217,78 @@ TEST_F(UninstallLogTest, WithoutKeyNameOrShortcutsOnlyTheFileRecordIsWritten) {
   EXPECT_EQ(subkey_count(HKEY_LOCAL_MACHINE, UNINSTALL), keys_before);
 }
 
+// A file log record as an earlier installation wrote it: entries of
+// (folder, name, flags).
+Bytes earlier_file_log(const std::vector<LoggedFile>& files) {
+  Bytes body(4, 0);
+  body[0] = (uint8_t)files.size();
+  auto text = [&](const std::string& t) {
+    body.push_back((uint8_t)t.size());
+    body.push_back((uint8_t)(t.size() >> 8));
+    body.insert(body.end(), t.begin(), t.end());
+  };
+  for (const LoggedFile& f : files) {
+    text(f.folder);
+    text(f.name);
+    body.push_back((uint8_t)f.flags);
+  }
+  Bytes record = {0x35, 0x12, 0, 0};
+  for (int i = 0; i < 4; i++) record.push_back((uint8_t)(body.size() >> (8 * i)));
+  record.insert(record.end(), body.begin(), body.end());
+  Bytes end = {0x7F, 0x7F, 0, 0, 0, 0, 0, 0};
+  record.insert(record.end(), end.begin(), end.end());
+  return record;
+}
+
+TEST_F(UninstallLogTest, ReinstallingCarriesTheEarlierLogsFilesThatAreStillThere) {
+  load_with_key({uninstaller(), file("a.txt", "a"), file("bin\\b.txt", "b")}, "");
+  std::string parent = install_folder.substr(0, install_folder.size() - 1);
+  parent = parent.substr(0, parent.find_last_of('\\'));
+  CreateDirectoryA(install_folder.c_str(), NULL);
+  CreateDirectoryA((install_folder + "old").c_str(), NULL);
+  CreateDirectoryA((parent + "\\elsewhere").c_str(), NULL);
+  for (const std::string& path : {install_folder + "old\\still.txt",
+                                  parent + "\\elsewhere\\kept.txt", parent + "\\outside.txt"}) {
+    std::ofstream(path) << "there";
+  }
+  // The earlier uninstaller: the same program, then its log.
+  Bytes earlier = text_bytes(PROGRAM);
+  Bytes log = earlier_file_log({
+      {".", "A.TXT", 0},                       // installed again: logged once
+      {".\\old", "gone.txt", 0},               // no longer there
+      {".\\old", "still.txt", 0},              // carried
+      {parent + "\\elsewhere", "kept.txt", 1}, // carried, with its flags
+      {".\\..", "outside.txt", 0},             // not a path the log may hold
+      {".\\old", "still.txt", 8},              // flags the log does not know
+  });
+  earlier.insert(earlier.end(), log.begin(), log.end());
+  std::string path = install_folder + "Uninstall.exe";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write((const char*)earlier.data(), (std::streamsize)earlier.size());
+  }
+
+  install_all();
+  UninstallLog now = log_of(path);
+  ASSERT_EQ(now.error, "") << describe(now);
+  EXPECT_EQ(now.files, (std::vector<LoggedFile>{
+                           {".", "a.txt", 0},
+                           {".\\bin", "b.txt", 0},
+                           {".\\old", "still.txt", 0},
+                           {parent + "\\elsewhere", "kept.txt", 1},
+                       }))
+      << describe(now);
+
+  // Installed once more: what was carried is carried again, once.
+  install_all();
+  EXPECT_EQ(log_of(path).files, (std::vector<LoggedFile>{
+                                    {".", "a.txt", 0},
+                                    {".\\bin", "b.txt", 0},
+                                    {".\\old", "still.txt", 0},
+                                    {parent + "\\elsewhere", "kept.txt", 1},
+                                }));
+}
+
 TEST_F(UninstallLogTest, UninstallerThatCannotBeOpenedStillGetsShortcutsAndKey) {
   const std::string key = std::string(UNINSTALL) + "PakwizLocked";
   const std::string menu = shell_folder(CSIDL_PROGRAMS) + "\\PakwizLocked";
@@ -298,24 +371,39 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
     bool present;          // the uninstaller file exists
     bool runs;
     const char* stored_as; // the value, % standing for the path
+    const char* program;   // the uninstaller's file name ("refuse...": it exits with 2,
+                           // "restart...": with 3010)
+    bool other_file;       // its folder holds another file too
   };
   struct Package {
     std::vector<Block> blocks;
     int current;
   } packages[] = {
       {{
-           {"PakwizPrevA", true, "a b", true, true, "\"%\""}, // quoted, a folder with a space
-           {"PakwizPrevB", true, "b", false, false, "%"},     // its uninstaller is gone
-           {"PakwizPrevC", true, "c", true, false, "%"},      // the current block
-           {"PakwizPrevD", false, "d", true, false, "%"},     // first entry is no uninstaller
-           {"", true, "", false, false, "%"},
-           {"PakwizPrevF", true, "", false, false, "%"}, // key without UninstallString
+           // quoted, a folder with a space
+           {"PakwizPrevA", true, "a b", true, true, "\"%\"", "uninst.exe", false},
+           {"PakwizPrevB", true, "b", false, false, "%", "uninst.exe", false}, // file gone
+           {"PakwizPrevC", true, "c", true, false, "%", "uninst.exe",
+            false}, // current block
+                    // first entry is no uninstaller
+           {"PakwizPrevD", false, "d", true, false, "%", "uninst.exe", false},
+           {"", true, "", false, false, "%", "uninst.exe", false},
+           // key without UninstallString
+           {"PakwizPrevF", true, "", false, false, "%", "uninst.exe", false},
        },
        2},
       {{
-           {"PakwizPrevG", true, "g", true, true, "\"%\" /arg"}, // behind the quotes: dropped
-           {"PakwizPrevH", true, "h h", true, true, "%"},        // bare, with a space
-           {"PakwizPrevI", true, "i", true, false, "%"},         // the current block
+           // behind the quotes: dropped
+           {"PakwizPrevG", true, "g", true, true, "\"%\" /arg", "uninst.exe", false},
+           {"PakwizPrevH", true, "h h", true, true, "%", "uninst.exe", false}, // bare, a space
+           {"PakwizPrevI", true, "i", true, false, "%", "uninst.exe",
+            false}, // current block
+                    // refuses (exit code 2): it stays for a later attempt
+           {"PakwizPrevJ", true, "j", true, true, "\"%\"", "refuse.exe", false},
+           // its folder still holds a file: the folder stays
+           {"PakwizPrevK", true, "k", true, true, "\"%\"", "uninst.exe", true},
+           // removed all but files in use (exit code 3010): done, it goes
+           {"PakwizPrevL", true, "l", true, true, "\"%\"", "restart.exe", false},
        },
        2},
   };
@@ -337,11 +425,13 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
       first.flags = b.uninstaller_first ? ENTRY_UNINSTALLER : 0;
       p.record(REC_FILE_LIST, file_list({first}));
 
-      std::string path = b.installed[0] ? dir.file(std::string(b.installed) + "\\uninst.exe") : "";
+      std::string path =
+          b.installed[0] ? dir.file(std::string(b.installed) + "\\" + b.program) : "";
       paths.push_back(path);
       if (b.present) {
         CreateDirectoryA(dir.file(b.installed).c_str(), NULL);
         ASSERT_TRUE(CopyFileA(fixture.c_str(), path.c_str(), FALSE)) << fixture;
+        if (b.other_file) dir.write(std::string(b.installed) + "\\notes.txt", "kept");
       }
       if (b.key_name[0]) {
         std::string key = std::string(UNINSTALL) + b.key_name;
@@ -363,20 +453,27 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
     ASSERT_TRUE(load_package());
     ASSERT_EQ(g_package.block_count, (int)package.blocks.size());
     select_language_block(package.current);
-    // What an unquoted "<dir>\a b\uninst.exe /X" would start instead.
+    // What an unquoted "<dir>\a b\uninst.exe /X" or "<dir>\h h\uninst.exe /X"
+    // would start instead; either decoy writes <dir>.args when it runs.
     std::vector<std::string> decoys = {dir.file("a.exe"), dir.file("h.exe")};
     for (const std::string& decoy : decoys)
       ASSERT_TRUE(CopyFileA(fixture.c_str(), decoy.c_str(), FALSE));
 
     remove_previous_installations();
-    for (const std::string& decoy : decoys) EXPECT_FALSE(file_exists(decoy + ".args")) << decoy;
+    EXPECT_FALSE(file_exists(dir.path() + ".args"));
+    DeleteFileA((dir.path() + ".args").c_str());
     for (size_t i = 0; i < paths.size(); i++) {
       const Block& b = package.blocks[i];
       SCOPED_TRACE(b.key_name);
       if (paths[i].empty()) continue;
-      Bytes args = read_file_bytes(paths[i] + ".args");
+      std::string folder = dir.file(b.installed);
+      Bytes args = read_file_bytes(folder + ".args");
       EXPECT_EQ(std::string(args.begin(), args.end()), b.runs ? "\"" + paths[i] + "\" /X" : "");
-      EXPECT_EQ(file_exists(paths[i]), b.present && !b.runs); // deleted once it has run
+      // Deleted once it has run and succeeded, and its folder with it when
+      // nothing else is left there.
+      bool removed = b.runs && strncmp(b.program, "refuse", 6) != 0;
+      EXPECT_EQ(file_exists(paths[i]), b.present && !removed);
+      EXPECT_EQ(file_exists(folder), b.present && (!removed || b.other_file));
       if (b.key_name[0])
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL) + b.key_name).c_str());
     }

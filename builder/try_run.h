@@ -1,0 +1,32 @@
+// `pakwiz try SETUP.exe`: installs and uninstalls a setup program in a fresh
+// Wine prefix, walking its wizard with the driver program
+// (pakwiz-e2e-driver.exe) on a private X display when there is none, and
+// reports what the run did to the prefix (try_report.h).
+#pragma once
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace pakwiz {
+
+struct TryOptions {
+  std::string setup;
+  std::string steps;           // a file in the driver's step language instead of the walk
+  std::optional<int> language; // the language block the walk picks
+  std::string folder;          // the folder the walk types on the destination page
+  bool keep = false;           // keep the temporary folder (prefix, screenshots, logs)
+  bool allow_leftovers = false;
+  std::string json, html; // report files
+  std::string driver;     // the driver program, when not found by itself
+};
+
+// The driver program: `explicit_path` if given, else pakwiz-e2e-driver.exe
+// beside pakwiz, in ../share/pakwiz/ from it, or in the source tree's
+// Windows test build. "" when none exists; `tried` lists the places.
+std::string find_try_driver(const std::string& explicit_path, std::string* tried);
+
+// Runs the trial and prints the report; returns 0 when it passed, 1 when it
+// failed (the reason on the last line), 3 when it could not run at all.
+int run_try(const TryOptions& options, std::ostream& out, std::ostream& err);
+
+} // namespace pakwiz
