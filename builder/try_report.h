@@ -143,11 +143,17 @@ struct TryReport {
   std::string restart_reason;
   std::vector<Leftover> leftovers;
   bool allow_leftovers = false;
+  bool quiet = false; // installed and uninstalled with /Q: no pages, the exit codes decide
   std::vector<Screenshot> shots;
   double prefix_seconds = 0, total_seconds = 0;
+  std::string prefix_note; // how the prefix was made: "made by wineboot", "copied from DIR"
   bool passed = false;
   std::string verdict; // one line: why it passed or failed
 };
+
+// What a setup program's or uninstaller's exit code means ("" for one it
+// does not use).
+std::string exit_code_meaning(int code);
 
 // Decides passed and verdict from the rest of the report.
 void judge(TryReport* report);

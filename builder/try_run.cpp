@@ -237,21 +237,32 @@ std::string png_of_bmp(const std::string& bmp) {
 
 // --- The session: a temporary folder, perhaps an X server, a Wine prefix.
 
+struct LinkedFile {
+  std::string path; // in the cached prefix
+  uint64_t size;
+  int64_t mtime_ns;
+};
+
 struct Session {
   std::string dir, prefix;
   std::string wine, wineserver;
   std::string display;
   pid_t xvfb = 0;
   bool keep = false;
+  std::string template_prefix;    // the cached prefix this one was copied from
+  std::vector<LinkedFile> linked; // its files hard-linked into this one
 
-  std::vector<std::string> env() const {
-    return {"WINEPREFIX=" + prefix, "WINEDEBUG=-all",
+  std::vector<std::string> env() const { return env_of(prefix); }
+  std::vector<std::string> env_of(const std::string& wine_prefix) const {
+    return {"WINEPREFIX=" + wine_prefix, "WINEDEBUG=-all",
             "WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d", "DISPLAY=" + display};
   }
   // Ends every process of the prefix; the server writes the registry files
   // as it goes.
-  void stop_wine() {
-    if (!prefix.empty() && exists(prefix)) run_program({wineserver, "-k"}, env(), "", 30);
+  void stop_wine() { stop_wine_of(prefix); }
+  void stop_wine_of(const std::string& wine_prefix) {
+    if (!wine_prefix.empty() && exists(wine_prefix))
+      run_program({wineserver, "-k"}, env_of(wine_prefix), "", 30);
   }
   // Waits (up to `seconds`) for the prefix's processes to end by themselves.
   void wait_wine(int seconds) {
@@ -261,6 +272,19 @@ struct Session {
   }
   ~Session() {
     stop_wine();
+    // A trial that wrote into one of Wine's files in place wrote into the
+    // cached prefix too: that one goes, and the next trial makes a new one.
+    for (const LinkedFile& f : linked) {
+      struct stat info;
+      if (lstat(f.path.c_str(), &info) != 0 || (uint64_t)info.st_size != f.size ||
+          (int64_t)info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec != f.mtime_ns) {
+        std::string doomed = template_prefix + ".old-" + std::to_string(getpid());
+        std::error_code ec;
+        if (rename(template_prefix.c_str(), doomed.c_str()) == 0)
+          fs::remove_all(fs::u8path(doomed), ec);
+        break;
+      }
+    }
     if (xvfb > 0) {
       kill(xvfb, SIGTERM);
       waitpid(xvfb, nullptr, 0);
@@ -532,6 +556,123 @@ bool write_file(const std::string& path, const std::string& text, std::ostream& 
   return true;
 }
 
+// --- The prefix. Making one (wineboot) takes most of a trial's time, so
+// the first trial keeps a pristine prefix in the cache folder, one for each
+// Wine installation, and every trial copies it: Wine's own programs and
+// libraries (600 MB that nothing in a trial writes to) as hard links, the
+// rest (registry files, INI files, folders) as copies.
+
+// Makes a prefix at `dir` with wineboot; its users' shell folders (Desktop,
+// Documents, ...) are made folders of the prefix instead of links to this
+// user's home, and Wine draws window frames itself (Xvfb has no window
+// manager).
+bool boot_prefix(Session& s, const std::string& dir, const std::string& log, std::string* problem) {
+  std::error_code ec;
+  fs::create_directories(fs::u8path(dir), ec);
+  int boot = run_program({s.wine, "wineboot"}, s.env_of(dir), log, 300);
+  s.stop_wine_of(dir);
+  run_program({s.wineserver, "-w"}, s.env_of(dir), "", 30);
+  if (boot != 0 || !exists(dir + "/system.reg")) {
+    *problem = "wineboot ended with " + std::to_string(boot);
+    return false;
+  }
+  for (auto& user : fs::directory_iterator(fs::u8path(dir) / "drive_c" / "users", ec))
+    for (auto& folder : fs::directory_iterator(user.path(), ec))
+      if (folder.is_symlink()) {
+        fs::path p = folder.path();
+        fs::remove(p, ec);
+        fs::create_directory(p, ec);
+      }
+  std::ofstream user_reg(fs::u8path(dir) / "user.reg", std::ios::app);
+  user_reg << "\n[Software\\\\Wine\\\\X11 Driver] 0\n\"Decorated\"=\"N\"\n";
+  user_reg.close();
+  if (!user_reg) {
+    *problem = "cannot write " + dir + "/user.reg";
+    return false;
+  }
+  return true;
+}
+
+// Files that Wine installs as copies of its own programs and libraries.
+bool linkable(const fs::path& p) {
+  static const char* const kinds[] = {".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm",
+                                      ".tlb", ".ax",  ".ds",  ".nls", ".com", ".mui"};
+  std::string ext = lower(p.extension().u8string());
+  for (const char* k : kinds)
+    if (ext == k) return true;
+  return false;
+}
+
+// Copies the prefix `from` to `to`; the hard-linked files go to `linked`
+// with the size and time they had.
+bool copy_prefix(const std::string& from, const std::string& to, std::vector<LinkedFile>* linked) {
+  std::error_code ec;
+  fs::path source = fs::u8path(from), target = fs::u8path(to);
+  if (!fs::create_directories(target, ec) && ec) return false;
+  for (auto it = fs::recursive_directory_iterator(source, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const fs::path& p = it->path();
+    fs::path copy = target / p.lexically_relative(source);
+    struct stat info;
+    if (lstat(p.c_str(), &info) != 0) return false;
+    if (S_ISLNK(info.st_mode)) {
+      fs::copy_symlink(p, copy, ec);
+    } else if (S_ISDIR(info.st_mode)) {
+      fs::create_directory(copy, ec);
+    } else if (S_ISREG(info.st_mode)) {
+      if (linkable(p) && link(p.c_str(), copy.c_str()) == 0) {
+        linked->push_back({p.u8string(), (uint64_t)info.st_size,
+                           (int64_t)info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec});
+        continue;
+      }
+      fs::copy_file(p, copy, ec);
+    }
+    if (ec) return false;
+  }
+  return !ec;
+}
+
+// The pristine prefix in the cache folder ($XDG_CACHE_HOME/pakwiz, else
+// ~/.cache/pakwiz) for this Wine, made now when there is none; "" when it
+// cannot be had (the trial then makes its own prefix).
+std::string cached_prefix(Session& s, std::ostream& err) {
+  const char* xdg = getenv("XDG_CACHE_HOME");
+  const char* home = getenv("HOME");
+  std::string cache = xdg && *xdg     ? std::string(xdg) + "/pakwiz"
+                      : home && *home ? std::string(home) + "/.cache/pakwiz"
+                                      : "";
+  if (cache.empty()) return "";
+  // One prefix for each Wine installation: the loader's path, size and time.
+  struct stat info;
+  std::error_code ec;
+  std::string loader = fs::canonical(fs::u8path(s.wine), ec).u8string();
+  if (ec || stat(loader.c_str(), &info) != 0) return "";
+  uint64_t hash = 1469598103934665603ull;
+  std::string key = loader + "|" + std::to_string(info.st_size) + "|" +
+                    std::to_string((int64_t)info.st_mtim.tv_sec);
+  for (char c : key) hash = (hash ^ (uint8_t)c) * 1099511628211ull;
+  char name[40];
+  snprintf(name, sizeof name, "wine-prefix-%016llx", (unsigned long long)hash);
+  std::string ready = cache + "/" + name;
+  if (exists(ready + "/system.reg")) return ready;
+
+  // Made under another name and renamed when complete, so that a trial
+  // running at the same time never copies half a prefix.
+  fs::create_directories(fs::u8path(cache), ec);
+  std::string pattern = ready + ".new-XXXXXX";
+  std::vector<char> made(pattern.begin(), pattern.end());
+  made.push_back(0);
+  if (!mkdtemp(made.data())) return "";
+  std::string fresh = made.data();
+  err << "pakwiz try: making the Wine prefix that later trials copy, in " << printable(ready)
+      << " (once)\n";
+  std::string problem;
+  bool ok = boot_prefix(s, fresh, s.dir + "/wineboot.log", &problem);
+  if (ok && rename(fresh.c_str(), ready.c_str()) == 0) return ready;
+  fs::remove_all(fs::u8path(fresh), ec);
+  return ok && exists(ready + "/system.reg") ? ready : "";
+}
+
 } // namespace
 
 int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
@@ -598,34 +739,29 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
   TryReport r;
   r.setup = o.setup;
   r.allow_leftovers = o.allow_leftovers;
+  r.quiet = o.quiet;
   if (o.language) r.language = std::to_string(*o.language);
   r.folder = o.folder;
 
-  // A fresh prefix. Its users' shell folders (Desktop, Documents, ...) are
-  // made folders of the prefix instead of links to this user's home, and
-  // Wine draws window frames itself (Xvfb has no window manager).
+  // A fresh prefix, copied from the pristine one kept in the cache folder
+  // (made by wineboot on the first run), or made here by wineboot.
   err << "pakwiz try: making a Wine prefix in " << printable(s.dir) << "\n";
   auto prefix_start = Clock::now();
-  fs::create_directories(fs::u8path(s.prefix));
-  int boot = run_program({s.wine, "wineboot"}, s.env(), s.dir + "/wineboot.log", 300);
-  s.stop_wine();
-  if (boot != 0 || !exists(s.prefix + "/system.reg")) {
-    err << "pakwiz: Wine could not make a prefix (wineboot ended with " << boot << "; see "
-        << printable(s.dir) << "/wineboot.log)\n";
-    s.keep = true;
-    return 3;
-  }
-  std::error_code ec;
-  for (auto& user : fs::directory_iterator(fs::u8path(s.prefix) / "drive_c" / "users", ec))
-    for (auto& folder : fs::directory_iterator(user.path(), ec))
-      if (folder.is_symlink()) {
-        fs::path p = folder.path();
-        fs::remove(p, ec);
-        fs::create_directory(p, ec);
-      }
-  {
-    std::ofstream user_reg(fs::u8path(s.prefix) / "user.reg", std::ios::app);
-    user_reg << "\n[Software\\\\Wine\\\\X11 Driver] 0\n\"Decorated\"=\"N\"\n";
+  std::string cached = o.no_prefix_cache ? "" : cached_prefix(s, err);
+  if (!cached.empty() && copy_prefix(cached, s.prefix, &s.linked)) {
+    s.template_prefix = cached;
+    r.prefix_note = "copied from " + cached;
+  } else {
+    std::error_code ec;
+    fs::remove_all(fs::u8path(s.prefix), ec);
+    s.linked.clear();
+    if (!boot_prefix(s, s.prefix, s.dir + "/wineboot.log", &problem)) {
+      err << "pakwiz: Wine could not make a prefix (" << problem << "; see " << printable(s.dir)
+          << "/wineboot.log)\n";
+      s.keep = true;
+      return 3;
+    }
+    r.prefix_note = "made by wineboot";
   }
   r.prefix_seconds = since(prefix_start);
   PrefixState before = read_prefix(s.prefix);
@@ -636,6 +772,14 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
   if (!o.folder.empty()) choices += "walk-folder \"" + o.folder + "\"\n";
   std::string steps = s.dir + "/install.steps";
   std::string body = o.steps.empty() ? "start\nwalk 40\n" : read_all(o.steps);
+  if (o.quiet) {
+    // Unattended: the choices as switches (/D= takes the rest of the line).
+    choices.clear();
+    body = "start /Q";
+    if (o.language) body += " /L=" + std::to_string(*o.language);
+    if (!o.folder.empty()) body += " /D=" + o.folder;
+    body += "\nwait-exit-without-window 900\n";
+  }
   if (!write_file(steps, choices + body, err)) return 3;
   err << "pakwiz try: installing\n";
   run_driver(s, driver, setup, steps, "install", &r.install, &r.shots);
@@ -659,7 +803,9 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
     err << "pakwiz try: uninstalling\n";
     std::string uninstall_steps = s.dir + "/uninstall.steps";
     if (!write_file(uninstall_steps,
-                    "start-registered \"" + r.uninstall_key + "\" UninstallString\nwalk 20\n", err))
+                    "start-registered \"" + r.uninstall_key + "\" UninstallString" +
+                        (o.quiet ? " /Q\nwait-exit-without-window 300\n" : "\nwalk 20\n"),
+                    err))
       return 3;
     run_driver(s, driver, setup, uninstall_steps, "uninstall", &r.uninstall, &r.shots);
     s.wait_wine(30); // the uninstaller's helper copy removes its file after it ended

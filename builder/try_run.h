@@ -14,10 +14,12 @@ struct TryOptions {
   std::string steps;           // a file in the driver's step language instead of the walk
   std::optional<int> language; // the language block the walk picks
   std::string folder;          // the folder the walk types on the destination page
+  bool quiet = false;          // install and uninstall with /Q instead of walking the wizard
   bool keep = false;           // keep the temporary folder (prefix, screenshots, logs)
   bool allow_leftovers = false;
-  std::string json, html; // report files
-  std::string driver;     // the driver program, when not found by itself
+  std::string json, html;       // report files
+  std::string driver;           // the driver program, when not found by itself
+  bool no_prefix_cache = false; // make the prefix with wineboot, not from the cached one
 };
 
 // The driver program: `explicit_path` if given, else pakwiz-e2e-driver.exe
