@@ -197,6 +197,7 @@ std::string value_name(const std::string& name) {
 
 std::string package_text(const FileChange& f) {
   return f.package == "equal"       ? "equals the package's file"
+         : f.package == "patched"   ? "the package's file with its patch written in"
          : f.package == "different" ? "DIFFERS from the package's file"
                                     : "not a file of the package";
 }
@@ -825,4 +826,4 @@ void write_html_report(const TryReport& r, std::ostream& out) {
   out << "</table>\n</body></html>\n";
 }
 
-} // namespace
+} // namespace pakwiz

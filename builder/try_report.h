@@ -72,7 +72,8 @@ struct FileChange {
   std::string path;
   uint64_t size = 0;
   bool created = true; // false: it was there and changed
-  std::string package; // "equal", "different", or "" (not a file of the package)
+  std::string package; // "equal", "patched" (equal up to a patch entry's position),
+                       // "different", or "" (not a file of the package)
 };
 struct ValueChange {
   std::string key, name, before, after; // name "" = the default value; before "" when added

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "builder/errors.h"
@@ -81,6 +82,13 @@ using Clock = std::chrono::steady_clock;
 
 double since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// "12.3 s" since `start`, for the progress lines.
+std::string at(Clock::time_point start) {
+  char text[32];
+  snprintf(text, sizeof text, "%.1f s", since(start));
+  return text;
 }
 
 std::string read_all(const std::string& path) {
@@ -369,8 +377,12 @@ std::string host_path(const std::string& prefix, const std::string& windows) {
 
 // The driver's events (one line each, fields separated by tabs) as a phase
 // of the report; screenshots go to `shots` in order.
+// The screenshots' PNG files are made in the background while the trial
+// goes on: `index` into the report's screenshots, the PNG to come.
+using PendingShots = std::vector<std::pair<size_t, std::future<std::string>>>;
+
 void read_events(const std::string& events, const std::string& shots_dir, const char* phase_name,
-                 Phase* phase, std::vector<Screenshot>* shots) {
+                 Phase* phase, std::vector<Screenshot>* shots, PendingShots* pending) {
   std::istringstream in(read_all(events));
   std::string line, caption;
   while (std::getline(in, line)) {
@@ -403,8 +415,11 @@ void read_events(const std::string& events, const std::string& shots_dir, const 
       if (phase->failure.empty())
         phase->failure = (f[1].empty() ? "" : "line " + f[1] + " (" + f[2] + "): ") + f[3];
     } else if (f[0] == "shot") {
-      std::string png = png_of_bmp(read_all(shots_dir + "/" + f[1]));
-      if (!png.empty()) shots->push_back({phase_name, caption.empty() ? f[2] : caption, png});
+      std::string bmp = shots_dir + "/" + f[1];
+      shots->push_back({phase_name, caption.empty() ? f[2] : caption, ""});
+      pending->emplace_back(shots->size() - 1, std::async(std::launch::async, [bmp] {
+                              return png_of_bmp(read_all(bmp));
+                            }));
       caption.clear();
     }
   }
@@ -414,7 +429,7 @@ void read_events(const std::string& events, const std::string& shots_dir, const 
 // the session's folder under `name`.
 void run_driver(Session& s, const std::string& driver, const std::string& setup,
                 const std::string& steps, const std::string& name, Phase* phase,
-                std::vector<Screenshot>* shots) {
+                std::vector<Screenshot>* shots, PendingShots* pending) {
   std::string shots_dir = s.dir + "/shots-" + name, events = s.dir + "/events-" + name + ".txt";
   fs::create_directories(fs::u8path(shots_dir));
   auto start = Clock::now();
@@ -425,7 +440,7 @@ void run_driver(Session& s, const std::string& driver, const std::string& setup,
                            s.env(), s.dir + "/driver-" + name + ".log", 900, &timed_out);
   phase->ran = true;
   phase->seconds = since(start);
-  read_events(events, shots_dir, name.c_str(), phase, shots);
+  read_events(events, shots_dir, name.c_str(), phase, shots, pending);
   if (timed_out && phase->failure.empty())
     phase->failure = "the run took longer than 15 minutes and was stopped";
   else if (status != 0 && phase->failure.empty())
@@ -496,6 +511,28 @@ void compare_with_package(const std::string& setup, std::optional<int> language,
       same = installed == package;
     }
     match->package = same ? "equal" : "different";
+    // A patch entry writes its text into the file after installing it: the
+    // bytes before the patch's position are still the package's.
+    const auto& patches = info.blocks[(size_t)block].patches;
+    if (!same && patches) {
+      size_t at = std::string::npos;
+      for (const PatchEntryFields& p : *patches) {
+        if (lower(p.file) != lower(e.strings[0]) &&
+            lower(p.file) != lower(tail.substr(tail.rfind('\\') + 1)))
+          continue;
+        size_t position = (size_t)p.position;
+        if (p.position == PATCH_SEARCH) {
+          position = package.find(std::string(p.pattern.begin(), p.pattern.end()));
+          if (position != std::string::npos) position += p.pattern.size();
+        } else if (p.position < 0) {
+          continue;
+        }
+        at = std::min(at, position);
+      }
+      if (at != std::string::npos && at <= package.size() && installed.size() >= at &&
+          installed.compare(0, at, package, 0, at) == 0)
+        match->package = "patched";
+    }
   }
 }
 
@@ -766,6 +803,7 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
   r.prefix_seconds = since(prefix_start);
   PrefixState before = read_prefix(s.prefix);
 
+  PendingShots pending;
   // Install: the default walk, or the user's steps, with the walk's choices.
   std::string choices;
   if (o.language) choices += "walk-language " + std::to_string(*o.language) + "\n";
@@ -781,8 +819,8 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
     body += "\nwait-exit-without-window 900\n";
   }
   if (!write_file(steps, choices + body, err)) return 3;
-  err << "pakwiz try: installing\n";
-  run_driver(s, driver, setup, steps, "install", &r.install, &r.shots);
+  err << "pakwiz try: installing (at " << at(start) << ")\n";
+  run_driver(s, driver, setup, steps, "install", &r.install, &r.shots, &pending);
   s.stop_wine();
   PrefixState installed = read_prefix(s.prefix);
   r.changes = compare_states(before, installed);
@@ -800,18 +838,22 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
 
   // Uninstall through the registered command line, answering Yes and OK.
   if (!r.uninstall_key.empty()) {
-    err << "pakwiz try: uninstalling\n";
+    err << "pakwiz try: uninstalling (at " << at(start) << ")\n";
     std::string uninstall_steps = s.dir + "/uninstall.steps";
     if (!write_file(uninstall_steps,
                     "start-registered \"" + r.uninstall_key + "\" UninstallString" +
                         (o.quiet ? " /Q\nwait-exit-without-window 300\n" : "\nwalk 20\n"),
                     err))
       return 3;
-    run_driver(s, driver, setup, uninstall_steps, "uninstall", &r.uninstall, &r.shots);
+    run_driver(s, driver, setup, uninstall_steps, "uninstall", &r.uninstall, &r.shots, &pending);
     s.wait_wine(30); // the uninstaller's helper copy removes its file after it ended
   }
   PrefixState after = read_prefix(s.prefix);
   r.leftovers = find_leftovers(r.changes, before, after);
+  for (auto& [index, png] : pending) r.shots[index].png = png.get();
+  r.shots.erase(std::remove_if(r.shots.begin(), r.shots.end(),
+                               [](const Screenshot& shot) { return shot.png.empty(); }),
+                r.shots.end());
   r.total_seconds = since(start);
   judge(&r);
 

@@ -73,7 +73,7 @@ hello)
   check "the walk reached the finish page" json 'r["install"]["finish"] and r["install"]["exit_code"] == 0'
   check "the pages in order" json 'r["install"]["pages"][0] == "Welcome" and r["install"]["pages"][-1] == "Setup Finished"'
   check "files equal the package's" json '{f["path"]: f["package"] for f in r["files"] if f["package"]} == {
-      "C:\\Program Files\\Hello\\hello.bmp": "equal", "C:\\Program Files\\Hello\\readme.txt": "equal",
+      "C:\\Program Files\\Hello\\hello.bmp": "equal", "C:\\Program Files\\Hello\\readme.txt": "patched",
       "C:\\Program Files\\Hello\\Uninstall.exe": "equal"}'
   check "the INI entry" json '{"file": "C:\\Program Files\\Hello\\hello.ini", "section": "Hello", "key": "Folder",
       "value": "C:\\Program Files\\Hello", "before": None} in r["ini"]'
@@ -155,7 +155,7 @@ choices)
   run_try "$work/hello-setup.exe" --language 1 --folder 'C:\Anderer Ordner'
   check "exit code 0" [ "$status" -eq 0 ]
   check "the German files in the typed folder" json '{f["path"]: f["package"] for f in r["files"] if f["package"]} == {
-      "C:\\Anderer Ordner\\hello.bmp": "equal", "C:\\Anderer Ordner\\liesmich.txt": "equal",
+      "C:\\Anderer Ordner\\hello.bmp": "equal", "C:\\Anderer Ordner\\liesmich.txt": "patched",
       "C:\\Anderer Ordner\\Uninstall.exe": "equal"}'
   check "nothing left over" json 'r["leftovers"] == []'
   ;;
@@ -172,7 +172,7 @@ quiet)
       r["install"]["exit_code"] == 0 and r["install"]["exit_meaning"] == "done" and
       r["uninstall"]["exit_code"] == 0 and r["uninstall"]["messages"] == []'
   check "the German files in the folder given" json '{f["path"]: f["package"] for f in r["files"] if f["package"]} == {
-      "C:\\Anderer Ordner\\hello.bmp": "equal", "C:\\Anderer Ordner\\liesmich.txt": "equal",
+      "C:\\Anderer Ordner\\hello.bmp": "equal", "C:\\Anderer Ordner\\liesmich.txt": "patched",
       "C:\\Anderer Ordner\\Uninstall.exe": "equal"}'
   check "nothing left over" json 'r["leftovers"] == []'
   # A folder the setup refuses: its exit code, with its meaning, is the verdict.
