@@ -245,12 +245,6 @@ std::string png_of_bmp(const std::string& bmp) {
 
 // --- The session: a temporary folder, perhaps an X server, a Wine prefix.
 
-struct LinkedFile {
-  std::string path; // in the cached prefix
-  uint64_t size;
-  int64_t mtime_ns;
-};
-
 struct Session {
   std::string dir, prefix;
   std::string wine, wineserver;
@@ -282,16 +276,11 @@ struct Session {
     stop_wine();
     // A trial that wrote into one of Wine's files in place wrote into the
     // cached prefix too: that one goes, and the next trial makes a new one.
-    for (const LinkedFile& f : linked) {
-      struct stat info;
-      if (lstat(f.path.c_str(), &info) != 0 || (uint64_t)info.st_size != f.size ||
-          (int64_t)info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec != f.mtime_ns) {
-        std::string doomed = template_prefix + ".old-" + std::to_string(getpid());
-        std::error_code ec;
-        if (rename(template_prefix.c_str(), doomed.c_str()) == 0)
-          fs::remove_all(fs::u8path(doomed), ec);
-        break;
-      }
+    if (!template_prefix.empty() && linked_files_changed(linked)) {
+      std::string doomed = template_prefix + ".old-" + std::to_string(getpid());
+      std::error_code ec;
+      if (rename(template_prefix.c_str(), doomed.c_str()) == 0)
+        fs::remove_all(fs::u8path(doomed), ec);
     }
     if (xvfb > 0) {
       kill(xvfb, SIGTERM);
@@ -630,8 +619,52 @@ bool boot_prefix(Session& s, const std::string& dir, const std::string& log, std
   return true;
 }
 
+// The pristine prefix in the cache folder ($XDG_CACHE_HOME/pakwiz, else
+// ~/.cache/pakwiz) for this Wine, made now when there is none; "" when it
+// cannot be had (the trial then makes its own prefix).
+std::string cached_prefix(Session& s, std::ostream& err) {
+  const char* xdg = getenv("XDG_CACHE_HOME");
+  const char* home = getenv("HOME");
+  std::string cache = xdg && *xdg     ? std::string(xdg) + "/pakwiz"
+                      : home && *home ? std::string(home) + "/.cache/pakwiz"
+                                      : "";
+  if (cache.empty()) return "";
+  // One prefix for each Wine installation (the loader's path, size and
+  // time) and each way of preparing it (the number in front).
+  struct stat info;
+  std::error_code ec;
+  std::string loader = fs::canonical(fs::u8path(s.wine), ec).u8string();
+  if (ec || stat(loader.c_str(), &info) != 0) return "";
+  uint64_t hash = 1469598103934665603ull;
+  std::string key = "1|" + loader + "|" + std::to_string(info.st_size) + "|" +
+                    std::to_string((int64_t)info.st_mtim.tv_sec);
+  for (char c : key) hash = (hash ^ (uint8_t)c) * 1099511628211ull;
+  char name[40];
+  snprintf(name, sizeof name, "wine-prefix-%016llx", (unsigned long long)hash);
+  std::string ready = cache + "/" + name;
+  if (exists(ready + "/system.reg")) return ready;
+
+  // Made under another name and renamed when complete, so that a trial
+  // running at the same time never copies half a prefix.
+  fs::create_directories(fs::u8path(cache), ec);
+  std::string pattern = ready + ".new-XXXXXX";
+  std::vector<char> made(pattern.begin(), pattern.end());
+  made.push_back(0);
+  if (!mkdtemp(made.data())) return "";
+  std::string fresh = made.data();
+  err << "pakwiz try: making the Wine prefix that later trials copy, in " << printable(ready)
+      << " (once)\n";
+  std::string problem;
+  bool ok = boot_prefix(s, fresh, s.dir + "/wineboot.log", &problem);
+  if (ok && rename(fresh.c_str(), ready.c_str()) == 0) return ready;
+  fs::remove_all(fs::u8path(fresh), ec);
+  return ok && exists(ready + "/system.reg") ? ready : "";
+}
+
+} // namespace
+
 // Files that Wine installs as copies of its own programs and libraries.
-bool linkable(const fs::path& p) {
+static bool linkable(const fs::path& p) {
   static const char* const kinds[] = {".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm",
                                       ".tlb", ".ax",  ".ds",  ".nls", ".com", ".mui"};
   std::string ext = lower(p.extension().u8string());
@@ -669,48 +702,15 @@ bool copy_prefix(const std::string& from, const std::string& to, std::vector<Lin
   return !ec;
 }
 
-// The pristine prefix in the cache folder ($XDG_CACHE_HOME/pakwiz, else
-// ~/.cache/pakwiz) for this Wine, made now when there is none; "" when it
-// cannot be had (the trial then makes its own prefix).
-std::string cached_prefix(Session& s, std::ostream& err) {
-  const char* xdg = getenv("XDG_CACHE_HOME");
-  const char* home = getenv("HOME");
-  std::string cache = xdg && *xdg     ? std::string(xdg) + "/pakwiz"
-                      : home && *home ? std::string(home) + "/.cache/pakwiz"
-                                      : "";
-  if (cache.empty()) return "";
-  // One prefix for each Wine installation: the loader's path, size and time.
-  struct stat info;
-  std::error_code ec;
-  std::string loader = fs::canonical(fs::u8path(s.wine), ec).u8string();
-  if (ec || stat(loader.c_str(), &info) != 0) return "";
-  uint64_t hash = 1469598103934665603ull;
-  std::string key = loader + "|" + std::to_string(info.st_size) + "|" +
-                    std::to_string((int64_t)info.st_mtim.tv_sec);
-  for (char c : key) hash = (hash ^ (uint8_t)c) * 1099511628211ull;
-  char name[40];
-  snprintf(name, sizeof name, "wine-prefix-%016llx", (unsigned long long)hash);
-  std::string ready = cache + "/" + name;
-  if (exists(ready + "/system.reg")) return ready;
-
-  // Made under another name and renamed when complete, so that a trial
-  // running at the same time never copies half a prefix.
-  fs::create_directories(fs::u8path(cache), ec);
-  std::string pattern = ready + ".new-XXXXXX";
-  std::vector<char> made(pattern.begin(), pattern.end());
-  made.push_back(0);
-  if (!mkdtemp(made.data())) return "";
-  std::string fresh = made.data();
-  err << "pakwiz try: making the Wine prefix that later trials copy, in " << printable(ready)
-      << " (once)\n";
-  std::string problem;
-  bool ok = boot_prefix(s, fresh, s.dir + "/wineboot.log", &problem);
-  if (ok && rename(fresh.c_str(), ready.c_str()) == 0) return ready;
-  fs::remove_all(fs::u8path(fresh), ec);
-  return ok && exists(ready + "/system.reg") ? ready : "";
+bool linked_files_changed(const std::vector<LinkedFile>& linked) {
+  for (const LinkedFile& f : linked) {
+    struct stat info;
+    if (lstat(f.path.c_str(), &info) != 0 || (uint64_t)info.st_size != f.size ||
+        (int64_t)info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec != f.mtime_ns)
+      return true;
+  }
+  return false;
 }
-
-} // namespace
 
 int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
   auto start = Clock::now();
