@@ -20,8 +20,13 @@ mkdir -p "$out"
 cmake --install "$root/build/dist" --prefix "$stage/deb/usr" --strip >/dev/null
 mkdir -p "$stage/deb/DEBIAN"
 # Its dependencies: the Debian packages of the libraries pakwiz links.
-depends=$(ldd "$stage/deb/usr/bin/pakwiz" | awk '$3 ~ /^\// {print $3}' | xargs -r realpath |
-  xargs -r dpkg -S 2>/dev/null | cut -d: -f1 | sort -u | paste -sd, | sed 's/,/, /g')
+# (A library's path as the loader found it, or as the package installed it:
+# /lib is /usr/lib.)
+owner() { dpkg -S "$1" 2>/dev/null || dpkg -S "$(realpath "$1")" 2>/dev/null ||
+  dpkg -S "/usr$1" 2>/dev/null || dpkg -S "${1#/usr}"; }
+depends=$(for lib in $(ldd "$stage/deb/usr/bin/pakwiz" | awk '$3 ~ /^\// {print $3}'); do
+  owner "$lib" | cut -d: -f1 | head -n 1
+done | sort -u | paste -sd, | sed 's/,/, /g')
 cat >"$stage/deb/DEBIAN/control" <<CONTROL
 Package: pakwiz
 Version: $version
