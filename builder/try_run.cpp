@@ -259,12 +259,14 @@ struct Session {
     return {"WINEPREFIX=" + wine_prefix, "WINEDEBUG=-all",
             "WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d", "DISPLAY=" + display};
   }
-  // Ends every process of the prefix; the server writes the registry files
-  // as it goes.
+  // Ends every process of the prefix and waits for its server to be gone:
+  // it writes the registry files as it goes, and a program started before
+  // it is gone would still meet it.
   void stop_wine() { stop_wine_of(prefix); }
   void stop_wine_of(const std::string& wine_prefix) {
-    if (!wine_prefix.empty() && exists(wine_prefix))
-      run_program({wineserver, "-k"}, env_of(wine_prefix), "", 30);
+    if (wine_prefix.empty() || !exists(wine_prefix)) return;
+    run_program({wineserver, "-k"}, env_of(wine_prefix), "", 30);
+    run_program({wineserver, "-w"}, env_of(wine_prefix), "", 30);
   }
   // Waits (up to `seconds`) for the prefix's processes to end by themselves.
   void wait_wine(int seconds) {
@@ -597,7 +599,6 @@ bool boot_prefix(Session& s, const std::string& dir, const std::string& log, std
   fs::create_directories(fs::u8path(dir), ec);
   int boot = run_program({s.wine, "wineboot"}, s.env_of(dir), log, 300);
   s.stop_wine_of(dir);
-  run_program({s.wineserver, "-w"}, s.env_of(dir), "", 30);
   if (boot != 0 || !exists(dir + "/system.reg")) {
     *problem = "wineboot ended with " + std::to_string(boot);
     return false;
