@@ -418,8 +418,11 @@ void remove_previous_installations() {
     // An uninstaller that did not finish its work (a damaged log, something
     // it could not remove) stays, with its key, so that the earlier
     // installation can still be removed later.
+    // One that removed everything but left files in use to the next start
+    // of Windows (3010) has done its part too.
     uint32_t exit_code = 1;
-    if (!run_and_wait(path, "/X", &exit_code) || exit_code != 0) continue;
+    if (!run_and_wait(path, "/X", &exit_code)) continue;
+    if (exit_code != EXIT_DONE && exit_code != EXIT_RESTART) continue;
     // The uninstaller may still hold its own file for a moment after its
     // process has ended. The short sleep keeps the loop off the processor.
     DWORD ended = GetTickCount();

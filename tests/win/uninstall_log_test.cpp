@@ -371,7 +371,8 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
     bool present;          // the uninstaller file exists
     bool runs;
     const char* stored_as; // the value, % standing for the path
-    const char* program;   // the uninstaller's file name ("refuse...": it exits with 2)
+    const char* program;   // the uninstaller's file name ("refuse...": it exits with 2,
+                           // "restart...": with 3010)
     bool other_file;       // its folder holds another file too
   };
   struct Package {
@@ -401,6 +402,8 @@ TEST_F(UninstallLogTest, RemovePreviousInstallationsRunsOtherBlocksUninstallers)
            {"PakwizPrevJ", true, "j", true, true, "\"%\"", "refuse.exe", false},
            // its folder still holds a file: the folder stays
            {"PakwizPrevK", true, "k", true, true, "\"%\"", "uninst.exe", true},
+           // removed all but files in use (exit code 3010): done, it goes
+           {"PakwizPrevL", true, "l", true, true, "\"%\"", "restart.exe", false},
        },
        2},
   };
