@@ -14,8 +14,8 @@
 
 bool temp_copy_name(char* out, size_t cap, const char* folder, int n) {
   char name[24];
-  wsprintfA(name, "_inst%d.exe", n);
-  return text_copy(out, cap, folder) && text_append(out, cap, name);
+  format_text(name, sizeof name, "_inst%d.exe", number_arg(n));
+  return text_concat(out, cap, folder, name, nullptr);
 }
 
 namespace {
@@ -110,11 +110,8 @@ bool relaunch_from_removable_disk(const char* arguments, int* exit_code) {
   // unattended switches, /D= last as it was); a line that does not fit
   // keeps the run on the disk rather than lose a switch.
   char line[5 * PATH_SIZE];
-  if (!text_copy(line, sizeof line, "/S\"") ||
-      !text_append(line, sizeof line, g_app.package_path) ||
-      !text_append(line, sizeof line, "\" /DEL") ||
-      (arguments[0] &&
-       (!text_append(line, sizeof line, " ") || !text_append(line, sizeof line, arguments))) ||
+  if (!text_concat(line, sizeof line, "/S\"", g_app.package_path, "\" /DEL",
+                   arguments[0] ? " " : "", arguments, nullptr) ||
       !make_temp_copy())
     return false;
 

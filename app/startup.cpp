@@ -47,10 +47,9 @@ void start_recorded_program() {
   if (!g_ui.start_program || !g_install.program) return;
   resolve_destination(file_entry(g_install.program));
   // Quoted, so that a folder name with a space cannot start another program.
-  char command[DESTINATION_SIZE + 2] = "\"";
-  text_append(command, sizeof command, g_app.destination_path);
-  text_append(command, sizeof command, "\"");
-  WinExec(command, SW_SHOWNORMAL);
+  char command[DESTINATION_SIZE + 2];
+  if (text_concat(command, sizeof command, "\"", g_app.destination_path, "\"", nullptr))
+    WinExec(command, SW_SHOWNORMAL);
 }
 
 void end_of_run() {
@@ -66,9 +65,8 @@ bool screen_saver_command(char* out, size_t cap, const char* path) {
   char program[PATH_SIZE];
   UINT n = GetSystemDirectoryA(program, PATH_SIZE);
   return n > 0 && n < PATH_SIZE && append_backslash(program, PATH_SIZE) &&
-         text_append(program, PATH_SIZE, "rundll32.exe") && text_copy(out, cap, "\"") &&
-         text_append(out, cap, program) &&
-         text_append(out, cap, "\" desk.cpl,InstallScreenSaver ") && text_append(out, cap, path);
+         text_append(program, PATH_SIZE, "rundll32.exe") &&
+         text_concat(out, cap, "\"", program, "\" desk.cpl,InstallScreenSaver ", path, nullptr);
 }
 
 namespace {

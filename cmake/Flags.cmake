@@ -29,10 +29,21 @@ if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
   # Windows keeps the stack 4-byte aligned; the default 16 costs an
   # adjustment around calls. Functions that need more align it themselves.
   list(APPEND PAKWIZ_STUB_COMPILE_OPTIONS -mpreferred-stack-boundary=2)
+  # The setup program pushes call arguments (one byte an instruction)
+  # instead of storing them into room reserved below the frame (four bytes
+  # and more): a seventh of its code. This compiler stores them whenever it
+  # may probe the stack, which it does only for a frame of 4,000 bytes or
+  # more (whose first touch could step past the guard page), so probing is
+  # off and such a frame, or stack memory of a size known only at run time,
+  # fails the build: a large buffer belongs on the heap. The uninstaller,
+  # which has such a frame, keeps the default.
+  set(PAKWIZ_SETUP_ARGUMENT_OPTIONS -mno-accumulate-outgoing-args -mno-stack-arg-probe
+                                    -Werror=frame-larger-than=3900 -Werror=vla -Werror=alloca)
 else()
   set(PAKWIZ_STUB_ENTRY setup_entry)
   set(PAKWIZ_STUB_SCRIPT stub-sections.ld) # additions to the default layout
 endif()
+set(PAKWIZ_SETUP_COMPILE_OPTIONS ${PAKWIZ_STUB_COMPILE_OPTIONS} ${PAKWIZ_SETUP_ARGUMENT_OPTIONS})
 # Shared with the uninstaller, which keeps the runtime's start-up.
 set(PAKWIZ_STUB_LINK_OPTIONS
     -s -Wl,--gc-sections -static-libgcc -static-libstdc++ -Wl,--build-id=none)

@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include <stdarg.h>
+
 size_t text_length(const char* s) {
   size_t n = 0;
   while (s[n]) n++;
@@ -20,6 +22,18 @@ bool text_append(char* dst, size_t cap, const char* src) {
   if (n >= cap - have) return false;
   for (size_t i = 0; i <= n; i++) dst[have + i] = src[i];
   return true;
+}
+
+bool text_concat(char* dst, size_t cap, ...) {
+  if (cap == 0) return false;
+  dst[0] = 0;
+  va_list parts;
+  va_start(parts, cap);
+  bool fits = true;
+  while (const char* part = va_arg(parts, const char*))
+    if (!(fits = text_append(dst, cap, part))) break;
+  va_end(parts);
+  return fits;
 }
 
 void text_copy_cut(char* dst, size_t cap, const char* src) {
@@ -100,6 +114,9 @@ struct Out {
   void put(char c) {
     if (n + 1 < cap) p[n++] = c;
   }
+  void repeat(char c, size_t count) {
+    while (count--) put(c);
+  }
 };
 } // namespace
 
@@ -158,26 +175,23 @@ void format_text(char* out, size_t cap, const char* format, FormatArg arg) {
                                          : (unsigned long)(uint32_t)arg.number;
       }
       const char* set = conv == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-      char rev[40];
-      size_t k = 0;
+      // Digits from the end of the buffer backwards.
+      char* d = digits + sizeof digits;
       do {
-        rev[k++] = set[v % base];
+        *--d = set[v % base];
         v /= base;
       } while (v);
-      while ((int)k < precision && k < sizeof rev) rev[k++] = '0';
-      for (size_t i = 0; i < k; i++) digits[i] = rev[k - 1 - i];
-      len = k;
+      while (digits + sizeof digits - d < precision && d > digits) *--d = '0';
+      body = d;
+      len = (size_t)(digits + sizeof digits - d);
     }
     size_t total = len + (negative ? 1 : 0);
     size_t pad = (size_t)width > total ? (size_t)width - total : 0;
-    if (!left && !zero)
-      for (size_t i = 0; i < pad; i++) o.put(' ');
+    if (!left && !zero) o.repeat(' ', pad);
     if (negative) o.put('-');
-    if (!left && zero)
-      for (size_t i = 0; i < pad; i++) o.put('0');
+    if (!left && zero) o.repeat('0', pad);
     for (size_t i = 0; i < len; i++) o.put(body[i]);
-    if (left)
-      for (size_t i = 0; i < pad; i++) o.put(' ');
+    if (left) o.repeat(' ', pad);
   }
   out[o.n] = 0;
 }

@@ -26,6 +26,13 @@ size_t text_length(const char* s);
 bool text_copy(char* dst, size_t cap, const char* src);
 // Appends src to dst (capacity cap). False, dst unchanged, if it does not fit.
 bool text_append(char* dst, size_t cap, const char* src);
+// Copies the texts, up to a null pointer, one behind the other into dst
+// (capacity cap). False when they do not all fit; dst then holds the ones
+// that fitted whole.
+#if defined(__GNUC__)
+__attribute__((sentinel))
+#endif
+bool text_concat(char* dst, size_t cap, ...);
 // Copies at most cap - 1 characters and always terminates (for display texts).
 void text_copy_cut(char* dst, size_t cap, const char* src);
 

@@ -414,12 +414,33 @@ void StreamDecoder::Ensure(uint32_t n) {
   }
 }
 
-#define DROP(n)                                                                                    \
-  do {                                                                                             \
-    uint32_t n_ = (n);                                                                             \
-    bitbuf_ >>= n_;                                                                                \
-    bits_ -= n_;                                                                                   \
-  } while (0)
+// Drops n consumed bits. A call rather than a macro: on the 32-bit setup
+// program each 64-bit shift spelt out costs about 30 bytes, and the paths
+// that drop bits this way run once per block header or near the end of the
+// input (the fast loop keeps its bits in locals).
+void StreamDecoder::Drop(uint32_t n) {
+  bitbuf_ >>= n;
+  bits_ -= n;
+}
+
+// Careful path: the next symbol of `table` (main index width index_bits),
+// its bits dropped: its entry and its value (the literal, or a length or
+// distance with its extra bits). False for an invalid code, and for one that
+// took stand-in bits beyond the input.
+bool StreamDecoder::TakeSymbol(const uint32_t* table, uint32_t index_bits, uint32_t* entry,
+                               uint32_t* value) {
+  uint32_t e = table[bitbuf_ & ((1u << index_bits) - 1)];
+  if (e & E_LINK) {
+    Drop(index_bits);
+    e = table[entry_value(e) + (bitbuf_ & ((1u << entry_shift(e)) - 1))];
+  }
+  if (e & E_BAD) return false;
+  uint64_t before = bitbuf_;
+  Drop(entry_drop(e));
+  *entry = e;
+  *value = entry_decode(e, before);
+  return !Overrun();
+}
 
 // ---------------------------------------------------------------------------
 // Output
@@ -460,10 +481,10 @@ int StreamDecoder::Finish(DecoderWork* w, int status) {
 // Blocks
 
 int StreamDecoder::DecodeStored(DecoderWork* w) {
-  DROP(bits_ & 7);
+  Drop(bits_ & 7);
   Ensure(16);
   uint32_t len = (uint32_t)(bitbuf_ & 0xFFFF);
-  DROP(16);
+  Drop(16);
   if (input_failed_ || Overrun()) return DECODE_BAD_DATA;
 
   // Whole bytes still in the bit buffer come first.
@@ -472,7 +493,7 @@ int StreamDecoder::DecodeStored(DecoderWork* w) {
       return DECODE_BAD_DATA;
     if (w->out == w->out_end) return DECODE_BAD_DATA; // memory buffer full
     uint8_t b = (uint8_t)bitbuf_;
-    DROP(8);
+    Drop(8);
     if (Overrun()) return DECODE_BAD_DATA;
     *w->out++ = b;
     len--;
@@ -503,14 +524,14 @@ int StreamDecoder::DecodeDynamicHeader(DecoderWork* w) {
   uint32_t hlit = (uint32_t)(bitbuf_ & 31) + 257;
   uint32_t hdist = (uint32_t)((bitbuf_ >> 5) & 31) + 1;
   uint32_t hclen = (uint32_t)((bitbuf_ >> 10) & 15) + 4;
-  DROP(14);
+  Drop(14);
   if (hlit > 286 || hdist > 30) return DECODE_BAD_DATA;
 
   uint8_t cl_lens[19] = {};
   for (uint32_t i = 0; i < hclen; i++) {
     Ensure(3);
     cl_lens[CL_ORDER[i]] = (uint8_t)(bitbuf_ & 7);
-    DROP(3);
+    Drop(3);
   }
   if (input_failed_) return DECODE_BAD_DATA;
   bool present;
@@ -524,7 +545,7 @@ int StreamDecoder::DecodeDynamicHeader(DecoderWork* w) {
     Ensure(CL_BITS + 7);
     uint32_t e = w->cl[bitbuf_ & (CL_ENTRIES - 1)];
     if (e & E_BAD) return DECODE_BAD_DATA;
-    DROP(entry_drop(e));
+    Drop(entry_drop(e));
     uint32_t sym = entry_value(e), run;
     uint8_t value = 0;
     if (sym < 16) {
@@ -533,15 +554,15 @@ int StreamDecoder::DecodeDynamicHeader(DecoderWork* w) {
     }
     if (sym == 16) {
       run = 3 + (uint32_t)(bitbuf_ & 3);
-      DROP(2);
+      Drop(2);
       value = prev;
     } else if (sym == 17) {
       run = 3 + (uint32_t)(bitbuf_ & 7);
-      DROP(3);
+      Drop(3);
       prev = 0;
     } else {
       run = 11 + (uint32_t)(bitbuf_ & 127);
-      DROP(7);
+      Drop(7);
       prev = 0;
     }
     if (run > total - i) return DECODE_BAD_DATA;
@@ -707,32 +728,15 @@ int StreamDecoder::DecodeHuffman(DecoderWork* w, const uint32_t* ll, const uint3
     // Careful path: one symbol, with exact input and output bounds.
     Ensure(48);
     if (input_failed_) return DECODE_BAD_DATA;
-    uint32_t e = ll[bitbuf_ & ((1u << LL_BITS) - 1)];
-    if (e & E_LINK) {
-      DROP(LL_BITS);
-      e = ll[entry_value(e) + (bitbuf_ & ((1u << entry_shift(e)) - 1))];
-    }
-    if (e & E_BAD) return DECODE_BAD_DATA;
-    uint64_t before = bitbuf_;
-    DROP(entry_drop(e));
-    if (Overrun()) return DECODE_BAD_DATA;
+    uint32_t e, length, dist;
+    if (!TakeSymbol(ll, LL_BITS, &e, &length)) return DECODE_BAD_DATA;
     if (e & E_LITERAL) {
       if (w->out == w->out_end) return DECODE_BAD_DATA; // memory buffer full
-      *w->out++ = (uint8_t)entry_value(e);
+      *w->out++ = (uint8_t)length;
       continue;
     }
     if (e & E_END) return DECODE_OK;
-    uint32_t length = entry_decode(e, before);
-    e = dt[bitbuf_ & ((1u << D_BITS) - 1)];
-    if (e & E_LINK) {
-      DROP(D_BITS);
-      e = dt[entry_value(e) + (bitbuf_ & ((1u << entry_shift(e)) - 1))];
-    }
-    if (e & E_BAD) return DECODE_BAD_DATA;
-    before = bitbuf_;
-    DROP(entry_drop(e));
-    if (Overrun()) return DECODE_BAD_DATA;
-    uint32_t dist = entry_decode(e, before);
+    if (!TakeSymbol(dt, D_BITS, &e, &dist)) return DECODE_BAD_DATA;
     if ((size_t)(w->out_end - w->out) < length) return DECODE_BAD_DATA; // memory buffer full
     if (dist > (size_t)(w->out - floor)) {
       copy_from_before_start(w->out, dist, length, floor);
@@ -749,7 +753,7 @@ int StreamDecoder::Run(DecoderWork* w) {
   for (;;) {
     Ensure(4);
     uint32_t h = (uint32_t)(bitbuf_ & 15);
-    DROP(4);
+    Drop(4);
     if (input_failed_ || Overrun()) return Finish(w, DECODE_BAD_DATA);
     int status;
     switch (h & 7) {
@@ -773,8 +777,6 @@ int StreamDecoder::Run(DecoderWork* w) {
     if (h & 8) return Finish(w, DECODE_OK);
   }
 }
-
-#undef DROP
 
 int StreamDecoder::Decode(OutputSink* sink, InputSource* input, uint32_t budget) {
   if (!input || !input->IsReady() || !sink || !sink->IsReady()) return DECODE_BAD_DATA;

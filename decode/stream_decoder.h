@@ -171,6 +171,8 @@ private:
   int Finish(DecoderWork* w, int status);
   bool Overrun() const { return bits_ < 8 * virtual_bytes_; }
   void Ensure(uint32_t n);
+  void Drop(uint32_t n);
+  bool TakeSymbol(const uint32_t* table, uint32_t index_bits, uint32_t* entry, uint32_t* value);
 
   // Input adapter.
   uint8_t* in_buffer_; // owned for one decode

@@ -32,8 +32,7 @@ bool run_and_wait(const char* program, const char* argument, uint32_t* exit_code
   if (!command) return false;
   // The program quoted: unquoted, a path with a space ("C:\Program Files\...")
   // would start "C:\Program.exe" first if there were one.
-  bool fits = text_copy(command, size, "\"") && text_append(command, size, program) &&
-              text_append(command, size, "\" ") && text_append(command, size, argument);
+  bool fits = text_concat(command, size, "\"", program, "\" ", argument, nullptr);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -61,6 +60,23 @@ bool run_and_wait(const char* program, const char* argument, uint32_t* exit_code
   return true;
 }
 
+namespace {
+
+// The default value of a key under HKEY_CLASSES_ROOT, as text of at most
+// cap - 1 characters (always terminated); false when there is none.
+bool class_default_value(const char* key_path, char* out, DWORD cap) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return false;
+  DWORD size = cap - 1; // one byte kept for a NUL the stored value may lack
+  LONG r = RegQueryValueExA(key, NULL, NULL, NULL, (BYTE*)out, &size);
+  RegCloseKey(key);
+  out[r == ERROR_SUCCESS ? size : 0] = 0;
+  return r == ERROR_SUCCESS;
+}
+
+} // namespace
+
 void open_document(uint8_t* record) {
   if (!record) return;
   resolve_destination(file_entry(record));
@@ -72,22 +88,11 @@ void open_document(uint8_t* record) {
 
   // No handler through the shell: the class's registered open command.
   char file_class[PATH_SIZE + 24];
-  char command[PATH_SIZE];
-  HKEY key;
-  LONG size = PATH_SIZE;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, document_extension(path), 0, KEY_QUERY_VALUE, &key) !=
-      ERROR_SUCCESS)
+  char command[PATH_SIZE + 1];
+  if (!class_default_value(document_extension(path), file_class, PATH_SIZE + 1) ||
+      !text_append(file_class, sizeof file_class, "\\shell\\open\\command") ||
+      !class_default_value(file_class, command, sizeof command))
     return;
-  LONG r = RegQueryValueA(key, NULL, file_class, &size);
-  RegCloseKey(key);
-  if (r != ERROR_SUCCESS || !text_append(file_class, sizeof file_class, "\\shell\\open\\command"))
-    return;
-  size = PATH_SIZE;
-  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, file_class, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-    return;
-  r = RegQueryValueA(key, NULL, command, &size);
-  RegCloseKey(key);
-  if (r != ERROR_SUCCESS) return;
   char* line = (char*)heap_alloc(PATH_SIZE + DESTINATION_SIZE + 2);
   if (!line) return;
   if (build_open_command(line, PATH_SIZE + DESTINATION_SIZE + 2, command, path))

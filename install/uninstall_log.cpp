@@ -109,7 +109,7 @@ void finish_counted_record(FileHandle f, uint32_t start, uint16_t tag, uint32_t 
 }
 
 bool uninstall_key_path(char* out, uint32_t cap, const char* key_name) {
-  return text_copy(out, cap, UNINSTALL_KEY_PREFIX) && text_append(out, cap, key_name);
+  return text_concat(out, cap, UNINSTALL_KEY_PREFIX, key_name, nullptr);
 }
 
 void write_key_log_record(FileHandle f, const char* key_path) {

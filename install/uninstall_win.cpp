@@ -34,9 +34,7 @@ void register_uninstall_key(const char* key_path, const char* key_name,
   set_string_value(key, "DisplayName", key_name);
   // Quoted, as command lines hold a program path with spaces.
   char quoted[PATH_SIZE + 2];
-  if (text_copy(quoted, sizeof quoted, "\"") &&
-      text_append(quoted, sizeof quoted, uninstaller_path) &&
-      text_append(quoted, sizeof quoted, "\""))
+  if (text_concat(quoted, sizeof quoted, "\"", uninstaller_path, "\"", nullptr))
     set_string_value(key, "UninstallString", quoted);
   RegCloseKey(key);
   install_log("uninstall\tregistered", key_path, uninstaller_path, nullptr);
@@ -405,7 +403,8 @@ void remove_previous_installations() {
     if (!key_name || !key_name[0] || !uninstall_key_path(key_path, PATH_SIZE, key_name)) continue;
 
     HKEY key;
-    if (RegOpenKeyA(HKEY_LOCAL_MACHINE, key_path, &key) != ERROR_SUCCESS) continue;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+      continue;
     char path[UNINSTALL_STRING_SIZE] = {};
     DWORD size = UNINSTALL_STRING_SIZE - 1; // a stored value without its NUL stays terminated
     LONG read = RegQueryValueExA(key, "UninstallString", NULL, NULL, (BYTE*)path, &size);

@@ -15,8 +15,8 @@ bool macro_folder(int which, char* out, uint32_t cap) {
     return true;
   }
   HKEY key;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", &key) !=
-      ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                    KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
     return false;
   DWORD size = cap - 1; // one byte kept for a NUL the stored value may lack
   DWORD type = 0;

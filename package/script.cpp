@@ -69,18 +69,8 @@ void* copy_dialog_template(unsigned index) {
   if (!rec.data || index >= TEMPLATE_COUNT || rec.size < 4 * (index + 1)) return nullptr;
   uint32_t offset = read_u32(rec.data + 4 * index);
   if (offset >= rec.size) return nullptr;
-#ifdef _WIN32
-  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, TEMPLATE_COPY_SIZE);
-  if (!handle) return nullptr;
-  uint8_t* copy = (uint8_t*)GlobalLock(handle);
-  if (!copy) {
-    GlobalFree(handle);
-    return nullptr;
-  }
-#else
   uint8_t* copy = (uint8_t*)heap_alloc(TEMPLATE_COPY_SIZE, true);
   if (!copy) return nullptr;
-#endif
   // Everything from the template to the end of the record, as far as the copy
   // holds: the loader made sure that the template itself fits.
   uint32_t span = rec.size - offset;
@@ -90,14 +80,7 @@ void* copy_dialog_template(unsigned index) {
 }
 
 void free_dialog_template(void* copy) {
-  if (!copy) return;
-#ifdef _WIN32
-  HGLOBAL handle = GlobalHandle(copy);
-  GlobalUnlock(handle);
-  GlobalFree(handle);
-#else
   heap_free(copy);
-#endif
 }
 
 void select_language_block(int index) {

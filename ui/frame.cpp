@@ -5,6 +5,7 @@
 // around the main dialog. Its close command ends the wizard.
 #include "common/heap.h"
 #include "common/state.h"
+#include "common/text.h"
 #include "package/package.h"
 #include "package/script.h"
 #include "ui/ui.h"
@@ -22,7 +23,10 @@ const uint8_t DITHER[8][8] = {
 };
 
 // Packed DIB of one 8 x 8 pattern: header and 8 rows of 24 bytes.
-const DWORD PATTERN_BLOCK_SIZE = sizeof(BITMAPINFOHEADER) + 8 * 24;
+struct PatternBlock {
+  BITMAPINFOHEADER header;
+  uint8_t pixels[8 * 24];
+};
 
 void tile_bitmap(HDC dc, const RECT& client, const BITMAPINFOHEADER* info) {
   int w = info->biWidth, h = info->biHeight;
@@ -49,23 +53,17 @@ void tile_bitmap(HDC dc, const RECT& client, const BITMAPINFOHEADER* info) {
 // shows no steps. Always paints the whole client area.
 void paint_dithered_gradient(HDC dc, const RECT& client) {
   int height = client.bottom;
-  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, PATTERN_BLOCK_SIZE);
-  if (!block) return;
-  BITMAPINFOHEADER* header = (BITMAPINFOHEADER*)GlobalLock(block);
-  if (!header) {
-    GlobalFree(block);
-    return;
-  }
-  header->biSize = sizeof(BITMAPINFOHEADER);
-  header->biWidth = 8;
-  header->biHeight = 8;
-  header->biPlanes = 1;
-  header->biBitCount = 24;
-  header->biSizeImage = 8 * 24;
-  uint8_t* pixels = (uint8_t*)(header + 1);
+  PatternBlock block = {};
+  block.header.biSize = sizeof(BITMAPINFOHEADER);
+  block.header.biWidth = 8;
+  block.header.biHeight = 8;
+  block.header.biPlanes = 1;
+  block.header.biBitCount = 24;
+  block.header.biSizeImage = 8 * 24;
+  static_assert(sizeof(PatternBlock) == sizeof(BITMAPINFOHEADER) + 8 * 24, "packed DIB");
   for (int y = 0; y < height; y += 8) {
-    fill_gradient_pattern(pixels, y, height);
-    HBRUSH brush = CreateDIBPatternBrushPt(header, DIB_RGB_COLORS);
+    fill_gradient_pattern(block.pixels, y, height);
+    HBRUSH brush = CreateDIBPatternBrushPt(&block, DIB_RGB_COLORS);
     if (!brush) continue;
     HGDIOBJ previous = SelectObject(dc, brush);
     RECT band = {client.left, y, client.right, y + 8};
@@ -73,8 +71,6 @@ void paint_dithered_gradient(HDC dc, const RECT& client) {
     SelectObject(dc, previous);
     DeleteObject(brush);
   }
-  GlobalUnlock(block);
-  GlobalFree(block);
 }
 
 // Displays of 8 bits or fewer: one solid line per client line of the update
@@ -115,7 +111,7 @@ void paint_title(HDC dc) {
   HGDIOBJ previous = font ? SelectObject(dc, font) : NULL;
   SetBkMode(dc, TRANSPARENT);
   const char* text = (const char*)title.data; // NUL-terminated: checked when loaded
-  int length = lstrlenA(text);
+  int length = (int)text_length(text);
   SetTextColor(dc, RGB(0, 0, 0));
   TextOutA(dc, 14, 14, text, length);
   SetTextColor(dc, RGB(255, 255, 255));

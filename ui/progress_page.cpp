@@ -33,7 +33,7 @@ ProgressState g_progress = {};
 // Draws the bar with `dc`, or with a device context of its own when null.
 void draw_bar(HWND page, HDC dc) {
   char text[16];
-  wsprintfA(text, "%d%%", (int)g_progress.percent);
+  format_text(text, sizeof text, "%d%%", number_arg((long)g_progress.percent));
   SetDlgItemTextA(page, IDC_PERCENT, text);
   RECT r;
   if (!control_rect(page, IDC_PROGRESS_BAR, &r)) return;

@@ -82,6 +82,23 @@ TEST(TextCopy, BoundedCopiesNeverOverflow) {
   EXPECT_STREQ(buf, "hell");
 }
 
+TEST(TextConcat, JoinsPartsOnlyAsFarAsTheyFitWhole) {
+  // The guard byte behind the capacity shows that nothing is written past it.
+  char buf[9];
+  memset(buf, '#', sizeof buf);
+  EXPECT_TRUE(text_concat(buf, 8, "\"", "C:\\a", "\"", "", nullptr));
+  EXPECT_STREQ(buf, "\"C:\\a\"");
+  EXPECT_FALSE(text_concat(buf, 8, "ab", "cde", "fgh", "i", nullptr));
+  EXPECT_STREQ(buf, "abcde"); // "abcdefgh" with its NUL would take 9 bytes
+  EXPECT_EQ(buf[8], '#');
+  EXPECT_TRUE(text_concat(buf, 8, "1234567", nullptr));
+  EXPECT_FALSE(text_concat(buf, 8, "12345678", nullptr));
+  EXPECT_STREQ(buf, "");
+  buf[0] = '#';
+  EXPECT_FALSE(text_concat(buf, 0, "x", nullptr));
+  EXPECT_EQ(buf[0], '#'); // no room at all: not even the NUL is written
+}
+
 TEST(FormatText, OneArgumentConversionsLikeTheWindowsFormatter) {
   char out[64];
   struct Case {
