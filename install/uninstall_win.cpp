@@ -96,10 +96,9 @@ bool take_text(const uint8_t*& p, const uint8_t* end, char* out) {
 }
 
 void forget_earlier_log() {
-  for (int i = 0; i < 2; i++) {
-    free_and_clear(g_earlier.body[i]);
-    g_earlier.size[i] = 0;
-  }
+  heap_free(g_earlier.body[EARLIER_FILES]);
+  heap_free(g_earlier.body[EARLIER_VALUES]);
+  g_earlier = EarlierLog();
 }
 
 // The entries of an earlier record body still to be walked.
@@ -292,33 +291,38 @@ bool registry_has(HKEY root, const char* key_path, const char* name) {
 void carry_earlier_values() {
   EarlierCursor c = earlier_entries(EARLIER_VALUES);
   char texts[3][PATH_SIZE];
-  char *a = texts[0], *b = texts[1], *k = texts[2];
+  const char *a = texts[0], *b = texts[1];
   for (; c.left && c.at < c.stop; c.left--) {
+    const uint8_t* entry = c.at;
     uint8_t kind = *c.at++;
+    if ((uint8_t)(kind - 1) > LOGGED_VALUE_INI_FILE - 1) break;
+    bool registry = kind <= LOGGED_VALUE_KEY;
     HKEY root = nullptr;
-    if (kind == LOGGED_VALUE_REGISTRY || kind == LOGGED_VALUE_KEY) {
+    if (registry) {
       if (c.stop - c.at < 4) break;
       uint32_t number = read_u32(c.at);
       c.at += 4;
-      if (number < LOG_FIRST_ROOT || number > LOG_LAST_ROOT) break;
+      if (number - LOG_FIRST_ROOT > LOG_LAST_ROOT - LOG_FIRST_ROOT) break;
       root = (HKEY)(ULONG_PTR)(LONG)number; // sign-extended, as Windows defines the handles
-    } else if (kind != LOGGED_VALUE_INI && kind != LOGGED_VALUE_INI_FILE) {
-      break;
     }
-    int n = kind == LOGGED_VALUE_INI ? 3 : kind == LOGGED_VALUE_REGISTRY ? 2 : 1;
-    for (int i = 0; i < n; i++)
+    int n = "\0\2\1\3\1"[kind]; // the texts of each kind
+    bool there = true;
+    for (int i = 0; i < n; i++) {
       if (!take_text(c.at, c.stop, texts[i])) return;
-    bool there;
-    if (kind == LOGGED_VALUE_REGISTRY)
-      there = loggable(a, false, true) && loggable(b, true, false) && registry_has(root, a, b);
-    else if (kind == LOGGED_VALUE_KEY)
-      there = loggable(a, false, true) && registry_has(root, a, nullptr);
+      // A key path is a path; a value name may be empty (the default value).
+      there = there && loggable(texts[i], kind == LOGGED_VALUE_REGISTRY && i == 1, registry && !i);
+    }
+    if (!there) continue;
+    if (registry)
+      there = registry_has(root, a, kind == LOGGED_VALUE_REGISTRY ? b : nullptr);
     else if (kind == LOGGED_VALUE_INI)
-      there = loggable(a, false, false) && loggable(b, false, false) && loggable(k, false, false) &&
-              ini_entry_exists(a, b, k);
+      there = ini_entry_exists(a, b, texts[2]);
     else
       there = loggable_file_path(a) && GetFileAttributesA(a) != INVALID_FILE_ATTRIBUTES;
-    if (there) log_value(kind, root, a, n > 1 ? b : nullptr, n > 2 ? k : nullptr);
+    if (there) { // the entry as it stands: its texts passed the writers' checks
+      file_write_exact(g_log.f, entry, (uint32_t)(c.at - entry));
+      g_log.value_count++;
+    }
   }
 }
 
@@ -386,19 +390,17 @@ void set_logged_registry_string(HKEY root, const char* key_path, const char* nam
       char c = prefix[i];
       if (c != '\\' && c) continue;
       prefix[i] = 0;
-      bool exists = RegOpenKeyExA(root, prefix, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
-      if (exists) {
-        value_existed =
-            c == 0 && RegQueryValueExA(key, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
-        RegCloseKey(key);
-      }
+      bool exists = registry_has(root, prefix, nullptr);
       prefix[i] = c;
       if (!exists) {
         first_new = i;
         value_existed = false;
         break;
       }
-      if (!c) break;
+      if (!c) {
+        value_existed = registry_has(root, key_path, name ? name : "");
+        break;
+      }
     }
   }
   if (RegCreateKeyA(root, key_path, &key) != ERROR_SUCCESS) return;
