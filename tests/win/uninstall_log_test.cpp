@@ -649,7 +649,7 @@ TEST_F(UninstallLogTest, AReinstallationIsRemovedAsCompletelyAsTheFirstInstallat
   install_all();
   UninstallLog first = read_uninstall_log(read_file_bytes(uninstaller_path), program.size());
   ASSERT_EQ(first.error, "") << describe(first);
-  EXPECT_EQ(value_items(first).size(), 10u) << describe(first);
+  EXPECT_EQ(value_items(first).size(), 9u) << describe(first);
   EXPECT_EQ(shared_count(shared), 1);
 
   install_all();
