@@ -92,12 +92,18 @@ void register_font(const char* path) {
 
 void count_shared_use(const char* path) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-    return;
+  // Windows has this key; where it is missing it is made, as the uninstall
+  // log records the count as kept and the uninstallation gives it back.
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, SHARED_DLLS_KEY, &key) != ERROR_SUCCESS) return;
   DWORD count = 0, type = 0, size = sizeof count;
   if (RegQueryValueExA(key, path, NULL, &type, (BYTE*)&count, &size) != ERROR_SUCCESS) {
     count = 1;
     type = REG_DWORD;
+  } else if (counted_by_earlier_log(path)) {
+    // A reinstallation: the installation it replaces holds one count,
+    // which its log carries over.
+    RegCloseKey(key);
+    return;
   } else {
     count++;
   }

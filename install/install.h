@@ -117,7 +117,10 @@ bool resolve_shared_file(const char* target, char* dest);
 // The fonts folder into `out` (capacity 260); false when it cannot be had.
 bool fonts_folder(char* out);
 // Adds one to the file's usage count under HKLM SharedDLLs (a missing value
-// becomes REG_DWORD 1; a missing key is not created).
+// becomes REG_DWORD 1; a missing key is created). A count that the
+// installation being replaced already holds (counted_by_earlier_log) is
+// carried over as it stands, not raised again: one uninstallation gives
+// one count back.
 void count_shared_use(const char* path);
 // Adds a font file to the system's font table and tells every window.
 void register_font(const char* path);
@@ -142,10 +145,16 @@ void remove_previous_installations();
 void write_uninstall_log(const char* uninstaller_path);
 // Called before the uninstaller entry is placed: an uninstaller file already
 // at `uninstaller_path` (an earlier installation of the same program into
-// the same folder) has its file log read, and write_uninstall_log carries
-// into the new log the entries whose files still exist and that the new log
-// does not name, so that files left in place as they were stay removable.
+// the same folder) has its file and value log records read, and
+// write_uninstall_log carries into the new log the file entries whose files
+// still exist and that the new log does not name, and the value entries
+// whose values, keys, INI entries and INI files still exist (this
+// installation finds them there and does not log them itself), so that what
+// it left in place as it was stays removable.
 void keep_earlier_log(const char* uninstaller_path);
+// Whether the earlier log read by keep_earlier_log lists `path` as a file
+// whose SharedDLLs usage count it holds.
+bool counted_by_earlier_log(const char* path);
 void close_uninstall_log();
 
 // Shortcuts (install/shortcuts.h): the Start-menu shortcuts of the current

@@ -51,17 +51,21 @@ void unquote_program(char* command) {
 
 bool loggable_file_path(const char* path);
 
-// The file log of the uninstaller file that this installation replaces (an
+// The log of the uninstaller file that this installation replaces (an
 // earlier installation of the same block into the same folder), read before
-// the file is overwritten: the body of its file log record.
+// the file is overwritten: the bodies of its file and value log records
+// (u32 count, then the entries), so that what the earlier installation
+// placed or created and this one finds already there stays removable.
+enum { EARLIER_FILES, EARLIER_VALUES };
 struct EarlierLog {
-  uint8_t* body; // u32 count, then the entries
-  uint32_t size;
+  uint8_t* body[2];
+  uint32_t size[2];
 };
-EarlierLog g_earlier = {nullptr, 0};
+EarlierLog g_earlier = {{nullptr, nullptr}, {0, 0}};
 
 // Bounds of the earlier log that is worth reading back.
 const uint32_t MAX_EARLIER_LOG = 16u << 20;
+const uint32_t MAX_LOGGED_TEXT = PATH_SIZE - 1;
 
 // One log string of the earlier log at *p (within end): its text and length.
 bool take_log_text(const uint8_t*& p, const uint8_t* end, const char** text, uint32_t* n) {
@@ -79,10 +83,62 @@ char* put_text(char* to, const char* text, size_t n) {
   return to;
 }
 
+// One log string of the earlier log as a terminated text in out
+// (PATH_SIZE); false when it runs past the record, is too long or holds a NUL.
+bool take_text(const uint8_t*& p, const uint8_t* end, char* out) {
+  const char* text;
+  uint32_t n;
+  if (!take_log_text(p, end, &text, &n) || n > MAX_LOGGED_TEXT) return false;
+  *put_text(out, text, n) = 0;
+  return text_length(out) == n;
+}
+
 void forget_earlier_log() {
-  heap_free(g_earlier.body);
-  g_earlier.body = nullptr;
-  g_earlier.size = 0;
+  heap_free(g_earlier.body[EARLIER_FILES]);
+  heap_free(g_earlier.body[EARLIER_VALUES]);
+  g_earlier = EarlierLog();
+}
+
+// The entries of an earlier record body still to be walked.
+struct EarlierCursor {
+  const uint8_t* at;
+  const uint8_t* stop;
+  uint32_t left;
+};
+
+EarlierCursor earlier_entries(int which) {
+  const uint8_t* body = g_earlier.body[which];
+  if (!body) return EarlierCursor{nullptr, nullptr, 0};
+  return EarlierCursor{body + 4, body + g_earlier.size[which], read_u32(body)};
+}
+
+// The next entry of the earlier file log: its full path into path
+// (PATH_SIZE; "" when it does not fit) and its flags. False at the end or
+// where the record is out of shape.
+bool next_earlier_file(EarlierCursor& c, char* path, uint8_t* flags) {
+  const char *folder, *name;
+  uint32_t folder_n, name_n;
+  if (!c.left || !take_log_text(c.at, c.stop, &folder, &folder_n) ||
+      !take_log_text(c.at, c.stop, &name, &name_n) || c.at == c.stop)
+    return false;
+  c.left--;
+  *flags = *c.at++;
+  // "." and ".\sub" lie in the install folder (which ends with a backslash).
+  const char* base = "";
+  if (folder_n && folder[0] == '.' && (folder_n == 1 || folder[1] == '\\')) {
+    base = g_app.install_folder;
+    uint32_t skip = folder_n > 1 ? 2 : 1;
+    folder += skip;
+    folder_n -= skip;
+  }
+  size_t base_n = text_length(base);
+  path[0] = 0;
+  if (base_n + folder_n + 1 + name_n >= PATH_SIZE) return true;
+  char* at = put_text(path, base, base_n);
+  at = put_text(at, folder, folder_n);
+  if (folder_n) *at++ = '\\';
+  *put_text(at, name, name_n) = 0;
+  return true;
 }
 
 // Carries into the file log the entries of the earlier log whose files
@@ -93,30 +149,10 @@ void forget_earlier_log() {
 // log may hold is carried. Returns the number of entries carried.
 uint32_t carry_earlier_entries(FileHandle f, const char* listed, uint32_t listed_size) {
   uint32_t carried = 0;
-  const uint8_t* p = g_earlier.body + 4;
-  const uint8_t* stop = g_earlier.body + g_earlier.size;
+  EarlierCursor c = earlier_entries(EARLIER_FILES);
   char path[PATH_SIZE];
-  for (uint32_t left = g_earlier.size >= 4 ? read_u32(g_earlier.body) : 0; left; left--) {
-    const char *folder, *name;
-    uint32_t folder_n, name_n;
-    if (!take_log_text(p, stop, &folder, &folder_n) || !take_log_text(p, stop, &name, &name_n) ||
-        p == stop)
-      break;
-    uint8_t flags = *p++;
-    // "." and ".\sub" lie in the install folder (which ends with a backslash).
-    const char* base = "";
-    if (folder_n && folder[0] == '.') {
-      base = g_app.install_folder;
-      uint32_t skip = folder_n > 1 ? 2 : 1;
-      folder += skip;
-      folder_n -= skip;
-    }
-    size_t base_n = text_length(base);
-    if (base_n + folder_n + 1 + name_n >= PATH_SIZE) continue;
-    char* at = put_text(path, base, base_n);
-    at = put_text(at, folder, folder_n);
-    if (folder_n) *at++ = '\\';
-    *put_text(at, name, name_n) = 0;
+  uint8_t flags;
+  while (next_earlier_file(c, path, &flags)) {
     DWORD attributes = GetFileAttributesA(path);
     if (!loggable_file_path(path) || attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
@@ -141,7 +177,7 @@ void write_file_log_record(FileHandle f, uint32_t e0) {
   char desktop[PATH_SIZE], link[PATH_SIZE];
   // With an earlier log to carry forward: every path logged here (a file
   // and a desktop link per entry at most).
-  char* listed = g_earlier.body
+  char* listed = g_earlier.body[EARLIER_FILES]
                      ? (char*)heap_alloc(((size_t)g_package.entry_count * 2 + 1) * PATH_SIZE)
                      : nullptr;
   uint32_t listed_size = 0;
@@ -168,7 +204,6 @@ void write_file_log_record(FileHandle f, uint32_t e0) {
   }
   if (listed) count += carry_earlier_entries(f, listed, listed_size);
   heap_free(listed);
-  forget_earlier_log();
   finish_counted_record(f, e0 - RECORD_HEADER_SIZE, LOG_TAG_FILES, count);
 }
 
@@ -180,8 +215,6 @@ struct OpenLog {
   uint32_t value_count;
 };
 OpenLog g_log = {INVALID_FILE, FILE_BAD_POSITION, 0};
-
-const uint32_t MAX_LOGGED_TEXT = PATH_SIZE - 1;
 
 // A text the log's reader accepts: at most 259 characters, none below a
 // space; `path`: backslash-separated parts, none empty.
@@ -231,6 +264,66 @@ void log_value(uint8_t kind, HKEY root, const char* a, const char* b, const char
   g_log.value_count++;
 }
 
+// Whether an INI file holds the entry (an empty one counts).
+bool ini_entry_exists(const char* file, const char* section, const char* key) {
+  char probe[4];
+  return GetPrivateProfileStringA(section, key, "\x01", probe, sizeof probe, file) != 1 ||
+         probe[0] != 1;
+}
+
+// Whether the key exists and, unless name is null, holds that value.
+bool registry_has(HKEY root, const char* key_path, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(root, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  bool found = !name || RegQueryValueExA(key, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return found;
+}
+
+// Carries into the value record the entries of the earlier log whose
+// values, keys, INI entries and INI files are still there. Called before
+// this installation writes any of them: what is there now was created by
+// the earlier installation, and this one does not log it again (it logs
+// only what it creates). Each entry is checked as the writers check theirs;
+// the walk ends where the record is out of shape.
+void carry_earlier_values() {
+  EarlierCursor c = earlier_entries(EARLIER_VALUES);
+  char texts[3][PATH_SIZE];
+  const char *a = texts[0], *b = texts[1];
+  for (; c.left && c.at < c.stop; c.left--) {
+    const uint8_t* entry = c.at;
+    uint8_t kind = *c.at++;
+    if ((uint8_t)(kind - 1) > LOGGED_VALUE_INI_FILE - 1) break;
+    bool registry = kind <= LOGGED_VALUE_KEY;
+    HKEY root = nullptr;
+    if (registry) {
+      if (c.stop - c.at < 4) break;
+      uint32_t number = read_u32(c.at);
+      c.at += 4;
+      if (number - LOG_FIRST_ROOT > LOG_LAST_ROOT - LOG_FIRST_ROOT) break;
+      root = (HKEY)(ULONG_PTR)(LONG)number; // sign-extended, as Windows defines the handles
+    }
+    int n = "\0\2\1\3\1"[kind]; // the texts of each kind
+    bool there = true;
+    for (int i = 0; i < n; i++) {
+      if (!take_text(c.at, c.stop, texts[i])) return;
+      // A key path is a path; a value name may be empty (the default value).
+      there = there && loggable(texts[i], kind == LOGGED_VALUE_REGISTRY && i == 1, registry && !i);
+    }
+    if (!there) continue;
+    if (registry)
+      there = registry_has(root, a, kind == LOGGED_VALUE_REGISTRY ? b : nullptr);
+    else if (kind == LOGGED_VALUE_INI)
+      there = ini_entry_exists(a, b, texts[2]);
+    else
+      there = loggable_file_path(a) && GetFileAttributesA(a) != INVALID_FILE_ATTRIBUTES;
+    if (there) { // the entry as it stands: its texts passed the writers' checks
+      file_write_exact(g_log.f, entry, (uint32_t)(c.at - entry));
+      g_log.value_count++;
+    }
+  }
+}
+
 } // namespace
 
 void keep_earlier_log(const char* uninstaller_path) {
@@ -239,7 +332,7 @@ void keep_earlier_log(const char* uninstaller_path) {
   if (f == INVALID_FILE) return;
   // Behind the uninstaller program (the package's prefix block, when the
   // earlier file holds the same program): its data record if it has one,
-  // then the file log record.
+  // then the log records up to the end record.
   uint32_t size = file_size(f);
   uint32_t at = g_package.prefix.size;
   uint8_t header[RECORD_HEADER_SIZE];
@@ -252,18 +345,31 @@ void keep_earlier_log(const char* uninstaller_path) {
     uint32_t n = read_u32(header + 4);
     at += RECORD_HEADER_SIZE;
     if (n > size - at) break;
-    if (tag == UNINSTALLER_DATA_TAG && at == g_package.prefix.size + RECORD_HEADER_SIZE) {
-      at += n;
-      continue;
+    int which = tag == LOG_TAG_FILES ? EARLIER_FILES : EARLIER_VALUES;
+    if (tag == LOG_TAG_FILES || tag == LOG_TAG_VALUES) {
+      if (g_earlier.body[which] || n < 4 || n > MAX_EARLIER_LOG ||
+          !(g_earlier.body[which] = (uint8_t*)heap_alloc(n)))
+        break;
+      g_earlier.size[which] = n;
+      if (file_read_exact(f, g_earlier.body[which], n) != FILE_OK) {
+        forget_earlier_log();
+        break;
+      }
+    } else if (tag != UNINSTALLER_DATA_TAG && tag != LOG_TAG_SHORTCUTS && tag != LOG_TAG_KEY) {
+      break; // the end record, or something that is not a log
     }
-    if (tag == LOG_TAG_FILES && n >= 4 && n <= MAX_EARLIER_LOG &&
-        (g_earlier.body = (uint8_t*)heap_alloc(n)) != nullptr) {
-      g_earlier.size = n;
-      if (file_read_exact(f, g_earlier.body, n) != FILE_OK) forget_earlier_log();
-    }
-    break;
+    at += n;
   }
   file_close(f);
+}
+
+bool counted_by_earlier_log(const char* path) {
+  EarlierCursor c = earlier_entries(EARLIER_FILES);
+  char logged[PATH_SIZE];
+  uint8_t flags;
+  while (next_earlier_file(c, logged, &flags))
+    if ((flags & LOGGED_SHARED) && equals_nocase(logged, path)) return true;
+  return false;
 }
 
 void set_logged_registry_string(HKEY root, const char* key_path, const char* name,
@@ -282,19 +388,17 @@ void set_logged_registry_string(HKEY root, const char* key_path, const char* nam
       char c = prefix[i];
       if (c != '\\' && c) continue;
       prefix[i] = 0;
-      bool exists = RegOpenKeyExA(root, prefix, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS;
-      if (exists) {
-        value_existed =
-            c == 0 && RegQueryValueExA(key, name, NULL, NULL, NULL, NULL) == ERROR_SUCCESS;
-        RegCloseKey(key);
-      }
+      bool exists = registry_has(root, prefix, nullptr);
       prefix[i] = c;
       if (!exists) {
         first_new = i;
         value_existed = false;
         break;
       }
-      if (!c) break;
+      if (!c) {
+        value_existed = registry_has(root, key_path, name ? name : "");
+        break;
+      }
     }
   }
   if (RegCreateKeyA(root, key_path, &key) != ERROR_SUCCESS) return;
@@ -327,10 +431,7 @@ void write_logged_ini_string(const char* file, const char* section, const char* 
              loggable(section, false, false) && loggable(key, false, false);
   bool file_existed =
       !loggable_file_path(file) || GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES;
-  char probe[4];
-  bool entry_existed =
-      GetPrivateProfileStringA(section, key, "\x01", probe, sizeof probe, file) != 1 ||
-      probe[0] != 1;
+  bool entry_existed = ini_entry_exists(file, section, key);
   if (!WritePrivateProfileStringA(section, key, value, file)) return;
   install_log("ini\tset", file, section, key, value, nullptr);
   WritePrivateProfileStringA(NULL, NULL, NULL, file); // written out at once
@@ -363,7 +464,9 @@ void write_uninstall_log(const char* uninstaller_path) {
     g_log.f = f;
     g_log.value_count = 0;
     g_log.values_start = begin_counted_record(f, LOG_TAG_VALUES);
+    carry_earlier_values();
   }
+  forget_earlier_log();
 }
 
 void close_uninstall_log() {

@@ -19,6 +19,7 @@
 #include "package/package.h"
 #include "package/script.h"
 #include "support/install_package.h"
+#include "support/uninstall_log_maker.h"
 #include "support/uninstall_log_reader.h"
 #include "win/shortcuts_link_reader.h"
 
@@ -114,6 +115,22 @@ protected:
     b.data = (uint8_t*)heap_alloc(bytes.size());
     memcpy(b.data, bytes.data(), bytes.size());
     b.size = (uint32_t)bytes.size();
+  }
+  // Runs the installed uninstaller as a later installation starts it (no
+  // questions) and returns its exit code.
+  DWORD run_uninstaller(const std::string& path) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = "\"" + path + "\" /X";
+    if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+      return 98;
+    DWORD code = 99;
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+      GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
   }
   UninstallLog log_of(const std::string& path) {
     Bytes bytes = read_file_bytes(path);
@@ -544,18 +561,7 @@ TEST_F(UninstallLogTest, ValuesTheInstallationCreatedAreLoggedAndRemovedAgain) {
                        "value|" + hkcu + "\\Deep\\Er|", "value|" + hkcu + "\\Deep\\Er|Again"}))
       << describe(log);
 
-  // The uninstaller as a later installation starts it: no questions.
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  std::string line = "\"" + uninstaller_path + "\" /X";
-  ASSERT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
-  DWORD code = 99;
-  if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-    GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(run_uninstaller(uninstaller_path), 0u);
 
   EXPECT_EQ(read_string(HKEY_CURRENT_USER, base, "Old"), "new");
   EXPECT_EQ(read_string(HKEY_CURRENT_USER, base, "Kept"), "kept");
@@ -572,4 +578,160 @@ TEST_F(UninstallLogTest, ValuesTheInstallationCreatedAreLoggedAndRemovedAgain) {
     EXPECT_EQ(GetFileAttributesA(created.c_str()), INVALID_FILE_ATTRIBUTES) << created;
   DeleteFileA(uninstaller_path.c_str());
   delete_tree();
+}
+
+namespace {
+
+// SharedDLLs count of a path; -1 when there is none.
+long shared_count(const std::string& path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SHARED_DLLS, 0, KEY_READ, &key) != ERROR_SUCCESS) return -1;
+  DWORD count = 0, size = sizeof count;
+  LONG r = RegQueryValueExA(key, path.c_str(), NULL, NULL, (BYTE*)&count, &size);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS ? (long)count : -1;
+}
+
+void forget_shared_count(const std::string& path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SHARED_DLLS, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
+  RegDeleteValueA(key, path.c_str());
+  RegCloseKey(key);
+}
+
+std::vector<std::string> value_items(const UninstallLog& log) {
+  std::vector<std::string> items;
+  for (const LoggedValue& v : log.values) items.push_back(value_item(v));
+  return items;
+}
+
+} // namespace
+
+// The same package installed twice into the same folder (a repair): the
+// second run finds the values, keys, INI entries and INI files of the first
+// one there and does not create them, and the shared file is counted
+// already. Its log carries the first log's entries over, the count is not
+// raised again, and one uninstallation removes it all.
+TEST_F(UninstallLogTest, AReinstallationIsRemovedAsCompletelyAsTheFirstInstallation) {
+  const std::string base = "Software\\PakwizReinstall";
+  auto delete_tree = [&] {
+    for (const char* sub : {"\\Deep", "\\Folder", ""})
+      RegDeleteKeyA(HKEY_CURRENT_USER, (base + sub).c_str());
+  };
+  delete_tree();
+  const std::string shared = system_folder() + "\\pakwiz_reinstall_shared.dll";
+  DeleteFileA(shared.c_str());
+  forget_shared_count(shared);
+  const std::string folder_ini = dir.file("folder.ini");
+  DeleteFileA(folder_ini.c_str());
+
+  LanguageMaker language;
+  language.flags = LANG_STORE_FOLDER_REGISTRY | LANG_STORE_FOLDER_INI;
+  language.registry_root = 1;
+  language.registry_key = base + "\\Folder";
+  language.registry_value = "Dir";
+  language.ini_file = folder_ini;
+  language.ini_section = "Setup";
+  language.ini_key = "Dir";
+  Bytes program = read_file_bytes(test_exe_folder() + "pakwiz-uninstall.exe");
+  ASSERT_FALSE(program.empty());
+  PackedFile library = file("pakwiz_reinstall_shared.dll", "not really a library");
+  library.entry.destination = DEST_SHARED_SYSTEM;
+  library.entry.shared = 1;
+  load({uninstaller(), file("a.txt", "a"), library}, program, &language);
+  set_list(&LanguageBlock::ini_list,
+           pakwiz::ini_list_payload({{0, "#InstallDir#\\app.ini", "N", "k", "v"}}));
+  set_list(&LanguageBlock::registry_list,
+           pakwiz::registry_list_payload({{1, 0, base + "\\Deep", "Value", "x"}}));
+  const std::string uninstaller_path = install_folder + "Uninstall.exe";
+
+  install_all();
+  UninstallLog first = read_uninstall_log(read_file_bytes(uninstaller_path), program.size());
+  ASSERT_EQ(first.error, "") << describe(first);
+  EXPECT_EQ(value_items(first).size(), 9u) << describe(first);
+  EXPECT_EQ(shared_count(shared), 1);
+
+  install_all();
+  UninstallLog second = read_uninstall_log(read_file_bytes(uninstaller_path), program.size());
+  ASSERT_EQ(second.error, "") << describe(second);
+  EXPECT_EQ(value_items(second), value_items(first)) << describe(second);
+  EXPECT_EQ(second.files, first.files) << describe(second);
+  EXPECT_EQ(shared_count(shared), 1);
+
+  EXPECT_EQ(run_uninstaller(uninstaller_path), 0u);
+  EXPECT_EQ(read_string(HKEY_CURRENT_USER, base, ""), "<no key>");
+  for (const std::string& gone : {folder_ini, install_folder + "app.ini", shared})
+    EXPECT_EQ(GetFileAttributesA(gone.c_str()), INVALID_FILE_ATTRIBUTES) << gone;
+  EXPECT_EQ(shared_count(shared), -1);
+  // Only the uninstaller is left, for the installation that started it.
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((install_folder + "*").c_str(), &found);
+  std::vector<std::string> left;
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      if (found.cFileName[0] != '.') left.push_back(found.cFileName);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"Uninstall.exe"});
+
+  DeleteFileA(uninstaller_path.c_str());
+  DeleteFileA(shared.c_str());
+  forget_shared_count(shared);
+  delete_tree();
+}
+
+// Only the earlier value entries whose values, keys, INI entries and files
+// are still there are carried, each once; the walk ends where the earlier
+// record is out of shape.
+TEST_F(UninstallLogTest, ReinstallingCarriesTheEarlierValuesThatAreStillThere) {
+  const std::string base = "Software\\PakwizCarried";
+  RegDeleteKeyA(HKEY_CURRENT_USER, (base + "\\Sub").c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, base.c_str());
+  HKEY k;
+  ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, (base + "\\Sub").c_str(), &k), ERROR_SUCCESS);
+  RegCloseKey(k);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, base.c_str(), 0, KEY_SET_VALUE, &k), ERROR_SUCCESS);
+  RegSetValueExA(k, "Here", 0, REG_SZ, (const BYTE*)"h", 2);
+  RegCloseKey(k);
+  const std::string ini = dir.write("carried.ini", "[S]\r\nhere=\r\n");
+  const uint32_t HKCU_ROOT = 0x80000001u;
+
+  LogSpec earlier;
+  earlier.values = std::vector<LogValueSpec>{
+      {LOGGED_VALUE_REGISTRY, HKCU_ROOT, base, "Here", ""},
+      {LOGGED_VALUE_REGISTRY, HKCU_ROOT, base, "Gone", ""},
+      {LOGGED_VALUE_KEY, HKCU_ROOT, base + "\\Sub", "", ""},
+      {LOGGED_VALUE_KEY, HKCU_ROOT, base + "\\Gone", "", ""},
+      {LOGGED_VALUE_INI, 0, ini, "S", "here"}, // empty, but there
+      {LOGGED_VALUE_INI, 0, ini, "S", "gone"},
+      {LOGGED_VALUE_INI_FILE, 0, ini, "", ""},
+      {LOGGED_VALUE_INI_FILE, 0, dir.file("gone.ini"), "", ""},
+      {LOGGED_VALUE_REGISTRY, 0x80000007u, base, "Here", ""}, // no such root: the end
+      {LOGGED_VALUE_KEY, HKCU_ROOT, base, "", ""},
+  };
+  load_with_key({uninstaller(), file("a.txt", "a")}, "");
+  CreateDirectoryA(install_folder.c_str(), NULL);
+  Bytes bytes = text_bytes(PROGRAM), log = make_uninstall_log(earlier);
+  bytes.insert(bytes.end(), log.begin(), log.end());
+  const std::string path = install_folder + "Uninstall.exe";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+  }
+
+  install_all();
+  UninstallLog now = log_of(path);
+  ASSERT_EQ(now.error, "") << describe(now);
+  const std::string hkcu = "HKCU\\" + base;
+  const std::vector<std::string> carried = {"value|" + hkcu + "|Here", "regkey|" + hkcu + "\\Sub",
+                                            "ini|" + ini + "|S|here", "inifile|" + ini};
+  EXPECT_EQ(value_items(now), carried) << describe(now);
+  // Installed once more: carried again, once.
+  install_all();
+  EXPECT_EQ(value_items(log_of(path)), carried);
+
+  RegDeleteKeyA(HKEY_CURRENT_USER, (base + "\\Sub").c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, base.c_str());
 }

@@ -330,6 +330,51 @@ TEST_F(Uninstaller, WithXItLeavesItsOwnFileToTheInstallationThatStartedIt) {
   EXPECT_TRUE(DeleteFileA(uninstaller.c_str())) << GetLastError();
 }
 
+// A logged font goes with the values under the Fonts key that name its
+// file: by its full path, or by its bare name when it lies in the fonts
+// folder. Values naming another file stay, also one that names a font
+// elsewhere by the same bare name (that is a file of the fonts folder).
+TEST_F(Uninstaller, AFontGoesWithTheFontsValuesThatNameItsFile) {
+  const char FONTS_KEY[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts";
+  std::string fonts = special_folder(CSIDL_FONTS), away = root.file("fonts");
+  ASSERT_FALSE(fonts.empty());
+  std::string own = put(fonts + "\\pakwiz-test-own.ttf"),
+              elsewhere = put(away + "\\pakwiz-test.ttf");
+  struct Value {
+    const char* name;
+    std::string data;
+    bool goes;
+  } values[] = {
+      {"Pakwiz Test Own (TrueType)", "pakwiz-test-own.ttf", true},
+      {"Pakwiz Test Own Path (TrueType)", own, true},
+      {"Pakwiz Test Away (TrueType)", elsewhere, true},
+      {"Pakwiz Test Other (TrueType)", "pakwiz-test-other.ttf", false},
+      {"Pakwiz Test Other Path (TrueType)", away + "\\other.ttf", false},
+      {"Pakwiz Test Same Name (TrueType)", "pakwiz-test.ttf", false},
+  };
+  HKEY key;
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE, FONTS_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL),
+      ERROR_SUCCESS);
+  for (const Value& v : values)
+    RegSetValueExA(key, v.name, 0, REG_SZ, (const BYTE*)v.data.c_str(), (DWORD)v.data.size() + 1);
+  LogSpec log;
+  log.files = {{fonts, "pakwiz-test-own.ttf", LOGGED_FONT}, {away, "pakwiz-test.ttf", LOGGED_FONT}};
+  place_uninstaller(make_uninstall_log(log));
+
+  EXPECT_EQ(run("/S"), 0u);
+  EXPECT_FALSE(exists(own));
+  EXPECT_FALSE(exists(elsewhere));
+  for (const Value& v : values) {
+    DWORD size = 0;
+    bool there = RegQueryValueExA(key, v.name, NULL, NULL, NULL, &size) == ERROR_SUCCESS;
+    EXPECT_EQ(there, !v.goes) << v.name;
+    RegDeleteValueA(key, v.name);
+  }
+  RegCloseKey(key);
+  EXPECT_TRUE(exists(fonts));
+}
+
 TEST_F(Uninstaller, AKeyThatNamesAnotherUninstallerStays) {
   // A later installation of the same product into another folder has taken
   // the key over.
