@@ -79,7 +79,11 @@ int run_setup() {
     begin_quiet_run();
   else if (!register_frame_class())
     return EXIT_NO_MEMORY;
-  if (!load_package()) {
+  // An unattended run shows nothing, however long the check takes.
+  set_check_observer(g_app.quiet ? nullptr : observe_check);
+  bool loaded = load_package();
+  set_check_observer(nullptr);
+  if (!loaded) {
     install_log("package\tdamaged", g_app.package_path, nullptr);
     return EXIT_DAMAGED;
   }
@@ -91,6 +95,7 @@ int run_setup() {
     return refused;
   }
   if (!create_frame_window()) return EXIT_NO_MEMORY;
+  close_check_window(); // the frame has taken over the activation
   run_main_dialog();
   // Ended before the installation had run to its end: cancelled.
   if (!g_install.finished) return EXIT_CANCELLED;
