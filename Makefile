@@ -1,6 +1,6 @@
 # Pakwiz: the two commands of the README, and a few more for developers.
 #   make test    build every preset and run every test tier
-#   make demo    build the sample installer and walk its wizard under Wine
+#   make demo    build the sample installer and try it under Wine (pakwiz try)
 #   make fuzz    longer fuzzing runs          make bench   benchmarks
 #   make stub    just the release setup program (i686)
 
@@ -13,7 +13,7 @@ LONG_FUZZ_RUNS ?= 10000000
 LONG_FUZZ_SECONDS ?= 0
 
 .PHONY: all bootstrap native win64 win32 release fuzz-build test test-native test-wine \
-        test-fuzz test-stub-size demo fuzz bench stub clean
+        test-fuzz test-stub-size test-dist demo dist fuzz bench stub clean
 
 all: native win64 win32
 
@@ -63,7 +63,17 @@ STUB_LIMIT ?= 73728
 test-stub-size: win32
 	./scripts/check-stub-size.sh build/win32/bin/pakwiz-stub.exe $(STUB_LIMIT)
 
-test: test-native test-wine test-fuzz test-stub-size
+# The packages of the builder (build/packages): a Debian package, a tarball
+# and a Windows zip; see scripts/make-dist.sh.
+dist: win64 win32
+	cmake --preset dist >/dev/null
+	cmake --build --preset dist -j $(JOBS) --target pakwiz
+	./scripts/make-dist.sh
+
+test-dist: dist
+	./tests/dist/dist-test.sh build/packages build/dist-test
+
+test: test-native test-wine test-fuzz test-stub-size test-dist
 	@echo "make test: all tiers passed"
 
 fuzz: fuzz-build

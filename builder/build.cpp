@@ -363,15 +363,19 @@ private:
 
 } // namespace
 
-// `name` beside the running pakwiz, else `built_in`; "" when neither
-// exists, with the places looked at listed in `tried`.
+// `name` beside the running pakwiz, else in ../share/pakwiz/ from it (an
+// installed or unpacked copy), else `built_in`; "" when none exists, with
+// the places looked at listed in `tried`.
 static std::string beside_or_built_in(const char* name, const std::string& built_in,
                                       std::string* tried) {
   std::string beside = own_executable_dir();
   if (!beside.empty()) {
-    std::string p = (fs::u8path(beside) / name).u8string();
-    if (fs::exists(fs::u8path(p))) return p;
-    *tried += (tried->empty() ? " " : ", ") + p;
+    for (fs::path p :
+         {fs::u8path(beside) / name,
+          (fs::u8path(beside) / ".." / "share" / "pakwiz" / name).lexically_normal()}) {
+      if (fs::exists(p)) return p.u8string();
+      *tried += (tried->empty() ? " " : ", ") + p.u8string();
+    }
   }
   if (!built_in.empty()) {
     if (fs::exists(fs::u8path(built_in))) return built_in;

@@ -95,8 +95,9 @@ const char* const EXTRACT_HELP =
     "  --language N         the language block, counted from 0\n";
 
 const char* const TRY_HELP =
-    "usage: pakwiz try SETUP.exe [--steps FILE] [--language N] [--folder DIR] [--keep]\n"
-    "                  [--json FILE] [--html FILE] [--allow-leftovers] [--driver FILE]\n"
+    "usage: pakwiz try SETUP.exe [--steps FILE | --quiet] [--language N] [--folder DIR]\n"
+    "                  [--keep] [--json FILE] [--html FILE] [--allow-leftovers]\n"
+    "                  [--driver FILE] [--no-prefix-cache]\n"
     "\n"
     "Installs the setup program in a fresh Wine prefix (in a temporary folder, on a\n"
     "private Xvfb display when there is no DISPLAY), walking its wizard like a user who\n"
@@ -108,16 +109,20 @@ const char* const TRY_HELP =
     "\n"
     "  --steps FILE         install with these steps of the driver's step language\n"
     "                       (docs/try.md) instead of the default walk\n"
-    "  --language N         pick language block N (from 0) on the language page\n"
-    "  --folder DIR         type DIR (a Windows path) on the destination page\n"
+    "  --quiet              install with /Q and uninstall with /Q: no wizard, no walk\n"
+    "  --language N         pick language block N (from 0) on the language page (/L=N)\n"
+    "  --folder DIR         type DIR (a Windows path) on the destination page (/D=DIR)\n"
     "  --keep               keep the temporary folder: prefix, screenshots, logs\n"
     "  --json FILE          also write the report as JSON\n"
     "  --html FILE          also write the report as one HTML page with the screenshots\n"
     "  --allow-leftovers    pass even when uninstalling leaves something behind\n"
     "  --driver FILE        the driver program (default: pakwiz-e2e-driver.exe beside\n"
     "                       pakwiz, then in ../share/pakwiz/, then the source tree's build)\n"
+    "  --no-prefix-cache    make the prefix with wineboot instead of copying the one kept\n"
+    "                       in ~/.cache/pakwiz (made by the first trial)\n"
     "\n"
-    "Exit code 0 only when the wizard reached its finish page, every installed file equals\n"
+    "Exit code 0 only when the wizard reached its finish page (with --quiet: the setup\n"
+    "ended with 0 or 3010), every installed file equals\n"
     "the package's and nothing is left over; 1 otherwise, with the reason on the last line;\n"
     "2 for wrong usage; 3 when the trial could not run (no Wine, no display, no driver).\n";
 
@@ -297,6 +302,10 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
           options.allow_leftovers = true;
         else if (a == "--driver")
           options.driver = args.value(a);
+        else if (a == "--quiet")
+          options.quiet = true;
+        else if (a == "--no-prefix-cache")
+          options.no_prefix_cache = true;
         else if (a.size() > 1 && a[0] == '-')
           throw Usage{"unknown option '" + a + "' for try"};
         else if (options.setup.empty())
@@ -305,6 +314,8 @@ int run_cli(int argc, char** argv, std::ostream& out, std::ostream& err) {
           throw Usage{"try takes one setup file; '" + a + "' is one too many"};
       }
       if (options.setup.empty()) throw Usage{"try needs a setup file"};
+      if (options.quiet && !options.steps.empty())
+        throw Usage{"--quiet and --steps exclude each other: --quiet runs no wizard"};
       if (options.folder.find('"') != std::string::npos)
         throw Usage{"--folder cannot hold a double quote"};
       return run_try(options, out, err);

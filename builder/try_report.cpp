@@ -197,6 +197,7 @@ std::string value_name(const std::string& name) {
 
 std::string package_text(const FileChange& f) {
   return f.package == "equal"       ? "equals the package's file"
+         : f.package == "patched"   ? "the package's file with its patch written in"
          : f.package == "different" ? "DIFFERS from the package's file"
                                     : "not a file of the package";
 }
@@ -492,6 +493,46 @@ std::vector<Leftover> find_leftovers(const Changes& installed, const PrefixState
 // Success, with Windows to be restarted to finish.
 const int EXIT_RESTART = 3010;
 
+std::string exit_code_meaning(int code) {
+  switch (code) {
+  case 0:
+    return "done";
+  case EXIT_RESTART:
+    return "done; files in use are replaced at the next start of Windows";
+  case 1:
+    return "cancelled";
+  case 2:
+    return "the package (or the uninstall log) is damaged";
+  case 3:
+    return "the package file or a volume cannot be read";
+  case 4:
+    return "a file cannot be written, replaced or removed";
+  case 5:
+    return "the disk is full";
+  case 6:
+    return "out of memory, or no window";
+  case 7:
+    return "a bad switch value";
+  case 8:
+    return "the install folder is not usable";
+  case 9:
+    return "the log file cannot be created";
+  case 10:
+    return "a wizard of this setup program is open";
+  default:
+    return "";
+  }
+}
+
+namespace {
+
+std::string exit_text(int code) {
+  std::string meaning = exit_code_meaning(code);
+  return "exit code " + std::to_string(code) + (meaning.empty() ? "" : " (" + meaning + ")");
+}
+
+} // namespace
+
 void judge(TryReport* r) {
   r->passed = false;
   size_t package_files = 0;
@@ -505,14 +546,16 @@ void judge(TryReport* r) {
   };
   if (!r->install.failure.empty()) {
     r->verdict = "installing failed: " + r->install.failure + last_message(r->install);
-  } else if (!r->install.finish) {
+  } else if (r->quiet && !r->install.exited) {
+    r->verdict = "the unattended setup did not end";
+  } else if (!r->quiet && !r->install.finish) {
     r->verdict = "the wizard did not reach its finish page" +
                  (r->install.exited ? " (exit code " + std::to_string(r->install.exit_code) + ")"
                                     : std::string()) +
                  last_message(r->install);
   } else if (r->install.exited && r->install.exit_code != 0 &&
              r->install.exit_code != EXIT_RESTART) {
-    r->verdict = "the setup ended with exit code " + std::to_string(r->install.exit_code);
+    r->verdict = "the setup ended with " + exit_text(r->install.exit_code);
   } else if (!r->package_error.empty()) {
     r->verdict = "the package's files could not be read to compare: " + r->package_error;
   } else if (!r->missing.empty()) {
@@ -524,14 +567,16 @@ void judge(TryReport* r) {
     r->verdict = "uninstalling failed: " + r->uninstall.failure + last_message(r->uninstall);
   } else if (r->uninstall.exited && r->uninstall.exit_code != 0 &&
              r->uninstall.exit_code != EXIT_RESTART) {
-    r->verdict = "the uninstaller ended with exit code " + std::to_string(r->uninstall.exit_code);
+    r->verdict = "the uninstaller ended with " + exit_text(r->uninstall.exit_code);
   } else if (!r->leftovers.empty() && !r->allow_leftovers) {
     r->verdict = std::to_string(r->leftovers.size()) +
                  " leftover(s) after uninstalling: " + leftovers_summary(r->leftovers);
   } else {
     r->passed = true;
     r->verdict =
-        "the wizard reached its finish page, " + std::to_string(package_files) +
+        (r->quiet ? "the unattended setup ended with " + exit_text(r->install.exit_code)
+                  : std::string("the wizard reached its finish page")) +
+        ", " + std::to_string(package_files) +
         " installed file(s) equal the package's, and uninstalling left " +
         (r->leftovers.empty() ? std::string("nothing behind")
                               : std::to_string(r->leftovers.size()) + " leftover(s) (allowed)");
@@ -548,7 +593,7 @@ void phase_text(const char* name, const Phase& p, std::ostream& out) {
     return;
   }
   out << name << ": " << p.pages.size() << " page(s)" << (p.finish ? ", finish page reached" : "")
-      << (p.exited ? ", exit code " + std::to_string(p.exit_code) : ", no exit code") << ", "
+      << (p.exited ? ", " + exit_text(p.exit_code) : ", no exit code") << ", "
       << seconds_text(p.seconds) << "\n";
   for (size_t i = 0; i < p.pages.size(); i++)
     out << "  page " << (i + 1) << ": " << printable(p.pages[i]) << "\n";
@@ -561,6 +606,7 @@ void phase_text(const char* name, const Phase& p, std::ostream& out) {
 
 void write_text_report(const TryReport& r, std::ostream& out) {
   out << "pakwiz try " << printable(r.setup) << "\n";
+  if (r.quiet) out << "unattended: installed and uninstalled with /Q\n";
   if (!r.language.empty()) out << "language block: " << r.language << "\n";
   if (!r.folder.empty()) out << "folder: " << printable(r.folder) << "\n";
   phase_text("install", r.install, out);
@@ -603,6 +649,7 @@ void write_text_report(const TryReport& r, std::ostream& out) {
   out << "time: " << seconds_text(r.total_seconds) << " in all (Wine prefix "
       << seconds_text(r.prefix_seconds) << ", install " << seconds_text(r.install.seconds)
       << ", uninstall " << seconds_text(r.uninstall.seconds) << ")\n";
+  if (!r.prefix_note.empty()) out << "Wine prefix: " << printable(r.prefix_note) << "\n";
   out << (r.passed ? "PASS: " : "FAIL: ") << printable(r.verdict) << "\n";
 }
 
@@ -622,7 +669,8 @@ void phase_json(const Phase& p, std::ostream& out) {
     out << p.exit_code;
   else
     out << "null";
-  out << ", \"failure\": " << json_string(p.failure) << ", \"seconds\": " << p.seconds << "}";
+  out << ", \"exit_meaning\": " << json_string(p.exited ? exit_code_meaning(p.exit_code) : "")
+      << ", \"failure\": " << json_string(p.failure) << ", \"seconds\": " << p.seconds << "}";
 }
 
 } // namespace
@@ -630,7 +678,8 @@ void phase_json(const Phase& p, std::ostream& out) {
 void write_json_report(const TryReport& r, std::ostream& out) {
   out << "{\n  \"setup\": " << json_string(r.setup)
       << ",\n  \"passed\": " << (r.passed ? "true" : "false")
-      << ",\n  \"verdict\": " << json_string(r.verdict) << ",\n  \"install\": ";
+      << ",\n  \"verdict\": " << json_string(r.verdict)
+      << ",\n  \"quiet\": " << (r.quiet ? "true" : "false") << ",\n  \"install\": ";
   phase_json(r.install, out);
   out << ",\n  \"uninstall\": ";
   phase_json(r.uninstall, out);
@@ -686,9 +735,10 @@ void write_json_report(const TryReport& r, std::ostream& out) {
   for (size_t i = 0; i < r.shots.size(); i++)
     out << (i ? ", " : "") << "{\"phase\": " << json_string(r.shots[i].phase)
         << ", \"caption\": " << json_string(r.shots[i].caption) << "}";
-  out << "],\n  \"seconds\": {\"total\": " << r.total_seconds
-      << ", \"prefix\": " << r.prefix_seconds << ", \"install\": " << r.install.seconds
-      << ", \"uninstall\": " << r.uninstall.seconds << "}\n}\n";
+  out << "],\n  \"prefix\": " << json_string(r.prefix_note);
+  out << ",\n  \"seconds\": {\"total\": " << r.total_seconds << ", \"prefix\": " << r.prefix_seconds
+      << ", \"install\": " << r.install.seconds << ", \"uninstall\": " << r.uninstall.seconds
+      << "}\n}\n";
 }
 
 // --- HTML ------------------------------------------------------------------------------------
@@ -712,7 +762,7 @@ void write_html_report(const TryReport& r, std::ostream& out) {
       out << "not run";
     else
       out << p.pages.size() << " page(s)" << (p.finish ? ", finish page reached" : "")
-          << (p.exited ? ", exit code " + std::to_string(p.exit_code) : ", no exit code") << ", "
+          << (p.exited ? ", " + exit_text(p.exit_code) : ", no exit code") << ", "
           << seconds_text(p.seconds);
     for (const std::string& m : p.messages) out << "<br>message: " << html(m);
     if (!p.finish_text.empty()) out << "<br>finish page: " << html(p.finish_text);

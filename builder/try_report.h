@@ -72,7 +72,8 @@ struct FileChange {
   std::string path;
   uint64_t size = 0;
   bool created = true; // false: it was there and changed
-  std::string package; // "equal", "different", or "" (not a file of the package)
+  std::string package; // "equal", "patched" (equal up to a patch entry's position),
+                       // "different", or "" (not a file of the package)
 };
 struct ValueChange {
   std::string key, name, before, after; // name "" = the default value; before "" when added
@@ -143,11 +144,17 @@ struct TryReport {
   std::string restart_reason;
   std::vector<Leftover> leftovers;
   bool allow_leftovers = false;
+  bool quiet = false; // installed and uninstalled with /Q: no pages, the exit codes decide
   std::vector<Screenshot> shots;
   double prefix_seconds = 0, total_seconds = 0;
+  std::string prefix_note; // how the prefix was made: "made by wineboot", "copied from DIR"
   bool passed = false;
   std::string verdict; // one line: why it passed or failed
 };
+
+// What a setup program's or uninstaller's exit code means ("" for one it
+// does not use).
+std::string exit_code_meaning(int code);
 
 // Decides passed and verdict from the rest of the report.
 void judge(TryReport* report);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
 
 #include "builder/errors.h"
@@ -81,6 +82,13 @@ using Clock = std::chrono::steady_clock;
 
 double since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// "12.3 s" since `start`, for the progress lines.
+std::string at(Clock::time_point start) {
+  char text[32];
+  snprintf(text, sizeof text, "%.1f s", since(start));
+  return text;
 }
 
 std::string read_all(const std::string& path) {
@@ -243,15 +251,22 @@ struct Session {
   std::string display;
   pid_t xvfb = 0;
   bool keep = false;
+  std::string template_prefix;    // the cached prefix this one was copied from
+  std::vector<LinkedFile> linked; // its files hard-linked into this one
 
-  std::vector<std::string> env() const {
-    return {"WINEPREFIX=" + prefix, "WINEDEBUG=-all",
+  std::vector<std::string> env() const { return env_of(prefix); }
+  std::vector<std::string> env_of(const std::string& wine_prefix) const {
+    return {"WINEPREFIX=" + wine_prefix, "WINEDEBUG=-all",
             "WINEDLLOVERRIDES=mscoree,mshtml,winemenubuilder.exe=d", "DISPLAY=" + display};
   }
-  // Ends every process of the prefix; the server writes the registry files
-  // as it goes.
-  void stop_wine() {
-    if (!prefix.empty() && exists(prefix)) run_program({wineserver, "-k"}, env(), "", 30);
+  // Ends every process of the prefix and waits for its server to be gone:
+  // it writes the registry files as it goes, and a program started before
+  // it is gone would still meet it.
+  void stop_wine() { stop_wine_of(prefix); }
+  void stop_wine_of(const std::string& wine_prefix) {
+    if (wine_prefix.empty() || !exists(wine_prefix)) return;
+    run_program({wineserver, "-k"}, env_of(wine_prefix), "", 30);
+    run_program({wineserver, "-w"}, env_of(wine_prefix), "", 30);
   }
   // Waits (up to `seconds`) for the prefix's processes to end by themselves.
   void wait_wine(int seconds) {
@@ -261,6 +276,14 @@ struct Session {
   }
   ~Session() {
     stop_wine();
+    // A trial that wrote into one of Wine's files in place wrote into the
+    // cached prefix too: that one goes, and the next trial makes a new one.
+    if (!template_prefix.empty() && linked_files_changed(linked)) {
+      std::string doomed = template_prefix + ".old-" + std::to_string(getpid());
+      std::error_code ec;
+      if (rename(template_prefix.c_str(), doomed.c_str()) == 0)
+        fs::remove_all(fs::u8path(doomed), ec);
+    }
     if (xvfb > 0) {
       kill(xvfb, SIGTERM);
       waitpid(xvfb, nullptr, 0);
@@ -345,8 +368,12 @@ std::string host_path(const std::string& prefix, const std::string& windows) {
 
 // The driver's events (one line each, fields separated by tabs) as a phase
 // of the report; screenshots go to `shots` in order.
+// The screenshots' PNG files are made in the background while the trial
+// goes on: `index` into the report's screenshots, the PNG to come.
+using PendingShots = std::vector<std::pair<size_t, std::future<std::string>>>;
+
 void read_events(const std::string& events, const std::string& shots_dir, const char* phase_name,
-                 Phase* phase, std::vector<Screenshot>* shots) {
+                 Phase* phase, std::vector<Screenshot>* shots, PendingShots* pending) {
   std::istringstream in(read_all(events));
   std::string line, caption;
   while (std::getline(in, line)) {
@@ -379,8 +406,11 @@ void read_events(const std::string& events, const std::string& shots_dir, const 
       if (phase->failure.empty())
         phase->failure = (f[1].empty() ? "" : "line " + f[1] + " (" + f[2] + "): ") + f[3];
     } else if (f[0] == "shot") {
-      std::string png = png_of_bmp(read_all(shots_dir + "/" + f[1]));
-      if (!png.empty()) shots->push_back({phase_name, caption.empty() ? f[2] : caption, png});
+      std::string bmp = shots_dir + "/" + f[1];
+      shots->push_back({phase_name, caption.empty() ? f[2] : caption, ""});
+      pending->emplace_back(shots->size() - 1, std::async(std::launch::async, [bmp] {
+                              return png_of_bmp(read_all(bmp));
+                            }));
       caption.clear();
     }
   }
@@ -390,7 +420,7 @@ void read_events(const std::string& events, const std::string& shots_dir, const 
 // the session's folder under `name`.
 void run_driver(Session& s, const std::string& driver, const std::string& setup,
                 const std::string& steps, const std::string& name, Phase* phase,
-                std::vector<Screenshot>* shots) {
+                std::vector<Screenshot>* shots, PendingShots* pending) {
   std::string shots_dir = s.dir + "/shots-" + name, events = s.dir + "/events-" + name + ".txt";
   fs::create_directories(fs::u8path(shots_dir));
   auto start = Clock::now();
@@ -401,7 +431,7 @@ void run_driver(Session& s, const std::string& driver, const std::string& setup,
                            s.env(), s.dir + "/driver-" + name + ".log", 900, &timed_out);
   phase->ran = true;
   phase->seconds = since(start);
-  read_events(events, shots_dir, name.c_str(), phase, shots);
+  read_events(events, shots_dir, name.c_str(), phase, shots, pending);
   if (timed_out && phase->failure.empty())
     phase->failure = "the run took longer than 15 minutes and was stopped";
   else if (status != 0 && phase->failure.empty())
@@ -472,6 +502,28 @@ void compare_with_package(const std::string& setup, std::optional<int> language,
       same = installed == package;
     }
     match->package = same ? "equal" : "different";
+    // A patch entry writes its text into the file after installing it: the
+    // bytes before the patch's position are still the package's.
+    const auto& patches = info.blocks[(size_t)block].patches;
+    if (!same && patches) {
+      size_t at = std::string::npos;
+      for (const PatchEntryFields& p : *patches) {
+        if (lower(p.file) != lower(e.strings[0]) &&
+            lower(p.file) != lower(tail.substr(tail.rfind('\\') + 1)))
+          continue;
+        size_t position = (size_t)p.position;
+        if (p.position == PATCH_SEARCH) {
+          position = package.find(std::string(p.pattern.begin(), p.pattern.end()));
+          if (position != std::string::npos) position += p.pattern.size();
+        } else if (p.position < 0) {
+          continue;
+        }
+        at = std::min(at, position);
+      }
+      if (at != std::string::npos && at <= package.size() && installed.size() >= at &&
+          installed.compare(0, at, package, 0, at) == 0)
+        match->package = "patched";
+    }
   }
 }
 
@@ -532,7 +584,134 @@ bool write_file(const std::string& path, const std::string& text, std::ostream& 
   return true;
 }
 
+// --- The prefix. Making one (wineboot) takes most of a trial's time, so
+// the first trial keeps a pristine prefix in the cache folder, one for each
+// Wine installation, and every trial copies it: Wine's own programs and
+// libraries (600 MB that nothing in a trial writes to) as hard links, the
+// rest (registry files, INI files, folders) as copies.
+
+// Makes a prefix at `dir` with wineboot; its users' shell folders (Desktop,
+// Documents, ...) are made folders of the prefix instead of links to this
+// user's home, and Wine draws window frames itself (Xvfb has no window
+// manager).
+bool boot_prefix(Session& s, const std::string& dir, const std::string& log, std::string* problem) {
+  std::error_code ec;
+  fs::create_directories(fs::u8path(dir), ec);
+  int boot = run_program({s.wine, "wineboot"}, s.env_of(dir), log, 300);
+  s.stop_wine_of(dir);
+  if (boot != 0 || !exists(dir + "/system.reg")) {
+    *problem = "wineboot ended with " + std::to_string(boot);
+    return false;
+  }
+  for (auto& user : fs::directory_iterator(fs::u8path(dir) / "drive_c" / "users", ec))
+    for (auto& folder : fs::directory_iterator(user.path(), ec))
+      if (folder.is_symlink()) {
+        fs::path p = folder.path();
+        fs::remove(p, ec);
+        fs::create_directory(p, ec);
+      }
+  std::ofstream user_reg(fs::u8path(dir) / "user.reg", std::ios::app);
+  user_reg << "\n[Software\\\\Wine\\\\X11 Driver] 0\n\"Decorated\"=\"N\"\n";
+  user_reg.close();
+  if (!user_reg) {
+    *problem = "cannot write " + dir + "/user.reg";
+    return false;
+  }
+  return true;
+}
+
+// The pristine prefix in the cache folder ($XDG_CACHE_HOME/pakwiz, else
+// ~/.cache/pakwiz) for this Wine, made now when there is none; "" when it
+// cannot be had (the trial then makes its own prefix).
+std::string cached_prefix(Session& s, std::ostream& err) {
+  const char* xdg = getenv("XDG_CACHE_HOME");
+  const char* home = getenv("HOME");
+  std::string cache = xdg && *xdg     ? std::string(xdg) + "/pakwiz"
+                      : home && *home ? std::string(home) + "/.cache/pakwiz"
+                                      : "";
+  if (cache.empty()) return "";
+  // One prefix for each Wine installation (the loader's path, size and
+  // time) and each way of preparing it (the number in front).
+  struct stat info;
+  std::error_code ec;
+  std::string loader = fs::canonical(fs::u8path(s.wine), ec).u8string();
+  if (ec || stat(loader.c_str(), &info) != 0) return "";
+  uint64_t hash = 1469598103934665603ull;
+  std::string key = "1|" + loader + "|" + std::to_string(info.st_size) + "|" +
+                    std::to_string((int64_t)info.st_mtim.tv_sec);
+  for (char c : key) hash = (hash ^ (uint8_t)c) * 1099511628211ull;
+  char name[40];
+  snprintf(name, sizeof name, "wine-prefix-%016llx", (unsigned long long)hash);
+  std::string ready = cache + "/" + name;
+  if (exists(ready + "/system.reg")) return ready;
+
+  // Made under another name and renamed when complete, so that a trial
+  // running at the same time never copies half a prefix.
+  fs::create_directories(fs::u8path(cache), ec);
+  std::string pattern = ready + ".new-XXXXXX";
+  std::vector<char> made(pattern.begin(), pattern.end());
+  made.push_back(0);
+  if (!mkdtemp(made.data())) return "";
+  std::string fresh = made.data();
+  err << "pakwiz try: making the Wine prefix that later trials copy, in " << printable(ready)
+      << " (once)\n";
+  std::string problem;
+  bool ok = boot_prefix(s, fresh, s.dir + "/wineboot.log", &problem);
+  if (ok && rename(fresh.c_str(), ready.c_str()) == 0) return ready;
+  fs::remove_all(fs::u8path(fresh), ec);
+  return ok && exists(ready + "/system.reg") ? ready : "";
+}
+
 } // namespace
+
+// Files that Wine installs as copies of its own programs and libraries.
+static bool linkable(const fs::path& p) {
+  static const char* const kinds[] = {".dll", ".exe", ".drv", ".sys", ".ocx", ".cpl", ".acm",
+                                      ".tlb", ".ax",  ".ds",  ".nls", ".com", ".mui"};
+  std::string ext = lower(p.extension().u8string());
+  for (const char* k : kinds)
+    if (ext == k) return true;
+  return false;
+}
+
+// Copies the prefix `from` to `to`; the hard-linked files go to `linked`
+// with the size and time they had.
+bool copy_prefix(const std::string& from, const std::string& to, std::vector<LinkedFile>* linked) {
+  std::error_code ec;
+  fs::path source = fs::u8path(from), target = fs::u8path(to);
+  if (!fs::create_directories(target, ec) && ec) return false;
+  for (auto it = fs::recursive_directory_iterator(source, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    const fs::path& p = it->path();
+    fs::path copy = target / p.lexically_relative(source);
+    struct stat info;
+    if (lstat(p.c_str(), &info) != 0) return false;
+    if (S_ISLNK(info.st_mode)) {
+      fs::copy_symlink(p, copy, ec);
+    } else if (S_ISDIR(info.st_mode)) {
+      fs::create_directory(copy, ec);
+    } else if (S_ISREG(info.st_mode)) {
+      if (linkable(p) && link(p.c_str(), copy.c_str()) == 0) {
+        linked->push_back({p.u8string(), (uint64_t)info.st_size,
+                           (int64_t)info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec});
+        continue;
+      }
+      fs::copy_file(p, copy, ec);
+    }
+    if (ec) return false;
+  }
+  return !ec;
+}
+
+bool linked_files_changed(const std::vector<LinkedFile>& linked) {
+  for (const LinkedFile& f : linked) {
+    struct stat info;
+    if (lstat(f.path.c_str(), &info) != 0 || (uint64_t)info.st_size != f.size ||
+        (int64_t)info.st_mtim.tv_sec * 1000000000 + info.st_mtim.tv_nsec != f.mtime_ns)
+      return true;
+  }
+  return false;
+}
 
 int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
   auto start = Clock::now();
@@ -598,47 +777,51 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
   TryReport r;
   r.setup = o.setup;
   r.allow_leftovers = o.allow_leftovers;
+  r.quiet = o.quiet;
   if (o.language) r.language = std::to_string(*o.language);
   r.folder = o.folder;
 
-  // A fresh prefix. Its users' shell folders (Desktop, Documents, ...) are
-  // made folders of the prefix instead of links to this user's home, and
-  // Wine draws window frames itself (Xvfb has no window manager).
+  // A fresh prefix, copied from the pristine one kept in the cache folder
+  // (made by wineboot on the first run), or made here by wineboot.
   err << "pakwiz try: making a Wine prefix in " << printable(s.dir) << "\n";
   auto prefix_start = Clock::now();
-  fs::create_directories(fs::u8path(s.prefix));
-  int boot = run_program({s.wine, "wineboot"}, s.env(), s.dir + "/wineboot.log", 300);
-  s.stop_wine();
-  if (boot != 0 || !exists(s.prefix + "/system.reg")) {
-    err << "pakwiz: Wine could not make a prefix (wineboot ended with " << boot << "; see "
-        << printable(s.dir) << "/wineboot.log)\n";
-    s.keep = true;
-    return 3;
-  }
-  std::error_code ec;
-  for (auto& user : fs::directory_iterator(fs::u8path(s.prefix) / "drive_c" / "users", ec))
-    for (auto& folder : fs::directory_iterator(user.path(), ec))
-      if (folder.is_symlink()) {
-        fs::path p = folder.path();
-        fs::remove(p, ec);
-        fs::create_directory(p, ec);
-      }
-  {
-    std::ofstream user_reg(fs::u8path(s.prefix) / "user.reg", std::ios::app);
-    user_reg << "\n[Software\\\\Wine\\\\X11 Driver] 0\n\"Decorated\"=\"N\"\n";
+  std::string cached = o.no_prefix_cache ? "" : cached_prefix(s, err);
+  if (!cached.empty() && copy_prefix(cached, s.prefix, &s.linked)) {
+    s.template_prefix = cached;
+    r.prefix_note = "copied from " + cached;
+  } else {
+    std::error_code ec;
+    fs::remove_all(fs::u8path(s.prefix), ec);
+    s.linked.clear();
+    if (!boot_prefix(s, s.prefix, s.dir + "/wineboot.log", &problem)) {
+      err << "pakwiz: Wine could not make a prefix (" << problem << "; see " << printable(s.dir)
+          << "/wineboot.log)\n";
+      s.keep = true;
+      return 3;
+    }
+    r.prefix_note = "made by wineboot";
   }
   r.prefix_seconds = since(prefix_start);
   PrefixState before = read_prefix(s.prefix);
 
+  PendingShots pending;
   // Install: the default walk, or the user's steps, with the walk's choices.
   std::string choices;
   if (o.language) choices += "walk-language " + std::to_string(*o.language) + "\n";
   if (!o.folder.empty()) choices += "walk-folder \"" + o.folder + "\"\n";
   std::string steps = s.dir + "/install.steps";
   std::string body = o.steps.empty() ? "start\nwalk 40\n" : read_all(o.steps);
+  if (o.quiet) {
+    // Unattended: the choices as switches (/D= takes the rest of the line).
+    choices.clear();
+    body = "start /Q";
+    if (o.language) body += " /L=" + std::to_string(*o.language);
+    if (!o.folder.empty()) body += " /D=" + o.folder;
+    body += "\nwait-exit-without-window 900\n";
+  }
   if (!write_file(steps, choices + body, err)) return 3;
-  err << "pakwiz try: installing\n";
-  run_driver(s, driver, setup, steps, "install", &r.install, &r.shots);
+  err << "pakwiz try: installing (at " << at(start) << ")\n";
+  run_driver(s, driver, setup, steps, "install", &r.install, &r.shots, &pending);
   s.stop_wine();
   PrefixState installed = read_prefix(s.prefix);
   r.changes = compare_states(before, installed);
@@ -656,16 +839,22 @@ int run_try(const TryOptions& o, std::ostream& out, std::ostream& err) {
 
   // Uninstall through the registered command line, answering Yes and OK.
   if (!r.uninstall_key.empty()) {
-    err << "pakwiz try: uninstalling\n";
+    err << "pakwiz try: uninstalling (at " << at(start) << ")\n";
     std::string uninstall_steps = s.dir + "/uninstall.steps";
     if (!write_file(uninstall_steps,
-                    "start-registered \"" + r.uninstall_key + "\" UninstallString\nwalk 20\n", err))
+                    "start-registered \"" + r.uninstall_key + "\" UninstallString" +
+                        (o.quiet ? " /Q\nwait-exit-without-window 300\n" : "\nwalk 20\n"),
+                    err))
       return 3;
-    run_driver(s, driver, setup, uninstall_steps, "uninstall", &r.uninstall, &r.shots);
+    run_driver(s, driver, setup, uninstall_steps, "uninstall", &r.uninstall, &r.shots, &pending);
     s.wait_wine(30); // the uninstaller's helper copy removes its file after it ended
   }
   PrefixState after = read_prefix(s.prefix);
   r.leftovers = find_leftovers(r.changes, before, after);
+  for (auto& [index, png] : pending) r.shots[index].png = png.get();
+  r.shots.erase(std::remove_if(r.shots.begin(), r.shots.end(),
+                               [](const Screenshot& shot) { return shot.png.empty(); }),
+                r.shots.end());
   r.total_seconds = since(start);
   judge(&r);
 

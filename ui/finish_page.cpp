@@ -31,6 +31,9 @@ void show_failure(HWND page) {
                  last_line.bottom - main_text.top, SWP_NOMOVE | SWP_NOZORDER);
   show_control(page, IDC_TEXT2, false);
   show_control(page, IDC_TEXT3, false);
+  // The last line was given the failure line's format at page start: it
+  // would show a bare "%s" under the message.
+  set_control_text(page, IDC_TEXT4, "");
   // The message in the buffer's second half, the formatted line in its first.
   char* buffer = (char*)heap_alloc(2048);
   if (buffer) {

@@ -5,6 +5,7 @@
 #   leftover  a registry value the uninstaller does not know about fails the run
 #   damaged   a damaged package fails the run with the wizard's message
 #   choices   --language and --folder: the walk picks a language and types a folder
+#   quiet     --quiet: /Q for both, no pages; a refused folder fails with the exit code
 # Exit 77 (skipped) when the builder, the stub, the uninstaller or the driver
 # has not been built.
 set -u
@@ -72,7 +73,7 @@ hello)
   check "the walk reached the finish page" json 'r["install"]["finish"] and r["install"]["exit_code"] == 0'
   check "the pages in order" json 'r["install"]["pages"][0] == "Welcome" and r["install"]["pages"][-1] == "Setup Finished"'
   check "files equal the package's" json '{f["path"]: f["package"] for f in r["files"] if f["package"]} == {
-      "C:\\Program Files\\Hello\\hello.bmp": "equal", "C:\\Program Files\\Hello\\readme.txt": "equal",
+      "C:\\Program Files\\Hello\\hello.bmp": "equal", "C:\\Program Files\\Hello\\readme.txt": "patched",
       "C:\\Program Files\\Hello\\Uninstall.exe": "equal"}'
   check "the INI entry" json '{"file": "C:\\Program Files\\Hello\\hello.ini", "section": "Hello", "key": "Folder",
       "value": "C:\\Program Files\\Hello", "before": None} in r["ini"]'
@@ -154,9 +155,31 @@ choices)
   run_try "$work/hello-setup.exe" --language 1 --folder 'C:\Anderer Ordner'
   check "exit code 0" [ "$status" -eq 0 ]
   check "the German files in the typed folder" json '{f["path"]: f["package"] for f in r["files"] if f["package"]} == {
-      "C:\\Anderer Ordner\\hello.bmp": "equal", "C:\\Anderer Ordner\\liesmich.txt": "equal",
+      "C:\\Anderer Ordner\\hello.bmp": "equal", "C:\\Anderer Ordner\\liesmich.txt": "patched",
       "C:\\Anderer Ordner\\Uninstall.exe": "equal"}'
   check "nothing left over" json 'r["leftovers"] == []'
+  ;;
+quiet)
+  # Unattended: the German block into another folder, no window; the report
+  # is the walk's, without pages, and the exit codes decide.
+  build "$source_dir/examples/hello/hello.toml" "$work/hello-setup.exe"
+  run_try "$work/hello-setup.exe" --quiet --language 1 --folder 'C:\Anderer Ordner'
+  echo "try: pakwiz try --quiet on examples/hello took $elapsed s"
+  check "exit code 0" [ "$status" -eq 0 ]
+  check "the last line says PASS" grep -q '^PASS: the unattended setup ended with exit code 0' <<<"$last_line"
+  check "no pages, no messages, no screenshots; both ended with 0" json 'r["quiet"] and
+      r["install"]["pages"] == [] and r["install"]["messages"] == [] and r["screenshots"] == [] and
+      r["install"]["exit_code"] == 0 and r["install"]["exit_meaning"] == "done" and
+      r["uninstall"]["exit_code"] == 0 and r["uninstall"]["messages"] == []'
+  check "the German files in the folder given" json '{f["path"]: f["package"] for f in r["files"] if f["package"]} == {
+      "C:\\Anderer Ordner\\hello.bmp": "equal", "C:\\Anderer Ordner\\liesmich.txt": "patched",
+      "C:\\Anderer Ordner\\Uninstall.exe": "equal"}'
+  check "nothing left over" json 'r["leftovers"] == []'
+  # A folder the setup refuses: its exit code, with its meaning, is the verdict.
+  run_try "$work/hello-setup.exe" --quiet --folder 'C:\Bad<Folder'
+  check "a refused folder: exit code 1" [ "$status" -eq 1 ]
+  check "the last line gives the setup's exit code" grep -q \
+    '^FAIL: the setup ended with exit code 8 (the install folder is not usable)$' <<<"$last_line"
   ;;
 leftover)
   build "$here/projects/try-leftover.toml" "$work/leftover-setup.exe"

@@ -183,7 +183,29 @@ TEST(TryReport, VerdictNamesTheFirstReason) {
        "the uninstaller ended with exit code 5"},
       {"restart needed", [](TryReport* r) { r->install.exit_code = 3010; }, true, "nothing behind"},
       {"setup failed", [](TryReport* r) { r->install.exit_code = 1; }, false,
-       "the setup ended with exit code 1"},
+       "the setup ended with exit code 1 (cancelled)"},
+      {"patched file", [](TryReport* r) { r->changes.files[0].package = "patched"; }, true,
+       "1 installed file(s) equal"},
+      // Unattended: no pages, the exit code decides.
+      {"quiet",
+       [](TryReport* r) {
+         r->quiet = true;
+         r->install.finish = false;
+       },
+       true, "the unattended setup ended with exit code 0 (done)"},
+      {"quiet, folder refused",
+       [](TryReport* r) {
+         r->quiet = true;
+         r->install.finish = false;
+         r->install.exit_code = 8;
+       },
+       false, "the setup ended with exit code 8 (the install folder is not usable)"},
+      {"quiet, never ended",
+       [](TryReport* r) {
+         r->quiet = true;
+         r->install.finish = r->install.exited = false;
+       },
+       false, "the unattended setup did not end"},
   };
   for (const Case& c : cases) {
     TryReport r = passing();

@@ -78,6 +78,8 @@ TEST_F(FinishPage, ErrorShowsTheFailureLayoutAndCancelsEverythingAtTheEnd) {
   EXPECT_EQ(rect(1000).bottom, bottom_line.bottom);
   EXPECT_FALSE(visible(1001));
   EXPECT_FALSE(visible(1002));
+  // Not the failure line's bare format under the message.
+  EXPECT_EQ(control_text(page, 1003), "");
   EXPECT_FALSE(visible(1014));
   EXPECT_FALSE(visible(1015));
   EXPECT_EQ(g_install.document, nullptr);
