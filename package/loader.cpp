@@ -258,6 +258,9 @@ int load_language_record(FileHandle file, uint16_t flags, uint32_t length, int i
   // starts from the previous record's result.
   compute_default_install_folder(&block->language);
   text_copy(block->folder, PATH_SIZE, g_app.install_folder);
+  // Until a block is selected, the first one's texts speak for the package
+  // (the title of the start-up check's window, the caption of a message).
+  if (index == 0) g_package.current_language = &block->language;
   return LOAD_OK;
 }
 
@@ -515,15 +518,9 @@ bool load_package() {
     }
   }
   g_package.block_count = index + 1 < MAX_BLOCKS ? index + 1 : MAX_BLOCKS;
-  if (!err && g_package.integrity.data) {
-    // The check's observer may show the product's title: the start block
-    // speaks for the package until a block is selected (a block without a
-    // language record has no texts).
-    if (g_package.start_block < g_package.block_count)
-      g_package.current_language = &g_package.blocks[g_package.start_block].language;
-    if (!integrity_matches(file, g_package.integrity, integrity_at - g_app.stub_length))
-      err = LOAD_DAMAGED;
-  }
+  if (!err && g_package.integrity.data &&
+      !integrity_matches(file, g_package.integrity, integrity_at - g_app.stub_length))
+    err = LOAD_DAMAGED;
   if (err == LOAD_DAMAGED && !has_loaded_block()) {
     report_damaged_from_later_record(file);
     file_close(file);

@@ -22,6 +22,7 @@ enum {
   BAR_W = 298,
   BAR_H = 18,
 };
+const COLORREF BAR_COLOUR = RGB(51, 153, 255);
 
 struct CheckWindow {
   HWND window;
@@ -32,9 +33,9 @@ CheckWindow g_check = {};
 } // namespace
 
 void observe_check(uint32_t done, uint32_t total) {
+  if (done >= total) return; // the window stays until the wizard's frame is up
   HWND window = g_check.window;
   DWORD now = GetTickCount();
-  if (done >= total) return; // the window stays until the wizard's frame is up
   if (done == 0) {
     g_check.started = now;
   } else {
@@ -56,8 +57,7 @@ void observe_check(uint32_t done, uint32_t total) {
       const RECT trough = {BAR_LEFT, BAR_TOP, BAR_LEFT + BAR_W, BAR_TOP + BAR_H};
       sunken_frame(dc, trough, false);
       fill_solid(dc, BAR_LEFT + 1, BAR_TOP + 1,
-                 (int)((done >> 10) * (BAR_W - 2) / ((total >> 10) | 1)), BAR_H - 2,
-                 GetSysColor(COLOR_ACTIVECAPTION));
+                 (int)((done >> 10) * (BAR_W - 2) / ((total >> 10) | 1)), BAR_H - 2, BAR_COLOUR);
       ReleaseDC(window, dc);
     }
   }

@@ -19,16 +19,17 @@ TEST(CheckWindow, ShowsOnlyForACheckThatTakesAWhileAndStaysUntilClosed) {
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(IsWindowVisible(window));
 
-  // A quarter of the bar across the client area is filled, the rest not.
+  // A quarter of the bar across the client area is filled, the rest not;
+  // then nearly all of it.
   RECT client;
   GetClientRect(window, &client);
   HDC dc = GetDC(window);
-  const COLORREF bar = GetSysColor(COLOR_ACTIVECAPTION);
   const int y = client.bottom / 2;
-  EXPECT_EQ(GetPixel(dc, client.right / 8, y), bar);
-  EXPECT_NE(GetPixel(dc, client.right / 2, y), bar);
+  const COLORREF filled = GetPixel(dc, client.right / 8, y);
+  EXPECT_NE(GetPixel(dc, client.right / 2, y), filled);
   observe_check(total - CHECK_SLICE, total);
-  EXPECT_EQ(GetPixel(dc, client.right / 2, y), bar);
+  EXPECT_EQ(GetPixel(dc, client.right / 2, y), filled);
+  EXPECT_NE(GetPixel(dc, client.right / 2, 2), filled); // above the bar
   ReleaseDC(window, dc);
 
   // The end of the check leaves it to the wizard's frame to take over.
