@@ -13,8 +13,15 @@ int setup_main(HINSTANCE instance, const char* command_line);
 // package is loaded: every message is answered (and logged) instead of
 // shown, and files in use are scheduled for the next start of Windows.
 void begin_quiet_run();
-// After loading: selects the /L= block, takes the /D= folder (or the
-// block's default) through the destination page's checks, creates it,
+// After loading, for the wizard and the unattended run alike: selects the
+// /L= block and puts the /D= folder, made a full path, into every block whose
+// folder may change (so that the language page keeps it). Returns 0, or the
+// exit code that refuses the command line: 7 for a block the package does
+// not have or a /D= on a package that fixes its folder, 8 for a /D= that is
+// no usable folder name.
+int take_switch_choices();
+// After loading: takes the switches' choices, takes the folder (the /D= one
+// or the block's default) through the destination page's checks, creates it,
 // installs, and returns the exit code.
 int install_quietly();
 // /?: the switches in a message box.

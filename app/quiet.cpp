@@ -39,20 +39,31 @@ void begin_quiet_run() {
   schedule_files_in_use();
 }
 
-int install_quietly() {
+int take_switch_choices() {
   if (g_app.language >= g_package.block_count) return EXIT_BAD_COMMAND;
   if (g_app.language >= 0) select_language_block(g_app.language);
-  bool fits = true;
-  if (g_app.folder_switch) {
-    // A package that fixes its folder is installed there or not at all.
-    if (!(g_package.current_language->flags & LANG_FOLDER_CHANGEABLE)) return EXIT_BAD_COMMAND;
-    // The rest of the command line, unquoted; the full path drops blanks
-    // behind it.
-    text_copy_cut(g_app.install_folder, PATH_SIZE, g_app.folder_switch);
-    fits = text_length(g_app.folder_switch) < PATH_SIZE;
+  const char* folder = g_app.folder_switch;
+  if (!folder) return EXIT_DONE;
+  // A package that fixes its folder is installed there or not at all.
+  if (!(g_package.current_language->flags & LANG_FOLDER_CHANGEABLE)) return EXIT_BAD_COMMAND;
+  // The rest of the command line, unquoted, made a full path (a relative
+  // folder is taken from the current folder now, not when the page is left).
+  text_copy_cut(g_app.install_folder, PATH_SIZE, folder);
+  if (!take_folder_name(text_length(folder) < PATH_SIZE)) return EXIT_FOLDER_REFUSED;
+  // Every block whose folder may change gets it, so that a language chosen
+  // on the language page keeps the folder asked for.
+  for (int i = 0; i < g_package.block_count; i++) {
+    LanguageBlock* block = &g_package.blocks[i];
+    if (block->folder && (block->language.flags & LANG_FOLDER_CHANGEABLE))
+      text_copy(block->folder, PATH_SIZE, g_app.install_folder);
   }
+  return EXIT_DONE;
+}
+
+int install_quietly() {
+  if (int refused = take_switch_choices()) return refused;
   // The checks of the destination page's Next.
-  if (!take_folder_name(fits) || !have_install_folder()) return EXIT_FOLDER_REFUSED;
+  if (!take_folder_name(true) || !have_install_folder()) return EXIT_FOLDER_REFUSED;
   append_backslash(g_app.install_folder, PATH_SIZE);
   CheckResult check = check_space_and_access();
   if (check != CHECK_OK) return check == CHECK_LOW_SPACE ? EXIT_DISK_FULL : EXIT_FILE_FAILED;
@@ -68,6 +79,16 @@ int install_quietly() {
   return install_exit_code(g_install.error_code, g_install.restart_needed);
 }
 
+namespace {
+
+// The switches, one a line: the switch, a tab, what it does.
+const char SWITCHES[] = "/Q\t\tunattended: no window\n"
+                        "/L=n\t\tlanguage block n (from 0)\n"
+                        "/D=folder\tinstall folder (last)\n"
+                        "/LOG=file\tlog of the run";
+
+} // namespace
+
 void show_switches() {
-  MessageBoxA(NULL, "/Q  /L=n  /LOG=file  /D=folder", "Setup", MB_OK | MB_ICONINFORMATION);
+  MessageBoxA(NULL, SWITCHES, "Setup", MB_OK | MB_ICONINFORMATION);
 }

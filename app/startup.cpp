@@ -77,13 +77,23 @@ int run_setup() {
     begin_quiet_run();
   else if (!register_frame_class())
     return EXIT_NO_MEMORY;
-  if (!load_package()) {
+  // An unattended run shows nothing, however long the check takes.
+  set_check_observer(g_app.quiet ? nullptr : observe_check);
+  bool loaded = load_package();
+  set_check_observer(nullptr);
+  if (!loaded) {
     install_log("package\tdamaged", g_app.package_path, nullptr);
     return EXIT_DAMAGED;
   }
   install_log("package\tloaded", g_app.package_path, nullptr);
   if (g_app.quiet) return install_quietly();
+  // /L= and /D= preselect the language and the folder the pages show.
+  if (int refused = take_switch_choices()) {
+    show_switches();
+    return refused;
+  }
   if (!create_frame_window()) return EXIT_NO_MEMORY;
+  close_check_window(); // the frame has taken over the activation
   run_main_dialog();
   // Ended before the installation had run to its end: cancelled.
   if (!g_install.finished) return EXIT_CANCELLED;
@@ -98,13 +108,19 @@ int setup_main(HINSTANCE instance, const char* command_line) {
   if (!app_alloc_buffers()) return EXIT_NO_MEMORY;
   GetModuleFileNameA(NULL, g_app.package_path, PATH_SIZE);
   parse_command_line(command_line);
-  if (g_app.help) show_switches();
-  // An unattended run has no window to bring forward; its exit code tells.
-  bool running = g_app.quiet ? FindWindowA(FRAME_CLASS_NAME, NULL) != NULL
-                             : !g_app.help && bring_running_copy_to_front();
-  if (g_app.help || running) {
+  // /Q promises no window: there /? is a command line that installs
+  // nothing, and its exit code (7) tells a deployment script so.
+  if (g_app.help && !g_app.quiet) {
+    show_switches();
     app_free_buffers();
-    return running && g_app.quiet ? EXIT_ALREADY_RUNNING : EXIT_DONE;
+    return EXIT_DONE;
+  }
+  // An unattended run has no window to bring forward; its exit code tells.
+  bool running =
+      g_app.quiet ? FindWindowA(FRAME_CLASS_NAME, NULL) != NULL : bring_running_copy_to_front();
+  if (running) {
+    app_free_buffers();
+    return g_app.quiet ? EXIT_ALREADY_RUNNING : EXIT_DONE;
   }
   OleInitialize(NULL);
   start_ui();
@@ -128,9 +144,10 @@ int setup_main(HINSTANCE instance, const char* command_line) {
   }
   if (g_app.log_path[0] && !install_log_open(g_app.log_path, "setup"))
     code = EXIT_LOG_FAILED;
-  else if (g_app.bad_switch)
+  else if (g_app.bad_switch || g_app.help) {
     code = EXIT_BAD_COMMAND;
-  else
+    if (!g_app.quiet) show_switches();
+  } else
     code = run_setup();
   install_log_close(code);
   end_of_run();

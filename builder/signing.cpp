@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -165,7 +166,7 @@ void sign_file(const std::string& file, const SignOptions& o, const std::string&
 CertificateTable find_certificate_table(const std::string& path, uint64_t archive_end) {
   CertificateTable t;
   FileHandle f = file_open(path.c_str(), FILE_READ);
-  if (f == INVALID_FILE) fail(printable(path) + ": cannot open the file");
+  if (f == INVALID_FILE) fail(printable(path) + ": cannot open the file: " + std::strerror(errno));
   uint8_t headers[1024];
   uint32_t n = file_read_some(f, headers, sizeof headers);
   uint32_t entry = security_directory_entry(headers, n);

@@ -78,8 +78,10 @@ FileHandle file_open(const char* path, int mode) {
   int fd = open(path, flags | O_CLOEXEC);
   if (fd < 0) return INVALID_FILE;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) { // a folder is not a file here
+  int reason = fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (reason) { // a folder is not a file here
     close(fd);
+    errno = reason; // for the caller's message
     return INVALID_FILE;
   }
   return fd;

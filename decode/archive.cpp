@@ -43,7 +43,7 @@ bool volume_matches(FileHandle h, uint32_t size) {
   if (!g_archive.volume_checks || g_archive.volume == 0) return true;
   if (g_archive.volume > g_archive.volume_check_count) return false;
   const uint8_t* e = g_archive.volume_checks + INTEGRITY_VOLUME_SIZE * (g_archive.volume - 1);
-  uint32_t crc;
+  uint32_t crc = 0;
   return read_u32(e) == size && size <= FILE_BAD_POSITION - 5 && file_size(h) == size + 4 &&
          file_seek_to(h, 0) == 0 && file_crc32(h, size + 4, &crc) && crc == read_u32(e + 4);
 }

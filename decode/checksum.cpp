@@ -69,7 +69,7 @@ uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t count) {
 bool file_crc32(FileHandle file, uint32_t count, uint32_t* crc) {
   uint8_t* buffer = (uint8_t*)heap_alloc(CHUNK);
   if (!buffer) return false;
-  uint32_t c = 0;
+  uint32_t c = *crc;
   while (count) {
     uint32_t want = count < CHUNK ? count : CHUNK;
     if (file_read_exact(file, buffer, want) != FILE_OK) break;

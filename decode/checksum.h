@@ -39,6 +39,7 @@ uint32_t file_checksum(FileHandle file);
 uint32_t crc32_update(uint32_t crc, const uint8_t* data, size_t count);
 
 // The CRC-32 of the next `count` bytes of the file from its current
-// position. False when they cannot all be read (or no chunk buffer can be
-// had).
+// position, continued from *crc (0 to begin), so that a long part can be
+// checked in pieces. False when they cannot all be read (or no chunk buffer
+// can be had).
 bool file_crc32(FileHandle file, uint32_t count, uint32_t* crc);

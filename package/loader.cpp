@@ -258,6 +258,9 @@ int load_language_record(FileHandle file, uint16_t flags, uint32_t length, int i
   // starts from the previous record's result.
   compute_default_install_folder(&block->language);
   text_copy(block->folder, PATH_SIZE, g_app.install_folder);
+  // Until a block is selected, the first one's texts speak for the package
+  // (the title of the start-up check's window, the caption of a message).
+  if (index == 0) g_package.current_language = &block->language;
   return LOAD_OK;
 }
 
@@ -353,16 +356,35 @@ void report_damaged_from_later_record(FileHandle file) {
   }
 }
 
+CheckObserver g_check_observer = nullptr;
+
+// The CRC-32 of the archive bytes, read in slices between which the
+// observer is told how far the check has come.
+bool archive_crc(FileHandle file, uint32_t* crc) {
+  CheckObserver observe = g_check_observer;
+  uint32_t total = g_package.archive_size, done = 0;
+  bool ok = true;
+  if (observe) observe(0, total);
+  while (ok && done < total) {
+    uint32_t n = total - done < CHECK_SLICE ? total - done : (uint32_t)CHECK_SLICE;
+    ok = file_crc32(file, n, crc);
+    done += n;
+    if (observe && done < total) observe(done, total);
+  }
+  if (observe) observe(total, total);
+  return ok;
+}
+
 // The integrity record `rec`, read from behind the script's first
 // `script_bytes` bytes, matches the package file. Reads the script and the
 // archive bytes of the package file once more.
 bool integrity_matches(FileHandle file, const Buffer& rec, uint32_t script_bytes) {
-  uint32_t crc;
+  uint32_t crc = 0, archive = 0;
   return read_u32(rec.data + 4) == g_package.archive_size &&
          file_seek_to(file, g_app.stub_length) == g_app.stub_length &&
          file_crc32(file, script_bytes, &crc) && crc == read_u32(rec.data) &&
          file_seek_to(file, g_package.archive_offset + 4) == g_package.archive_offset + 4 &&
-         file_crc32(file, g_package.archive_size, &crc) && crc == read_u32(rec.data + 8);
+         archive_crc(file, &archive) && archive == read_u32(rec.data + 8);
 }
 
 bool has_loaded_block() {
@@ -527,6 +549,10 @@ bool load_package() {
   const char* text = get_message(MESSAGE_DAMAGED_PACKAGE);
   if (*text) show_message(text, MSG_ICONINFORMATION);
   return false;
+}
+
+void set_check_observer(CheckObserver observer) {
+  g_check_observer = observer;
 }
 
 void release_package() {

@@ -81,6 +81,15 @@ bool load_package();
 // Frees every buffer of the loaded package.
 void release_package();
 
+// Told how far load_package's check of the archive bytes against the
+// integrity record has come: (0, total) before the first byte is read, then
+// after each CHECK_SLICE bytes, and (total, total) once it has ended,
+// whether the bytes matched or not. While it is told, the first language
+// block's texts can be read (get_message). Null: nobody is told.
+enum { CHECK_SLICE = 1 << 20 };
+typedef void (*CheckObserver)(uint32_t done, uint32_t total);
+void set_check_observer(CheckObserver observer);
+
 // Reads a record payload into a fresh buffer (unpacked when compressed); the
 // file is positioned just behind the header. 0, 1 (read failure or damaged
 // stream) or 5 (no memory). out->data is null on failure.

@@ -85,6 +85,15 @@ const void* bitmap_bits(const BITMAPINFOHEADER* info);
 // Palette for an 8-bit BMP image (info header), or null.
 HPALETTE palette_for_bitmap(HDC dc, const BITMAPINFOHEADER* info);
 
+// The start-up check's observer (set_check_observer): a check still running
+// after half a second shows a small window with the title and a bar, which
+// close_check_window closes (once the frame has taken over the activation,
+// or not at all: it goes with the process). check_window() is that window,
+// or null.
+void observe_check(uint32_t done, uint32_t total);
+void close_check_window();
+HWND check_window();
+
 // Start of the run: the shared brush, and the start-program box checked.
 void start_ui();
 // Frees the shared brush and font.

@@ -459,6 +459,17 @@ private:
       if (class_of(w) == "PakwizClass" && (!pid_ || process_of(w) == pid_)) return w;
     return NULL;
   }
+  // A visible top-level window of the watched process that is neither the
+  // wizard's frame nor a dialog, captioned `caption` (the start-up check's).
+  HWND other_window(const std::string& caption) const {
+    for (HWND w : top_level_windows()) {
+      std::string c = class_of(w);
+      if (c != "PakwizClass" && c != "#32770" && process_of(w) == pid_ && IsWindowVisible(w) &&
+          text_of(w) == caption)
+        return w;
+    }
+    return NULL;
+  }
   HWND main_dialog() const {
     HWND f = frame();
     if (!f) return NULL;
@@ -1658,6 +1669,16 @@ void Driver::exec(const Step& s) {
     if (!SendMessageTimeoutA(control(button_id(a[0])), WM_SETTEXT, 0, (LPARAM)a[1].c_str(),
                              SMTO_ABORTIFHUNG, 5000, &r))
       fail("control " + a[0] + " does not answer WM_SETTEXT");
+  } else if (c == "expect-window") {
+    arity(s, 1, 1);
+    need_process();
+    if (!wait_for([&] { return other_window(a[0]) != NULL; }, timeout_ms))
+      fail("no window captioned " + quote(a[0]) + " appeared");
+    screenshot("window");
+  } else if (c == "expect-no-window") {
+    arity(s, 1, 1);
+    need_process();
+    if (other_window(a[0])) fail("the window captioned " + quote(a[0]) + " is still open");
   } else if (c == "expect-browser") {
     arity(s, 0, 1);
     HWND b = NULL;

@@ -100,6 +100,12 @@ TEST(Checksum, Crc32KnownValuesPiecesAndFileRanges) {
   file_seek(f, 3, FROM_START);
   EXPECT_TRUE(file_crc32(f, (uint32_t)data.size() - 4, &crc));
   EXPECT_EQ(crc, crc32_update(0, data.data() + 3, data.size() - 4));
+  // In two pieces, the second continuing the first.
+  uint32_t pieces = 0;
+  file_seek(f, 3, FROM_START);
+  EXPECT_TRUE(file_crc32(f, 100, &pieces));
+  EXPECT_TRUE(file_crc32(f, (uint32_t)data.size() - 104, &pieces));
+  EXPECT_EQ(pieces, crc);
   file_seek(f, 3, FROM_START);
   EXPECT_FALSE(file_crc32(f, (uint32_t)data.size(), &crc));
   file_close(f);

@@ -334,6 +334,49 @@ TEST_F(Loader, TruncatedPackageFailsWithoutAMessage) {
   EXPECT_FALSE(load_package()); // no package at all
 }
 
+namespace {
+
+std::vector<std::pair<uint32_t, uint32_t>> g_check_calls;
+std::string g_check_title;
+
+void record_check(uint32_t done, uint32_t total) {
+  g_check_calls.push_back({done, total});
+  g_check_title = get_message(MESSAGE_TITLE);
+}
+
+} // namespace
+
+// The check's observer hears of the archive in slices, from (0, total) to
+// (total, total), with the start block's texts readable; a damaged archive
+// ends the same way (so that a window the observer shows goes before the
+// message); a package without the integrity record is not checked.
+TEST_F(Loader, CheckObserverFollowsTheArchiveCheckToItsEnd) {
+  PackageMaker p = simple_package(TABLE6);
+  const uint32_t total = 2 * CHECK_SLICE + 300;
+  const Bytes archive(total, 'a');
+  const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+      {0, total}, {CHECK_SLICE, total}, {2 * CHECK_SLICE, total}, {total, total}};
+  set_check_observer(record_check);
+  g_check_calls.clear();
+  EXPECT_TRUE(load(p.finish_checked(archive)));
+  EXPECT_EQ(g_check_calls, expected);
+  EXPECT_EQ(g_check_title, "Frame title");
+
+  SetUp();
+  Bytes damaged = p.finish_checked(archive);
+  damaged.back() ^= 0x10;
+  g_check_calls.clear();
+  EXPECT_FALSE(load(damaged));
+  EXPECT_EQ(g_check_calls, expected);
+  EXPECT_EQ(g_messages.size(), 1u);
+
+  SetUp();
+  g_check_calls.clear();
+  EXPECT_TRUE(load(p.finish(archive)));
+  EXPECT_TRUE(g_check_calls.empty());
+  set_check_observer(nullptr);
+}
+
 // The integrity record: a package whose script or archive differs from it
 // in any byte, or whose record is out of place, is refused with message 31
 // at load time; the record's volume list goes to the archive reader; a

@@ -131,7 +131,8 @@ std::string read_text(const std::string& path) {
 } // namespace
 
 // Unattended runs that end before installing anything: each with its code,
-// no window, and (where the log could be made) the log's last line.
+// no window, and (where the log could be made) the log's last line; /Q /?
+// shows nothing and installs nothing.
 TEST_F(SetupMain, UnattendedRunsEndWithTheCodeOfWhatStoppedThem) {
   TempDir dir;
   std::string log = dir.file("run.log");
@@ -144,6 +145,8 @@ TEST_F(SetupMain, UnattendedRunsEndWithTheCodeOfWhatStoppedThem) {
       {"/Q /LOG=\"" + log + "\"", EXIT_DAMAGED, "log\tstarted\tsetup\r\npackage\tdamaged\t"},
       {"/Q /L=x /LOG=\"" + log + "\"", EXIT_BAD_COMMAND, "log\tstarted\tsetup\r\nresult\t7\r\n"},
       {"/Q /LOG=\"" + dir.file("no such folder") + "\\run.log\"", EXIT_LOG_FAILED, nullptr},
+      // Last: /? stays set. No box (it would hold the test); nothing installed.
+      {"/Q /? /LOG=\"" + log + "\"", EXIT_BAD_COMMAND, "log\tstarted\tsetup\r\nresult\t7\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
