@@ -48,8 +48,11 @@ fuzz-build: bootstrap
 test-native: native
 	cd build/native && ctest -j $(JOBS) --output-on-failure
 
+# A failed e2e scenario runs once more (tests/e2e/run-scenario.sh); those
+# that passed only then are listed after the run.
 test-wine: win64
-	cd build/win64 && ctest -L 'wine|e2e' --output-on-failure
+	cd build/win64 && ctest -L 'wine|e2e' --output-on-failure; status=$$?; \
+	  cd ../.. && ./scripts/report-reruns.sh build/win64; exit $$status
 
 test-fuzz: fuzz-build
 	./scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS)

@@ -433,6 +433,18 @@ private:
     pid_ = 0;
   }
   bool running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+  // What a step that waited in vain tells of a setup that ended: its exit
+  // code, and a wizard frame of another process (a copy it may have found or
+  // started).
+  std::string ended_text() const {
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    std::string text = "the setup process has ended with exit code " + std::to_string(code);
+    for (HWND w : top_level_windows())
+      if (class_of(w) == "PakwizClass" && process_of(w) != pid_)
+        text += "; process " + std::to_string(process_of(w)) + " shows a wizard frame";
+    return text;
+  }
   void need_process() const {
     if (!process_) fail("no setup process is being watched (use start, start-exe or attach)");
   }
@@ -757,7 +769,7 @@ void Driver::expect_page(const std::string& name, const std::string& heading_tex
   if (!ok) {
     std::string now = page() ? "page with heading " + quote(heading()) : "no page";
     if (page() && page() == previous) now = "still the previous page";
-    if (process_ && !running()) now = "the setup process has ended";
+    if (process_ && !running()) now = ended_text();
     fail("expected page " + name + (heading_text.empty() ? "" : " " + quote(heading_text)) +
          ", found " + now);
   }
