@@ -313,20 +313,18 @@ bool compress_raw(const uint8_t* data, size_t size, int level, std::vector<uint8
 }
 #else
 // One compressor per thread and level, kept: making one for the higher
-// levels costs more than compressing a small file.
+// levels costs more than compressing a small file, and a project may mix
+// levels from file to file.
 struct CompressorCache {
-  int level = -1;
-  libdeflate_compressor* compressor = nullptr;
+  libdeflate_compressor* compressor[MAX_LEVEL + 1] = {};
   ~CompressorCache() {
-    if (compressor) libdeflate_free_compressor(compressor);
+    for (libdeflate_compressor* c : compressor)
+      if (c) libdeflate_free_compressor(c);
   }
   libdeflate_compressor* get(int wanted) {
-    if (level != wanted) {
-      if (compressor) libdeflate_free_compressor(compressor);
-      compressor = libdeflate_alloc_compressor(wanted);
-      level = compressor ? wanted : -1;
-    }
-    return compressor;
+    if (wanted < 0 || wanted > MAX_LEVEL) return nullptr;
+    if (!compressor[wanted]) compressor[wanted] = libdeflate_alloc_compressor(wanted);
+    return compressor[wanted];
   }
 };
 

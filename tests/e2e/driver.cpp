@@ -1773,7 +1773,12 @@ int Driver::run(const std::vector<Step>& steps) {
     try {
       log("line %d: %s%s", s.line, s.command.c_str(), s.rest.empty() ? "" : (" " + s.rest).c_str());
       exec(s);
-    } catch (const StepFailure& f) {
+    } catch (const StepFailure& failure) {
+      // A step that waited in vain for a window may have waited on a setup
+      // that had ended: say so, with its exit code, unless the step did.
+      StepFailure f = failure;
+      if (process_ && !running() && f.what.find("ended") == std::string::npos)
+        f.what += " (" + ended_text() + ")";
       log("FAILED at line %d (%s): %s", s.line, s.command.c_str(), f.what.c_str());
       event({"failed", std::to_string(s.line), s.command, f.what});
       try {

@@ -11,6 +11,11 @@
 #include "fuzz/fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The decoder keeps its buffers, as during an installation: fresh ones
+  // would make their page faults most of the run (the decoder target tests
+  // fresh ones too).
+  static bool kept = (keep_decoder_buffers(true), true);
+  (void)kept;
   if (size < 1) return 0;
   int level = data[0] % (pakwiz::max_compression_level() + 1);
   const uint8_t* content = data + 1;
