@@ -26,13 +26,6 @@ const char SEP[] = "\\";
 const char SEP[] = "/";
 #endif
 
-PackedFile file(const std::string& target, const std::string& content) {
-  PackedFile f;
-  f.entry.strings[0] = target;
-  f.content = text_bytes(content);
-  return f;
-}
-
 // What the driver told its observer, in order.
 struct Heard {
   std::vector<std::string> events; // "file <path>", "progress <n>", "finished", "abandoned"
@@ -84,7 +77,7 @@ protected:
 
 TEST_F(InstallDriver, EachStepInstallsOneEntryAndTellsTheObserver) {
   std::string two = std::string("sub") + SEP + "two.txt";
-  load({file("one.txt", "1"), file(two, "22"), file("three.txt", "333")});
+  load({packed_file("one.txt", "1"), packed_file(two, "22"), packed_file("three.txt", "333")});
   ASSERT_TRUE(prepare_installation());
   EXPECT_TRUE(g_install.installing);
   EXPECT_EQ(g_install.entry_index, -1);
@@ -118,7 +111,7 @@ TEST_F(InstallDriver, EmptyFileListEndsAtTheFirstStepAndStillFinishes) {
 }
 
 TEST_F(InstallDriver, MissingPackageFileFailsPreparationWithError16) {
-  load({file("a.txt", "a")});
+  load({packed_file("a.txt", "a")});
   std::remove(g_app.package_path);
   EXPECT_FALSE(prepare_installation());
   EXPECT_EQ(g_install.error_code, 16u);
@@ -128,9 +121,9 @@ TEST_F(InstallDriver, MissingPackageFileFailsPreparationWithError16) {
 }
 
 TEST_F(InstallDriver, FailedEntryStopsTheStepsAndDeletesItsTemporaryFile) {
-  PackedFile bad = file("b.txt", "bad");
+  PackedFile bad = packed_file("b.txt", "bad");
   bad.wrong_checksum = true;
-  load({file("a.txt", "a"), bad, file("c.txt", "c")});
+  load({packed_file("a.txt", "a"), bad, packed_file("c.txt", "c")});
   EXPECT_EQ(run_all(), 1);
   EXPECT_EQ(g_install.error_code, 21u);
   EXPECT_EQ(std::string(g_app.error_file_name), path("b.txt"));
@@ -143,7 +136,7 @@ TEST_F(InstallDriver, FailedEntryStopsTheStepsAndDeletesItsTemporaryFile) {
 }
 
 TEST_F(InstallDriver, PathTooLongForTheBuffersIsAnErrorNamingTheTarget) {
-  load({file(std::string(120, 'n') + ".txt", "x")});
+  load({packed_file(std::string(120, 'n') + ".txt", "x")});
   std::string deep = dir.file(std::string(130, 'd')) + SEP;
   strcpy(g_app.install_folder, deep.c_str());
   EXPECT_EQ(run_all(), 0);
@@ -153,13 +146,13 @@ TEST_F(InstallDriver, PathTooLongForTheBuffersIsAnErrorNamingTheTarget) {
 }
 
 TEST_F(InstallDriver, SourceFolderEntryIsNotCopiedButKeepsItsEndAction) {
-  PackedFile doc = file("readme.txt", "text");
+  PackedFile doc = packed_file("readme.txt", "text");
   doc.entry.removal = REMOVAL_NOT_INSTALLED;
   doc.entry.end_action = END_OPEN_DOCUMENT;
   doc.entry.destination = DEST_WINDOWS; // beside the package, whatever its kind
-  PackedFile first = file("a.exe", "a");
+  PackedFile first = packed_file("a.exe", "a");
   first.entry.end_action = END_START_PROGRAM;
-  PackedFile second = file("b.exe", "b");
+  PackedFile second = packed_file("b.exe", "b");
   second.entry.end_action = END_START_PROGRAM;
   load({doc, first, second});
   EXPECT_EQ(run_all(), 3);
@@ -171,9 +164,9 @@ TEST_F(InstallDriver, SourceFolderEntryIsNotCopiedButKeepsItsEndAction) {
 }
 
 TEST_F(InstallDriver, UninstallerEntryIsRememberedButNotLoggedAsInstalled) {
-  PackedFile uninstaller = file("uninst.exe", "data");
+  PackedFile uninstaller = packed_file("uninst.exe", "data");
   uninstaller.entry.flags = ENTRY_UNINSTALLER;
-  PackedFile saver = file("nice.scr", "saver");
+  PackedFile saver = packed_file("nice.scr", "saver");
   saver.entry.special = SPECIAL_SCREEN_SAVER;
   load({uninstaller, saver}, text_bytes("PREFIX"));
   EXPECT_EQ(run_all(), 2);
@@ -186,13 +179,13 @@ TEST_F(InstallDriver, UninstallerEntryIsRememberedButNotLoggedAsInstalled) {
 // The temporary copy asks for a missing volume; giving up ends the step with
 // error 15, forgets the end-of-setup actions and tells the observer.
 TEST_F(InstallDriver, GivingUpAtTheDiskPromptAbandonsTheInstallation) {
-  PackedFile program = file("a.exe", "program");
+  PackedFile program = packed_file("a.exe", "program");
   program.entry.end_action = END_START_PROGRAM;
   // The first entry's stream fills the package file; the second lies in setup.D01.
   archive_in_package = pakwiz::encode_stream(program.content.data(), program.content.size(),
                                              pakwiz::default_compression_level())
                            .size();
-  load({program, file("b.txt", "in the second volume")});
+  load({program, packed_file("b.txt", "in the second volume")});
   std::string d01 = dir.file("setup.D01");
   ASSERT_EQ(std::rename(d01.c_str(), (d01 + ".away").c_str()), 0);
   g_app.temp_copy = true;

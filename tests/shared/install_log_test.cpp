@@ -45,13 +45,6 @@ std::vector<std::string> log_lines(const std::string& path) {
   return lines;
 }
 
-PackedFile file(const std::string& target, const std::string& content) {
-  PackedFile f;
-  f.entry.strings[0] = target;
-  f.content = text_bytes(content);
-  return f;
-}
-
 } // namespace
 
 TEST(ExitCodes, EachInstallErrorHasItsClassAndARestartIs3010) {
@@ -119,11 +112,12 @@ protected:
 };
 
 TEST_F(InstallLogDriver, EveryEntryIsLoggedWithItsOutcomeAndTheFailureWithItsMessage) {
-  PackedFile beside = file("notes.txt", "beside the package");
+  PackedFile beside = packed_file("notes.txt", "beside the package");
   beside.entry.removal = REMOVAL_NOT_INSTALLED;
-  PackedFile bad = file("bad.txt", "damaged");
+  PackedFile bad = packed_file("bad.txt", "damaged");
   bad.wrong_checksum = true;
-  load({file("new.txt", "1"), file("old.txt", "2"), beside, bad, file("never.txt", "3")});
+  load({packed_file("new.txt", "1"), packed_file("old.txt", "2"), beside, bad,
+        packed_file("never.txt", "3")});
   dir.write("app" + std::string(SEP) + "old.txt", "earlier");
   std::string log = dir.file("run.log");
   ASSERT_TRUE(install_log_open(log.c_str(), "setup"));

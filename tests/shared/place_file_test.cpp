@@ -40,17 +40,10 @@ protected:
   }
 };
 
-PackedFile file(const std::string& target, const std::string& content) {
-  PackedFile f;
-  f.entry.strings[0] = target;
-  f.content = text_bytes(content);
-  return f;
-}
-
 } // namespace
 
 TEST_F(PlaceFile, CreatesMissingFoldersAndTellsANewFileFromAReplacedOne) {
-  start({file("a.txt", "first"), file("a.txt", "second version")});
+  start({packed_file("a.txt", "first"), packed_file("a.txt", "second version")});
   std::string path = dest(std::string("sub") + SEP + "deeper" + SEP + "a.txt");
 
   ASSERT_EQ(place(0, path), 1);
@@ -65,7 +58,7 @@ TEST_F(PlaceFile, CreatesMissingFoldersAndTellsANewFileFromAReplacedOne) {
 }
 
 TEST_F(PlaceFile, TemporaryNameSkipsNamesInUseBesideTheDestination) {
-  start({file("FILE.DLL", "new content")});
+  start({packed_file("FILE.DLL", "new content")});
   dir.write(std::string("app") + SEP + "FILE.$$A", "keep a");
   dir.write(std::string("app") + SEP + "FILE.$$B", "keep b");
 
@@ -89,7 +82,7 @@ TEST_F(PlaceFile, TemporaryNameWithoutExtensionAndWhenAllAreTaken) {
 }
 
 TEST_F(PlaceFile, ReadOnlyDestinationIsReplacedAndMadeReadOnlyAgain) {
-  start({file("ro.txt", "new")});
+  start({packed_file("ro.txt", "new")});
   std::string path = dir.write(std::string("app") + SEP + "ro.txt", "old");
   make_read_only(path, true);
 
@@ -100,7 +93,7 @@ TEST_F(PlaceFile, ReadOnlyDestinationIsReplacedAndMadeReadOnlyAgain) {
 }
 
 TEST_F(PlaceFile, ChecksumMismatchLeavesTheDestinationUntouched) {
-  PackedFile f = file("data.bin", "what the archive holds");
+  PackedFile f = packed_file("data.bin", "what the archive holds");
   f.wrong_checksum = true;
   start({f});
   std::string path = dir.write(std::string("app") + SEP + "data.bin", "old data");
@@ -115,7 +108,7 @@ TEST_F(PlaceFile, ChecksumMismatchLeavesTheDestinationUntouched) {
 }
 
 TEST_F(PlaceFile, UninstallerIsThePrefixBlockFollowedByItsArchiveData) {
-  PackedFile f = file("uninst.exe", "entry data");
+  PackedFile f = packed_file("uninst.exe", "entry data");
   f.entry.flags = ENTRY_UNINSTALLER;
   start({f}, text_bytes("PREFIX-BLOCK"));
   ASSERT_EQ(place(0, dest("uninst.exe")), 1);
@@ -123,7 +116,7 @@ TEST_F(PlaceFile, UninstallerIsThePrefixBlockFollowedByItsArchiveData) {
 }
 
 TEST_F(PlaceFile, UninstallerWithoutPrefixBlockFailsInsteadOfPlacingAnEmptyFile) {
-  PackedFile f = file("uninst.exe", "entry data");
+  PackedFile f = packed_file("uninst.exe", "entry data");
   f.entry.flags = ENTRY_UNINSTALLER;
   start({f});
   EXPECT_EQ(place(0, dest("uninst.exe")), 0);
@@ -133,7 +126,7 @@ TEST_F(PlaceFile, UninstallerWithoutPrefixBlockFailsInsteadOfPlacingAnEmptyFile)
 }
 
 TEST_F(PlaceFile, InUseFlagSkipsAnIdenticalFile) {
-  start({file("shared.dll", "same bytes")});
+  start({packed_file("shared.dll", "same bytes")});
   std::string path = dir.write(std::string("app") + SEP + "shared.dll", "same bytes");
   make_read_only(path, true); // would be changed by any swap
   strcpy(g_app.destination_path, path.c_str());

@@ -152,6 +152,14 @@ Bytes text_bytes(const std::string& s) {
   return Bytes(s.begin(), s.end());
 }
 
+PackedFile packed_file(const std::string& target, const std::string& content, uint8_t destination) {
+  PackedFile f;
+  f.entry.strings[0] = target;
+  f.entry.destination = destination;
+  f.content = text_bytes(content);
+  return f;
+}
+
 #ifdef _WIN32
 std::string pending_renames() {
   HKEY key;

@@ -58,6 +58,10 @@ protected:
 void make_read_only(const std::string& path, bool read_only);
 bool file_is_read_only(const std::string& path);
 Bytes text_bytes(const std::string& s);
+// A file of the package: its target name and content, installed into the
+// folder of kind `destination` (0: the install folder).
+PackedFile packed_file(const std::string& target, const std::string& content,
+                       uint8_t destination = 0);
 
 #ifdef _WIN32
 // PendingFileRenameOperations of the Session Manager key under HKLM, with

@@ -32,13 +32,6 @@ std::string windows_folder() {
   return w;
 }
 
-PackedFile file(const std::string& target, const std::string& content) {
-  PackedFile f;
-  f.entry.strings[0] = target;
-  f.content = text_bytes(content);
-  return f;
-}
-
 bool read_dword(HKEY root, const char* key_path, const char* name, DWORD* value, DWORD* type) {
   HKEY key;
   if (RegOpenKeyExA(root, key_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
@@ -62,15 +55,15 @@ protected:
 } // namespace
 
 TEST_F(InstallDriverWindows, DestinationKinds) {
-  PackedFile windows = file("sub\\pakwiz_w.txt", "w");
+  PackedFile windows = packed_file("sub\\pakwiz_w.txt", "w");
   windows.entry.destination = DEST_WINDOWS;
-  PackedFile shared = file("lib\\pakwiz_shared.dll", "s");
+  PackedFile shared = packed_file("lib\\pakwiz_shared.dll", "s");
   shared.entry.destination = DEST_SHARED_SYSTEM;
-  PackedFile font = file("pakwiz.ttf", "f");
+  PackedFile font = packed_file("pakwiz.ttf", "f");
   font.entry.destination = DEST_FONT;
-  PackedFile source = file("docs\\readme.txt", "r");
+  PackedFile source = packed_file("docs\\readme.txt", "r");
   source.entry.removal = REMOVAL_NOT_INSTALLED;
-  load({windows, shared, font, source, file("bin\\tool.exe", "t")});
+  load({windows, shared, font, source, packed_file("bin\\tool.exe", "t")});
 
   char system[MAX_PATH], fonts[MAX_PATH];
   GetSystemDirectoryA(system, MAX_PATH);
@@ -92,7 +85,7 @@ TEST_F(InstallDriverWindows, DestinationKinds) {
 // never counted in SharedDLLs (its placement is tested with the portable
 // steps).
 TEST_F(InstallDriverWindows, SourceFolderEntryIsNeverCounted) {
-  PackedFile doc = file("readme.txt", "text");
+  PackedFile doc = packed_file("readme.txt", "text");
   doc.entry.removal = REMOVAL_NOT_INSTALLED;
   doc.entry.end_action = END_OPEN_DOCUMENT;
   doc.entry.destination = DEST_WINDOWS;
@@ -109,10 +102,10 @@ TEST_F(InstallDriverWindows, SourceFolderEntryIsNeverCounted) {
 
 TEST_F(InstallDriverWindows, SharedUseIsCountedInSharedDllsForSystemDestinationsOnly) {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, SHARED_DLLS);
-  PackedFile counted = file("pakwiz_counted.dll", "c");
+  PackedFile counted = packed_file("pakwiz_counted.dll", "c");
   counted.entry.destination = DEST_WINDOWS;
   counted.entry.shared = 1;
-  PackedFile local = file("local.dll", "l");
+  PackedFile local = packed_file("local.dll", "l");
   local.entry.shared = 1; // install folder: never counted
   load({counted, local});
   std::string path = windows_folder() + "\\pakwiz_counted.dll";
@@ -171,7 +164,7 @@ TEST_F(InstallDriverWindows, LockedSharedSystemFileIsScheduledThroughTheWholeSte
   std::string path = std::string(system) + "\\pakwiz_step_locked.dll";
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  PackedFile shared = file("pakwiz_step_locked.dll", "new");
+  PackedFile shared = packed_file("pakwiz_step_locked.dll", "new");
   shared.entry.destination = DEST_SHARED_SYSTEM;
   load({shared});
   EXPECT_EQ(run_all(), 1);

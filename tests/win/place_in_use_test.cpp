@@ -52,18 +52,10 @@ protected:
   }
 };
 
-PackedFile file(const std::string& target, const std::string& content, uint8_t kind = 0) {
-  PackedFile f;
-  f.entry.strings[0] = target;
-  f.entry.destination = kind;
-  f.content = text_bytes(content);
-  return f;
-}
-
 } // namespace
 
 TEST_F(PlaceInUse, LockedFileAbortFailsWithError22NamingTheDestination) {
-  start({file("app.exe", "new")});
+  start({packed_file("app.exe", "new")});
   std::string path = dir.write("app\\app.exe", "old");
   Lock lock(path);
   ASSERT_NE(lock.h, INVALID_HANDLE_VALUE);
@@ -82,7 +74,7 @@ TEST_F(PlaceInUse, LockedFileAbortFailsWithError22NamingTheDestination) {
 }
 
 TEST_F(PlaceInUse, LockedFileIgnoreKeepsTheOldFileAndGoesOn) {
-  start({file("app.exe", "new")});
+  start({packed_file("app.exe", "new")});
   std::string path = dir.write("app\\app.exe", "old");
   Lock lock(path);
   answers = {ANSWER_IGNORE};
@@ -97,7 +89,7 @@ TEST_F(PlaceInUse, LockedFileIgnoreKeepsTheOldFileAndGoesOn) {
 }
 
 TEST_F(PlaceInUse, RetryAfterTheLockIsGoneReplacesTheFile) {
-  start({file("app.exe", "new")});
+  start({packed_file("app.exe", "new")});
   std::string path = dir.write("app\\app.exe", "old");
   make_read_only(path, true);
   Lock lock(path);
@@ -116,7 +108,7 @@ TEST_F(PlaceInUse, RetryAfterTheLockIsGoneReplacesTheFile) {
 }
 
 TEST_F(PlaceInUse, IdenticalFileInUseIsKeptWithoutAQuestion) {
-  start({file("app.exe", "same")});
+  start({packed_file("app.exe", "same")});
   std::string path = dir.write("app\\app.exe", "same");
   // Readable by others, but not replaceable while open.
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -128,7 +120,7 @@ TEST_F(PlaceInUse, IdenticalFileInUseIsKeptWithoutAQuestion) {
 }
 
 TEST_F(PlaceInUse, LockedFontIsKeptAndTheNewOneDiscarded) {
-  start({file("face.ttf", "new font", DEST_FONT)});
+  start({packed_file("face.ttf", "new font", DEST_FONT)});
   std::string path = dir.write("app\\face.ttf", "old font");
   Lock lock(path);
   EXPECT_EQ(place(0, path), 1);
@@ -183,7 +175,7 @@ TEST_F(PlaceInUse, Windows95FamilySwapsByDeleteAndRename) {
     SCOPED_TRACE(c.what);
     TearDown();
     SetUp();
-    start({file("app.exe", "new")});
+    start({packed_file("app.exe", "new")});
     g_app.platform_nt = false;
     std::string path = install_folder + "app.exe";
     if (c.existing) dir.write("app\\app.exe", "old");
@@ -216,7 +208,7 @@ std::string upper(std::string s) {
 
 TEST_F(PlaceInUse, LockedSharedSystemFileIsReplacedAtRestartWithoutAQuestion) {
   std::string saved = pending_renames();
-  start({file("pakwiz_locked_test.dll", "new library", DEST_SHARED_SYSTEM)});
+  start({packed_file("pakwiz_locked_test.dll", "new library", DEST_SHARED_SYSTEM)});
   std::string path = dir.write("app\\pakwiz_locked_test.dll", "old library");
   Lock lock(path);
 
@@ -238,7 +230,7 @@ TEST_F(PlaceInUse, LockedSharedSystemFileIsReplacedAtRestartWithoutAQuestion) {
 // locked file identical to the entry is kept without a restart.
 TEST_F(PlaceInUse, UnattendedRunSchedulesALockedFileInsteadOfAsking) {
   std::string saved = pending_renames();
-  start({file("app.exe", "new"), file("same.exe", "same")});
+  start({packed_file("app.exe", "new"), packed_file("same.exe", "same")});
   std::string path = dir.write("app\\app.exe", "old");
   std::string same = dir.write("app\\same.exe", "same");
   Lock lock(path);
@@ -315,7 +307,7 @@ TEST_F(PlaceInUse, VersionAndLanguageQuestionsAboutTheFileOnDisk) {
                    std::to_string(c.question) + " answer " + std::to_string(answer));
       TearDown();
       SetUp();
-      PackedFile f = file("lib.dll", "the new library");
+      PackedFile f = packed_file("lib.dll", "the new library");
       f.entry.flags = c.flags;
       memcpy(f.entry.version, c.version, sizeof c.version);
       start({f});

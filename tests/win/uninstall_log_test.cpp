@@ -62,15 +62,8 @@ DWORD subkey_count(HKEY root, const char* key_path) {
   return count;
 }
 
-PackedFile file(const std::string& target, const std::string& content) {
-  PackedFile f;
-  f.entry.strings[0] = target;
-  f.content = text_bytes(content);
-  return f;
-}
-
 PackedFile uninstaller(const std::string& menu_folder = "", const std::string& menu_name = "") {
-  PackedFile u = file("Uninstall.exe", "");
+  PackedFile u = packed_file("Uninstall.exe", "");
   u.content = Bytes(8, 0); // the bytes the first log header takes over
   u.entry.flags = ENTRY_UNINSTALLER;
   u.entry.removal = REMOVAL_KEEP;
@@ -151,30 +144,30 @@ TEST_F(UninstallLogTest, LogsWhatThisInstallationPlacedWithItsShortcutsAndKey) {
   ASSERT_FALSE(programs.empty());
   ASSERT_FALSE(desktop.empty());
 
-  PackedFile tool = file("tool.exe", "tool");
+  PackedFile tool = packed_file("tool.exe", "tool");
   tool.entry.strings[1] = "PakwizLogTest";
   tool.entry.strings[2] = "Pakwiz Tool";
   tool.entry.strings[4] = "Pakwiz Log Tool";
-  PackedFile kept = file("keep.txt", "kept at uninstall");
+  PackedFile kept = packed_file("keep.txt", "kept at uninstall");
   kept.entry.removal = REMOVAL_KEEP;
-  PackedFile declined = file("lib.dll", "an older library"); // the user keeps the newer one
+  PackedFile declined = packed_file("lib.dll", "an older library"); // the user keeps the newer one
   declined.entry.flags = ENTRY_VERSION_TEST;
   uint32_t older[5] = {v(1, 0), v(0, 1), v(1, 0), 0, 0};
   memcpy(declined.entry.version, older, sizeof older);
-  PackedFile shared = file("pakwiz_log_shared.dll", "not really a library");
+  PackedFile shared = packed_file("pakwiz_log_shared.dll", "not really a library");
   shared.entry.destination = DEST_SHARED_SYSTEM;
   shared.entry.shared = 1;
   shared.entry.special = SPECIAL_SELF_REGISTER;
-  PackedFile font = file("pakwiz_log.ttf", "not really a font");
+  PackedFile font = packed_file("pakwiz_log.ttf", "not really a font");
   font.entry.destination = DEST_FONT;
-  PackedFile extras = file("extras.txt", "");
+  PackedFile extras = packed_file("extras.txt", "");
   extras.entry.removal = REMOVAL_NOT_INSTALLED;
   extras.entry.strings[4] = "Pakwiz Log Extras";
-  PackedFile long_menu = file("long.txt", "l");
+  PackedFile long_menu = packed_file("long.txt", "l");
   long_menu.entry.strings[1] = "PakwizLogTest";
   long_menu.entry.strings[2] = std::string(240, 'n'); // its link path does not fit
-  load_with_key({uninstaller("PakwizLogTest", "Uninstall Pakwiz"), tool, file("bin\\x.dll", "x"),
-                 kept, declined, shared, font, extras, long_menu},
+  load_with_key({uninstaller("PakwizLogTest", "Uninstall Pakwiz"), tool,
+                 packed_file("bin\\x.dll", "x"), kept, declined, shared, font, extras, long_menu},
                 "PakwizLogT");
   CreateDirectoryA(install_folder.c_str(), NULL);
   ASSERT_TRUE(CopyFileA((test_exe_folder() + "pakwiz_install_version_a.dll").c_str(),
@@ -224,7 +217,7 @@ TEST_F(UninstallLogTest, LogsWhatThisInstallationPlacedWithItsShortcutsAndKey) {
 
 TEST_F(UninstallLogTest, WithoutKeyNameOrShortcutsOnlyTheFileRecordIsWritten) {
   DWORD keys_before = subkey_count(HKEY_LOCAL_MACHINE, UNINSTALL);
-  load_with_key({uninstaller(), file("a.txt", "a")}, "");
+  load_with_key({uninstaller(), packed_file("a.txt", "a")}, "");
   install_all();
   UninstallLog log = log_of(install_folder + "Uninstall.exe");
   ASSERT_EQ(log.error, "") << describe(log);
@@ -258,7 +251,7 @@ Bytes earlier_file_log(const std::vector<LoggedFile>& files) {
 }
 
 TEST_F(UninstallLogTest, ReinstallingCarriesTheEarlierLogsFilesThatAreStillThere) {
-  load_with_key({uninstaller(), file("a.txt", "a"), file("bin\\b.txt", "b")}, "");
+  load_with_key({uninstaller(), packed_file("a.txt", "a"), packed_file("bin\\b.txt", "b")}, "");
   std::string parent = install_folder.substr(0, install_folder.size() - 1);
   parent = parent.substr(0, parent.find_last_of('\\'));
   CreateDirectoryA(install_folder.c_str(), NULL);
@@ -310,7 +303,7 @@ TEST_F(UninstallLogTest, UninstallerThatCannotBeOpenedStillGetsShortcutsAndKey) 
   const std::string key = std::string(UNINSTALL) + "PakwizLocked";
   const std::string menu = shell_folder(CSIDL_PROGRAMS) + "\\PakwizLocked";
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str());
-  PackedFile a = file("a.txt", "a");
+  PackedFile a = packed_file("a.txt", "a");
   a.entry.strings[1] = "PakwizLocked";
   a.entry.strings[2] = "Locked A";
   load_with_key({uninstaller(), a}, "PakwizLocked");
@@ -362,7 +355,7 @@ TEST_F(UninstallLogTest, InstallFolderIsRecordedWhereTheLanguageRecordAsks) {
     language.ini_file = ini;
     language.ini_section = "Setup";
     language.ini_key = "Dir";
-    load({file("a.txt", "a")}, Bytes(), &language);
+    load({packed_file("a.txt", "a")}, Bytes(), &language);
     install_all();
     std::string recorded = install_folder.substr(0, install_folder.size() - 1);
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
@@ -636,10 +629,10 @@ TEST_F(UninstallLogTest, AReinstallationIsRemovedAsCompletelyAsTheFirstInstallat
   language.ini_key = "Dir";
   Bytes program = read_file_bytes(test_exe_folder() + "pakwiz-uninstall.exe");
   ASSERT_FALSE(program.empty());
-  PackedFile library = file("pakwiz_reinstall_shared.dll", "not really a library");
+  PackedFile library = packed_file("pakwiz_reinstall_shared.dll", "not really a library");
   library.entry.destination = DEST_SHARED_SYSTEM;
   library.entry.shared = 1;
-  load({uninstaller(), file("a.txt", "a"), library}, program, &language);
+  load({uninstaller(), packed_file("a.txt", "a"), library}, program, &language);
   set_list(&LanguageBlock::ini_list,
            pakwiz::ini_list_payload({{0, "#InstallDir#\\app.ini", "N", "k", "v"}}));
   set_list(&LanguageBlock::registry_list,
@@ -711,7 +704,7 @@ TEST_F(UninstallLogTest, ReinstallingCarriesTheEarlierValuesThatAreStillThere) {
       {LOGGED_VALUE_REGISTRY, 0x80000007u, base, "Here", ""}, // no such root: the end
       {LOGGED_VALUE_KEY, HKCU_ROOT, base, "", ""},
   };
-  load_with_key({uninstaller(), file("a.txt", "a")}, "");
+  load_with_key({uninstaller(), packed_file("a.txt", "a")}, "");
   CreateDirectoryA(install_folder.c_str(), NULL);
   Bytes bytes = text_bytes(PROGRAM), log = make_uninstall_log(earlier);
   bytes.insert(bytes.end(), log.begin(), log.end());
