@@ -8,7 +8,8 @@ SHELL := /bin/bash
 JOBS  ?= $(shell nproc)
 FUZZ_SECONDS ?= 30
 # make fuzz: each target until it has made LONG_FUZZ_RUNS executions
-# (LONG_FUZZ_SECONDS caps each target's time; 0 = no cap).
+# (LONG_FUZZ_SECONDS caps each target's time; 0 = no cap). FUZZ_WORKERS=N in
+# the environment runs each target as N processes (scripts/run-fuzz.sh).
 LONG_FUZZ_RUNS ?= 10000000
 LONG_FUZZ_SECONDS ?= 0
 
