@@ -643,6 +643,7 @@ std::string cached_prefix(Session& s, std::ostream& err) {
   char name[40];
   snprintf(name, sizeof name, "wine-prefix-%016llx", (unsigned long long)hash);
   std::string ready = cache + "/" + name;
+  remove_abandoned_prefixes(ready, 3600);
   if (exists(ready + "/system.reg")) return ready;
 
   // Made under another name and renamed when complete, so that a trial
@@ -663,6 +664,25 @@ std::string cached_prefix(Session& s, std::ostream& err) {
 }
 
 } // namespace
+
+int remove_abandoned_prefixes(const std::string& ready, int64_t max_age_seconds) {
+  fs::path path = fs::u8path(ready);
+  std::string stem = path.filename().u8string() + ".new-";
+  std::error_code ec;
+  int removed = 0;
+  time_t now = time(nullptr);
+  for (auto it = fs::directory_iterator(path.parent_path(), ec);
+       !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    std::string name = it->path().filename().u8string();
+    struct stat info;
+    if (name.compare(0, stem.size(), stem) != 0 || lstat(it->path().c_str(), &info) != 0 ||
+        !S_ISDIR(info.st_mode) || now - info.st_mtime < max_age_seconds)
+      continue;
+    std::error_code ignored;
+    if (fs::remove_all(it->path(), ignored) != (std::uintmax_t)-1 && !ignored) removed++;
+  }
+  return removed;
+}
 
 // Files that Wine installs as copies of its own programs and libraries.
 static bool linkable(const fs::path& p) {

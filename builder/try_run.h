@@ -47,6 +47,12 @@ bool copy_prefix(const std::string& from, const std::string& to, std::vector<Lin
 // changed the cached prefix too.
 bool linked_files_changed(const std::vector<LinkedFile>& linked);
 
+// Removes what trials that were killed while making the cached prefix
+// `ready` left beside it (its "<ready>.new-XXXXXX" folders) once they are
+// older than `max_age_seconds`: a prefix that is still being made is never
+// that old (its wineboot is given 300 seconds). Returns how many it removed.
+int remove_abandoned_prefixes(const std::string& ready, int64_t max_age_seconds);
+
 // Runs the trial and prints the report; returns 0 when it passed, 1 when it
 // failed (the reason on the last line), 3 when it could not run at all.
 int run_try(const TryOptions& options, std::ostream& out, std::ostream& err);

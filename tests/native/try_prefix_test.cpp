@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -60,6 +61,34 @@ TEST(TryPrefix, CopyLinksWineFilesAndCopiesTheRest) {
   std::ofstream(trial / "drive_c/windows/system32/kernel32.dll", std::ios::binary | std::ios::app)
       << "patched";
   EXPECT_TRUE(linked_files_changed(linked));
+  fs::remove_all(dir);
+}
+
+// A trial killed while it made the cached prefix leaves a "<name>.new-…"
+// folder of a few hundred megabytes; later trials remove such folders once
+// they are old, and leave alone one that is being made, the prefix itself
+// and everything else.
+TEST(TryPrefix, AbandonedPrefixesAreRemovedOnceOld) {
+  char pattern[] = "/tmp/pakwiz-try-prefix-test.XXXXXX";
+  ASSERT_TRUE(mkdtemp(pattern));
+  fs::path dir = pattern, ready = dir / "wine-prefix-0123";
+  write(ready / "system.reg", "ready");
+  write(dir / "wine-prefix-0123.new-old1/drive_c/windows/win.ini", "[windows]\n");
+  write(dir / "wine-prefix-0123.new-old2/system.reg", "half");
+  write(dir / "wine-prefix-0123.new-busy/system.reg", "being made");
+  write(dir / "wine-prefix-4567.new-other/system.reg", "another Wine's");
+  write(dir / "wine-prefix-0123.new-file", "a file, not a prefix");
+  auto now = fs::file_time_type::clock::now();
+  for (const char* old : {"wine-prefix-0123.new-old1", "wine-prefix-0123.new-old2",
+                          "wine-prefix-4567.new-other", "wine-prefix-0123.new-file"})
+    fs::last_write_time(dir / old, now - std::chrono::hours(2));
+
+  EXPECT_EQ(remove_abandoned_prefixes(ready.string(), 3600), 2);
+  EXPECT_FALSE(fs::exists(dir / "wine-prefix-0123.new-old1"));
+  EXPECT_FALSE(fs::exists(dir / "wine-prefix-0123.new-old2"));
+  for (const char* kept : {"wine-prefix-0123/system.reg", "wine-prefix-0123.new-busy",
+                           "wine-prefix-4567.new-other", "wine-prefix-0123.new-file"})
+    EXPECT_TRUE(fs::exists(dir / kept)) << kept;
   fs::remove_all(dir);
 }
 
