@@ -29,5 +29,7 @@ install(FILES ${PAKWIZ_WIN64_BIN}/pakwiz-uninstall.exe DESTINATION share/pakwiz
         RENAME pakwiz-uninstall-x86_64.exe)
 install(FILES README.md docs/try.md docs/project-file.md docs/uninstall-log.md
               docs/ARCHITECTURE.md DESTINATION share/doc/pakwiz)
+# The README shows this picture from docs/.
+install(FILES docs/try-report.png DESTINATION share/doc/pakwiz/docs)
 install(FILES tests/e2e/README.md DESTINATION share/doc/pakwiz RENAME step-language.md)
 install(DIRECTORY examples DESTINATION share/doc/pakwiz)

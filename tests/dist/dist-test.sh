@@ -42,6 +42,24 @@ sys.exit(0 if b[pe:pe + 4] == b"PE\0\0" and struct.unpack_from("<H", b, pe + 4)[
 ' "$work/hello-deb.exe"
 check "pakwiz verify accepts it" "$pakwiz" verify "$work/hello-deb.exe"
 
+check "the installed documents' links to local files resolve" python3 - "$work/root/usr/share/doc/pakwiz" <<'PY'
+import os, re, sys
+bad = []
+for folder, _, files in os.walk(sys.argv[1]):
+    for name in files:
+        if not name.endswith(".md"):
+            continue
+        text = open(os.path.join(folder, name), encoding="utf-8").read()
+        for target in re.findall(r"\]\(([^)\s]+)\)", text):
+            if re.match(r"[a-z]+:|#", target):
+                continue
+            if not os.path.exists(os.path.join(folder, target.split("#")[0])):
+                bad.append(f"{os.path.relpath(os.path.join(folder, name), sys.argv[1])}: {target}")
+for b in bad:
+    print("  missing:", b)
+sys.exit(1 if bad else 0)
+PY
+
 # The tarball, unpacked in one place and used from another.
 mkdir -p "$work/unpacked" "$work/elsewhere"
 tar -C "$work/unpacked" -xzf "$tarball"
