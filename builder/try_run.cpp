@@ -678,8 +678,9 @@ int remove_abandoned_prefixes(const std::string& ready, int64_t max_age_seconds)
     if (name.compare(0, stem.size(), stem) != 0 || lstat(it->path().c_str(), &info) != 0 ||
         !S_ISDIR(info.st_mode) || now - info.st_mtime < max_age_seconds)
       continue;
-    std::error_code ignored;
-    if (fs::remove_all(it->path(), ignored) != (std::uintmax_t)-1 && !ignored) removed++;
+    std::error_code failed;
+    fs::remove_all(it->path(), failed);
+    if (!failed) removed++;
   }
   return removed;
 }

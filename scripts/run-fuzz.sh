@@ -53,17 +53,18 @@ for target in "${targets[@]}"; do
     echo "run-fuzz: $name for ${seconds}s"
   fi
   logs=("$log")
+  run_dir=.
   if [ "$workers" -gt 1 ]; then
     # Each job writes fuzz-<n>.log into the folder it is started from.
-    jobs_dir="$build/fuzz-logs/$name.jobs"
-    rm -rf "$jobs_dir"
-    mkdir -p "$jobs_dir"
+    run_dir="$build/fuzz-logs/$name.jobs"
+    rm -rf "$run_dir"
+    mkdir -p "$run_dir"
     limits+=(-jobs="$workers" -workers="$workers")
     logs=()
-    for ((j = 0; j < workers; j++)); do logs+=("$jobs_dir/fuzz-$j.log"); done
+    for ((j = 0; j < workers; j++)); do logs+=("$run_dir/fuzz-$j.log"); done
   fi
   began=$(date +%s.%N)
-  if (cd "${jobs_dir:-.}" && "$target" "${limits[@]}" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
+  if (cd "$run_dir" && "$target" "${limits[@]}" -timeout=20 -rss_limit_mb=2560 -print_final_stats=1 \
       -artifact_prefix="$artifacts/" "${dirs[@]}" >"$log" 2>&1); then
     ended=$(date +%s.%N)
     runs=$(cat "${logs[@]}" | grep -o 'stat::number_of_executed_units: *[0-9]*' | grep -o '[0-9]*$' |
@@ -76,7 +77,6 @@ for target in "${targets[@]}"; do
     tail -n 40 "${logs[@]}" >&2
     failed+=("$name")
   fi
-  unset jobs_dir
   ran=$((ran + 1))
 done
 

@@ -29,6 +29,14 @@ extern "C" const char* __asan_default_options() {
   return "quarantine_size_mb=16:malloc_context_size=3:max_malloc_fill_size=256";
 }
 
+// The decoder keeps its buffers from one record to the next: fresh ones for
+// every record would make their page faults most of the run. (The decoder
+// target tests fresh ones.)
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  keep_decoder_buffers(true);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // In memory where a tmpfs is at hand: every run writes the package and
   // what extract makes, and a disk would make that most of the run's cost.
@@ -45,11 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
            }) == 0;
   }();
   (void)cleanup;
-  // The decoder keeps its buffers from one record to the next: fresh ones
-  // for every record would make their page faults most of the run. (The
-  // decoder target tests fresh ones.)
-  static bool kept = (keep_decoder_buffers(true), true);
-  (void)kept;
   const std::string package = root + "/setup.exe", out_dir = root + "/out";
   {
     std::ofstream f(package, std::ios::binary | std::ios::trunc);
