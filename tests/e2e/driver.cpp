@@ -769,7 +769,6 @@ void Driver::expect_page(const std::string& name, const std::string& heading_tex
   if (!ok) {
     std::string now = page() ? "page with heading " + quote(heading()) : "no page";
     if (page() && page() == previous) now = "still the previous page";
-    if (process_ && !running()) now = ended_text();
     fail("expected page " + name + (heading_text.empty() ? "" : " " + quote(heading_text)) +
          ", found " + now);
   }
