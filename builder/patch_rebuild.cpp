@@ -71,9 +71,11 @@ std::vector<uint8_t> rebuild_patched_file(const std::vector<uint8_t>& base,
   if (patch.empty()) fail("the entry has no data");
   Blobs blobs;
   MemorySource input(patch.data(), (uint32_t)patch.size());
-  int err = read_packed_blob(&input, &blobs.commands, &blobs.command_size);
+  // The entry's bytes bound what either blob can claim.
+  int err = read_packed_blob(&input, &blobs.commands, &blobs.command_size, (uint32_t)patch.size());
   if (err) fail(blob_problem(err, "command"));
-  err = read_packed_blob(&input, &blobs.data, &blobs.data_size);
+  err = read_packed_blob(&input, &blobs.data, &blobs.data_size,
+                         (uint32_t)patch.size() - input.position());
   if (err) fail(blob_problem(err, "data"));
 
   TempFiles temps;

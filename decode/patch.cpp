@@ -161,22 +161,34 @@ struct BaseWindow {
 
 } // namespace
 
-int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size) {
+int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size, uint32_t available) {
   *out = nullptr;
   *size = 0;
-  uint8_t flags;
+  uint8_t flags = 0;
   uint32_t n = 0;
   if (!read_exact(input, &flags, 1) || !read_field(input, (flags & BLOB_WIDE_SIZE) != 0, &n))
     return PATCH_ERR_READ;
   if (n == 0) return PATCH_OK;
+  bool compressed = (flags & BLOB_COMPRESSED) != 0;
+  bool wide_packed = (flags & BLOB_WIDE_PACKED_SIZE) != 0;
+  // A packed size of 0 would make the decoder read the file unbudgeted.
+  uint32_t packed = 0;
+  if (compressed && (!read_field(input, wide_packed, &packed) || packed == 0))
+    return PATCH_ERR_READ;
+  if (available != BLOB_SIZE_UNKNOWN) {
+    // What the header took; the content must come from what is left.
+    uint32_t header =
+        1 + ((flags & BLOB_WIDE_SIZE) ? 4 : 2) + (compressed ? (wide_packed ? 4 : 2) : 0);
+    uint32_t rest = available > header ? available - header : 0;
+    if (compressed ? packed > rest || (uint64_t)packed * BLOB_MAX_EXPANSION < n : n > rest)
+      return PATCH_ERR_READ;
+  }
   uint8_t* buffer = (uint8_t*)heap_alloc(n);
   if (!buffer) return PATCH_ERR_NO_MEMORY;
   bool ok;
-  if (flags & BLOB_COMPRESSED) {
-    // A packed size of 0 would make the decoder read the file unbudgeted.
-    uint32_t packed = 0, produced = 0;
-    ok = read_field(input, (flags & BLOB_WIDE_PACKED_SIZE) != 0, &packed) && packed != 0 &&
-         DecodeToMemory(buffer, n, input, packed, &produced) && produced == n;
+  if (compressed) {
+    uint32_t produced = 0;
+    ok = DecodeToMemory(buffer, n, input, packed, &produced) && produced == n;
   } else {
     ok = read_exact(input, buffer, n);
   }

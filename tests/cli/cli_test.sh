@@ -260,6 +260,48 @@ PY
   # Block 1's uninstaller entry shares the stored copy but not the damage.
   grep -q "damaged: block 1 entry 0" both.txt && fail "block 1's entry judged by block 0's"
   bounded 1 huge-entry.exe "cannot decode to its 4,294,967,276 bytes" extract -d out
+  # A patched entry whose command blob claims 3.7 GB (stored) or 4 GB from a
+  # few packed bytes: refused before the blob is allocated.
+  mkdir -p twin
+  head -c 60000 /dev/urandom > twin/en.bin
+  cp twin/en.bin twin/de.bin
+  printf 'changed' | dd of=twin/de.bin bs=1 seek=30000 conv=notrunc 2>/dev/null
+  cat > twin.toml <<'TOML'
+product = "Twin"
+uninstaller = false
+[[languages]]
+language = "en"
+[[languages.files]]
+source = "twin/en.bin"
+target = "app.bin"
+[[languages]]
+language = "de"
+[[languages.files]]
+source = "twin/de.bin"
+target = "app.bin"
+TOML
+  run 0 "build with a patch" "$pakwiz" build twin.toml --stub stub.bin -o twin.exe
+  run 0 "list the patch" "$pakwiz" list twin.exe
+  python3 - <<'PY'
+import os, re
+listing = open("out.txt").read()
+archive = int(re.search(r"archive: ([\d,]+) bytes in this file", listing)[1].replace(",", ""))
+entry = listing[: listing.index("patch of block")]
+at = int(re.findall(r"packed [\d,]+ at ([\d,]+)", entry)[-1].replace(",", ""))
+# The archive is the end of the file; the command blob's header starts the patch.
+offset = os.path.getsize("twin.exe") - (archive - at)
+for name, header in (("blob-stored.exe", b"\x02\x4a\x2b\x11\xdd"),
+                     ("blob-packed.exe", b"\x03\x00\x00\x00\xf0\x10\x00")):
+    d = bytearray(open("twin.exe", "rb").read())
+    d[offset : offset + len(header)] = header
+    open(name, "wb").write(d)
+PY
+  for f in blob-stored.exe blob-packed.exe; do
+    for c in verify "extract --language 1 -d out-$f"; do
+      # shellcheck disable=SC2086
+      bounded 1 $f "the command blob is damaged" $c
+    done
+  done
   ;;
 
 bad_inputs)

@@ -482,3 +482,77 @@ TEST_F(PackedBlob, DamagedBlobsAreArchiveReadFailuresNamingTheArchive) {
     EXPECT_EQ(g_app.error_file_name[0], 0) << c.name;
   }
 }
+
+namespace {
+size_t g_largest_request = 0;
+bool record_request(size_t n, int) {
+  if (n > g_largest_request) g_largest_request = n;
+  return false;
+}
+} // namespace
+
+TEST_F(PackedBlob, BlobsClaimingMoreThanTheInputHoldsAreRefusedBeforeAllocating) {
+  // Where the input's length is known (an entry read into memory), a blob
+  // claiming more content than that length can give fails without asking
+  // the heap for anything; a claim within the bounds is allocated and then
+  // checked by reading, as before.
+  Bytes stream = stream_of(repeated(500));
+  ASSERT_LT(stream.size(), 255u);
+  uint8_t n = (uint8_t)stream.size();
+  uint32_t bound = n * BLOB_MAX_EXPANSION; // the most n packed bytes can claim
+  auto compressed = [&](uint32_t size) {
+    Bytes b = {0x03};
+    put_u32(b, size);
+    b.push_back(n);
+    b.push_back(0);
+    return join(b, stream);
+  };
+  const long ANY = -1;
+  struct Case {
+    const char* name;
+    Bytes blob;
+    int expected;
+    long request; // 0: nothing allocated; ANY; else the least largest request
+    Bytes content;
+  } cases[] = {
+      {"stored, claiming 3.7 GB", {0x02, 0x4A, 0x2B, 0x11, 0xDD, 'a', 'b'}, PATCH_ERR_READ, 0, {}},
+      {"stored, one byte more than the input", {0x00, 4, 0, 'a', 'b', 'c'}, PATCH_ERR_READ, 0, {}},
+      {"compressed, packed size beyond the input",
+       join({0x01, 0xF4, 0x01, (uint8_t)(n + 1), 0}, stream),
+       PATCH_ERR_READ,
+       0,
+       {}},
+      {"compressed, 0xF0000000 bytes from a short stream",
+       compressed(0xF0000000u),
+       PATCH_ERR_READ,
+       0,
+       {}},
+      {"compressed, one byte beyond the expansion bound",
+       compressed(bound + 1),
+       PATCH_ERR_READ,
+       0,
+       {}},
+      // Within the bound: allocated, then found not to decode to its size.
+      {"compressed, at the expansion bound", compressed(bound), PATCH_ERR_READ, (long)bound, {}},
+      {"stored, exactly the input", {0x00, 3, 0, 'a', 'b', 'c'}, PATCH_OK, ANY, text("abc")},
+      {"compressed, exactly the input", compressed(500), PATCH_OK, ANY, repeated(500)},
+  };
+  for (const Case& c : cases) {
+    MemorySource memory(c.blob.data(), (uint32_t)c.blob.size());
+    g_largest_request = 0;
+    heap_set_failure_hook(record_request);
+    uint8_t* block = nullptr;
+    uint32_t size = 0;
+    int err = read_packed_blob(&memory, &block, &size, (uint32_t)c.blob.size());
+    heap_set_failure_hook(nullptr);
+    EXPECT_EQ(err, c.expected) << c.name;
+    if (c.request == 0) {
+      EXPECT_EQ(g_largest_request, 0u) << c.name;
+    } else if (c.request != ANY) {
+      EXPECT_GE(g_largest_request, (size_t)c.request) << c.name;
+    }
+    EXPECT_EQ(Bytes(block, block + (block ? size : 0)), c.content) << c.name;
+    EXPECT_EQ(block == nullptr, c.expected != PATCH_OK) << c.name;
+    free_and_clear(block);
+  }
+}
