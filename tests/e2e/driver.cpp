@@ -518,13 +518,17 @@ private:
     size_t dash = caption.find(" - ");
     return dash == std::string::npos ? "" : caption.substr(dash + 3);
   }
-  HWND control(int id) const {
+  HWND find_control(int id) const {
     HWND p = page();
     if (p)
       if (HWND c = GetDlgItem(p, id)) return c;
     HWND m = main_dialog();
     if (m)
       if (HWND c = GetDlgItem(m, id)) return c;
+    return NULL;
+  }
+  HWND control(int id) const {
+    if (HWND c = find_control(id)) return c;
     fail("no control " + std::to_string(id) + " on the page or the main dialog");
   }
   static int button_id(const std::string& name) {
@@ -1245,13 +1249,25 @@ void Driver::exec(const Step& s) {
       fail("the " + a[0] + " caption reads " + quote(got) + ", expected " + quote(a[1]));
   } else if (c == "expect-enabled" || c == "expect-visible" || c == "expect-checked" ||
              c == "expect-editable") {
+    // A click is posted, so the state it changes (a radio button that also
+    // switches the page's language) may land a moment after the step starts:
+    // wait for it like every other step, looking the control up afresh.
     arity(s, 2, 2);
-    HWND w = control(button_id(a[0]));
+    int id = button_id(a[0]);
+    control(id);
     bool want = yes_no(a[1]);
-    bool got = c == "expect-enabled"    ? IsWindowEnabled(w) != 0
-               : c == "expect-visible"  ? IsWindowVisible(w) != 0
-               : c == "expect-editable" ? !(GetWindowLongA(w, GWL_STYLE) & ES_READONLY)
-                                        : SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    bool got = !want;
+    wait_for(
+        [&] {
+          HWND w = find_control(id);
+          if (!w) return false;
+          got = c == "expect-enabled"    ? IsWindowEnabled(w) != 0
+                : c == "expect-visible"  ? IsWindowVisible(w) != 0
+                : c == "expect-editable" ? !(GetWindowLongA(w, GWL_STYLE) & ES_READONLY)
+                                         : SendMessageA(w, BM_GETCHECK, 0, 0) == BST_CHECKED;
+          return got == want;
+        },
+        timeout_ms);
     if (got != want) fail(c.substr(7) + " of " + a[0] + " is " + (got ? "yes" : "no"));
   } else if (c == "click") {
     arity(s, 1, 1);
