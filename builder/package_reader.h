@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "builder/package_fields.h"
+#include "decode/stream_decoder.h"
 
 namespace pakwiz {
 
@@ -87,14 +88,6 @@ std::vector<RegistryEntryFields> parse_registry_list(const std::vector<uint8_t>&
                                                      const std::string& what);
 std::vector<PatchEntryFields> parse_patch_list(const std::vector<uint8_t>& p,
                                                const std::string& what);
-
-// The most a compressed stream of `packed` bytes can decode to (Deflate
-// expands by at most 1032 to 1, plus a little for the block headers; the setup
-// program's loader uses the same bound). A stated size above it is damage,
-// found before anything is allocated or decoded.
-inline uint64_t max_unpacked_size(uint64_t packed) {
-  return packed * 1032 + 1024;
-}
 
 // Decodes one compressed stream held wholly in `packed` with the setup
 // program's decoder, straight from memory. Returns false when the

@@ -180,7 +180,7 @@ int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size, uint32_t
     uint32_t header =
         1 + ((flags & BLOB_WIDE_SIZE) ? 4 : 2) + (compressed ? (wide_packed ? 4 : 2) : 0);
     uint32_t rest = available > header ? available - header : 0;
-    if (compressed ? packed > rest || (uint64_t)packed * BLOB_MAX_EXPANSION < n : n > rest)
+    if (compressed ? packed > rest || n > max_unpacked_size(packed) : n > rest)
       return PATCH_ERR_READ;
   }
   uint8_t* buffer = (uint8_t*)heap_alloc(n);

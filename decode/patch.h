@@ -70,8 +70,6 @@ struct PatchProgress {
 
 // `available` of read_packed_blob when the input's length is not known.
 const uint32_t BLOB_SIZE_UNKNOWN = 0xFFFFFFFFu;
-// The most bytes one byte of a compressed stream can decode to.
-const uint32_t BLOB_MAX_EXPANSION = 1032;
 
 // Reads one packed blob at the position of `input`. *out gets a heap block
 // of *size bytes (the caller frees it), or null when the blob is absent
@@ -80,8 +78,8 @@ const uint32_t BLOB_MAX_EXPANSION = 1032;
 // not decode to exactly its size). The input is left behind the blob.
 // `available`, when known, is how many bytes the input holds from its
 // position on: a blob that claims more content than that could give (a
-// stored size or packed size beyond it, or a size beyond BLOB_MAX_EXPANSION
-// bytes per packed byte) fails with 18 before its block is allocated.
+// stored size or packed size beyond it, or a size beyond max_unpacked_size
+// of the packed size) fails with 18 before its block is allocated.
 int read_packed_blob(InputSource* input, uint8_t** out, uint32_t* size,
                      uint32_t available = BLOB_SIZE_UNKNOWN);
 // The same at the archive's read position (ArchiveSource), failing as the

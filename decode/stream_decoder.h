@@ -34,6 +34,15 @@
 #include "common/file.h"
 #include "decode/checksum.h"
 
+// The most a compressed stream of `packed` bytes can decode to: a copy of
+// 258 bytes takes at least two bits, so 1,032 bytes per packed byte, plus
+// 1,024 bytes of slack for the block headers. Every reader checks a stated
+// size against it, so that a damaged size is found before anything is
+// allocated or decoded.
+inline uint64_t max_unpacked_size(uint64_t packed) {
+  return packed * 1032 + 1024;
+}
+
 // Results of a decode.
 enum DecodeStatus {
   DECODE_OK = 0,

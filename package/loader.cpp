@@ -38,10 +38,6 @@ enum LoadError {
   LOAD_DAMAGED = MESSAGE_DAMAGED_PACKAGE, // the script breaks the format's rules
 };
 
-// Deflate cannot expand by more than this factor; a larger stated unpacked
-// size is a damaged record, not a reason to allocate gigabytes.
-const uint32_t MAX_EXPANSION = 1032;
-
 // Offset field -> text inside the record, or null when the field is 0. Sets
 // *ok to false when the offset or the text's end lies outside the record, or
 // the text is longer than `limit` characters.
@@ -220,7 +216,9 @@ int read_record_payload(FileHandle file, uint16_t flags, uint32_t length, Buffer
     uint8_t word[4];
     if (file_read_exact(file, word, 4) != FILE_OK) return LOAD_READ_FAILED;
     size = read_u32(word);
-    if (size > (uint64_t)(length - 4) * MAX_EXPANSION + 1024) return LOAD_DAMAGED;
+    // A size no stream of this length can decode to is a damaged record,
+    // not a reason to allocate gigabytes.
+    if (size > max_unpacked_size(length - 4)) return LOAD_DAMAGED;
   }
   uint8_t* buffer = (uint8_t*)heap_alloc(size, true);
   if (!buffer) return LOAD_NO_MEMORY;

@@ -499,7 +499,7 @@ TEST_F(PackedBlob, BlobsClaimingMoreThanTheInputHoldsAreRefusedBeforeAllocating)
   Bytes stream = stream_of(repeated(500));
   ASSERT_LT(stream.size(), 255u);
   uint8_t n = (uint8_t)stream.size();
-  uint32_t bound = n * BLOB_MAX_EXPANSION; // the most n packed bytes can claim
+  uint32_t bound = (uint32_t)max_unpacked_size(n); // the most n packed bytes can claim
   auto compressed = [&](uint32_t size) {
     Bytes b = {0x03};
     put_u32(b, size);
