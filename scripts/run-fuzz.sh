@@ -84,4 +84,5 @@ if [ ${#failed[@]} -gt 0 ]; then
   echo "run-fuzz: failed: ${failed[*]}" >&2
   exit 1
 fi
-echo "run-fuzz: $ran targets run, all passed"
+if [ "$ran" -eq 1 ]; then noun=target; else noun=targets; fi
+echo "run-fuzz: $ran $noun run, all passed"
