@@ -14,6 +14,10 @@ marks=("$build"/e2e-work/*/passed-on-second-run)
 echo "e2e: ${#marks[@]} scenario(s) failed once and passed when run again:"
 for mark in "${marks[@]}"; do
   work=$(dirname "$mark")
-  echo "--- $(basename "$work"), first run:"
-  tail -n 12 "$work/first-run.log"
+  echo "--- $(basename "$work"), first run (exit $(cat "$work/first-run.status" 2>/dev/null || echo unknown)):"
+  if [ -s "$work/first-run.log" ]; then
+    tail -n 12 "$work/first-run.log"
+  else
+    echo "(the driver printed nothing: it did not start, or Wine ended it first)"
+  fi
 done

@@ -153,6 +153,7 @@ run_driver
 status=$?
 if [ $status -ne 0 ] && [ $status -ne 77 ]; then
   mv "$work/run.log" "$work/first-run.log"
+  echo "$status" >"$work/first-run.status"
   mkdir -p "$shots/first-run"
   find "$shots" -maxdepth 1 -name '*.png' -exec mv -t "$shots/first-run" {} +
   echo "e2e: $name failed (exit $status); running it once more"
