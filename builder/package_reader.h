@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "builder/package_fields.h"
-#include "decode/stream_decoder.h"
 
 namespace pakwiz {
 

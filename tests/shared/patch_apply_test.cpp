@@ -15,6 +15,7 @@
 #include "common/state.h"
 #include "decode/archive.h"
 #include "decode/patch.h"
+#include "decode/stream_decoder.h"
 #include "support/package_maker.h"
 #include "support/temp_dir.h"
 
